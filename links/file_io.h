@@ -1,0 +1,22 @@
+// Whole-file reads and crash-safe whole-file writes, shared by every store the program keeps.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pellix {
+
+// The file's bytes, or nothing when it cannot be opened. A missing file is not an error for
+// callers that treat it as empty.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
+
+// Writes data to a temp file beside path, flushes it to disk and renames it over path, so that a
+// process killed at any moment leaves either the old or the new file, never a torn one.
+// ownerOnly: create the file with mode 0600 (files that may hold passwords).
+// On failure the old file is untouched and error (when given) says why.
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view data,
+                         std::string* error = nullptr, bool ownerOnly = false);
+
+} // namespace pellix
