@@ -1,0 +1,74 @@
+// Text, file-name and folder helpers shared by every subsystem.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "links/date_time.h"
+
+namespace pellix {
+
+// The file name of a path without its folder and without its extension (from the last ".").
+std::string FileNameNoExt(std::string_view path);
+
+// path itself when nothing exists there; otherwise folder + name + "(0)" + extension, then
+// "(1)", "(2)"... the first that is free.
+std::string UniqueFileName(const std::string& path);
+
+// Every \ / : * ? " < > | becomes c.
+std::string ReplaceIllegalChars(std::string_view text, char c);
+
+// Every "/" becomes "\", or the reverse.
+std::string ToBackslashes(std::string_view text);
+std::string ToSlashes(std::string_view text);
+
+// The time-of-day part of time (whole days are dropped) as "H Hrs M Min S Sec", or
+// "M Min S Sec" when H is 0, numbers without padding.
+std::string ElapsedText(TDateTime time);
+
+// The text between the first startMarker and the first endMarker of the whole text. Markers
+// are given in uppercase and found on an ASCII-uppercase copy; the result keeps the original
+// case. Empty when either is missing or the end marker comes first.
+std::string TextBetween(std::string_view text, std::string_view startMarker,
+                        std::string_view endMarker);
+
+// The text after the first startMarker and before the next endMarker, exact comparison; empty
+// when either is missing. Reads the count out of "Incomplete (1234 bytes)".
+std::string TextAfter(std::string_view text, std::string_view startMarker,
+                      std::string_view endMarker);
+
+// Deletes line feeds, carriage returns and pilcrows (¶, as UTF-8 or as a lone 0xB6 byte that
+// is not part of a UTF-8 character), then trims blanks at both ends.
+std::string CleanText(std::string_view text);
+
+// Field n (from 0) of text split at every delimiter; empty when there is no such field.
+std::string FieldOf(std::string_view text, char delimiter, int n);
+
+// Replaces the first or every occurrence of find, ignoring ASCII letter case; replaced text is
+// not scanned again. An empty find changes nothing.
+std::string ReplaceText(std::string_view text, std::string_view find,
+                        std::string_view replacement, bool all);
+
+// The 1-based position of the first occurrence of pattern at or after the 1-based position
+// from, ignoring ASCII letter case; 0 when absent (or when pattern is empty). Allocates nothing.
+std::size_t FindText(std::string_view text, std::string_view pattern, std::size_t from = 1);
+
+// Whether part occurs in text, ignoring ASCII letter case. An empty part is not found.
+bool ContainsText(std::string_view text, std::string_view part);
+
+// The integer written in text once every "," is removed ("1,234" gives 1234); surrounding
+// blanks are allowed; 0 when the text holds no integer or it does not fit.
+std::int64_t NumberOf(std::string_view text);
+
+// Names (not paths) of the files in folder that match mask ("*" and "?" wildcards, ASCII case
+// ignored; "*.*" matches every name), sorted. Empty when the folder does not exist.
+std::vector<std::string> FilesIn(const std::string& folder, std::string_view mask);
+
+// Names of the subfolders of folder, without "." and "..", sorted. Empty when the folder does
+// not exist.
+std::vector<std::string> SubfoldersOf(const std::string& folder);
+
+} // namespace pellix

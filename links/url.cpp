@@ -1,0 +1,76 @@
+// TbwURL: one URL text split into protocol, host, port, path, file name, extension, query, anchor.
+#include "links/url.h"
+
+#include <algorithm>
+
+namespace pellix {
+
+void TbwURL::SetURL(std::string_view text)
+{
+    m_url.assign(text);
+    m_protocol.clear();
+    m_host.clear();
+    m_port.clear();
+    m_path.clear();
+    m_fileName.clear();
+    m_extension.clear();
+    m_query.clear();
+    m_anchor.clear();
+
+    std::string rest(text);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+
+    if (const auto scheme = rest.find("://"); scheme != std::string::npos) {
+        m_protocol = rest.substr(0, scheme + 3);
+        rest.erase(0, scheme + 3);
+    }
+
+    const auto hostEnd = std::min(rest.find_first_of("/:"), rest.size());
+    m_host = rest.substr(0, hostEnd);
+    rest.erase(0, hostEnd);
+    if (m_host == ".")
+        m_host.clear();
+    if (rest.empty())
+        return;
+
+    if (rest.front() == ':') {
+        rest.erase(0, 1);
+        const auto portEnd = std::min(rest.find('/'), rest.size());
+        m_port = rest.substr(0, portEnd);
+        rest.erase(0, portEnd);
+    }
+
+    if (const auto hash = rest.find('#'); hash != std::string::npos) {
+        m_anchor = rest.substr(hash);
+        rest.erase(hash);
+    }
+    if (const auto question = rest.find('?'); question != std::string::npos) {
+        m_query = rest.substr(question);
+        rest.erase(question);
+    }
+
+    if (const auto slash = rest.rfind('/'); slash != std::string::npos) {
+        m_path = rest.substr(0, slash + 1);
+        m_fileName = rest.substr(slash + 1);
+    } else {
+        m_fileName = rest;
+    }
+
+    // A "\" or ":" after the last dot means the dot is not an extension's.
+    if (const auto mark = m_fileName.find_last_of(".\\:");
+        mark != std::string::npos && m_fileName[mark] == '.')
+        m_extension = m_fileName.substr(mark);
+
+    // A last segment without extension or query names a folder.
+    if (m_extension.empty() && m_query.empty()) {
+        m_path += m_fileName;
+        m_fileName.clear();
+    }
+
+    if (!m_path.empty() && m_path.front() == '/')
+        m_path.erase(0, 1);
+    if (!m_path.empty() && m_path.back() != '/')
+        m_path += '/';
+}
+
+} // namespace pellix
