@@ -1,0 +1,585 @@
+#include "engine/download_list.h"
+
+#include <algorithm>
+#include <charconv>
+#include <system_error>
+
+#include "engine/task.h"
+#include "links/file_io.h"
+#include "links/text_helpers.h"
+#include "links/url_rules.h"
+
+namespace pellix {
+
+namespace {
+
+// A list file beyond this is not one we wrote; refusing it keeps a stray file from exhausting
+// memory.
+constexpr std::uintmax_t kMaxListFileSize = std::uintmax_t{1} << 30;
+
+int Lower(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
+}
+
+bool LessNoCase(std::string_view a, std::string_view b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const int ca = Lower(static_cast<unsigned char>(a[i]));
+        const int cb = Lower(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb;
+    }
+    return a.size() < b.size();
+}
+
+// A decimal integer, blanks around it allowed; nothing when the text is not one.
+template <typename T>
+std::optional<T> ParseNumber(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// The action of a record line: empty (and unreadable) reads as download.
+int ActionOf(std::string_view field)
+{
+    return ParseNumber<int>(field).value_or(kActionDownload);
+}
+
+bool IsUTF8Continuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// A text field as a record line can hold it: no line breaks and no separator byte. CleanText
+// keeps a 0xB6 byte that belongs to a UTF-8 character (as in "ö"); such a character becomes "?".
+std::string RecordText(std::string_view text)
+{
+    std::string clean = CleanText(text);
+    if (clean.find(kRecordSeparator) == std::string::npos)
+        return clean;
+    std::string out;
+    out.reserve(clean.size());
+    for (std::size_t i = 0; i < clean.size(); ++i) {
+        if (clean[i] != kRecordSeparator) {
+            out += clean[i];
+            continue;
+        }
+        // Drop the lead and continuation bytes already copied, and those that follow.
+        while (!out.empty() && IsUTF8Continuation(static_cast<unsigned char>(out.back())))
+            out.pop_back();
+        if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0)
+            out.pop_back();
+        while (i + 1 < clean.size() && IsUTF8Continuation(static_cast<unsigned char>(clean[i + 1]))
+               && clean[i + 1] != kRecordSeparator)
+            ++i;
+        out += '?';
+    }
+    return out;
+}
+
+// A URL as a line or field can hold it: line breaks dropped, the separator byte percent-encoded
+// (the same URL to a server).
+std::string RecordURL(std::string_view url)
+{
+    std::string out;
+    out.reserve(url.size());
+    for (const char c : url) {
+        if (c == '\r' || c == '\n')
+            continue;
+        if (c == kRecordSeparator)
+            out += "%B6";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Splits a list file into lines the way a text-file reader does: CR LF, LF or a lone CR end a
+// line; a last line without an ending still counts.
+std::vector<std::string_view> SplitLines(std::string_view data)
+{
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (data[i] != '\r' && data[i] != '\n')
+            continue;
+        lines.push_back(data.substr(start, i - start));
+        if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < data.size())
+        lines.push_back(data.substr(start));
+    return lines;
+}
+
+} // namespace
+
+bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::uint32_t b) const
+{
+    return LessNoCase((*pairs)[a].urlLine, (*pairs)[b].urlLine);
+}
+
+bool TPXDownloadList::TURLLess::operator()(std::string_view a, std::uint32_t b) const
+{
+    return LessNoCase(a, (*pairs)[b].urlLine);
+}
+
+bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::string_view b) const
+{
+    return LessNoCase((*pairs)[a].urlLine, b);
+}
+
+TPXDownloadList::TPXDownloadList(TPXTask& task)
+    : m_task(task), m_urlIndex(TURLLess{&m_pairs})
+{
+}
+
+TPXDownloadList::~TPXDownloadList() = default;
+
+const std::filesystem::path& TPXDownloadList::FilePath()
+{
+    if (m_filePath.empty())
+        m_filePath = m_task.DefaultDownloadListPath();
+    return m_filePath;
+}
+
+// ---- changes (owner thread) ----
+
+void TPXDownloadList::IndexLocked(std::uint32_t pair)
+{
+    m_urlIndex.insert(pair); // a URL already there (in any case) keeps its entry
+}
+
+void TPXDownloadList::ApplyStateLocked(TPXQItem& item, int state, int action)
+{
+    item.m_state.store(state, std::memory_order_relaxed);
+    item.m_action.store(action, std::memory_order_relaxed);
+    const auto pair = static_cast<std::uint32_t>(item.m_listIndex / 2);
+    const bool page = item.IsPage();
+    const bool fetchAgain = action == kActionUpdate && (state == kStateNone || state == kStateDownloading);
+    const bool waitingPage =
+        page && (((action == kActionDownload || action == kActionMap) && state == kStateNone) || fetchAgain);
+    const bool waitingResource =
+        !page && ((action == kActionDownload && state == kStateNone) || fetchAgain);
+    const bool savedPage = page && state == kStateSaved;
+    const auto setMember = [pair](std::set<std::uint32_t>& set, bool member) {
+        if (member)
+            set.insert(pair);
+        else
+            set.erase(pair);
+    };
+    setMember(m_waitingPages, waitingPage);
+    setMember(m_waitingResources, waitingResource);
+    setMember(m_savedPages, savedPage);
+}
+
+TPXQItem& TPXDownloadList::AddItem(std::unique_ptr<TPXQItem> owned)
+{
+    TPXQItem& item = *owned;
+    item.m_task = &m_task;
+    item.m_list = this;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto pair = static_cast<std::uint32_t>(m_pairs.size());
+        item.m_listIndex = std::size_t{pair} * 2;
+        m_pairs.push_back(TPair{RecordURL(item.m_url), BuildRecord(item, {}), std::move(owned)});
+        IndexLocked(pair);
+        ApplyStateLocked(item, item.State(), item.Action());
+    }
+    if (item.IsPage())
+        m_task.AddTotalPages(1);
+    else
+        m_task.AddTotalResources(1);
+    m_unsaved.store(true, std::memory_order_relaxed);
+    if (m_observer)
+        m_observer->RowAdded(item);
+    item.ReleaseStrings();
+    return item;
+}
+
+void TPXDownloadList::Clear()
+{
+    std::vector<TPair> old;
+    {
+        std::lock_guard lock(m_mutex);
+        m_waitingPages.clear();
+        m_waitingResources.clear();
+        m_savedPages.clear();
+        m_urlIndex.clear();
+        old.swap(m_pairs);
+    }
+    // Nothing left to save; a save now would replace the file with an empty list.
+    m_unsaved.store(false, std::memory_order_relaxed);
+    m_saveCountdown = 0;
+    if (m_observer) {
+        m_observer->BeginUpdate();
+        m_observer->RowsCleared();
+        m_observer->EndUpdate();
+    }
+    // The items die after the view has let go of its rows.
+    old.clear();
+}
+
+void TPXDownloadList::ChangeState(TPXQItem& item, int state)
+{
+    std::lock_guard lock(m_mutex);
+    ApplyStateLocked(item, state, item.Action());
+}
+
+void TPXDownloadList::ChangeAction(TPXQItem& item, int action)
+{
+    std::lock_guard lock(m_mutex);
+    ApplyStateLocked(item, item.State(), action);
+}
+
+void TPXDownloadList::ChangeTypeGroup(TPXQItem& item, std::string typeGroup)
+{
+    std::lock_guard lock(m_mutex);
+    item.m_typeGroup = std::move(typeGroup);
+    ApplyStateLocked(item, item.State(), item.Action());
+}
+
+void TPXDownloadList::ReloadItem(TPXQItem& item)
+{
+    const std::size_t pair = item.m_listIndex / 2;
+    if (pair >= m_pairs.size())
+        return;
+    const std::string& record = m_pairs[pair].recordLine;
+    item.m_url = m_pairs[pair].urlLine;
+    if (item.m_baseURL.empty() && !item.m_url.empty())
+        item.m_baseURL = URLDirectory(item.m_url);
+    item.m_statusText = FieldOf(record, kRecordSeparator, 1);
+    item.m_depth = ParseNumber<int>(FieldOf(record, kRecordSeparator, 4)).value_or(0);
+    item.m_parentURL = FieldOf(record, kRecordSeparator, 5);
+    item.m_lastModified = FieldOf(record, kRecordSeparator, 6);
+    item.m_title = FieldOf(record, kRecordSeparator, 8);
+    item.m_size = ParseNumber<std::int64_t>(FieldOf(record, kRecordSeparator, 9)).value_or(0);
+    item.m_frameFlag = FieldOf(record, kRecordSeparator, 10);
+
+    // An unreadable state keeps the one in memory.
+    const int state = ParseNumber<int>(FieldOf(record, kRecordSeparator, 0)).value_or(item.State());
+    const int action = ActionOf(FieldOf(record, kRecordSeparator, 7));
+    std::string typeGroup = FieldOf(record, kRecordSeparator, 2);
+    std::lock_guard lock(m_mutex);
+    if (typeGroup != item.m_typeGroup)
+        item.m_typeGroup = std::move(typeGroup);
+    ApplyStateLocked(item, state, action);
+}
+
+void TPXDownloadList::WriteBackItem(TPXQItem& item, bool release)
+{
+    const std::size_t pair = item.m_listIndex / 2;
+    if (pair < m_pairs.size()) {
+        std::string record = BuildRecord(item, m_pairs[pair].recordLine);
+        {
+            std::lock_guard lock(m_mutex);
+            m_pairs[pair].recordLine = std::move(record);
+        }
+        m_unsaved.store(true, std::memory_order_relaxed);
+        NotifyChanged(item);
+    }
+    if (release)
+        item.ReleaseStrings();
+}
+
+void TPXDownloadList::NotifyChanged(TPXQItem& item)
+{
+    if (m_observer)
+        m_observer->RowChanged(item, StateImage(item.State(), item.Action()));
+}
+
+std::string TPXDownloadList::RecordField(std::string_view record, int n)
+{
+    return FieldOf(record, kRecordSeparator, n);
+}
+
+std::string TPXDownloadList::BuildRecord(const TPXQItem& item, std::string_view stored)
+{
+    // A string that is empty in memory may only have been released: keep the stored value.
+    const auto text = [stored](const std::string& value, int n) {
+        std::string clean = RecordText(value);
+        return clean.empty() ? FieldOf(stored, kRecordSeparator, n) : clean;
+    };
+    std::string parent = RecordURL(item.m_parentURL);
+    if (parent.empty())
+        parent = FieldOf(stored, kRecordSeparator, 5);
+
+    const std::string fields[11] = {
+        std::to_string(item.State()),
+        text(item.m_statusText, 1),
+        text(item.m_typeGroup, 2),
+        std::string(),
+        std::to_string(item.m_depth),
+        parent,
+        text(item.m_lastModified, 6),
+        std::to_string(item.Action()),
+        text(item.m_title, 8),
+        std::to_string(item.m_size),
+        text(item.m_frameFlag, 10),
+    };
+    std::string record;
+    for (const std::string& field : fields) {
+        record += field;
+        record += kRecordSeparator;
+    }
+    return record;
+}
+
+std::optional<int> TPXDownloadList::StateImage(int state, int action)
+{
+    if (state >= kStateNone && state <= kStateUpdating)
+        return action;
+    if (state == kStateError)
+        return 4;
+    if (state > kStateDownloaded)
+        return 5;
+    return std::nullopt;
+}
+
+// ---- files ----
+
+TListResult TPXDownloadList::ReadFile()
+{
+    const std::filesystem::path& path = FilePath();
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return {};
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec)
+        return {false, "Cannot read the download list " + path.string() + ": " + ec.message()};
+    if (size > kMaxListFileSize)
+        return {false, "The download list " + path.string() + " is too large to be one (" +
+                           std::to_string(size) + " bytes)."};
+    const std::optional<std::string> data = ReadWholeFile(path);
+    if (!data)
+        return {false, "Cannot read the download list " + path.string() + "."};
+
+    std::vector<std::string_view> lines = SplitLines(*data);
+    TListResult result;
+    if (lines.size() % 2 != 0) {
+        lines.pop_back();
+        result = {false, "The download list " + path.string() +
+                             " ends with a URL line without its record line; that URL was left out."};
+    }
+    std::vector<TPair> pairs;
+    pairs.reserve(lines.size() / 2);
+    for (std::size_t i = 0; i + 1 < lines.size(); i += 2)
+        pairs.push_back(TPair{std::string(lines[i]), std::string(lines[i + 1]), nullptr});
+    std::lock_guard lock(m_mutex);
+    m_pairs = std::move(pairs);
+    return result;
+}
+
+TListResult TPXDownloadList::LoadList()
+{
+    TListResult result;
+    if (m_pairs.empty())
+        result = ReadFile();
+    if (m_observer)
+        m_observer->BeginUpdate();
+    const std::size_t lineCount = m_pairs.size() * 2;
+    for (std::size_t pair = 0; pair < m_pairs.size(); ++pair) {
+        if (m_pairs[pair].item)
+            continue; // made by an earlier load or an add
+        const std::size_t recordIndex = pair * 2 + 1;
+        std::string& record = m_pairs[pair].recordLine;
+        const std::string stateField = FieldOf(record, kRecordSeparator, 0);
+        const std::optional<int> parsed = ParseNumber<int>(stateField);
+        if (!parsed) {
+            result = {false, "The download list " + FilePath().string() + " has \"" + CleanText(stateField) +
+                                 "\" as the state on line " + std::to_string(recordIndex + 1) +
+                                 ", which is not a valid integer value; loading stopped there."};
+            break;
+        }
+        auto owned = std::make_unique<TPXQItem>(std::string(), FieldOf(record, kRecordSeparator, 2),
+                                                ActionOf(FieldOf(record, kRecordSeparator, 7)));
+        TPXQItem& item = *owned;
+        item.m_task = &m_task;
+        item.m_list = this;
+        item.m_listIndex = pair * 2;
+        const int state = *parsed < kStateError ? kStateNone : *parsed;
+        {
+            std::lock_guard lock(m_mutex);
+            // Work that was cut off is waiting again; the record says so too, or a later reload
+            // would bring the old state back.
+            if (state != *parsed) {
+                const std::size_t end = record.find(kRecordSeparator);
+                record = "0" + (end == std::string::npos ? std::string() : record.substr(end));
+            }
+            m_pairs[pair].item = std::move(owned);
+            IndexLocked(static_cast<std::uint32_t>(pair));
+            ApplyStateLocked(item, state, item.Action());
+        }
+        if (m_observer)
+            m_observer->RowAdded(item);
+        if (recordIndex % 100 == 1 || pair + 1 == m_pairs.size())
+            m_task.NotifyProgress("Opening task....", static_cast<std::int64_t>(recordIndex),
+                                  static_cast<std::int64_t>(lineCount) - 1);
+    }
+    if (m_observer)
+        m_observer->EndUpdate();
+    return result;
+}
+
+TListResult TPXDownloadList::SaveList()
+{
+    std::string data;
+    {
+        std::lock_guard lock(m_mutex);
+        std::size_t size = 0;
+        for (const TPair& pair : m_pairs)
+            size += pair.urlLine.size() + pair.recordLine.size() + 4;
+        data.reserve(size);
+        for (const TPair& pair : m_pairs) {
+            data += pair.urlLine;
+            data += "\r\n";
+            data += pair.recordLine;
+            data += "\r\n";
+        }
+    }
+    const std::filesystem::path& path = FilePath();
+    std::error_code ec;
+    if (path.has_parent_path())
+        std::filesystem::create_directories(path.parent_path(), ec);
+    std::string error;
+    if (!WriteFileAtomically(path, data, &error))
+        return {false, "Cannot save the download list: " + error};
+    m_unsaved.store(false, std::memory_order_relaxed);
+    m_saveCountdown = 0;
+    return {};
+}
+
+TListResult TPXDownloadList::PeriodicSave()
+{
+    if (m_saveCountdown < kSaveInterval) {
+        ++m_saveCountdown;
+        return {};
+    }
+    return SaveList();
+}
+
+// ---- reads ----
+
+TPXQItem* TPXDownloadList::NextPage() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_waitingPages.empty() ? nullptr : m_pairs[*m_waitingPages.begin()].item.get();
+}
+
+TPXQItem* TPXDownloadList::NextResource() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_waitingResources.empty() ? nullptr : m_pairs[*m_waitingResources.begin()].item.get();
+}
+
+TPXQItem* TPXDownloadList::NextSavedPage() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_savedPages.empty() ? nullptr : m_pairs[*m_savedPages.begin()].item.get();
+}
+
+bool TPXDownloadList::ContainsURL(std::string_view url) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_urlIndex.find(url) != m_urlIndex.end();
+}
+
+std::size_t TPXDownloadList::URLIndexCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_urlIndex.size();
+}
+
+std::vector<std::string> TPXDownloadList::IndexedURLs() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::string> urls;
+    urls.reserve(m_urlIndex.size());
+    for (const std::uint32_t pair : m_urlIndex)
+        urls.push_back(m_pairs[pair].urlLine);
+    return urls;
+}
+
+std::size_t TPXDownloadList::Count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_pairs.size();
+}
+
+std::size_t TPXDownloadList::LineCount() const
+{
+    return Count() * 2;
+}
+
+std::string TPXDownloadList::Line(std::size_t index) const
+{
+    std::lock_guard lock(m_mutex);
+    if (index / 2 >= m_pairs.size())
+        return std::string();
+    const TPair& pair = m_pairs[index / 2];
+    return index % 2 == 0 ? pair.urlLine : pair.recordLine;
+}
+
+TPXQItem* TPXDownloadList::Item(std::size_t pairIndex) const
+{
+    std::lock_guard lock(m_mutex);
+    return pairIndex < m_pairs.size() ? m_pairs[pairIndex].item.get() : nullptr;
+}
+
+// ---- run preparation ----
+
+void TPXDownloadList::ResetInterrupted()
+{
+    for (std::size_t pair = 0; pair < m_pairs.size(); ++pair) {
+        TPXQItem* item = m_pairs[pair].item.get();
+        if (!item || (item->State() != kStateDownloading && item->State() != kStateUpdating))
+            continue;
+        item->Reload();
+        item->SetState(kStateNone);
+        item->WriteBack(true);
+    }
+}
+
+void TPXDownloadList::PrepareUpdate()
+{
+    for (std::size_t pair = 0; pair < m_pairs.size(); ++pair) {
+        TPXQItem* item = m_pairs[pair].item.get();
+        if (!item || item->State() <= kStateDownloaded)
+            continue;
+        item->Reload();
+        item->SetState(kStateNone);
+        item->SetAction(kActionUpdate);
+        item->m_statusText.clear();
+        item->WriteBack(true);
+    }
+}
+
+void TPXDownloadList::PrepareRetry()
+{
+    for (std::size_t pair = 0; pair < m_pairs.size(); ++pair) {
+        TPXQItem* item = m_pairs[pair].item.get();
+        if (!item || item->State() != kStateError)
+            continue;
+        item->Reload();
+        item->SetState(kStateNone);
+        item->m_size = 0;
+        // Write back keeps the stored status text, so an "Incomplete (n bytes)" item resumes.
+        item->m_statusText.clear();
+        item->WriteBack(true);
+    }
+}
+
+} // namespace pellix

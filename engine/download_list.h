@@ -1,0 +1,176 @@
+// TPXDownloadList: a task's queue items as URL and record line pairs, its URL index and picks.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/queue_item.h"
+
+namespace pellix {
+
+class TPXTask;
+
+// Separates (and ends) every field of a record line.
+inline constexpr char kRecordSeparator = '\xB6';
+// Periodic save writes the file when this many checks have passed since the last save.
+inline constexpr int kSaveInterval = 10;
+
+// The outcome of loading or saving a download list.
+struct TListResult {
+    bool ok = true;
+    std::string message; // why not, when !ok
+};
+
+// The explore view's rows, watched on the owner thread. Calls never come from inside the list's
+// lock, so an observer may read the list and its items.
+class IDownloadListObserver {
+public:
+    virtual ~IDownloadListObserver() = default;
+    virtual void BeginUpdate() = 0;
+    virtual void EndUpdate() = 0;
+    // Every row is gone (the list was cleared).
+    virtual void RowsCleared() = 0;
+    // A row for a new or loaded item; the item is the row's data.
+    virtual void RowAdded(TPXQItem& item) = 0;
+    // The item was written back; stateImage is the new state image index, or nothing when the
+    // row keeps the one it has.
+    virtual void RowChanged(TPXQItem& item, std::optional<int> stateImage) = 0;
+};
+
+// Locking: the owner thread (the "user-interface thread") makes every change: it takes m_mutex
+// around each change of the lines, the URL index, an item's state, action or type group, and the
+// pick indexes. Other threads (the coordinator, the parse thread) may call only the members
+// marked "any thread", which take m_mutex for their reads. The owner thread's own reads need no
+// lock because nobody else writes. Observers and the task's notifications are called outside the
+// lock. An item pointer handed to another thread stays valid until the owner thread clears the
+// list; that thread must not touch the item's fields except State() and Action().
+class TPXDownloadList final {
+public:
+    explicit TPXDownloadList(TPXTask& task);
+    ~TPXDownloadList();
+    TPXDownloadList(const TPXDownloadList&) = delete;
+    TPXDownloadList& operator=(const TPXDownloadList&) = delete;
+
+    TPXTask& Task() const { return m_task; }
+
+    // The download list file: the task file's folder, the task's name, ".dwn". Worked out from
+    // the task when first needed and kept; SetFilePath replaces it (a renamed task).
+    const std::filesystem::path& FilePath();
+    void SetFilePath(std::filesystem::path path) { m_filePath = std::move(path); }
+
+    // Appends the item as a new pair, indexes its URL, counts it in the task's totals, makes its
+    // view row and releases its strings. Returns the item, now owned by the list.
+    TPXQItem& AddItem(std::unique_ptr<TPXQItem> item);
+    // Frees every item and empties the lines and the URL index.
+    void Clear();
+
+    // Reads the file when the list is empty and makes an item for every pair. A missing file
+    // gives an empty list. A record line whose state is not a number stops the load with an error;
+    // the items made before it stay, and the remaining lines stay too so a save loses nothing.
+    TListResult LoadList();
+    // Writes every line to the file atomically, CR LF ended, replacing it.
+    TListResult SaveList();
+    // One save check: writes the file on every eleventh call.
+    TListResult PeriodicSave();
+    bool HasUnsavedChanges() const { return m_unsaved.load(std::memory_order_relaxed); } // any thread
+    int SaveCountdown() const { return m_saveCountdown; }
+    void ResetSaveCountdown() { m_saveCountdown = 0; }
+
+    // Picks, in list order (any thread).
+    // First page waiting to be fetched: action 1 or 2 in state 0, or action 3 in state 0 or 1.
+    TPXQItem* NextPage() const;
+    // First resource waiting: action 1 in state 0, or action 3 in state 0 or 1.
+    TPXQItem* NextResource() const;
+    // First page in state "Saved".
+    TPXQItem* NextSavedPage() const;
+
+    // URL index (any thread): whether a URL of the list matches, ignoring ASCII case.
+    bool ContainsURL(std::string_view url) const;
+    std::size_t URLIndexCount() const;
+    // The index's URLs in sorted order (owner thread; for the explore view and tests).
+    std::vector<std::string> IndexedURLs() const;
+
+    // Items left in "Downloading" or "Updating" go back to "None".
+    void ResetInterrupted();
+    // Every finished item (state above 4) is to be fetched again if changed.
+    void PrepareUpdate();
+    // Every failed item is to be fetched again; its stored status text stays.
+    void PrepareRetry();
+
+    // Pairs, lines and items (any thread; a line is copied out).
+    std::size_t Count() const;
+    std::size_t LineCount() const;
+    std::string Line(std::size_t index) const;
+    // The item of pair pairIndex (URL line 2 * pairIndex); null past the end or for a pair left
+    // without an item by a load that stopped early. Owner thread.
+    TPXQItem* Item(std::size_t pairIndex) const;
+
+    // The explore view bound to this list, or null.
+    void SetObserver(IDownloadListObserver* observer) { m_observer = observer; }
+    IDownloadListObserver* Observer() const { return m_observer; }
+
+    // Record lines: field n (from 0) of a line, and the line for an item's fields.
+    static std::string RecordField(std::string_view record, int n);
+    static std::string BuildRecord(const TPXQItem& item, std::string_view stored);
+    // The state image of a row: the action for states 0 to 2, 4 for an error, 5 for finished
+    // states; nothing (keep) for state 4.
+    static std::optional<int> StateImage(int state, int action);
+
+private:
+    friend class TPXQItem;
+
+    struct TPair {
+        std::string urlLine;
+        std::string recordLine;
+        std::unique_ptr<TPXQItem> item;
+    };
+
+    // Orders pair numbers by their URL lines, ignoring ASCII case; looks up texts too.
+    struct TURLLess {
+        using is_transparent = void;
+        const std::vector<TPair>* pairs;
+        bool operator()(std::uint32_t a, std::uint32_t b) const;
+        bool operator()(std::string_view a, std::uint32_t b) const;
+        bool operator()(std::uint32_t a, std::string_view b) const;
+    };
+
+    // Owner thread, under m_mutex.
+    void IndexLocked(std::uint32_t pair);
+    void ApplyStateLocked(TPXQItem& item, int state, int action);
+
+    // Called by TPXQItem.
+    void ChangeState(TPXQItem& item, int state);
+    void ChangeAction(TPXQItem& item, int action);
+    void ChangeTypeGroup(TPXQItem& item, std::string typeGroup);
+    void ReloadItem(TPXQItem& item);
+    void WriteBackItem(TPXQItem& item, bool release);
+
+    TListResult ReadFile();
+    void NotifyChanged(TPXQItem& item);
+
+    TPXTask& m_task;
+    std::filesystem::path m_filePath;
+    IDownloadListObserver* m_observer = nullptr;
+
+    mutable std::mutex m_mutex;
+    std::vector<TPair> m_pairs;
+    std::set<std::uint32_t, TURLLess> m_urlIndex;
+    // Pair numbers that each pick may return; the first is the answer.
+    std::set<std::uint32_t> m_waitingPages;
+    std::set<std::uint32_t> m_waitingResources;
+    std::set<std::uint32_t> m_savedPages;
+
+    std::atomic<bool> m_unsaved{false};
+    int m_saveCountdown = 0;
+};
+
+} // namespace pellix

@@ -1,0 +1,127 @@
+// TPXQItem: one URL of a task, with its state in the crawl and what was learnt when fetching it.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pellix {
+
+class TPXTask;
+class TPXDownloadList;
+
+// Item states (the record line's field 0).
+inline constexpr int kStateNone = 0;
+inline constexpr int kStateDownloading = 1;
+inline constexpr int kStateUpdating = 2;
+inline constexpr int kStateError = 3;
+inline constexpr int kStateDownloaded = 4;
+inline constexpr int kStateSaved = 5;
+inline constexpr int kStateUpdated = 6;
+inline constexpr int kStateMapping = 7;
+inline constexpr int kStateParsing = 8;
+inline constexpr int kStateMapped = 9;
+inline constexpr int kStateParsed = 10;
+inline constexpr int kStateZipped = 11;
+
+// Item actions (the record line's field 7).
+inline constexpr int kActionSkip = 0;
+inline constexpr int kActionDownload = 1;
+inline constexpr int kActionMap = 2;
+inline constexpr int kActionUpdate = 3;
+
+// The file-type group that marks a page; every other group is a resource.
+inline constexpr const char* kPageGroup = "HTML";
+
+// An item belongs to one download list, which owns it. The list's record line is the
+// authoritative copy of the item's fields: the URL, status text, parent URL, Last-Modified and
+// title are released between uses and come back with Reload().
+//
+// Threads: State() and Action() may be read from any thread. Everything else, including every
+// change, runs on the owner thread (see TPXDownloadList for the locking).
+class TPXQItem final {
+public:
+    // A new item: state 0, base URL from the URL, the type group as the caller worked it out.
+    TPXQItem(std::string url, std::string typeGroup, int action);
+    TPXQItem(const TPXQItem&) = delete;
+    TPXQItem& operator=(const TPXQItem&) = delete;
+
+    TPXTask* Task() const { return m_task; }
+    TPXDownloadList* List() const { return m_list; }
+    // Index of the item's URL line in the download list; its record line follows it.
+    std::size_t ListIndex() const { return m_listIndex; }
+
+    const std::string& URL() const { return m_url; }
+    void SetURL(std::string url) { m_url = std::move(url); }
+    const std::string& BaseURL() const { return m_baseURL; }
+    void SetBaseURL(std::string url) { m_baseURL = std::move(url); }
+    const std::string& ParentURL() const { return m_parentURL; }
+    void SetParentURL(std::string url) { m_parentURL = std::move(url); }
+    const std::string& LastModified() const { return m_lastModified; }
+    void SetLastModified(std::string text) { m_lastModified = std::move(text); }
+    const std::string& LocalPath() const { return m_localPath; }
+    void SetLocalPath(std::string path) { m_localPath = std::move(path); }
+    const std::string& TypeGroup() const { return m_typeGroup; }
+    bool IsPage() const { return m_typeGroup == kPageGroup; }
+    const std::string& Title() const { return m_title; }
+    void SetTitle(std::string title) { m_title = std::move(title); }
+    const std::string& StatusText() const { return m_statusText; }
+    void SetStatusText(std::string text) { m_statusText = std::move(text); }
+    int Depth() const { return m_depth; }
+    void SetDepth(int depth) { m_depth = depth; }
+    std::int64_t Size() const { return m_size; }
+    void SetSize(std::int64_t size) { m_size = size; }
+    const std::string& FrameFlag() const { return m_frameFlag; }
+    void SetFrameFlag(std::string flag) { m_frameFlag = std::move(flag); }
+    bool Zipped() const { return m_zipped; }
+    void SetZipped(bool zipped) { m_zipped = zipped; }
+    // The explore view's row handle, owned by the view.
+    void* ViewRow() const { return m_viewRow; }
+    void SetViewRow(void* row) { m_viewRow = row; }
+
+    // Any thread.
+    int State() const { return m_state.load(std::memory_order_relaxed); }
+    int Action() const { return m_action.load(std::memory_order_relaxed); }
+
+    // Changes the state, keeping the task's counters right, then tells the task's progress
+    // listener that counters changed. The record line changes only on WriteBack().
+    void SetState(int newState);
+    // Sets the action (the explore view's commands do this directly).
+    void SetAction(int action);
+
+    // Fills the fields from the item's record line and the URL from its URL line.
+    void Reload();
+    // Writes the fields into the record line (an empty string field keeps the stored value),
+    // refreshes the view row, and releases the strings when asked.
+    void WriteBack(bool release);
+    // Empties URL, status text, parent URL, Last-Modified and title in memory.
+    void ReleaseStrings();
+
+    std::string StateText() const { return StateText(State()); }
+    static std::string StateText(int state);
+
+private:
+    friend class TPXDownloadList;
+
+    TPXTask* m_task = nullptr;
+    TPXDownloadList* m_list = nullptr;
+    std::size_t m_listIndex = 0;
+    std::string m_url;
+    std::string m_baseURL;
+    std::string m_parentURL;
+    std::string m_lastModified;
+    std::string m_localPath;
+    std::string m_typeGroup;
+    std::string m_title;
+    std::string m_statusText;
+    std::string m_frameFlag;
+    std::int64_t m_size = 0;
+    int m_depth = 0;
+    std::atomic<int> m_state{kStateNone};
+    std::atomic<int> m_action{kActionDownload};
+    bool m_zipped = false;
+    void* m_viewRow = nullptr;
+};
+
+} // namespace pellix
