@@ -1,0 +1,561 @@
+#include "engine/http_client.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "engine/body_sink.h"
+
+namespace pellix {
+
+namespace {
+
+constexpr std::size_t kSendPiece = 2047;
+
+char LowerChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), LowerChar);
+    return text;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (LowerChar(text[i]) != LowerChar(prefix[i]))
+            return false;
+    return true;
+}
+
+std::string Trim(std::string_view text)
+{
+    std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos)
+        return {};
+    std::size_t end = text.find_last_not_of(" \t");
+    return std::string(text.substr(begin, end - begin + 1));
+}
+
+// A header value must not carry line breaks into the request (header injection).
+std::string HeaderSafe(std::string_view value)
+{
+    std::string out;
+    for (char c : value)
+        if (c != '\r' && c != '\n' && c != '\0')
+            out += c;
+    return out;
+}
+
+// Blanks, control bytes and non-ASCII bytes are not allowed raw in a request target.
+std::string TargetSafe(std::string_view target)
+{
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (char c : target) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte >= 0x7F) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// host and port of "host", "host:port", "[v6]" or "[v6]:port"; port 0 when absent or not valid.
+void SplitHostPort(const std::string& server, std::string& host, std::uint16_t& port)
+{
+    std::string portText;
+    if (!server.empty() && server.front() == '[') {
+        std::size_t close = server.find(']');
+        host = server.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        if (close != std::string::npos && close + 1 < server.size() && server[close + 1] == ':')
+            portText = server.substr(close + 2);
+    } else {
+        std::size_t colon = server.find(':');
+        host = server.substr(0, colon);
+        if (colon != std::string::npos)
+            portText = server.substr(colon + 1);
+    }
+    port = 0;
+    if (portText.empty() || portText.size() > 5 ||
+        !std::all_of(portText.begin(), portText.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return;
+    unsigned long value = std::stoul(portText);
+    if (value <= 65535)
+        port = static_cast<std::uint16_t>(value);
+}
+
+// A decimal count, or -1 when the text is not one (signs, blanks inside, overflow).
+std::int64_t ParseLength(const std::string& text)
+{
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return -1;
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return (error == std::errc() && end == text.data() + text.size()) ? value : -1;
+}
+
+// A chunk-size line: hex digits, optionally followed by ";" and extensions; -1 when invalid.
+std::int64_t ParseChunkSize(const std::string& line)
+{
+    std::string size = Trim(std::string_view(line).substr(0, line.find(';')));
+    if (size.empty() || size.size() > 15)
+        return -1;
+    std::int64_t value = 0;
+    for (char c : size) {
+        int digit = (c >= '0' && c <= '9') ? c - '0'
+                  : (LowerChar(c) >= 'a' && LowerChar(c) <= 'f') ? LowerChar(c) - 'a' + 10
+                  : -1;
+        if (digit < 0)
+            return -1;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+} // namespace
+
+std::string Base64Encode(std::string_view data)
+{
+    static const char* const kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((data.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < data.size(); i += 3) {
+        std::uint32_t n = (std::uint32_t(std::uint8_t(data[i])) << 16) |
+                          (std::uint32_t(std::uint8_t(data[i + 1])) << 8) | std::uint8_t(data[i + 2]);
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += kAlphabet[(n >> 6) & 63];
+        out += kAlphabet[n & 63];
+    }
+    if (i < data.size()) {
+        std::uint32_t n = std::uint32_t(std::uint8_t(data[i])) << 16;
+        if (i + 1 < data.size())
+            n |= std::uint32_t(std::uint8_t(data[i + 1])) << 8;
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += i + 1 < data.size() ? kAlphabet[(n >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+TagHTTP::TagHTTP() : m_buffer(new char[kReceiveBufferSize]) {}
+
+TagHTTP::~TagHTTP() = default;
+
+void TagHTTP::Fire(const TNotifyEvent& event)
+{
+    if (event)
+        event(*this);
+}
+
+void TagHTTP::Raise(int code, const std::string& message)
+{
+    std::string text = message.empty() ? SocketErrorMessage(code) : message;
+    if (OnError)
+        OnError(*this, text);
+    if (code == 10054)
+        CloseSocket();
+    throw ESocketError(code, text);
+}
+
+void TagHTTP::RaiseStatus(const TSocketStatus& status)
+{
+    if (status.code == kErrCanceled) {
+        if (OnError)
+            OnError(*this, SocketErrorMessage(kErrCanceled));
+        throw ECanceledError();
+    }
+    if (status.code == kErrTimedOut) {
+        if (OnError)
+            OnError(*this, SocketErrorMessage(kErrTimedOut));
+        CloseSocket();
+        throw ETimedOutError();
+    }
+    Raise(status.code, status.code == kErrMessage ? status.message : std::string());
+}
+
+void TagHTTP::SetURL(const std::string& url)
+{
+    std::string rest;
+    bool https = false;
+    if (StartsWithNoCase(url, "http://")) {
+        rest = url.substr(7);
+    } else if (StartsWithNoCase(url, "https://")) {
+        rest = url.substr(8);
+        https = true;
+    } else {
+        Raise(kErrInvalidURL);
+    }
+    // Control bytes would end up inside the request line.
+    if (std::any_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        Raise(kErrInvalidURL);
+
+    m_url = url;
+    m_https = https;
+    rest = rest.substr(0, rest.find('#')); // fragments are never sent
+    std::size_t pathStart = rest.find_first_of("/?");
+    if (pathStart == std::string::npos) {
+        m_urlServer = rest;
+        m_path = "/";
+    } else {
+        m_urlServer = rest.substr(0, pathStart);
+        m_path = rest.substr(pathStart);
+        if (m_path.front() == '?')
+            m_path.insert(0, "/");
+    }
+    m_server = m_proxy.empty() ? m_urlServer : m_proxy;
+}
+
+void TagHTTP::SetProxy(const std::string& proxy)
+{
+    if (!proxy.empty() && proxy.find(':') == std::string::npos)
+        Raise(kErrProxyPort);
+    m_proxy = proxy;
+    m_server = m_proxy.empty() ? m_urlServer : m_proxy;
+}
+
+std::string TagHTTP::BuildRequest(const std::string& method, bool withCredentials, const std::string& user,
+                                  const std::string& password) const
+{
+    // https through a proxy runs inside a CONNECT tunnel and looks like a direct request.
+    bool absoluteForm = !m_proxy.empty() && !m_https;
+    std::string target;
+    if (absoluteForm) {
+        target = m_url.substr(0, m_url.find('#'));
+        std::size_t schemeEnd = target.find("://") + 3;
+        if (target.find('/', schemeEnd) == std::string::npos)
+            target += "/";
+    } else {
+        target = m_path;
+    }
+    if (target.empty())
+        target = "/";
+
+    std::string request = method + " " + TargetSafe(target) + " HTTP/1.0\r\n";
+    request += "Host: " + HeaderSafe(m_urlServer) + "\r\n";
+    if (withCredentials)
+        request += "Authorization: Basic " + Base64Encode(user + ":" + password) + "\r\n";
+    if (absoluteForm && !m_proxyUserName.empty())
+        request += "Proxy-Authorization: Basic " + Base64Encode(m_proxyUserName + ":" + m_proxyPassword) + "\r\n";
+    request += "Accept: */*\r\n";
+    if (!m_userAgent.empty())
+        request += "User-Agent: " + HeaderSafe(m_userAgent) + "\r\n";
+    if (m_range > 0)
+        request += "Range:Bytes=" + std::to_string(m_range) + "-\r\n";
+    if (!m_ifModifiedSince.empty())
+        request += "If-Modified-Since: " + HeaderSafe(m_ifModifiedSince) + "\r\n";
+    request += "Connection: close\r\n\r\n";
+    return request;
+}
+
+int TagHTTP::Head()
+{
+    return Request("HEAD", false, {}, {});
+}
+
+int TagHTTP::Head(const std::string& user, const std::string& password)
+{
+    return Request("HEAD", true, user, password);
+}
+
+int TagHTTP::Get()
+{
+    return Request("GET", false, {}, {});
+}
+
+int TagHTTP::Get(const std::string& user, const std::string& password)
+{
+    return Request("GET", true, user, password);
+}
+
+void TagHTTP::Cancel()
+{
+    m_socket.Cancel();
+    Fire(OnCancel);
+}
+
+int TagHTTP::Request(const std::string& method, bool withCredentials, const std::string& user,
+                     const std::string& password)
+{
+    m_socket.ResetCancel();
+    m_bufferStart = m_bufferEnd = 0;
+    m_peerClosed = false;
+    m_received = 0;
+    int code = -1;
+    try {
+        Connect();
+        SendRequest(BuildRequest(method, withCredentials, user, password));
+        ReadHeaders();
+        code = ReplyCode();
+        if (method == "GET")
+            ReadBody(code);
+        CloseSocket();
+    } catch (...) {
+        CloseSocket();
+        throw;
+    }
+    return code;
+}
+
+void TagHTTP::Connect()
+{
+    Fire(OnOpen);
+    if (m_server.empty())
+        Raise(kErrServerRequired);
+    std::string host;
+    std::uint16_t port = 0;
+    SplitHostPort(m_server, host, port);
+    if (host.empty())
+        Raise(kErrResolve);
+    TSocketStatus status = m_socket.Resolve(host, Deadline());
+    if (!status.Ok())
+        RaiseStatus(status);
+    Fire(OnHostFound);
+    if (port == 0)
+        port = (m_https && m_proxy.empty()) ? 443 : m_defaultPort;
+    if (m_socket.Canceled())
+        RaiseStatus({kErrCanceled, {}});
+    status = m_socket.Connect(port, Deadline());
+    if (!status.Ok())
+        RaiseStatus(status);
+    Fire(OnConnected);
+    if (m_https) {
+        if (!m_proxy.empty())
+            OpenTunnel();
+        std::string urlHost;
+        std::uint16_t urlPort = 0;
+        SplitHostPort(m_urlServer, urlHost, urlPort);
+        status = m_socket.StartTls(urlHost, m_caFile, Deadline());
+        if (!status.Ok())
+            RaiseStatus(status);
+    }
+}
+
+void TagHTTP::OpenTunnel()
+{
+    std::string host;
+    std::uint16_t port = 0;
+    SplitHostPort(m_urlServer, host, port);
+    std::string authority = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+                            std::to_string(port == 0 ? 443 : port);
+    std::string request = "CONNECT " + TargetSafe(authority) + " HTTP/1.0\r\nHost: " + TargetSafe(authority) + "\r\n";
+    if (!m_proxyUserName.empty())
+        request += "Proxy-Authorization: Basic " + Base64Encode(m_proxyUserName + ":" + m_proxyPassword) + "\r\n";
+    request += "\r\n";
+    TSocketStatus status = m_socket.Send(request, m_timeOut);
+    if (!status.Ok())
+        RaiseStatus(status);
+    ReadHeaders();
+    int code = ReplyCode();
+    if (code < 200 || code > 299)
+        Raise(kErrMessage, "Proxy refused the tunnel: " + (m_headers.empty() ? std::string() : m_headers.front()));
+    if (m_bufferStart != m_bufferEnd)
+        Raise(kErrMessage, "Proxy sent data before the tunnel was open");
+    m_received = 0;
+}
+
+void TagHTTP::SendRequest(const std::string& request)
+{
+    Fire(OnSending);
+    std::size_t position = 0;
+    while (position < request.size()) {
+        std::string_view piece = std::string_view(request).substr(position, kSendPiece);
+        TSocketStatus status = m_socket.Send(piece, m_timeOut);
+        if (!status.Ok())
+            RaiseStatus(status);
+        position += piece.size();
+        if (OnProgress)
+            OnProgress(*this, static_cast<int>(std::lround(position * 100.0 / request.size())),
+                       static_cast<std::int64_t>(position));
+    }
+    if (OnProgress)
+        OnProgress(*this, 0, 0);
+}
+
+bool TagHTTP::FillBuffer(TDeadline deadline)
+{
+    m_bufferStart = m_bufferEnd = 0;
+    std::size_t got = 0;
+    TSocketStatus status = m_socket.Receive(m_buffer.get(), kReceiveBufferSize, got, deadline);
+    if (!status.Ok())
+        RaiseStatus(status);
+    if (got == 0) {
+        m_peerClosed = true;
+        return false;
+    }
+    m_bufferEnd = got;
+    m_received += static_cast<std::int64_t>(got);
+    return true;
+}
+
+std::string TagHTTP::ReadLine()
+{
+    if (!m_socket.Connected())
+        Raise(kErrNotConnected);
+    std::string line;
+    TDeadline deadline = Deadline();
+    bool restarted = false;
+    for (;;) {
+        if (m_bufferStart < m_bufferEnd) {
+            const char* begin = m_buffer.get() + m_bufferStart;
+            std::size_t available = m_bufferEnd - m_bufferStart;
+            const char* lineFeed = static_cast<const char*>(std::memchr(begin, '\n', available));
+            std::size_t take = lineFeed ? static_cast<std::size_t>(lineFeed - begin) + 1 : available;
+            if (line.size() < kMaxLineLength)
+                line.append(begin, std::min(take, kMaxLineLength - line.size()));
+            m_bufferStart += take;
+            if (lineFeed) {
+                while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+                    line.pop_back();
+                return line;
+            }
+        }
+        // A line that the connection's end cuts off reads as empty.
+        if (m_peerClosed || !FillBuffer(deadline))
+            return {};
+        if (!restarted) {
+            deadline = Deadline();
+            restarted = true;
+        }
+    }
+}
+
+void TagHTTP::ReadHeaders()
+{
+    m_headers.clear();
+    std::size_t total = 0;
+    for (;;) {
+        std::string line = ReadLine();
+        total += line.size();
+        m_headers.push_back(line);
+        if (line.empty())
+            break;
+        if (m_headers.size() > kMaxHeaderLines || total > kMaxHeaderBytes)
+            Raise(kErrMessage, "Reply header too large");
+    }
+    if (m_received == 0 && m_peerClosed)
+        Raise(kErrMessage, "Empty reply from server");
+}
+
+int TagHTTP::ReplyCode() const
+{
+    if (m_headers.empty())
+        return -1;
+    const std::string& first = m_headers.front();
+    std::size_t blank = first.find(' ');
+    if (blank == std::string::npos)
+        return -1;
+    std::size_t start = blank + 1;
+    std::size_t end = start;
+    while (end < first.size() && end - start < 9 && first[end] >= '0' && first[end] <= '9')
+        ++end;
+    return end == start ? -1 : std::stoi(first.substr(start, end - start));
+}
+
+std::string TagHTTP::Header(std::string name) const
+{
+    if (name.empty() || name.back() != ':')
+        name += ':';
+    for (std::size_t i = 0; i < m_headers.size(); ++i) {
+        if (!StartsWithNoCase(m_headers[i], name))
+            continue;
+        std::string value = Trim(std::string_view(m_headers[i]).substr(name.size()));
+        for (std::size_t next = i + 1; next < m_headers.size(); ++next) {
+            const std::string& line = m_headers[next];
+            if (line.empty() || (line.front() != ' ' && line.front() != '\t'))
+                break;
+            value += " " + Trim(line);
+        }
+        return value;
+    }
+    return {};
+}
+
+void TagHTTP::ReadBody(int replyCode)
+{
+    IBodySink& sink = m_sink ? *m_sink : m_body;
+    // Only a partial reply continues the bytes held; any other reply brings the whole body.
+    std::int64_t keep = (m_range > 0 && replyCode == 206) ? m_range : 0;
+    std::string error;
+    if (!sink.Start(keep, error))
+        Raise(kErrMessage, error);
+    try {
+        if (Lower(Header("Transfer-Encoding")).find("chunked") != std::string::npos) {
+            for (;;) {
+                std::string line = ReadLine();
+                if (line.empty() && !m_peerClosed)
+                    line = ReadLine(); // the CR LF that ends the previous chunk
+                if (line.empty() && m_peerClosed)
+                    Raise(kErrMessage, "Connection closed before the body was complete (" +
+                                           std::to_string(sink.Size() - keep) + " bytes received)");
+                std::int64_t size = ParseChunkSize(line);
+                if (size < 0)
+                    Raise(kErrMessage, "Invalid chunk size in the reply");
+                if (size == 0)
+                    break;
+                ReadBlock(sink, size);
+            }
+        } else {
+            ReadBlock(sink, ParseLength(Header("Content-Length")));
+        }
+    } catch (...) {
+        sink.Finish(error);
+        throw;
+    }
+    if (!sink.Finish(error))
+        Raise(kErrMessage, error);
+}
+
+void TagHTTP::ReadBlock(IBodySink& sink, std::int64_t length)
+{
+    if (OnProgress)
+        OnProgress(*this, 0, 0);
+    std::int64_t received = 0;
+    TDeadline deadline = Deadline();
+    std::string error;
+    while (length < 0 || received < length) {
+        if (m_bufferStart == m_bufferEnd) {
+            if (m_peerClosed || !FillBuffer(deadline)) {
+                if (length >= 0)
+                    Raise(kErrMessage, "Connection closed before the body was complete (" + std::to_string(received) +
+                                           " of " + std::to_string(length) + " bytes)");
+                break;
+            }
+            deadline = Deadline(); // the time-out counts from the last bytes received
+        }
+        std::size_t take = m_bufferEnd - m_bufferStart;
+        if (length >= 0)
+            take = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(take), length - received));
+        if (!sink.Write(std::string_view(m_buffer.get() + m_bufferStart, take), error))
+            Raise(kErrMessage, error);
+        m_bufferStart += take;
+        received += static_cast<std::int64_t>(take);
+        if (OnProgress)
+            OnProgress(*this, length > 0 ? static_cast<int>(std::llround(received * 100.0 / length)) : -1, received);
+    }
+    Fire(OnClosed);
+}
+
+void TagHTTP::CloseSocket()
+{
+    if (!m_socket.Connected())
+        return;
+    Fire(OnClosing);
+    m_socket.Close();
+    Fire(OnClosed);
+}
+
+} // namespace pellix

@@ -1,0 +1,176 @@
+// TagHTTP: one HTTP/1.0 request at a time (HEAD or GET, http or https, direct or through a
+// proxy) over TagSocket, with progress events and errors raised after OnError.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/memory_body_sink.h"
+#include "engine/tcp_socket.h"
+
+namespace pellix {
+
+class IBodySink;
+
+// Socket and protocol failures; Code() is the table code (10061, 57007...) or kErrMessage.
+class ESocketError : public std::runtime_error {
+public:
+    ESocketError(int code, const std::string& message) : std::runtime_error(message), m_code(code) {}
+    int Code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
+class ETimedOutError : public std::runtime_error {
+public:
+    ETimedOutError() : std::runtime_error("Operation timed out") {}
+};
+
+class ECanceledError : public std::runtime_error {
+public:
+    ECanceledError() : std::runtime_error("Operation has been canceled") {}
+};
+
+class TagHTTP;
+using TNotifyEvent = std::function<void(TagHTTP&)>;
+using TmsProgressEvent = std::function<void(TagHTTP&, int percent, std::int64_t bytes)>;
+using TmsErrorEvent = std::function<void(TagHTTP&, const std::string& message)>;
+
+// Requests run on one thread at a time; Cancel may be called from any thread. Events fire on the
+// requesting thread, except OnCancel, which fires on the thread that cancels.
+class TagHTTP final {
+public:
+    static constexpr int kDefaultTimeOut = 60;                  // seconds
+    static constexpr std::size_t kReceiveBufferSize = 64 * 1024;
+    static constexpr std::size_t kMaxLineLength = 8 * 1024;     // longer reply lines are cut
+    static constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
+    static constexpr std::size_t kMaxHeaderLines = 1000;
+
+    TagHTTP();
+    ~TagHTTP();
+    TagHTTP(const TagHTTP&) = delete;
+    TagHTTP& operator=(const TagHTTP&) = delete;
+
+    // "http://" or "https://" (any letter case) followed by host[:port][/path]; anything else
+    // raises "Invalid URL".
+    const std::string& URL() const { return m_url; }
+    void SetURL(const std::string& url);
+    // host:port, or empty for a direct connection; a value without ":" raises.
+    const std::string& Proxy() const { return m_proxy; }
+    void SetProxy(const std::string& proxy);
+    const std::string& ProxyUserName() const { return m_proxyUserName; }
+    void SetProxyUserName(const std::string& value) { m_proxyUserName = value; }
+    const std::string& ProxyPassword() const { return m_proxyPassword; }
+    void SetProxyPassword(const std::string& value) { m_proxyPassword = value; }
+    const std::string& UserAgent() const { return m_userAgent; }
+    void SetUserAgent(const std::string& value) { m_userAgent = value; }
+    std::uint16_t DefaultPort() const { return m_defaultPort; }
+    void SetDefaultPort(std::uint16_t port) { m_defaultPort = port; }
+    // First byte wanted; 0 = the whole body.
+    std::int64_t Range() const { return m_range; }
+    void SetRange(std::int64_t range) { m_range = range; }
+    // Every wait is bounded by this; seconds, with a millisecond form for short waits.
+    int TimeOut() const { return static_cast<int>(m_timeOut.count() / 1000); }
+    void SetTimeOut(int seconds) { m_timeOut = std::chrono::milliseconds(std::int64_t(seconds) * 1000); }
+    std::chrono::milliseconds TimeOutMs() const { return m_timeOut; }
+    void SetTimeOutMs(std::chrono::milliseconds timeOut) { m_timeOut = timeOut; }
+    // Sent as "If-Modified-Since: " when not empty.
+    const std::string& IfModifiedSince() const { return m_ifModifiedSince; }
+    void SetIfModifiedSince(const std::string& value) { m_ifModifiedSince = value; }
+    // A PEM file of CA certificates trusted besides the system store.
+    const std::string& CAFile() const { return m_caFile; }
+    void SetCAFile(const std::string& path) { m_caFile = path; }
+    void SetResolver(TResolver resolver) { m_socket.SetResolver(std::move(resolver)); }
+    // Free for the caller (the transfer uses it to say it has finished).
+    int Tag() const { return m_tag.load(); }
+    void SetTag(int tag) { m_tag.store(tag); }
+
+    // From the URL: the path ("/" when it has none) and the server text (host[:port]).
+    const std::string& Path() const { return m_path; }
+    const std::string& URLServer() const { return m_urlServer; }
+    // Where the connection goes: the proxy when set, else the URL's server.
+    const std::string& ServerText() const { return m_server; }
+
+    // Requests. Each returns the reply code (-1 when the reply has none) and raises
+    // ESocketError, ETimedOutError or ECanceledError after firing OnError.
+    int Head();
+    int Head(const std::string& user, const std::string& password);
+    int Get();
+    int Get(const std::string& user, const std::string& password);
+    void Cancel();
+
+    // The reply's header lines as received (CR LF removed), ending with the empty line.
+    const std::vector<std::string>& Headers() const { return m_headers; }
+    // The first header of that name (letter case ignored), trimmed, with continuation lines.
+    std::string Header(std::string name) const;
+
+    // Where GET bodies go: nullptr (the default) is the client's own memory buffer.
+    void SetBodySink(IBodySink* sink) { m_sink = sink; }
+    TMemoryBodySink& Body() { return m_body; }
+    const TMemoryBodySink& Body() const { return m_body; }
+
+    TNotifyEvent OnOpen, OnClosing, OnClosed, OnCancel, OnConnected, OnHostFound, OnServiceFound, OnSending;
+    TmsProgressEvent OnProgress;
+    TmsErrorEvent OnError;
+
+    // The request head that would be sent now (method "HEAD" or "GET").
+    std::string BuildRequest(const std::string& method, bool withCredentials, const std::string& user,
+                             const std::string& password) const;
+
+private:
+    int Request(const std::string& method, bool withCredentials, const std::string& user,
+                const std::string& password);
+    void Connect();
+    void OpenTunnel();
+    void SendRequest(const std::string& request);
+    void ReadHeaders();
+    std::string ReadLine();
+    bool FillBuffer(TDeadline deadline);
+    int ReplyCode() const;
+    void ReadBody(int replyCode);
+    void ReadBlock(IBodySink& sink, std::int64_t length);
+    void CloseSocket();
+
+    void Fire(const TNotifyEvent& event);
+    [[noreturn]] void Raise(int code, const std::string& message = {});
+    [[noreturn]] void RaiseStatus(const TSocketStatus& status);
+    std::chrono::steady_clock::time_point Deadline() const { return std::chrono::steady_clock::now() + m_timeOut; }
+
+    std::string m_url;
+    bool m_https = false;
+    std::string m_urlServer;
+    std::string m_path = "/";
+    std::string m_proxy;
+    std::string m_server;
+    std::string m_proxyUserName;
+    std::string m_proxyPassword;
+    std::string m_userAgent;
+    std::uint16_t m_defaultPort = 80;
+    std::int64_t m_range = 0;
+    std::chrono::milliseconds m_timeOut{kDefaultTimeOut * 1000};
+    std::string m_ifModifiedSince;
+    std::string m_caFile;
+    std::atomic<int> m_tag{0};
+
+    TagSocket m_socket;
+    std::vector<std::string> m_headers;
+    TMemoryBodySink m_body;
+    IBodySink* m_sink = nullptr;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_bufferStart = 0;
+    std::size_t m_bufferEnd = 0;
+    bool m_peerClosed = false;
+    std::int64_t m_received = 0; // reply bytes received in this request
+};
+
+// Standard Base64 with "=" padding.
+std::string Base64Encode(std::string_view data);
+
+} // namespace pellix

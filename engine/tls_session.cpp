@@ -1,0 +1,168 @@
+#include "engine/tls_session.h"
+
+#include <cerrno>
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <mutex>
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+namespace pellix {
+
+namespace {
+
+// Loading the system store costs milliseconds; one context per extra CA file serves every
+// connection (SSL_CTX is safe to share between threads once set up).
+SSL_CTX* SharedContext(const std::string& caFile, std::string& error)
+{
+    static std::mutex mutex;
+    static std::map<std::string, SSL_CTX*> contexts;
+    std::lock_guard lock(mutex);
+    auto found = contexts.find(caFile);
+    if (found != contexts.end())
+        return found->second;
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (!context) {
+        error = "[TLS] cannot create a context";
+        return nullptr;
+    }
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_default_verify_paths(context);
+    if (!caFile.empty() && SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr) != 1) {
+        ERR_clear_error();
+        SSL_CTX_free(context);
+        error = "[TLS] cannot load the CA file " + caFile;
+        return nullptr;
+    }
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    contexts.emplace(caFile, context);
+    return context;
+}
+
+bool IsIpAddress(const std::string& host)
+{
+    unsigned char buffer[16];
+    return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+std::string OpenSslReason()
+{
+    unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0)
+        return "connection closed by the server";
+    const char* reason = ERR_reason_error_string(code);
+    return reason ? reason : "error " + std::to_string(code);
+}
+
+} // namespace
+
+TTlsSession::~TTlsSession()
+{
+    if (m_ssl)
+        SSL_free(m_ssl);
+}
+
+bool TTlsSession::Begin(int fd, const std::string& host, const std::string& caFile, std::string& error)
+{
+    SSL_CTX* context = SharedContext(caFile, error);
+    if (!context)
+        return false;
+    if (m_ssl)
+        SSL_free(m_ssl);
+    m_ssl = SSL_new(context);
+    if (!m_ssl || SSL_set_fd(m_ssl, fd) != 1) {
+        error = "[TLS] cannot create a session";
+        return false;
+    }
+    if (IsIpAddress(host)) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), host.c_str());
+    } else {
+        SSL_set_tlsext_host_name(m_ssl, host.c_str());
+        SSL_set1_host(m_ssl, host.c_str());
+    }
+    return true;
+}
+
+TTlsStep TTlsSession::Classify(int rc, std::string& error, const char* what)
+{
+    m_systemError = 0;
+    int code = SSL_get_error(m_ssl, rc);
+    switch (code) {
+    case SSL_ERROR_WANT_READ:
+        return TTlsStep::WantRead;
+    case SSL_ERROR_WANT_WRITE:
+        return TTlsStep::WantWrite;
+    case SSL_ERROR_ZERO_RETURN:
+        return TTlsStep::Closed;
+    case SSL_ERROR_SYSCALL:
+        if (errno != 0 && ERR_peek_error() == 0) {
+            m_systemError = errno;
+            return TTlsStep::Failed;
+        }
+        break;
+    default:
+        break;
+    }
+    long verify = SSL_get_verify_result(m_ssl);
+    if (verify != X509_V_OK) {
+        ERR_clear_error();
+        error = std::string("[TLS] certificate verify failed: ") + X509_verify_cert_error_string(verify);
+    } else {
+        error = std::string("[TLS] ") + what + ": " + OpenSslReason();
+    }
+    return TTlsStep::Failed;
+}
+
+TTlsStep TTlsSession::Handshake(std::string& error)
+{
+    errno = 0;
+    int rc = SSL_connect(m_ssl);
+    if (rc == 1)
+        return TTlsStep::Done;
+    TTlsStep step = Classify(rc, error, "handshake failed");
+    if (step == TTlsStep::Closed) {
+        error = "[TLS] handshake failed: connection closed by the server";
+        return TTlsStep::Failed;
+    }
+    return step;
+}
+
+TTlsStep TTlsSession::Read(char* buffer, std::size_t size, std::size_t& got, std::string& error)
+{
+    got = 0;
+    errno = 0;
+    int rc = SSL_read(m_ssl, buffer, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
+    if (rc > 0) {
+        got = static_cast<std::size_t>(rc);
+        return TTlsStep::Done;
+    }
+    return Classify(rc, error, "read failed");
+}
+
+TTlsStep TTlsSession::Write(const char* data, std::size_t size, std::size_t& sent, std::string& error)
+{
+    sent = 0;
+    errno = 0;
+    int rc = SSL_write(m_ssl, data, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
+    if (rc > 0) {
+        sent = static_cast<std::size_t>(rc);
+        return TTlsStep::Done;
+    }
+    return Classify(rc, error, "write failed");
+}
+
+void TTlsSession::Shutdown()
+{
+    if (m_ssl) {
+        SSL_shutdown(m_ssl);
+        ERR_clear_error();
+    }
+}
+
+} // namespace pellix

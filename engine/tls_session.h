@@ -1,0 +1,41 @@
+// TTlsSession: the client side of one TLS connection over a non-blocking socket (OpenSSL 3).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+typedef struct ssl_st SSL;
+
+namespace pellix {
+
+// Each step either finishes or says which readiness of the socket it waits for; the caller
+// polls and calls the step again.
+enum class TTlsStep { Done, WantRead, WantWrite, Closed, Failed };
+
+class TTlsSession final {
+public:
+    TTlsSession() = default;
+    ~TTlsSession();
+    TTlsSession(const TTlsSession&) = delete;
+    TTlsSession& operator=(const TTlsSession&) = delete;
+
+    // Prepares the session on fd for host: SNI, chain verified against the system CA store
+    // (plus caFile when not empty), host name or IP address checked against the certificate.
+    bool Begin(int fd, const std::string& host, const std::string& caFile, std::string& error);
+    TTlsStep Handshake(std::string& error);
+    TTlsStep Read(char* buffer, std::size_t size, std::size_t& got, std::string& error);
+    TTlsStep Write(const char* data, std::size_t size, std::size_t& sent, std::string& error);
+    // Sends close_notify without waiting for the answer.
+    void Shutdown();
+
+    // errno of the last Failed step when the socket itself failed, else 0.
+    int SystemError() const { return m_systemError; }
+
+private:
+    TTlsStep Classify(int rc, std::string& error, const char* what);
+
+    SSL* m_ssl = nullptr;
+    int m_systemError = 0;
+};
+
+} // namespace pellix
