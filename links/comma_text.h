@@ -14,7 +14,8 @@ std::string JoinCommaText(const std::vector<std::string>& items);
 
 // Splits comma text: commas and runs of blanks (and control bytes) separate items outside
 // double quotes; a quoted item is read up to its closing quote with "" as one quote (an item
-// with no closing quote runs to the end). Empty text gives no items.
+// with no closing quote runs to the end). Two commas in a row hold an empty item; a comma at
+// the end adds none. Empty text gives no items.
 std::vector<std::string> SplitCommaText(std::string_view text);
 
 } // namespace pellix

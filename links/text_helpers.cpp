@@ -1,26 +1,305 @@
 // Text, file-name and folder helpers shared by every subsystem.
 #include "links/text_helpers.h"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
 namespace pellix {
 
-std::string FileNameNoExt(std::string_view path) { return std::string(path); }
-std::string UniqueFileName(const std::string& path) { return path; }
-std::string ReplaceIllegalChars(std::string_view text, char) { return std::string(text); }
-std::string ToBackslashes(std::string_view text) { return std::string(text); }
-std::string ToSlashes(std::string_view text) { return std::string(text); }
-std::string ElapsedText(TDateTime) { return {}; }
-std::string TextBetween(std::string_view, std::string_view, std::string_view) { return {}; }
-std::string TextAfter(std::string_view, std::string_view, std::string_view) { return {}; }
-std::string CleanText(std::string_view text) { return std::string(text); }
-std::string FieldOf(std::string_view, char, int) { return {}; }
-std::string ReplaceText(std::string_view text, std::string_view, std::string_view, bool)
+namespace {
+
+// ASCII lowercase for every byte value, built once at compile time; other bytes map to
+// themselves, so UTF-8 text is compared byte for byte.
+constexpr std::array<unsigned char, 256> kLowerTable = [] {
+    std::array<unsigned char, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i - 'A' + 'a' : i);
+    return table;
+}();
+
+unsigned char Lower(char c) { return kLowerTable[static_cast<unsigned char>(c)]; }
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// 0-based index of pattern in text at or after from, ignoring ASCII case; npos when absent.
+std::size_t FindNoCase(std::string_view text, std::string_view pattern, std::size_t from)
 {
-    return std::string(text);
+    if (pattern.empty() || pattern.size() > text.size())
+        return std::string_view::npos;
+    const std::size_t last = text.size() - pattern.size();
+    const unsigned char first = Lower(pattern.front());
+    for (std::size_t i = from; i <= last; ++i) {
+        if (Lower(text[i]) != first)
+            continue;
+        std::size_t k = 1;
+        while (k < pattern.size() && Lower(text[i + k]) == Lower(pattern[k]))
+            ++k;
+        if (k == pattern.size())
+            return i;
+    }
+    return std::string_view::npos;
 }
-std::size_t FindText(std::string_view, std::string_view, std::size_t) { return 0; }
-bool ContainsText(std::string_view, std::string_view) { return false; }
-std::int64_t NumberOf(std::string_view) { return 0; }
-std::vector<std::string> FilesIn(const std::string&, std::string_view) { return {}; }
-std::vector<std::string> SubfoldersOf(const std::string&) { return {}; }
+
+// Whether name matches a wildcard mask ("*" any run, "?" one byte), ignoring ASCII case.
+bool MatchesMask(std::string_view name, std::string_view mask)
+{
+    std::size_t n = 0;
+    std::size_t m = 0;
+    std::size_t starMask = std::string_view::npos;
+    std::size_t starName = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && (mask[m] == '?' || Lower(mask[m]) == Lower(name[n]))) {
+            ++n;
+            ++m;
+        } else if (m < mask.size() && mask[m] == '*') {
+            starMask = m++;
+            starName = n;
+        } else if (starMask != std::string_view::npos) {
+            m = starMask + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*')
+        ++m;
+    return m == mask.size();
+}
+
+std::vector<std::string> EntriesOf(const std::string& folder, bool wantFolders,
+                                   std::string_view mask)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder, error);
+    if (error)
+        return names;
+    for (const std::filesystem::directory_iterator end; it != end; it.increment(error)) {
+        if (error)
+            break;
+        std::error_code statusError;
+        const bool isFolder = it->is_directory(statusError);
+        if (statusError || isFolder != wantFolders)
+            continue;
+        std::string name = it->path().filename().string();
+        if (wantFolders || MatchesMask(name, mask))
+            names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+std::string FileNameNoExt(std::string_view path)
+{
+    if (const auto slash = path.rfind('/'); slash != std::string_view::npos)
+        path.remove_prefix(slash + 1);
+    return std::string(path.substr(0, path.rfind('.')));
+}
+
+std::string UniqueFileName(const std::string& path)
+{
+    std::error_code error;
+    // symlink_status: a dangling link still occupies the name.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
+        return path;
+    const auto slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    auto dot = path.rfind('.');
+    if (dot == std::string::npos || dot < nameStart)
+        dot = path.size();
+    const std::string stem = path.substr(0, dot);
+    const std::string extension = path.substr(dot);
+    for (std::uint64_t n = 0;; ++n) {
+        std::string candidate = stem + "(" + std::to_string(n) + ")" + extension;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, error)))
+            return candidate;
+    }
+}
+
+std::string ReplaceIllegalChars(std::string_view text, char c)
+{
+    static constexpr std::string_view kIllegal = "\\/:*?\"<>|";
+    std::string result(text);
+    for (char& ch : result)
+        if (kIllegal.find(ch) != std::string_view::npos)
+            ch = c;
+    return result;
+}
+
+std::string ToBackslashes(std::string_view text)
+{
+    std::string result(text);
+    std::replace(result.begin(), result.end(), '/', '\\');
+    return result;
+}
+
+std::string ToSlashes(std::string_view text)
+{
+    std::string result(text);
+    std::replace(result.begin(), result.end(), '\\', '/');
+    return result;
+}
+
+std::string ElapsedText(TDateTime time)
+{
+    if (!std::isfinite(time))
+        time = 0;
+    const TDateTimeParts parts = DecodeDateTime(time);
+    const std::string minSec = std::to_string(parts.minute) + " Min " + std::to_string(parts.second) + " Sec";
+    if (parts.hour > 0)
+        return std::to_string(parts.hour) + " Hrs " + minSec;
+    return minSec;
+}
+
+std::string TextBetween(std::string_view text, std::string_view startMarker,
+                        std::string_view endMarker)
+{
+    std::string upper(text);
+    for (char& c : upper)
+        c = Upper(c);
+    const auto start = startMarker.empty() ? std::string::npos : upper.find(startMarker);
+    const auto end = endMarker.empty() ? std::string::npos : upper.find(endMarker);
+    if (start == std::string::npos || end == std::string::npos || end < start + startMarker.size())
+        return {};
+    const std::size_t from = start + startMarker.size();
+    return std::string(text.substr(from, end - from));
+}
+
+std::string TextAfter(std::string_view text, std::string_view startMarker,
+                      std::string_view endMarker)
+{
+    const auto start = text.find(startMarker);
+    if (startMarker.empty() || start == std::string_view::npos)
+        return {};
+    const std::size_t from = start + startMarker.size();
+    const auto end = text.find(endMarker, from);
+    if (endMarker.empty() || end == std::string_view::npos)
+        return {};
+    return std::string(text.substr(from, end - from));
+}
+
+std::string CleanText(std::string_view text)
+{
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\n' || byte == '\r')
+            continue;
+        if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xB6) {
+            ++i;
+            continue;
+        }
+        if (byte >= 0xC2 && byte <= 0xF4) {
+            // Keep a whole UTF-8 character: its continuation bytes may be 0xB6 too.
+            const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+            std::size_t k = 1;
+            while (k < length && i + k < text.size()
+                   && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80)
+                ++k;
+            if (k == length) {
+                result.append(text.substr(i, length));
+                i += length - 1;
+                continue;
+            }
+        }
+        if (byte == 0xB6)
+            continue;
+        result += text[i];
+    }
+    const auto first = result.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return result.substr(first, result.find_last_not_of(' ') - first + 1);
+}
+
+std::string FieldOf(std::string_view text, char delimiter, int n)
+{
+    if (n < 0)
+        return {};
+    std::size_t start = 0;
+    for (int field = 0; field < n; ++field) {
+        const auto next = text.find(delimiter, start);
+        if (next == std::string_view::npos)
+            return {};
+        start = next + 1;
+    }
+    const auto end = text.find(delimiter, start);
+    return std::string(text.substr(start, end == std::string_view::npos ? text.size() - start : end - start));
+}
+
+std::string ReplaceText(std::string_view text, std::string_view find,
+                        std::string_view replacement, bool all)
+{
+    if (find.empty())
+        return std::string(text);
+    std::string result;
+    result.reserve(text.size());
+    std::size_t from = 0;
+    while (true) {
+        const auto at = FindNoCase(text, find, from);
+        if (at == std::string_view::npos)
+            break;
+        result.append(text.substr(from, at - from));
+        result.append(replacement);
+        from = at + find.size();
+        if (!all)
+            break;
+    }
+    result.append(text.substr(from));
+    return result;
+}
+
+std::size_t FindText(std::string_view text, std::string_view pattern, std::size_t from)
+{
+    const std::size_t start = from == 0 ? 0 : from - 1;
+    const auto at = FindNoCase(text, pattern, start);
+    return at == std::string_view::npos ? 0 : at + 1;
+}
+
+bool ContainsText(std::string_view text, std::string_view part)
+{
+    return FindNoCase(text, part, 0) != std::string_view::npos;
+}
+
+std::int64_t NumberOf(std::string_view text)
+{
+    std::string digits;
+    digits.reserve(text.size());
+    for (const char c : text)
+        if (c != ',')
+            digits += c;
+    const auto first = digits.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return 0;
+    const auto last = digits.find_last_not_of(' ');
+    const char* begin = digits.data() + first;
+    const char* end = digits.data() + last + 1;
+    if (*begin == '+')
+        ++begin;
+    std::int64_t value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop != end)
+        return 0;
+    return value;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder, std::string_view mask)
+{
+    if (mask.empty() || mask == "*.*")
+        mask = "*";
+    return EntriesOf(folder, false, mask);
+}
+
+std::vector<std::string> SubfoldersOf(const std::string& folder)
+{
+    return EntriesOf(folder, true, {});
+}
 
 } // namespace pellix

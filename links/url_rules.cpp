@@ -1,9 +1,228 @@
 // URL rules: resolving and checking links, and mapping URLs onto local files and local links.
 #include "links/url_rules.h"
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "links/text_helpers.h"
 #include "links/url.h"
 
 namespace pellix {
+
+namespace {
+
+// The local-name characters, in UTF-8 (file names and, percent-encoded, links).
+constexpr std::string_view kInvertedExclamation = "\xC2\xA1"; // "/" inside a query
+constexpr std::string_view kInvertedQuestion = "\xC2\xBF";    // "?"
+constexpr std::string_view kBrokenBar = "\xC2\xA6";           // ":" and "|"
+constexpr std::string_view kDegree = "\xC2\xB0";              // "*"
+
+// Linux NAME_MAX: the longest name of one file or folder, in bytes.
+constexpr std::size_t kMaxSegmentBytes = 255;
+// A long name keeps this many bytes before its extension.
+constexpr std::size_t kCutSegmentBytes = 250;
+// A "extension" longer than this is no extension worth keeping when a name is cut.
+constexpr std::size_t kMaxKeptExtensionBytes = 32;
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string result(text);
+    for (char& c : result)
+        c = LowerAscii(c);
+    return result;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (LowerAscii(text[i]) != LowerAscii(prefix[i]))
+            return false;
+    return true;
+}
+
+// How many leading characters belong to the scheme for the folder rules: "https://" is one
+// longer than "http://"; everything else is counted like "http://".
+std::size_t SchemeLength(std::string_view url)
+{
+    return StartsWithNoCase(url, "https://") ? 8 : 7;
+}
+
+// Whether the extension rule (last ".", with no "\" or ":" after it) finds an extension.
+bool HasExtension(std::string_view name)
+{
+    const auto mark = name.find_last_of(".\\:");
+    return mark != std::string_view::npos && name[mark] == '.';
+}
+
+// Browsers treat "%2e" like "." when they look for dot segments.
+bool IsSingleDot(std::string_view segment)
+{
+    return segment == "." || LowerAscii(segment) == "%2e";
+}
+
+bool IsDoubleDot(std::string_view segment)
+{
+    if (segment.size() != 2 && segment.size() != 4 && segment.size() != 6)
+        return false;
+    const std::string lower = LowerAscii(segment);
+    return lower == ".." || lower == ".%2e" || lower == "%2e." || lower == "%2e%2e";
+}
+
+// Cuts a name that does not fit one directory entry to its first bytes plus its extension,
+// without splitting a UTF-8 character.
+std::string FitSegment(std::string segment)
+{
+    if (segment.size() <= kMaxSegmentBytes)
+        return segment;
+    std::string extension;
+    if (const auto dot = segment.rfind('.'); dot != std::string::npos)
+        extension = segment.substr(dot);
+    if (extension.size() > kMaxKeptExtensionBytes)
+        extension.clear();
+    std::size_t keep = std::min(kCutSegmentBytes, kMaxSegmentBytes - extension.size());
+    while (keep > 0 && (static_cast<unsigned char>(segment[keep]) & 0xC0) == 0x80)
+        --keep;
+    return segment.substr(0, keep) + extension;
+}
+
+// One escaped segment made fit to be a file or folder name under the root: no control bytes,
+// never "." or "..", never longer than a directory entry allows.
+std::string SafeSegment(std::string segment)
+{
+    for (char& c : segment) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\')
+            c = '_';
+    }
+    if (segment == "." || segment == "..")
+        segment.assign(segment.size(), '_');
+    return FitSegment(std::move(segment));
+}
+
+// The document part of a local name, before escaping.
+std::string LocalDocument(const TbwURL& url, const std::string& fileName)
+{
+    std::string document = fileName + url.Query();
+    if (!url.Query().empty()) {
+        if (url.URL().find("=gif") != std::string::npos)
+            document += ".gif";
+        else if (url.URL().find("=jpg") != std::string::npos)
+            document += ".jpg";
+        else
+            document += ".html";
+    }
+    document = ReplaceText(document, ".asp", ".html", false);
+    document = ReplaceText(document, ".shtml", ".html", false);
+    document = ReplaceText(document, ".phtml", ".html", false);
+    return document;
+}
+
+// Where a URL lives below the root: its folders (the host first, when there is one) and its
+// file name. Every local name and local link is built from this one mapping, so that a link
+// written into a page always names the file that the download wrote.
+struct TLocalPlace {
+    std::vector<std::string> folders;
+    std::string name;
+};
+
+TLocalPlace LocalPlace(std::string_view text)
+{
+    const TbwURL url(text);
+    TLocalPlace place;
+    if (!url.Host().empty())
+        place.folders.push_back(SafeSegment(EscapeLocalPath(url.Host())));
+
+    // Dot segments resolve like a browser's; ".." at the top stays at the top.
+    std::vector<std::string> path;
+    const std::string& rawPath = url.Path();
+    std::size_t start = 0;
+    while (start < rawPath.size()) {
+        const auto slash = std::min(rawPath.find('/', start), rawPath.size());
+        const std::string_view segment(rawPath.data() + start, slash - start);
+        if (IsDoubleDot(segment)) {
+            if (!path.empty())
+                path.pop_back();
+        } else if (!segment.empty() && !IsSingleDot(segment)) {
+            path.emplace_back(segment);
+        }
+        start = slash + 1;
+    }
+    std::string fileName = url.FileName();
+    if (IsDoubleDot(fileName)) {
+        if (!path.empty())
+            path.pop_back();
+        fileName.clear();
+    } else if (IsSingleDot(fileName)) {
+        fileName.clear();
+    }
+
+    for (const std::string& segment : path)
+        place.folders.push_back(SafeSegment(EscapeLocalPath(segment)));
+
+    const std::string name = EscapeLocalPath(LocalDocument(url, fileName));
+    place.name = name.empty() ? std::string("index.htm") : SafeSegment(name);
+    return place;
+}
+
+// Bytes that may stand in a relative link as they are: unreserved characters and a few
+// sub-delimiters that mean nothing inside a path or an HTML attribute.
+bool IsPlainLinkByte(unsigned char byte)
+{
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9'))
+        return true;
+    switch (byte) {
+    case '-': case '.': case '_': case '~': case '!': case '$': case '(': case ')':
+    case '+': case ',': case ';': case '=': case '@': case '/':
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string EncodeLink(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsPlainLinkByte(byte)) {
+            result += c;
+        } else {
+            result += '%';
+            result += kHex[byte >> 4];
+            result += kHex[byte & 0x0F];
+        }
+    }
+    return result;
+}
+
+// The local link before percent-encoding: the path from base's local folder to target's file.
+std::string LocalLinkText(std::string_view target, std::string_view base)
+{
+    const TLocalPlace to = LocalPlace(target);
+    const TLocalPlace from = LocalPlace(base);
+    std::size_t common = 0;
+    while (common < to.folders.size() && common < from.folders.size()
+           && to.folders[common] == from.folders[common])
+        ++common;
+    std::string link;
+    for (std::size_t i = common; i < from.folders.size(); ++i)
+        link += "../";
+    for (std::size_t i = common; i < to.folders.size(); ++i)
+        link += to.folders[i] + "/";
+    return link + to.name;
+}
+
+} // namespace
 
 std::string URLProtocol(std::string_view url) { return TbwURL(url).Protocol(); }
 std::string URLHost(std::string_view url) { return TbwURL(url).Host(); }
@@ -11,20 +230,193 @@ std::string URLPath(std::string_view url) { return TbwURL(url).Path(); }
 std::string URLDocument(std::string_view url) { return TbwURL(url).Document(); }
 std::string URLQuery(std::string_view url) { return TbwURL(url).Query(); }
 std::string URLAnchor(std::string_view url) { return TbwURL(url).Anchor(); }
-std::string URLExtension(std::string_view) { return {}; }
-std::string URLDirectory(std::string_view url) { return std::string(url); }
-std::string URLAncestor(std::string_view url, int) { return std::string(url); }
-std::string ResolveURL(std::string_view link, std::string_view) { return std::string(link); }
-bool ValidateURL(std::string&) { return false; }
-std::string ResolveAndValidateURL(std::string_view, std::string_view) { return {}; }
-std::string StripAnchor(std::string_view url) { return std::string(url); }
-std::string RelativeURL(std::string_view target, std::string_view) { return std::string(target); }
-std::string EscapeLocalPath(std::string_view text) { return std::string(text); }
-std::string LocalFileName(std::string_view root, std::string_view, std::string_view)
+
+std::string URLExtension(std::string_view url)
 {
-    return std::string(root) + "index.htm";
+    if (url.find('?') != std::string_view::npos)
+        return ".html";
+    return LowerAscii(TbwURL(url).Extension());
 }
-std::string LocalLink(std::string_view, std::string_view) { return "index.htm"; }
-std::string SiteName(std::string_view) { return {}; }
+
+std::string URLDirectory(std::string_view url)
+{
+    const std::size_t lowest = SchemeLength(url);
+    const auto question = url.find('?');
+    std::size_t i = question != std::string_view::npos ? question : url.size();
+    while (i > lowest) {
+        --i;
+        if (url[i] == '/')
+            return std::string(url.substr(0, i + 1));
+    }
+    return std::string(url) + "/";
+}
+
+std::string URLAncestor(std::string_view url, int levels)
+{
+    std::vector<std::size_t> ends;
+    for (std::size_t i = SchemeLength(url) + 1; i < url.size(); ++i)
+        if (url[i] == '/')
+            ends.push_back(i + 1);
+    if (ends.empty())
+        return std::string(url);
+    const auto count = static_cast<long long>(ends.size());
+    if (levels > 0 && levels < count)
+        return std::string(url.substr(0, ends[static_cast<std::size_t>(count - levels - 1)]));
+    return std::string(url.substr(0, ends.front()));
+}
+
+std::string ResolveURL(std::string_view link, std::string_view base)
+{
+    static constexpr std::array<std::string_view, 5> kAbsolute = {
+        "HTTP://", "FILE://", "FTP://", "HTTPS://", "NEWS://"};
+    std::string result;
+    if (std::any_of(kAbsolute.begin(), kAbsolute.end(),
+                    [&](std::string_view prefix) { return StartsWithNoCase(link, prefix); })) {
+        result = link;
+    } else if (link.starts_with("//")) {
+        // Scheme-relative: another host under the page's own scheme.
+        std::string scheme = URLProtocol(base);
+        if (scheme.empty())
+            scheme = "http://";
+        result = scheme + std::string(link.substr(2));
+    } else if (link.starts_with("/")) {
+        result = URLAncestor(base, 0) + std::string(link.substr(1));
+    } else if (link.starts_with("../")) {
+        int levels = 0;
+        while (link.starts_with("../")) {
+            link.remove_prefix(3);
+            ++levels;
+        }
+        result = URLAncestor(base, levels) + std::string(link);
+    } else {
+        result = std::string(base) + std::string(link);
+    }
+
+    for (auto dot = result.find("/./"); dot != std::string::npos; dot = result.find("/./"))
+        result.replace(dot, 3, "/");
+    std::erase_if(result, [](char c) { return c == '\n' || c == '\r'; });
+    return ReplaceText(result, "&amp;", "&", true);
+}
+
+bool ValidateURL(std::string& address)
+{
+    std::replace(address.begin(), address.end(), '\\', '/');
+    if (TbwURL(address).Protocol().empty())
+        address.insert(0, address.size() > 1 && address[1] == ':' ? "file://" : "http://");
+
+    const TbwURL url(address);
+    if (url.Host().empty() && url.Protocol() != "file://")
+        return false;
+    const std::string scheme = LowerAscii(url.Protocol());
+    if (scheme != "http://" && scheme != "https://")
+        return false;
+
+    // A folder address gets its trailing "/", in front of the anchor when there is one.
+    const auto hash = address.find('#');
+    const std::size_t end = hash != std::string::npos ? hash : address.size();
+    const std::string_view beforeAnchor(address.data(), end);
+    if (!HasExtension(url.Document()) && !beforeAnchor.ends_with('/')
+        && beforeAnchor.find('?') == std::string_view::npos)
+        address.insert(end, "/");
+
+    address = ReplaceText(address, "&amp;", "&", true);
+    return true;
+}
+
+std::string ResolveAndValidateURL(std::string_view link, std::string_view base)
+{
+    std::string url = ResolveURL(link, base);
+    return ValidateURL(url) ? url : std::string();
+}
+
+std::string StripAnchor(std::string_view url)
+{
+    return std::string(url.substr(0, url.find('#')));
+}
+
+std::string RelativeURL(std::string_view target, std::string_view base)
+{
+    const TbwURL to(target);
+    const TbwURL from(base);
+    if (to.Host() != from.Host())
+        return std::string(target);
+    std::string_view toPath = to.Path();
+    std::string_view fromPath = from.Path();
+    while (!fromPath.empty()) {
+        const auto toEnd = toPath.find('/');
+        const auto fromEnd = fromPath.find('/');
+        const std::string_view toFirst = toPath.substr(0, toEnd == std::string_view::npos ? toPath.size() : toEnd + 1);
+        const std::string_view fromFirst = fromPath.substr(0, fromEnd == std::string_view::npos ? fromPath.size() : fromEnd + 1);
+        if (toFirst != fromFirst)
+            break;
+        toPath.remove_prefix(toFirst.size());
+        fromPath.remove_prefix(fromFirst.size());
+    }
+    std::string result;
+    for (const char c : fromPath)
+        if (c == '/')
+            result += "../";
+    return result + std::string(toPath) + to.Document();
+}
+
+std::string EscapeLocalPath(std::string_view text)
+{
+    std::string result;
+    const auto question = text.find('?');
+    if (question == std::string_view::npos) {
+        result = text;
+    } else {
+        result = text.substr(0, question);
+        for (const char c : text.substr(question)) {
+            if (c == '/')
+                result += kInvertedExclamation;
+            else if (c == '?')
+                result += kInvertedQuestion;
+            else
+                result += c;
+        }
+    }
+    result = ReplaceText(result, "%20", " ", true);
+    result = ReplaceText(result, "&amp;", "&", true);
+    result = ReplaceText(result, "%3A", kBrokenBar, true);
+    result = ReplaceText(result, "|", kBrokenBar, true);
+    result = ReplaceText(result, "*", kDegree, true);
+    result = ReplaceText(result, ":", kBrokenBar, true);
+    return ReplaceText(result, "//", "/", true);
+}
+
+std::string LocalFileName(std::string_view root, std::string_view, std::string_view url)
+{
+    std::string result(root);
+    if (!result.empty() && result.back() != '/')
+        result += '/';
+    const TLocalPlace place = LocalPlace(url);
+    for (const std::string& folder : place.folders)
+        result += folder + "/";
+    return result + place.name;
+}
+
+std::string LocalLink(std::string_view target, std::string_view base)
+{
+    return EncodeLink(LocalLinkText(target, base));
+}
+
+std::string SiteName(std::string_view url)
+{
+    const std::string text = ToSlashes(url);
+    std::string name;
+    if (const auto www = text.find("www."); www != std::string::npos) {
+        name = text.substr(www + 4);
+        name = name.substr(0, name.find('.'));
+    } else {
+        name = URLHost(text);
+        if (const auto dot = name.find('.'); dot != std::string::npos) {
+            name[dot] = '_';
+            name = name.substr(0, name.find('.', dot + 1));
+        }
+    }
+    // The name becomes a file name: it stays within the host.
+    return name.substr(0, name.find_first_of("/:"));
+}
 
 } // namespace pellix

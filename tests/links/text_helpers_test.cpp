@@ -1,0 +1,135 @@
+// Tests for the shared text, file-name and folder helpers.
+#include "links/text_helpers.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "links/file_io.h"
+#include "tests/support/temp_folder.h"
+
+namespace pellix {
+namespace {
+
+TEST(TextHelpersTest, FileNames)
+{
+    EXPECT_EQ(FileNameNoExt("/a/b/site.pxt"), "site");
+    EXPECT_EQ(FileNameNoExt("/a.d/b"), "b");
+    EXPECT_EQ(FileNameNoExt("x.tar.gz"), "x.tar");
+    EXPECT_EQ(FileNameNoExt(""), "");
+
+    EXPECT_EQ(ReplaceIllegalChars("a\\b/c:d*e?f\"g<h>i|j", '_'), "a_b_c_d_e_f_g_h_i_j");
+    EXPECT_EQ(ToBackslashes("a/b\\c"), "a\\b\\c");
+    EXPECT_EQ(ToSlashes("a/b\\c"), "a/b/c");
+}
+
+TEST(TextHelpersTest, UniqueFileNameSkipsTakenNames)
+{
+    test::TTempFolder folder;
+    const std::string site = folder.Text() + "site.pxt";
+    EXPECT_EQ(UniqueFileName(site), site);
+    ASSERT_TRUE(WriteFileAtomically(site, "x"));
+    EXPECT_EQ(UniqueFileName(site), folder.Text() + "site(0).pxt");
+    ASSERT_TRUE(WriteFileAtomically(folder.Text() + "site(0).pxt", "x"));
+    EXPECT_EQ(UniqueFileName(site), folder.Text() + "site(1).pxt");
+
+    // A dangling link still takes the name; a dot in a folder is no extension.
+    std::filesystem::create_directory(folder.Path() / "d.x");
+    std::filesystem::create_symlink(folder.Path() / "missing", folder.Path() / "d.x" / "name");
+    EXPECT_EQ(UniqueFileName(folder.Text() + "d.x/name"), folder.Text() + "d.x/name(0)");
+}
+
+TEST(TextHelpersTest, ElapsedText)
+{
+    EXPECT_EQ(ElapsedText(EncodeTime(0, 0, 0)), "0 Min 0 Sec");
+    EXPECT_EQ(ElapsedText(EncodeTime(0, 5, 7)), "5 Min 7 Sec");
+    EXPECT_EQ(ElapsedText(EncodeTime(2, 0, 30)), "2 Hrs 0 Min 30 Sec");
+    // Whole days are dropped.
+    EXPECT_EQ(ElapsedText(3 + EncodeTime(1, 2, 3)), "1 Hrs 2 Min 3 Sec");
+}
+
+TEST(TextHelpersTest, TextBetweenAndAfter)
+{
+    EXPECT_EQ(TextBetween("<html><Title>My Page</TITLE>", "<TITLE>", "</TITLE>"), "My Page");
+    EXPECT_EQ(TextBetween("<title>x", "<TITLE>", "</TITLE>"), "");
+    EXPECT_EQ(TextBetween("</title><title>x", "<TITLE>", "</TITLE>"), "");
+    EXPECT_EQ(TextBetween("", "<TITLE>", "</TITLE>"), "");
+
+    EXPECT_EQ(TextAfter("Incomplete (1234 bytes)", "(", " bytes)"), "1234");
+    EXPECT_EQ(TextAfter("a) b (c) d", "(", ")"), "c");
+    EXPECT_EQ(TextAfter("Incomplete", "(", ")"), "");
+    EXPECT_EQ(TextAfter("x (12", "(", ")"), "");
+}
+
+TEST(TextHelpersTest, CleanText)
+{
+    EXPECT_EQ(CleanText("  A\r\nTitle\xC2\xB6  "), "ATitle");
+    EXPECT_EQ(CleanText("a\xB6" "b"), "ab");
+    // 0xB6 inside a UTF-8 character ("ж" is D0 B6) is kept.
+    EXPECT_EQ(CleanText("\xD0\xB6"), "\xD0\xB6");
+    EXPECT_EQ(CleanText("   "), "");
+}
+
+TEST(TextHelpersTest, FieldOf)
+{
+    EXPECT_EQ(FieldOf("a|b||d", '|', 0), "a");
+    EXPECT_EQ(FieldOf("a|b||d", '|', 2), "");
+    EXPECT_EQ(FieldOf("a|b||d", '|', 3), "d");
+    EXPECT_EQ(FieldOf("a|b||d", '|', 4), "");
+    EXPECT_EQ(FieldOf("a|b", '|', -1), "");
+    EXPECT_EQ(FieldOf("", '|', 0), "");
+}
+
+TEST(TextHelpersTest, FindReplaceAndContainsIgnoreCase)
+{
+    EXPECT_EQ(FindText("Hello World", "WORLD"), 7u);
+    EXPECT_EQ(FindText("abcabc", "ABC", 2), 4u);
+    EXPECT_EQ(FindText("abcabc", "abc", 5), 0u);
+    EXPECT_EQ(FindText("abcabc", "abc", 100), 0u);
+    EXPECT_EQ(FindText("abc", ""), 0u);
+    EXPECT_EQ(FindText("ab", "abc"), 0u);
+    // Only ASCII letters fold; other bytes compare exactly.
+    EXPECT_EQ(FindText("x\xC3\x89", "\xC3\xA9"), 0u);
+
+    EXPECT_TRUE(ContainsText("Content-Type: TEXT/HTML", "text/html"));
+    EXPECT_FALSE(ContainsText("abc", "abd"));
+    EXPECT_FALSE(ContainsText("abc", ""));
+
+    EXPECT_EQ(ReplaceText("a.ASP b.asp", ".asp", ".html", false), "a.html b.asp");
+    EXPECT_EQ(ReplaceText("a.ASP b.asp", ".asp", ".html", true), "a.html b.html");
+    // Replaced text is not scanned again.
+    EXPECT_EQ(ReplaceText("&amp;amp;", "&amp;", "&", true), "&amp;");
+    EXPECT_EQ(ReplaceText("aaa", "a", "aa", true), "aaaaaa");
+    EXPECT_EQ(ReplaceText("abc", "", "x", true), "abc");
+}
+
+TEST(TextHelpersTest, NumberOf)
+{
+    EXPECT_EQ(NumberOf("1,234,567"), 1234567);
+    EXPECT_EQ(NumberOf(" 42 "), 42);
+    EXPECT_EQ(NumberOf("-7"), -7);
+    EXPECT_EQ(NumberOf("12,345,678,901,234"), 12345678901234);
+    EXPECT_EQ(NumberOf(""), 0);
+    EXPECT_EQ(NumberOf("12 bytes"), 0);
+    EXPECT_EQ(NumberOf("99999999999999999999"), 0);
+}
+
+TEST(TextHelpersTest, FilesAndSubfolders)
+{
+    test::TTempFolder folder;
+    for (const char* name : {"b.pxt", "a.PXT", "c.pxp", "noext"})
+        ASSERT_TRUE(WriteFileAtomically(folder.Path() / name, ""));
+    std::filesystem::create_directory(folder.Path() / "General");
+    std::filesystem::create_directory(folder.Path() / "Work.pxt");
+
+    EXPECT_EQ(FilesIn(folder.Text(), "*.pxt"), (std::vector<std::string>{"a.PXT", "b.pxt"}));
+    EXPECT_EQ(FilesIn(folder.Text(), "*.*"), (std::vector<std::string>{"a.PXT", "b.pxt", "c.pxp", "noext"}));
+    EXPECT_EQ(FilesIn(folder.Text(), "?.px?"), (std::vector<std::string>{"a.PXT", "b.pxt", "c.pxp"}));
+    EXPECT_EQ(SubfoldersOf(folder.Text()), (std::vector<std::string>{"General", "Work.pxt"}));
+
+    EXPECT_TRUE(FilesIn(folder.Text() + "missing/", "*").empty());
+    EXPECT_TRUE(SubfoldersOf(folder.Text() + "missing/").empty());
+}
+
+} // namespace
+} // namespace pellix
