@@ -1,0 +1,112 @@
+// TZipArchive: the zip manager's operations on open Zip files (open, list, add, delete, extract,
+// rename), with the engine behind them; windows show the results and ask the questions.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "workspace/zip_engine.h"
+#include "workspace/zip_result.h"
+
+namespace pellix {
+
+// One open Zip file. Paths inside the archive are "/" separated; a folder path ends in "/".
+struct TZipObj {
+    std::string path;
+    std::vector<std::string> folders{""};  // "" is the root
+    std::vector<std::string> entries;
+    bool extracted = false;  // every entry is present in the temp folder
+
+    bool HasEntry(const std::string& entryPath) const;
+    bool HasFolder(const std::string& folderPath) const;
+};
+
+// What an add, delete or extract did, and what the user is to be told.
+struct TZipOutcome {
+    int code = kZipOk;
+    TZipResultView view;
+    std::vector<TZipSkip> skipped;
+    std::vector<std::string> entries;  // entries added or deleted
+    std::vector<std::string> folders;  // folders left empty by a delete (never the root)
+    std::string status;                // status line text, when the operation has one
+};
+
+struct TZipOpenResult {
+    TZipObj* zip = nullptr;  // null when the archive could not be listed
+    bool alreadyOpen = false;
+    int code = kZipOk;
+    TZipResultView view;
+    std::vector<TZipEntry> rows;
+};
+
+struct TZipRenameResult {
+    bool ok = false;
+    std::string newPath;
+    std::string message;  // the error shown when the rename failed
+};
+
+// A file a task has downloaded, with the page title stored as the entry's comment.
+struct TZipTaskFile {
+    std::string localPath;
+    std::string title;
+};
+
+class TZipArchive final {
+public:
+    TZipArchive();
+    TZipArchive(const TZipArchive&) = delete;
+    TZipArchive& operator=(const TZipArchive&) = delete;
+
+    TZipEngine& Engine() { return m_engine; }
+    const std::vector<std::unique_ptr<TZipObj>>& Zips() const { return m_zips; }
+    TZipObj* Find(const std::string& path);
+
+    // Lists the whole archive, unless a Zip with exactly this path is open already.
+    TZipOpenResult Open(const std::string& path);
+    // A Zip that is about to be created: its folder is made, nothing is listed.
+    TZipObj& CreateNode(const std::string& path);
+    void Close(const std::string& path);
+
+    // The rows of the entries that match pattern ("*.*", "pages/*.*", an entry path).
+    int List(TZipObj& zip, const std::string& pattern, std::vector<TZipEntry>& rows);
+
+    // Wizard mode: files (absolute, or relative to the current directory); action 0 add and
+    // replace, 1 freshen, 2 update.
+    TZipOutcome AddFiles(TZipObj& zip, const std::vector<std::string>& files, int action, bool usePaths,
+                         bool recurse);
+    // Task mode: one tick packs every queued file under its path relative to the temp folder (a
+    // file outside it keeps its full path), in queue order, with its title as comment. A file that
+    // cannot be read is reported in skipped and does not stop the others.
+    TZipOutcome AddTaskFiles(TZipObj& zip, const std::string& tempFolder, const std::vector<TZipTaskFile>& files);
+    // An entry path or a folder wildcard ("folder/*.*").
+    TZipOutcome Delete(TZipObj& zip, const std::string& entryPath);
+    // Entries that are absolute or leave the folder are refused and reported in skipped.
+    TZipOutcome Extract(TZipObj& zip, const std::vector<std::string>& entryPaths, const std::string& folder,
+                        bool usePaths, bool overwriteAlways);
+    TZipOutcome ExtractForBrowsing(TZipObj& zip, const std::string& entryPath, const std::string& folder);
+    // Once per Zip; skipped while a task's file is being added.
+    TZipOutcome ExtractAllForBrowsing(TZipObj& zip, const std::string& tempFolder, bool taskFileBeingAdded);
+    TZipRenameResult Rename(TZipObj& zip, const std::string& newName);
+
+    static std::string TotalsText(std::int64_t entries, std::int64_t size, std::int64_t packed, int engineCount);
+    static std::string SelectionText(std::int64_t count, std::int64_t size, std::int64_t packed);
+
+    // Status line texts while operations run ("Adding: x", "Extracting \"x\".").
+    std::function<void(const std::string&)> OnStatusText;
+    // Asked before an existing file is overwritten when overwriting is not on.
+    TZipReplaceEvent OnReplace;
+
+private:
+    TZipOutcome Finish(int code, const std::string& verb);
+    void Register(TZipObj& zip, const std::string& entryPath);
+    void Status(const std::string& text);
+
+    TZipEngine m_engine;
+    std::vector<std::unique_ptr<TZipObj>> m_zips;
+    std::function<std::string(const std::string&)> m_pendingComment;
+};
+
+} // namespace pellix

@@ -1,0 +1,1236 @@
+// TZipEngine: reading, listing, extracting and deleting go through libzip; adding goes through an
+// appender of our own that writes only the new entries and the central directory.
+//
+// Appending keeps the archive readable at every moment, also when the process is killed:
+//   1. a copy of the current central directory and end record is written past the space the new
+//      entries and the new directory can take, so the file ends with a valid directory of the old
+//      state while the old directory is overwritten;
+//   2. the new entries are written where the old directory stood;
+//   3. the new directory and end record follow them, and the file is cut after them.
+// Until the cut the file ends with the copy (old state); after it with the new directory.
+#include "workspace/zip_engine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <system_error>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+#include <zlib.h>
+
+namespace pellix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::uint32_t kLocalSignature = 0x04034b50;
+constexpr std::uint32_t kCentralSignature = 0x02014b50;
+constexpr std::uint32_t kEndSignature = 0x06054b50;
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr std::size_t kEndSize = 22;
+constexpr std::size_t kCentralSize = 46;
+constexpr std::size_t kLocalSize = 30;
+constexpr std::size_t kMaxComment = 255;
+constexpr std::int64_t kMaxOffset = 0xFFFFFFFFLL;
+
+// pellix_core links libzip but not zlib itself; libzip already loads zlib, so its deflate is
+// resolved from the process at run time (and the library is opened if it is not there yet).
+struct TZlib {
+    decltype(&::deflateInit2_) init2 = nullptr;
+    decltype(&::deflate) deflate = nullptr;
+    decltype(&::deflateEnd) deflateEnd = nullptr;
+    decltype(&::crc32) crc32 = nullptr;
+    bool ok = false;
+};
+
+const TZlib& Zlib() {
+    static const TZlib zlib = [] {
+        TZlib z;
+        void* handle = RTLD_DEFAULT;  // a null handle: the process's global scope
+        if (dlsym(handle, "deflateInit2_") == nullptr) {
+            handle = dlopen("libz.so.1", RTLD_NOW | RTLD_LOCAL);
+            if (handle == nullptr) {
+                return z;
+            }
+        }
+        z.init2 = reinterpret_cast<decltype(z.init2)>(dlsym(handle, "deflateInit2_"));
+        z.deflate = reinterpret_cast<decltype(z.deflate)>(dlsym(handle, "deflate"));
+        z.deflateEnd = reinterpret_cast<decltype(z.deflateEnd)>(dlsym(handle, "deflateEnd"));
+        z.crc32 = reinterpret_cast<decltype(z.crc32)>(dlsym(handle, "crc32"));
+        z.ok = z.init2 && z.deflate && z.deflateEnd && z.crc32;
+        return z;
+    }();
+    return zlib;
+}
+
+void Put16(std::string& out, std::uint32_t v) {
+    out.push_back(static_cast<char>(v & 0xFF));
+    out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+
+void Put32(std::string& out, std::uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+std::uint32_t Get16(const std::string& s, std::size_t at) {
+    return static_cast<unsigned char>(s[at]) | (static_cast<unsigned char>(s[at + 1]) << 8);
+}
+
+std::uint32_t Get32(const std::string& s, std::size_t at) {
+    return Get16(s, at) | (Get16(s, at + 2) << 16);
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return s;
+}
+
+std::string Slashes(std::string s) {
+    std::replace(s.begin(), s.end(), '\\', '/');
+    return s;
+}
+
+// DOS date (high 16 bits) and time (low 16 bits), local time, clamped to the format's range.
+std::uint32_t DosDateTime(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    if (tm.tm_year < 80) {
+        return (1u << 5 | 1u) << 16;
+    }
+    if (tm.tm_year > 207) {
+        tm.tm_year = 207;
+    }
+    std::uint32_t date = static_cast<std::uint32_t>((tm.tm_year - 80) << 9 | (tm.tm_mon + 1) << 5 | tm.tm_mday);
+    std::uint32_t time = static_cast<std::uint32_t>(tm.tm_hour << 11 | tm.tm_min << 5 | tm.tm_sec / 2);
+    return date << 16 | time;
+}
+
+TDateTime DateTimeFromTime(std::time_t t) {
+    return t <= 0 ? 0 : FromTimeT(t);
+}
+
+int Ratio(std::int64_t size, std::int64_t packed) {
+    if (size <= 0 || packed >= size) {
+        return 0;
+    }
+    return static_cast<int>(std::lround(100.0 - static_cast<double>(packed) * 100.0 / static_cast<double>(size)));
+}
+
+int CodeFromErrno(int err) {
+    switch (err) {
+    case ENOSPC:
+    case EDQUOT:
+        return kZipDiskFull;
+    case ENOMEM:
+        return kZipNoMemory;
+    case ENOENT:
+        return kZipNotFound;
+    default:
+        return kZipAccess;
+    }
+}
+
+int CodeFromLibzip(int zipError, int systemError) {
+    switch (zipError) {
+    case ZIP_ER_OK:
+        return kZipOk;
+    case ZIP_ER_NOENT:
+        return kZipNotFound;
+    case ZIP_ER_MEMORY:
+        return kZipNoMemory;
+    case ZIP_ER_NOZIP:
+    case ZIP_ER_INCONS:
+    case ZIP_ER_SEEK:
+        return kZipCorrupt;
+    case ZIP_ER_CRC:
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPNOTSUPP:
+    case ZIP_ER_EOF:
+        return kZipBadData;
+    case ZIP_ER_MULTIDISK:
+        return kZipMultidisk;
+    case ZIP_ER_TMPOPEN:
+        return systemError == ENOSPC ? kZipDiskFull : kZipTempFile;
+    case ZIP_ER_WRITE:
+    case ZIP_ER_CLOSE:
+    case ZIP_ER_RENAME:
+        return CodeFromErrno(systemError);
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+        return systemError == ENOENT ? kZipNotFound : kZipAccess;
+    case ZIP_ER_CANCELLED:
+        return kZipAborted;
+    default:
+        return kZipInternal;
+    }
+}
+
+std::string LibzipText(int zipError, int systemError) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, zipError);
+    if (systemError != 0) {
+        error.sys_err = systemError;
+    }
+    std::string text = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return text;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size, std::int64_t offset) {
+    while (size > 0) {
+        ssize_t n = ::pwrite(fd, data, size, offset);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool ReadAll(int fd, char* data, std::size_t size, std::int64_t offset) {
+    while (size > 0) {
+        ssize_t n = ::pread(fd, data, size, offset);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+std::string EmptyArchive() {
+    std::string end;
+    Put32(end, kEndSignature);
+    end.append(18, '\0');
+    return end;
+}
+
+class TFd final {
+public:
+    explicit TFd(int fd) : m_fd(fd) {}
+    ~TFd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+struct TZipEngine::TAddItem {
+    std::string sourcePath;
+    std::string entryName;
+    std::string comment;
+    std::int64_t size = 0;
+    std::uint32_t dosTime = 0;
+    std::uint32_t mode = 0100644;
+    std::time_t mtime = 0;
+    bool store = false;
+    bool replaces = false;
+    bool wanted = true;
+    // Filled while writing.
+    std::uint32_t crc = 0;
+    std::int64_t packed = 0;
+    bool deflated = false;
+    bool written = false;
+};
+
+// The parsed end record and central directory of an archive that the appender can extend.
+struct TZipEngine::TCentralDirectory {
+    bool simple = false;          // false: leave the archive to libzip
+    std::int64_t offset = 0;      // where the directory starts (= end of the entries)
+    std::string bytes;            // the directory as stored
+    std::string archiveComment;
+    std::uint32_t count = 0;
+    struct TRecord {
+        std::size_t at = 0;
+        std::size_t length = 0;
+        std::string name;
+        std::uint32_t dosTime = 0;
+    };
+    std::vector<TRecord> records;
+};
+
+namespace {
+
+// Reads the end record and directory of the open archive. Leaves `simple` false for what the
+// appender does not handle itself (Zip64, leading data, split archives); libzip takes those.
+int ReadCentralDirectory(int fd, std::int64_t fileSize, std::string& bytes, std::int64_t& cdOffset,
+                         std::string& comment, std::uint32_t& count, bool& simple) {
+    simple = false;
+    if (fileSize == 0) {
+        simple = true;
+        return kZipOk;
+    }
+    if (fileSize < static_cast<std::int64_t>(kEndSize)) {
+        return kZipCorrupt;
+    }
+    std::int64_t tailSize = std::min<std::int64_t>(fileSize, kEndSize + 0xFFFF);
+    std::string tail(static_cast<std::size_t>(tailSize), '\0');
+    if (!ReadAll(fd, tail.data(), tail.size(), fileSize - tailSize)) {
+        return CodeFromErrno(errno);
+    }
+    std::int64_t found = -1;
+    for (std::int64_t at = tailSize - static_cast<std::int64_t>(kEndSize); at >= 0; --at) {
+        auto pos = static_cast<std::size_t>(at);
+        if (Get32(tail, pos) == kEndSignature && pos + kEndSize + Get16(tail, pos + 20) == tail.size()) {
+            found = at;
+            break;
+        }
+    }
+    if (found < 0) {
+        return kZipCorrupt;
+    }
+    auto e = static_cast<std::size_t>(found);
+    std::int64_t endPos = fileSize - tailSize + found;
+    std::uint32_t disk = Get16(tail, e + 4);
+    std::uint32_t cdDisk = Get16(tail, e + 6);
+    std::uint32_t onDisk = Get16(tail, e + 8);
+    count = Get16(tail, e + 10);
+    std::uint32_t cdSize = Get32(tail, e + 12);
+    std::uint32_t cdStart = Get32(tail, e + 16);
+    comment = tail.substr(e + kEndSize);
+    if (disk != 0 || cdDisk != 0) {
+        return kZipMultidisk;
+    }
+    bool zip64 = (found >= 20 && Get32(tail, e - 20) == kZip64LocatorSignature) || count == 0xFFFF ||
+                 cdSize == 0xFFFFFFFF || cdStart == 0xFFFFFFFF;
+    if (zip64 || onDisk != count || static_cast<std::int64_t>(cdStart) + cdSize != endPos) {
+        return kZipOk;  // readable, but not by the appender
+    }
+    bytes.assign(cdSize, '\0');
+    if (cdSize > 0 && !ReadAll(fd, bytes.data(), cdSize, cdStart)) {
+        return CodeFromErrno(errno);
+    }
+    cdOffset = cdStart;
+    simple = true;
+    return kZipOk;
+}
+
+} // namespace
+
+TZipEngine::TZipEngine() = default;
+TZipEngine::~TZipEngine() = default;
+
+void TZipEngine::SetCompression(int value) {
+    m_compression = std::clamp(value, 0, 9);
+}
+
+void TZipEngine::BeginOperation() {
+    m_abort = false;
+    m_skipped.clear();
+    m_lastError.clear();
+}
+
+bool TZipEngine::Fire(const TZipEntryEvent& event, const TZipEntry& entry) {
+    if (event) {
+        event(entry);
+    }
+    return !m_abort;
+}
+
+int TZipEngine::Fail(int code, std::string message) {
+    m_lastError = std::move(message);
+    m_filesToProcess.clear();
+    return code;
+}
+
+bool TZipEngine::MatchesPattern(const std::string& pattern, const std::string& name) {
+    std::string p = Upper(Slashes(pattern));
+    std::string n = Upper(Slashes(name));
+    // "*.*" stands for every name, with or without an extension.
+    if (p.size() >= 3 && p.compare(p.size() - 3, 3, "*.*") == 0) {
+        p.erase(p.size() - 2);
+    }
+    return ::fnmatch(p.c_str(), n.c_str(), FNM_NOESCAPE) == 0;
+}
+
+std::string TZipEngine::SafeEntryPath(const std::string& name, bool usePaths) {
+    std::string n = Slashes(name);
+    if (n.empty() || n[0] == '/' || (n.size() >= 2 && n[1] == ':')) {
+        return {};
+    }
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= n.size()) {
+        std::size_t slash = n.find('/', start);
+        if (slash == std::string::npos) {
+            slash = n.size();
+        }
+        std::string part = n.substr(start, slash - start);
+        if (part == "..") {
+            return {};
+        }
+        if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = slash + 1;
+    }
+    if (parts.empty()) {
+        return {};
+    }
+    if (!usePaths) {
+        return n.back() == '/' ? std::string() : parts.back();
+    }
+    std::string out;
+    for (const std::string& part : parts) {
+        out += out.empty() ? part : "/" + part;
+    }
+    return out;
+}
+
+bool TZipEngine::MatchesFilesToProcess(const std::string& name) const {
+    if (m_filesToProcess.empty()) {
+        return true;
+    }
+    for (const std::string& pattern : m_filesToProcess) {
+        if (MatchesPattern(pattern, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+struct TArchive {
+    zip_t* za = nullptr;
+    ~TArchive() {
+        if (za != nullptr) {
+            zip_discard(za);
+        }
+    }
+};
+
+int OpenArchive(const std::string& path, int flags, TArchive& archive, std::string& message) {
+    int error = 0;
+    archive.za = zip_open(path.c_str(), flags, &error);
+    if (archive.za == nullptr) {
+        int sys = errno;
+        message = path + ": " + LibzipText(error, sys);
+        if (error == ZIP_ER_OPEN && !fs::exists(path)) {
+            return kZipNotFound;
+        }
+        return CodeFromLibzip(error, sys);
+    }
+    return kZipOk;
+}
+
+TZipEntry EntryFromStat(zip_t* za, zip_uint64_t index, const zip_stat_t& st) {
+    TZipEntry entry;
+    entry.name = st.name != nullptr ? st.name : "";
+    entry.size = static_cast<std::int64_t>(st.size);
+    entry.compressedSize = static_cast<std::int64_t>(st.comp_size);
+    entry.ratio = Ratio(entry.size, entry.compressedSize);
+    entry.dateTime = DateTimeFromTime(st.mtime);
+    zip_uint32_t length = 0;
+    const char* comment = zip_file_get_comment(za, index, &length, ZIP_FL_ENC_RAW);
+    if (comment != nullptr) {
+        entry.comment.assign(comment, std::min<std::size_t>(length, kMaxComment));
+    }
+    return entry;
+}
+
+} // namespace
+
+int TZipEngine::Count(int& count) {
+    BeginOperation();
+    count = 0;
+    TArchive archive;
+    if (int code = OpenArchive(m_zipFileName, ZIP_RDONLY, archive, m_lastError); code != kZipOk) {
+        return code;
+    }
+    count = static_cast<int>(zip_get_num_entries(archive.za, 0));
+    return kZipOk;
+}
+
+int TZipEngine::FileStats(int index, TZipEntry& entry) {
+    BeginOperation();
+    TArchive archive;
+    if (int code = OpenArchive(m_zipFileName, ZIP_RDONLY, archive, m_lastError); code != kZipOk) {
+        return code;
+    }
+    zip_stat_t st;
+    if (index < 0 || zip_stat_index(archive.za, static_cast<zip_uint64_t>(index), 0, &st) != 0) {
+        m_lastError = "No entry at index " + std::to_string(index) + ".";
+        return kZipNothingToDo;
+    }
+    entry = EntryFromStat(archive.za, static_cast<zip_uint64_t>(index), st);
+    return kZipOk;
+}
+
+int TZipEngine::List() {
+    BeginOperation();
+    TArchive archive;
+    if (int code = OpenArchive(m_zipFileName, ZIP_RDONLY, archive, m_lastError); code != kZipOk) {
+        return Fail(code, m_lastError);
+    }
+    zip_int64_t count = zip_get_num_entries(archive.za, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(archive.za, static_cast<zip_uint64_t>(i), 0, &st) != 0 || st.name == nullptr) {
+            continue;
+        }
+        if (!MatchesFilesToProcess(st.name)) {
+            continue;
+        }
+        if (!Fire(OnListing, EntryFromStat(archive.za, static_cast<zip_uint64_t>(i), st))) {
+            return Fail(kZipAborted, "Aborted.");
+        }
+    }
+    m_filesToProcess.clear();
+    return kZipOk;
+}
+
+// ---- Delete ----
+
+int TZipEngine::Delete() {
+    BeginOperation();
+    TFd lock(::open(m_zipFileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
+        return Fail(kZipBusy, m_zipFileName + " is being written by another process.");
+    }
+    TArchive archive;
+    if (int code = OpenArchive(m_zipFileName, 0, archive, m_lastError); code != kZipOk) {
+        return Fail(code, m_lastError);
+    }
+    zip_int64_t count = zip_get_num_entries(archive.za, 0);
+    if (count == 0) {
+        return Fail(kZipEmpty, "The Zip file is empty.");
+    }
+    zip_int64_t deleted = 0;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* name = zip_get_name(archive.za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        if (name == nullptr || !MatchesFilesToProcess(name)) {
+            continue;
+        }
+        if (OnDeleting) {
+            OnDeleting(name);
+        }
+        if (m_abort) {
+            return Fail(kZipAborted, "Aborted.");  // the archive is discarded unchanged
+        }
+        zip_delete(archive.za, static_cast<zip_uint64_t>(i));
+        ++deleted;
+    }
+    m_filesToProcess.clear();
+    if (deleted == 0) {
+        return kZipNothingToDo;
+    }
+    if (zip_close(archive.za) != 0) {
+        zip_error_t* error = zip_get_error(archive.za);
+        int code = CodeFromLibzip(zip_error_code_zip(error), zip_error_code_system(error));
+        return Fail(code, zip_error_strerror(error));
+    }
+    archive.za = nullptr;
+    // libzip removes an archive left without entries; the user deleted entries, not the Zip file.
+    if (deleted == count && !fs::exists(m_zipFileName)) {
+        std::string error;
+        TFd fd(::open(m_zipFileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        std::string empty = EmptyArchive();
+        if (fd.Get() < 0 || !WriteAll(fd.Get(), empty.data(), empty.size(), 0)) {
+            return Fail(CodeFromErrno(errno), m_zipFileName + ": " + std::strerror(errno));
+        }
+    }
+    return kZipOk;
+}
+
+// ---- Extract ----
+
+int TZipEngine::Extract() {
+    BeginOperation();
+    TArchive archive;
+    if (int code = OpenArchive(m_zipFileName, ZIP_RDONLY, archive, m_lastError); code != kZipOk) {
+        return Fail(code, m_lastError);
+    }
+    zip_int64_t count = zip_get_num_entries(archive.za, 0);
+    if (count == 0) {
+        return Fail(kZipEmpty, "The Zip file is empty.");
+    }
+    bool replaceAll = m_overwrite == xowAlways;
+    int result = kZipOk;
+    bool any = false;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(archive.za, static_cast<zip_uint64_t>(i), 0, &st) != 0 || st.name == nullptr) {
+            continue;
+        }
+        if (!MatchesFilesToProcess(st.name)) {
+            continue;
+        }
+        any = true;
+        TZipEntry entry = EntryFromStat(archive.za, static_cast<zip_uint64_t>(i), st);
+        if (!Fire(OnExtracting, entry)) {
+            return Fail(kZipAborted, "Aborted.");
+        }
+        int code = ExtractOne(archive.za, i, entry, replaceAll);
+        if (code == kZipAborted || code == kZipDiskFull || code == kZipNoMemory) {
+            return Fail(code, m_lastError);
+        }
+        if (code != kZipOk && result == kZipOk) {
+            result = code;
+        }
+    }
+    m_filesToProcess.clear();
+    if (!any) {
+        return kZipNothingToDo;
+    }
+    if (result == kZipOk && !m_skipped.empty()) {
+        result = kZipSkipped;
+    }
+    return result;
+}
+
+int TZipEngine::ExtractOne(void* za, std::int64_t index, const TZipEntry& entry, bool& replaceAll) {
+    zip_t* archive = static_cast<zip_t*>(za);
+    std::string relative = SafeEntryPath(entry.name, m_usePaths);
+    bool folder = !entry.name.empty() && (entry.name.back() == '/' || entry.name.back() == '\\');
+    if (relative.empty()) {
+        if (folder && !m_usePaths) {
+            return kZipOk;  // folders are not made without paths
+        }
+        m_skipped.push_back({entry.name, "refused: the name is absolute or leaves the extraction folder"});
+        return kZipOk;
+    }
+    fs::path base = m_extractDirectory.empty() ? fs::current_path() : fs::path(m_extractDirectory);
+    fs::path target = base / relative;
+    std::error_code ec;
+    if (folder) {
+        fs::create_directories(target, ec);
+        if (ec) {
+            m_skipped.push_back({entry.name, ec.message()});
+        }
+        return kZipOk;
+    }
+    if (fs::exists(fs::symlink_status(target, ec))) {
+        if (fs::is_directory(fs::symlink_status(target, ec))) {
+            m_skipped.push_back({entry.name, "a folder of that name exists"});
+            return kZipOk;
+        }
+        if (!replaceAll) {
+            if (m_overwrite == xowNever) {
+                return kZipOk;
+            }
+            TZipReplaceAction action = xraSkip;  // without an answer nothing is overwritten
+            std::string nameField;
+            if (OnReplace) {
+                OnReplace(target.string(), nameField, action);
+            }
+            if (m_abort || action == xraCancel) {
+                m_lastError = "Cancelled.";
+                return kZipAborted;
+            }
+            if (action == xraSkip) {
+                return kZipOk;
+            }
+            if (action == xraReplaceAll) {
+                replaceAll = true;
+            }
+        }
+    }
+    fs::create_directories(target.parent_path(), ec);
+    // Written beside the target and renamed over it, so a failure never leaves a torn file.
+    std::string temp = target.parent_path().string() + "/.pellix-unzip-XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        int err = errno;
+        m_lastError = target.string() + ": " + std::strerror(err);
+        if (err == ENOSPC) {
+            return kZipDiskFull;
+        }
+        m_skipped.push_back({entry.name, std::strerror(err)});
+        return kZipOk;
+    }
+    TFd file(fd);
+    zip_file_t* zf = zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0);
+    if (zf == nullptr) {
+        zip_error_t* error = zip_get_error(archive);
+        m_lastError = entry.name + ": " + zip_error_strerror(error);
+        ::unlink(temp.c_str());
+        return CodeFromLibzip(zip_error_code_zip(error), zip_error_code_system(error));
+    }
+    std::string buffer(kBufferSize, '\0');
+    std::int64_t done = 0;
+    int code = kZipOk;
+    for (;;) {
+        zip_int64_t n = zip_fread(zf, buffer.data(), buffer.size());
+        if (n < 0) {
+            zip_error_t* error = zip_file_get_error(zf);
+            m_lastError = entry.name + ": " + zip_error_strerror(error);
+            code = CodeFromLibzip(zip_error_code_zip(error), zip_error_code_system(error));
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (!WriteAll(fd, buffer.data(), static_cast<std::size_t>(n), done)) {
+            m_lastError = target.string() + ": " + std::strerror(errno);
+            code = CodeFromErrno(errno);
+            break;
+        }
+        done += n;
+        TZipEntry progress = entry;
+        progress.bytes = done;
+        progress.percent = entry.size > 0 ? static_cast<int>(done * 100 / entry.size) : 100;
+        if (!Fire(OnStatus, progress)) {
+            m_lastError = "Aborted.";
+            code = kZipAborted;
+            break;
+        }
+    }
+    zip_fclose(zf);
+    if (code != kZipOk) {
+        ::unlink(temp.c_str());
+        return code;
+    }
+    ::fchmod(fd, 0644);
+    if (entry.dateTime > 0) {
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = ToTimeT(entry.dateTime);
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        ::futimens(fd, times);
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        m_skipped.push_back({entry.name, std::strerror(errno)});
+        ::unlink(temp.c_str());
+    }
+    return kZipOk;
+}
+
+// ---- Add ----
+
+int TZipEngine::CollectAddItems(std::vector<TAddItem>& items) {
+    fs::path base = m_baseDirectory.empty() ? fs::current_path() : fs::path(m_baseDirectory);
+    std::set<std::string> seenSources;
+    std::map<std::string, std::string> seenNames;  // entry name -> source
+    bool repeated = false;
+
+    auto entryNameFor = [&](const fs::path& source, const std::string& given) {
+        if (!m_usePaths) {
+            return source.filename().string();
+        }
+        fs::path given_path(given);
+        fs::path relative = given_path.is_absolute() ? fs::path() : given_path.lexically_normal();
+        std::string name = relative.empty() ? std::string() : relative.generic_string();
+        if (name.empty() || name.rfind("..", 0) == 0) {
+            // Outside the base folder: the full path without its root.
+            name = source.lexically_normal().relative_path().generic_string();
+        }
+        while (name.rfind("./", 0) == 0) {
+            name.erase(0, 2);
+        }
+        return name;
+    };
+
+    auto addFile = [&](const fs::path& source, const std::string& given) {
+        std::string key = source.lexically_normal().string();
+        if (!seenSources.insert(key).second) {
+            return;
+        }
+        struct stat st;
+        if (::stat(source.c_str(), &st) != 0) {
+            m_skipped.push_back({given, std::strerror(errno)});
+            return;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            m_skipped.push_back({given, "not a regular file"});
+            return;
+        }
+        TAddItem item;
+        item.sourcePath = source.string();
+        item.entryName = entryNameFor(source, given);
+        item.size = st.st_size;
+        item.mtime = st.st_mtime;
+        item.dosTime = DosDateTime(st.st_mtime);
+        item.mode = st.st_mode & 0177777;
+        std::string ext = Upper(source.extension().string());
+        std::string stored = ";" + Upper(m_storedExtensions) + ";";
+        item.store = m_compression == 0 || (!ext.empty() && stored.find(";" + ext + ";") != std::string::npos);
+        auto [it, inserted] = seenNames.emplace(item.entryName, item.sourcePath);
+        if (!inserted) {
+            repeated = true;
+            return;
+        }
+        items.push_back(std::move(item));
+    };
+
+    for (const std::string& raw : m_filesToProcess) {
+        std::string given = raw;
+        fs::path full = fs::path(given).is_absolute() ? fs::path(given) : base / given;
+        std::string leaf = full.filename().string();
+        bool wildcard = leaf.find_first_of("*?") != std::string::npos;
+        std::error_code ec;
+        if (!wildcard && fs::is_directory(full, ec)) {
+            if (!m_recurse) {
+                m_skipped.push_back({given, "a folder (folders are added with Recurse)"});
+                continue;
+            }
+            for (auto it = fs::recursive_directory_iterator(full, ec); !ec && it != fs::recursive_directory_iterator();
+                 it.increment(ec)) {
+                if (it->is_regular_file(ec)) {
+                    std::string sub = (fs::path(given) / it->path().lexically_relative(full)).string();
+                    addFile(it->path(), sub);
+                }
+            }
+            continue;
+        }
+        if (!wildcard) {
+            addFile(full, given);
+            continue;
+        }
+        fs::path folder = full.parent_path();
+        fs::path givenFolder = fs::path(given).parent_path();
+        auto consider = [&](const fs::path& path) {
+            if (MatchesPattern(leaf, path.filename().string())) {
+                addFile(path, (givenFolder / path.lexically_relative(folder)).string());
+            }
+        };
+        if (m_recurse) {
+            for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+                 it.increment(ec)) {
+                if (it->is_regular_file(ec)) {
+                    consider(it->path());
+                }
+            }
+        } else {
+            for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+                if (it->is_regular_file(ec)) {
+                    consider(it->path());
+                }
+            }
+        }
+    }
+    if (repeated) {
+        return kZipNamesRepeated;
+    }
+    return kZipOk;
+}
+
+int TZipEngine::Add(int mode) {
+    BeginOperation();
+    if (mode < kZipAddReplace || mode > kZipAddUpdate) {
+        return Fail(kZipInternal, "Unknown add mode " + std::to_string(mode) + ".");
+    }
+    if (!Zlib().ok) {
+        return Fail(kZipLibraryMissing, "zlib could not be loaded.");
+    }
+    std::vector<TAddItem> items;
+    if (int code = CollectAddItems(items); code != kZipOk) {
+        return Fail(code, "Two files would be stored under the same name.");
+    }
+    int code = items.empty() ? kZipNothingToDo : AppendItems(items, mode);
+    m_filesToProcess.clear();
+    if (code == kZipOk && !m_skipped.empty()) {
+        code = kZipSkipped;
+    }
+    return code;
+}
+
+int TZipEngine::WriteEntry(int archiveFd, std::int64_t offset, TAddItem& item, std::int64_t& written) {
+    const TZlib& z = Zlib();
+    TFd source(::open(item.sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (source.Get() < 0) {
+        m_skipped.push_back({item.sourcePath, std::strerror(errno)});
+        return kZipSkipped;
+    }
+    const std::int64_t dataAt = offset + static_cast<std::int64_t>(kLocalSize + item.entryName.size());
+    std::string in(kBufferSize, '\0');
+    std::string out(kBufferSize, '\0');
+    TZipEntry progress;
+    progress.name = item.entryName;
+    progress.size = item.size;
+
+    // One pass: compressed, or stored when compressing does not pay (or is not wanted).
+    auto pass = [&](bool deflate) -> int {
+        z_stream zs{};
+        if (deflate && z.init2(&zs, m_compression, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+                                      ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) != Z_OK) {
+            return kZipNoMemory;
+        }
+        struct TEnd {
+            const TZlib& z;
+            z_stream& zs;
+            bool on;
+            ~TEnd() {
+                if (on) {
+                    z.deflateEnd(&zs);
+                }
+            }
+        } end{z, zs, deflate};
+        std::uint32_t crc = static_cast<std::uint32_t>(z.crc32(0, nullptr, 0));
+        std::int64_t read = 0;
+        std::int64_t packed = 0;
+        bool finished = false;
+        while (!finished) {
+            std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(kBufferSize, item.size - read));
+            if (want > 0 && !ReadAll(source.Get(), in.data(), want, read)) {
+                m_skipped.push_back({item.sourcePath, std::strerror(errno)});
+                return kZipSkipped;
+            }
+            read += static_cast<std::int64_t>(want);
+            crc = static_cast<std::uint32_t>(z.crc32(crc, reinterpret_cast<const Bytef*>(in.data()),
+                                                      static_cast<uInt>(want)));
+            finished = read >= item.size;
+            if (!deflate) {
+                if (!WriteAll(archiveFd, in.data(), want, dataAt + packed)) {
+                    m_lastError = m_zipFileName + ": " + std::strerror(errno);
+                    return CodeFromErrno(errno);
+                }
+                packed += static_cast<std::int64_t>(want);
+            } else {
+                zs.next_in = reinterpret_cast<Bytef*>(in.data());
+                zs.avail_in = static_cast<uInt>(want);
+                do {
+                    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+                    zs.avail_out = static_cast<uInt>(out.size());
+                    z.deflate(&zs, finished ? Z_FINISH : Z_NO_FLUSH);
+                    std::size_t have = out.size() - zs.avail_out;
+                    // Never past the stored size: the space after the entry is reserved.
+                    if (packed + static_cast<std::int64_t>(have) > item.size) {
+                        return -1;
+                    }
+                    if (!WriteAll(archiveFd, out.data(), have, dataAt + packed)) {
+                        m_lastError = m_zipFileName + ": " + std::strerror(errno);
+                        return CodeFromErrno(errno);
+                    }
+                    packed += static_cast<std::int64_t>(have);
+                } while (zs.avail_out == 0);
+            }
+            progress.bytes = read;
+            progress.percent = item.size > 0 ? static_cast<int>(read * 100 / item.size) : 100;
+            if (!Fire(OnStatus, progress)) {
+                m_lastError = "Aborted.";
+                return kZipAborted;
+            }
+        }
+        item.crc = crc;
+        item.packed = packed;
+        item.deflated = deflate;
+        return kZipOk;
+    };
+
+    int code = item.store ? -1 : pass(true);
+    if (code == -1) {
+        code = pass(false);
+    }
+    if (code != kZipOk) {
+        return code;
+    }
+    bool utf8 = std::any_of(item.entryName.begin(), item.entryName.end(),
+                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    std::string header;
+    Put32(header, kLocalSignature);
+    Put16(header, 20);
+    Put16(header, utf8 ? 0x0800 : 0);
+    Put16(header, item.deflated ? 8 : 0);
+    Put32(header, item.dosTime);
+    Put32(header, item.crc);
+    Put32(header, static_cast<std::uint32_t>(item.packed));
+    Put32(header, static_cast<std::uint32_t>(item.size));
+    Put16(header, static_cast<std::uint32_t>(item.entryName.size()));
+    Put16(header, 0);
+    header += item.entryName;
+    // The header goes last: a killed write leaves no entry that looks complete.
+    if (!WriteAll(archiveFd, header.data(), header.size(), offset)) {
+        m_lastError = m_zipFileName + ": " + std::strerror(errno);
+        return CodeFromErrno(errno);
+    }
+    written = static_cast<std::int64_t>(header.size()) + item.packed;
+    item.written = true;
+    return kZipOk;
+}
+
+int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
+    TFd fd(::open(m_zipFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (fd.Get() < 0) {
+        return Fail(CodeFromErrno(errno), m_zipFileName + ": " + std::strerror(errno));
+    }
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        return Fail(kZipBusy, m_zipFileName + " is being written by another process.");
+    }
+    struct stat st;
+    if (::fstat(fd.Get(), &st) != 0) {
+        return Fail(CodeFromErrno(errno), m_zipFileName + ": " + std::strerror(errno));
+    }
+    TCentralDirectory cd;
+    int code = ReadCentralDirectory(fd.Get(), st.st_size, cd.bytes, cd.offset, cd.archiveComment, cd.count,
+                                    cd.simple);
+    if (code != kZipOk) {
+        return Fail(code, m_zipFileName + ": not a readable Zip file.");
+    }
+    if (!cd.simple) {
+        return AddThroughLibrary(items, mode);
+    }
+    // Parse the records: names for the add modes, positions to drop replaced ones.
+    std::map<std::string, std::size_t> byName;
+    for (std::size_t at = 0, i = 0; i < cd.count; ++i) {
+        if (at + kCentralSize > cd.bytes.size() || Get32(cd.bytes, at) != kCentralSignature) {
+            return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
+        }
+        std::size_t length = kCentralSize + Get16(cd.bytes, at + 28) + Get16(cd.bytes, at + 30) +
+                             Get16(cd.bytes, at + 32);
+        if (at + length > cd.bytes.size()) {
+            return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
+        }
+        TCentralDirectory::TRecord record;
+        record.at = at;
+        record.length = length;
+        record.name = cd.bytes.substr(at + kCentralSize, Get16(cd.bytes, at + 28));
+        record.dosTime = Get32(cd.bytes, at + 12);
+        byName[record.name] = cd.records.size();
+        cd.records.push_back(std::move(record));
+        at += length;
+    }
+
+    // Decide per file, ask the comments, and bound the space the new entries can take.
+    std::int64_t reserve = 0;
+    std::size_t kept = cd.records.size();
+    for (TAddItem& item : items) {
+        auto found = byName.find(item.entryName);
+        item.replaces = found != byName.end();
+        if (item.replaces) {
+            bool newer = item.dosTime > cd.records[found->second].dosTime;
+            item.wanted = mode == kZipAddReplace || newer;
+        } else {
+            item.wanted = mode != kZipAddFreshen;
+        }
+        if (!item.wanted) {
+            continue;
+        }
+        if (item.replaces) {
+            --kept;
+        }
+        if (OnFileComment) {
+            OnFileComment(item.entryName, item.comment);
+        }
+        if (item.comment.size() > kMaxComment) {
+            item.comment.resize(kMaxComment);
+        }
+        reserve += static_cast<std::int64_t>(kLocalSize + kCentralSize + 2 * item.entryName.size() +
+                                             item.comment.size()) + item.size;
+        ++kept;
+    }
+    if (std::none_of(items.begin(), items.end(), [](const TAddItem& i) { return i.wanted; })) {
+        return kZipNothingToDo;
+    }
+    const std::int64_t endBytes = static_cast<std::int64_t>(kEndSize + cd.archiveComment.size());
+    reserve += static_cast<std::int64_t>(cd.bytes.size()) + endBytes;
+    if (kept >= 0xFFFF || cd.offset + reserve + static_cast<std::int64_t>(cd.bytes.size()) >= kMaxOffset) {
+        return AddThroughLibrary(items, mode);  // needs Zip64, which libzip writes
+    }
+
+    auto endRecord = [&](std::uint32_t count, std::uint32_t size, std::int64_t offset) {
+        std::string end;
+        Put32(end, kEndSignature);
+        Put16(end, 0);
+        Put16(end, 0);
+        Put16(end, count);
+        Put16(end, count);
+        Put32(end, size);
+        Put32(end, static_cast<std::uint32_t>(offset));
+        Put16(end, static_cast<std::uint32_t>(cd.archiveComment.size()));
+        return end + cd.archiveComment;
+    };
+    auto ioFail = [&] { return Fail(CodeFromErrno(errno), m_zipFileName + ": " + std::strerror(errno)); };
+
+    // 1. The old directory again, past everything this add can write.
+    const std::int64_t copyAt = std::max<std::int64_t>(st.st_size, cd.offset + reserve);
+    std::string copy = cd.bytes + endRecord(cd.count, static_cast<std::uint32_t>(cd.bytes.size()), copyAt);
+    if (!WriteAll(fd.Get(), copy.data(), copy.size(), copyAt) || ::fdatasync(fd.Get()) != 0) {
+        int err = errno;
+        if (::ftruncate(fd.Get(), st.st_size) != 0) {
+            // The file still ends with a valid directory or with the copy's bytes cut short;
+            // either way the old directory stands untouched before it.
+        }
+        errno = err;
+        return ioFail();
+    }
+
+    // 2. The new entries where the old directory stood.
+    std::int64_t pos = cd.offset;
+    int result = kZipOk;
+    std::string added;
+    std::set<std::string> replaced;
+    std::uint32_t addedCount = 0;
+    for (TAddItem& item : items) {
+        if (!item.wanted) {
+            continue;
+        }
+        TZipEntry entry;
+        entry.name = item.entryName;
+        entry.size = item.size;
+        entry.dateTime = DateTimeFromTime(item.mtime);
+        entry.comment = item.comment;
+        if (!Fire(item.replaces ? OnUpdating : OnAdding, entry)) {
+            result = kZipAborted;
+            break;
+        }
+        std::int64_t written = 0;
+        int code = WriteEntry(fd.Get(), pos, item, written);
+        if (code == kZipSkipped) {
+            continue;  // one unreadable file does not stop the others
+        }
+        if (code != kZipOk) {
+            result = code;
+            break;
+        }
+        bool utf8 = std::any_of(item.entryName.begin(), item.entryName.end(),
+                                [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        Put32(added, kCentralSignature);
+        Put16(added, 3 << 8 | 20);  // made by Unix, so the mode below is honoured
+        Put16(added, 20);
+        Put16(added, utf8 ? 0x0800 : 0);
+        Put16(added, item.deflated ? 8 : 0);
+        Put32(added, item.dosTime);
+        Put32(added, item.crc);
+        Put32(added, static_cast<std::uint32_t>(item.packed));
+        Put32(added, static_cast<std::uint32_t>(item.size));
+        Put16(added, static_cast<std::uint32_t>(item.entryName.size()));
+        Put16(added, 0);
+        Put16(added, static_cast<std::uint32_t>(item.comment.size()));
+        Put16(added, 0);
+        Put16(added, 0);
+        Put32(added, item.mode << 16);
+        Put32(added, static_cast<std::uint32_t>(pos));
+        added += item.entryName;
+        added += item.comment;
+        if (item.replaces) {
+            replaced.insert(item.entryName);
+        }
+        ++addedCount;
+        pos += written;
+    }
+
+    // 3. The new directory (kept records in their order, then the new ones), then the cut.
+    // Entries written before an abort or a write failure are kept.
+    std::string directory;
+    std::uint32_t count = 0;
+    for (const auto& record : cd.records) {
+        if (replaced.count(record.name) == 0) {
+            directory.append(cd.bytes, record.at, record.length);
+            ++count;
+        }
+    }
+    directory += added;
+    count += addedCount;
+    const auto cdSize = static_cast<std::uint32_t>(directory.size());
+    directory += endRecord(count, cdSize, pos);
+    if (!WriteAll(fd.Get(), directory.data(), directory.size(), pos) || ::fdatasync(fd.Get()) != 0 ||
+        ::ftruncate(fd.Get(), pos + static_cast<std::int64_t>(directory.size())) != 0 ||
+        ::fdatasync(fd.Get()) != 0) {
+        return ioFail();
+    }
+    if (result != kZipOk) {
+        return Fail(result, m_lastError);
+    }
+    return kZipOk;
+}
+
+int TZipEngine::AddThroughLibrary(std::vector<TAddItem>& items, int mode) {
+    TArchive archive;
+    if (int code = OpenArchive(m_zipFileName, ZIP_CREATE, archive, m_lastError); code != kZipOk) {
+        return Fail(code, m_lastError);
+    }
+    bool any = false;
+    for (TAddItem& item : items) {
+        zip_int64_t existing = zip_name_locate(archive.za, item.entryName.c_str(), ZIP_FL_ENC_RAW);
+        item.replaces = existing >= 0;
+        if (item.replaces) {
+            zip_stat_t st;
+            bool newer = zip_stat_index(archive.za, static_cast<zip_uint64_t>(existing), 0, &st) == 0 &&
+                         DosDateTime(item.mtime) > DosDateTime(st.mtime);
+            item.wanted = mode == kZipAddReplace || newer;
+        } else {
+            item.wanted = mode != kZipAddFreshen;
+        }
+        if (!item.wanted) {
+            continue;
+        }
+        if (OnFileComment) {
+            OnFileComment(item.entryName, item.comment);
+        }
+        if (item.comment.size() > kMaxComment) {
+            item.comment.resize(kMaxComment);
+        }
+        TZipEntry entry;
+        entry.name = item.entryName;
+        entry.size = item.size;
+        entry.dateTime = DateTimeFromTime(item.mtime);
+        entry.comment = item.comment;
+        if (!Fire(item.replaces ? OnUpdating : OnAdding, entry)) {
+            return Fail(kZipAborted, "Aborted.");
+        }
+        zip_source_t* source = zip_source_file(archive.za, item.sourcePath.c_str(), 0, -1);
+        zip_int64_t index = source == nullptr ? -1
+                                              : zip_file_add(archive.za, item.entryName.c_str(), source,
+                                                             ZIP_FL_OVERWRITE | ZIP_FL_ENC_GUESS);
+        if (index < 0) {
+            if (source != nullptr) {
+                zip_source_free(source);
+            }
+            m_skipped.push_back({item.sourcePath, zip_strerror(archive.za)});
+            continue;
+        }
+        zip_set_file_compression(archive.za, static_cast<zip_uint64_t>(index),
+                                 item.store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                                 static_cast<zip_uint32_t>(m_compression));
+        zip_file_set_mtime(archive.za, static_cast<zip_uint64_t>(index), item.mtime, 0);
+        zip_file_set_external_attributes(archive.za, static_cast<zip_uint64_t>(index), 0, ZIP_OPSYS_UNIX,
+                                         item.mode << 16);
+        if (!item.comment.empty()) {
+            zip_file_set_comment(archive.za, static_cast<zip_uint64_t>(index), item.comment.data(),
+                                 static_cast<zip_uint16_t>(item.comment.size()), ZIP_FL_ENC_GUESS);
+        }
+        any = true;
+    }
+    if (!any) {
+        return m_skipped.empty() ? kZipNothingToDo : kZipSkipped;
+    }
+    if (zip_close(archive.za) != 0) {
+        zip_error_t* error = zip_get_error(archive.za);
+        int code = CodeFromLibzip(zip_error_code_zip(error), zip_error_code_system(error));
+        return Fail(code, zip_error_strerror(error));
+    }
+    archive.za = nullptr;
+    return kZipOk;
+}
+
+} // namespace pellix
