@@ -1,0 +1,106 @@
+#include "engine/connection_slot.h"
+
+#include "engine/queue_item.h"
+#include "engine/slot_list.h"
+#include "engine/task.h"
+#include "workspace/app_settings.h"
+
+namespace pellix {
+
+TPXSocket::TPXSocket(TSlotList& list, IOwnerThread& owner, int number)
+    : m_list(list), m_driver(std::make_unique<TbwHTTP>(owner)), m_number(number)
+{
+    m_driver->OnPageSaved = [this](TPXQItem& item) {
+        if (m_list.OnPageSaved)
+            m_list.OnPageSaved(item);
+    };
+    m_driver->OnTransferEnded = [this] {
+        if (m_list.OnTransferEnded)
+            m_list.OnTransferEnded();
+    };
+    m_driver->OnSetupClient = [this](TagHTTP& http) {
+        if (m_list.OnSetupClient)
+            m_list.OnSetupClient(http);
+    };
+    m_shown = Row();
+}
+
+TPXSocket::~TPXSocket()
+{
+    m_driver->Stop();
+}
+
+void TPXSocket::StartTransfer(TPXQItem& item, TPXTask& task, const TPXApp* app)
+{
+    item.Reload();
+    m_driver->SetURL(item.URL());
+    m_item = &item;
+
+    std::string proxy;
+    std::string proxyUser;
+    std::string proxyPassword;
+    if (app && app->UseProxy()) {
+        if (!app->ProxyAddress().empty())
+            proxy = app->ProxyAddress() + ":" + app->ProxyPort();
+        const std::string authorization = app->ProxyAuthorization();
+        if (!authorization.empty()) {
+            const std::size_t colon = authorization.find(':');
+            if (colon == std::string::npos) {
+                proxyPassword = authorization;
+            } else {
+                proxyUser = authorization.substr(0, colon);
+                proxyPassword = authorization.substr(colon + 1);
+            }
+        }
+    }
+    m_driver->SetProxy(proxy);
+    m_driver->SetProxyUsername(proxyUser);
+    m_driver->SetProxyPassword(proxyPassword);
+    m_driver->SetUserName(task.UserName());
+    m_driver->SetPassword(task.Password());
+    m_driver->SetQItem(&item);
+
+    // The item leaves state 0 before the coordinator picks again.
+    item.SetState(item.Action() == kActionUpdate ? kStateUpdating : kStateDownloading);
+    item.WriteBack(false);
+    m_driver->Start(task);
+}
+
+void TPXSocket::CopyFromDriver()
+{
+    m_urlText = m_driver->URL();
+    m_bytes = m_driver->Bytes();
+    m_percent = m_driver->Percent();
+    m_statusText = m_driver->Status();
+    m_size = m_item ? m_item->Size() : 0;
+}
+
+std::string TPXSocket::ProgressText(int percent)
+{
+    if (percent < 0)
+        return "  ?";
+    return std::string(static_cast<std::size_t>(percent / 10), '\x1E') + "  " + std::to_string(percent) + "%";
+}
+
+TSlotRow TPXSocket::Row() const
+{
+    TSlotRow row;
+    row.caption = "HTTP Socket: " + std::to_string(m_number);
+    row.retrieving = m_urlText;
+    row.progress = ProgressText(m_percent);
+    row.bytes = std::to_string(m_bytes);
+    row.size = m_size == 0 ? "?" : std::to_string(m_size);
+    row.status = m_statusText;
+    return row;
+}
+
+bool TPXSocket::RefreshRow()
+{
+    TSlotRow row = Row();
+    if (row == m_shown)
+        return false;
+    m_shown = std::move(row);
+    return true;
+}
+
+} // namespace pellix

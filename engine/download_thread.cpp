@@ -1,0 +1,297 @@
+#include "engine/download_thread.h"
+
+#include <cmath>
+
+#include "engine/connection_slot.h"
+#include "engine/owner_thread.h"
+#include "engine/queue_item.h"
+#include "engine/slot_list.h"
+#include "engine/task.h"
+#include "tasks/status_model.h"
+#include "workspace/app_settings.h"
+
+namespace pellix {
+
+TThreadDownload::TThreadDownload(IOwnerThread& owner, TPXApp* app) : m_owner(owner), m_app(app)
+{
+    m_thread = std::thread([this] { Execute(); });
+}
+
+TThreadDownload::~TThreadDownload()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_terminated = true;
+    }
+    m_cv.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TThreadDownload::Start(TPXTask& task, TSlotList& slots, TStatusModel* status)
+{
+    slots.SetDownloading(true);
+    // Every transfer that ends wakes the coordinator, so the next item goes out at once.
+    slots.OnTransferEnded = [this] { Wake(); };
+    {
+        std::lock_guard lock(m_mutex);
+        m_task = &task;
+        m_slots = &slots;
+        m_status = status;
+        m_stop = false;
+        m_running = true;
+        m_woken = true;
+        ++m_generation;
+    }
+    m_cv.notify_all();
+}
+
+void TThreadDownload::Stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+        if (m_slots)
+            m_slots->SetDownloading(false);
+    }
+    m_cv.notify_all();
+}
+
+void TThreadDownload::Wake()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_woken = true;
+    }
+    m_cv.notify_all();
+}
+
+bool TThreadDownload::Stopped() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_stop;
+}
+
+bool TThreadDownload::Suspended() const
+{
+    std::lock_guard lock(m_mutex);
+    return !m_running;
+}
+
+bool TThreadDownload::WaitSuspended(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_suspendCv.wait_for(lock, timeout, [this] { return !m_running || m_terminated; });
+}
+
+void TThreadDownload::SetPriority(std::optional<int> priority)
+{
+    std::lock_guard lock(m_mutex);
+    m_priority = priority;
+}
+
+void TThreadDownload::SetClock(std::function<TDateTime()> clock)
+{
+    std::lock_guard lock(m_mutex);
+    m_clock = std::move(clock);
+}
+
+int TThreadDownload::CurrentPriority() const
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_priority)
+            return *m_priority;
+    }
+    return m_app ? m_app->Priority() : 5;
+}
+
+TDateTime TThreadDownload::CurrentTime() const
+{
+    std::function<TDateTime()> clock;
+    {
+        std::lock_guard lock(m_mutex);
+        clock = m_clock;
+    }
+    return clock ? clock() : Now();
+}
+
+bool TThreadDownload::PageFirst(int pagesTaken, int resourcesTaken, int priority)
+{
+    const int taken = pagesTaken + resourcesTaken;
+    if (taken == 0)
+        return true;
+    return std::abs(priority - 10) / 10.0 >= static_cast<double>(pagesTaken) / taken;
+}
+
+TPXQItem* TThreadDownload::ChooseItem(TPXTask& task, int priority)
+{
+    TPXDownloadList& list = task.DownloadList();
+    const auto page = [&]() -> TPXQItem* {
+        TPXQItem* item = list.NextPage();
+        if (item)
+            task.AddPageTaken();
+        return item;
+    };
+    const auto resource = [&]() -> TPXQItem* {
+        TPXQItem* item = list.NextResource();
+        if (item)
+            task.AddResourceTaken();
+        return item;
+    };
+    if (PageFirst(task.PagesTaken(), task.ResourcesTaken(), priority)) {
+        if (TPXQItem* item = page())
+            return item;
+        return resource();
+    }
+    if (TPXQItem* item = resource())
+        return item;
+    return page();
+}
+
+void TThreadDownload::FinishTransfer(TPXSocket& slot, TPXTask& task)
+{
+    TPXQItem* item = slot.QItem();
+    if (!item)
+        return;
+    item->Reload();
+    // A worker that ended without recording an outcome leaves its item failed, not stuck.
+    if (slot.Driver().State() == hsError || item->State() == kStateDownloading ||
+        item->State() == kStateUpdating) {
+        item->SetState(kStateError);
+        item->WriteBack(true);
+    }
+    const bool page = item->IsPage();
+    if (page)
+        task.AddPagesSaved(1);
+    else
+        task.AddResourcesSaved(1);
+    if (item->State() == kStateError) {
+        if (page)
+            task.AddPageErrors(1);
+        else
+            task.AddResourceErrors(1);
+        return;
+    }
+    // Only a file that was written can be packed (an update that found it unchanged wrote none).
+    if (!page && !task.IntranetMode() && item->State() == kStateSaved)
+        task.AppendToZipQueue(item->LocalPath(), item);
+}
+
+void TThreadDownload::Refresh(TPXTask* task, TSlotList& slots, TStatusModel* status)
+{
+    for (std::size_t i = 0; i < slots.Count(); ++i) {
+        TPXSocket& slot = slots.Slot(i);
+        if (slot.QItem()) {
+            slot.CopyFromDriver();
+            if (slot.Driver().TransferFinished()) {
+                if (task)
+                    FinishTransfer(slot, *task);
+                slot.Driver().SetState(hsIdle);
+                slot.Driver().FreeWorker();
+            }
+            if (status)
+                status->RefreshCounters();
+        }
+        if (slot.RefreshRow())
+            slots.MarkRowChanged(i);
+    }
+    if (task) {
+        task->SetElapsedTime(CurrentTime() - task->RunStartTime());
+        if (status && status->Task() == task)
+            status->AddRateSample(slots.Connections());
+    }
+}
+
+TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slots)
+{
+    TPXSocket* idle = slots.FirstIdleSlot();
+    if (!idle)
+        return TStepResult::Done;
+    if (slots.Count() > static_cast<std::size_t>(slots.Connections())) {
+        slots.FreeSlot(*idle);
+        return TStepResult::Done;
+    }
+    if (!task)
+        return TStepResult::Done;
+    if (TPXQItem* item = ChooseItem(*task, CurrentPriority())) {
+        idle->StartTransfer(*item, *task, m_app);
+        return TStepResult::Again;
+    }
+    if (slots.BusyCount() > 0 || task->DownloadList().NextSavedPage())
+        return TStepResult::Done;
+    task->SetStatus(kStatusComplete);
+    task->DownloadList().SaveList();
+    task->Save();
+    slots.SetDownloading(false);
+    return TStepResult::Finished;
+}
+
+void TThreadDownload::Execute()
+{
+    using TSteadyClock = std::chrono::steady_clock;
+    TSteadyClock::time_point nextSaveCheck = TSteadyClock::now() + kCycle;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_cv.wait(lock, [this] { return m_terminated || m_running; });
+        if (m_terminated)
+            break;
+        TPXTask* task = m_task;
+        TSlotList* slots = m_slots;
+        TStatusModel* status = m_status;
+        const bool stop = m_stop;
+        const std::uint64_t generation = m_generation;
+        m_woken = false;
+        lock.unlock();
+
+        bool finished = false;
+        if (stop || !slots) {
+            m_owner.Call([task] {
+                if (task && task->DownloadList().HasUnsavedChanges())
+                    task->DownloadList().SaveList();
+            });
+            finished = true;
+        } else {
+            m_owner.Call([&] { Refresh(task, *slots, status); });
+            while (!Stopped()) {
+                TStepResult result = TStepResult::Done;
+                m_owner.Call([&] { result = Step(task, *slots); });
+                if (result == TStepResult::Again)
+                    continue;
+                if (result == TStepResult::Finished) {
+                    finished = true;
+                    m_owner.Call([&] {
+                        if (OnComplete && task)
+                            OnComplete(*task);
+                    });
+                }
+                break;
+            }
+            // The list is checked about once a second, however often the loop was woken, so
+            // that a list that keeps changing is written every eleventh second.
+            if (!finished && TSteadyClock::now() >= nextSaveCheck) {
+                m_owner.Call([task] {
+                    if (task && task->DownloadList().HasUnsavedChanges())
+                        task->DownloadList().PeriodicSave();
+                });
+                nextSaveCheck = TSteadyClock::now() + kCycle;
+            }
+        }
+
+        lock.lock();
+        // A start that came meanwhile wins over the suspension.
+        if (finished && generation == m_generation) {
+            m_running = false;
+            m_suspendCv.notify_all();
+            continue;
+        }
+        if (finished)
+            continue;
+        const auto until = std::min(nextSaveCheck, TSteadyClock::now() + kCycle);
+        m_cv.wait_until(lock, until, [this] { return m_woken || m_stop || m_terminated; });
+    }
+    m_running = false;
+    m_suspendCv.notify_all();
+}
+
+} // namespace pellix

@@ -1,0 +1,95 @@
+// TThreadDownload: the download coordinator: collects finished transfers, hands waiting items
+// to idle slots by the "Priority" rule, keeps the download list saved and notices completion.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "links/date_time.h"
+
+namespace pellix {
+
+class IOwnerThread;
+class TPXApp;
+class TPXQItem;
+class TPXSocket;
+class TPXTask;
+class TSlotList;
+class TStatusModel;
+
+// The coordinator's own thread only waits and paces; every look at the slots and the list and
+// every change happens inside synchronous calls on the owner thread. It waits at most one cycle,
+// and wakes at once when a transfer ends, when items are queued (Wake) and on stop.
+class TThreadDownload final {
+public:
+    static constexpr std::chrono::milliseconds kCycle{1000};
+
+    // Created suspended. app may be null (tests): "Priority" then comes from SetPriority.
+    TThreadDownload(IOwnerThread& owner, TPXApp* app);
+    // Ends the thread; must not run on the owner thread while a cycle waits for it.
+    ~TThreadDownload();
+    TThreadDownload(const TThreadDownload&) = delete;
+    TThreadDownload& operator=(const TThreadDownload&) = delete;
+
+    // Owner thread. Sets the task, the slots (whose transfers will wake the coordinator) and the
+    // status panel (may be null), marks the slots downloading, clears the stop flag, resumes.
+    void Start(TPXTask& task, TSlotList& slots, TStatusModel* status);
+    // Owner thread. Sets the stop flag; the next pass saves the list and suspends.
+    void Stop();
+    // Any thread: work may be waiting (items queued, a transfer ended).
+    void Wake();
+
+    bool Stopped() const;
+    bool Suspended() const;
+    // Waits until the thread has suspended itself (stopped or finished); false on timeout.
+    bool WaitSuspended(std::chrono::milliseconds timeout) const;
+
+    // Overrides the "Priority" setting (0 pages first ... 10 media files first).
+    void SetPriority(std::optional<int> priority);
+    // Where "now" comes from for the elapsed time (tests pin it).
+    void SetClock(std::function<TDateTime()> clock);
+    // Owner thread, after the task reached status 5 and was saved.
+    std::function<void(TPXTask&)> OnComplete;
+
+    // The "Priority" rule: whether the next pick tries a page first.
+    static bool PageFirst(int pagesTaken, int resourcesTaken, int priority);
+    // Picks by that rule and counts the pick in the task's pages or resources taken. Owner thread.
+    static TPXQItem* ChooseItem(TPXTask& task, int priority);
+    // Records a finished transfer in its item and the task's counters. Owner thread.
+    static void FinishTransfer(TPXSocket& slot, TPXTask& task);
+
+private:
+    enum class TStepResult { Again, Done, Finished };
+
+    void Execute();
+    void Refresh(TPXTask* task, TSlotList& slots, TStatusModel* status);
+    TStepResult Step(TPXTask* task, TSlotList& slots);
+    int CurrentPriority() const;
+    TDateTime CurrentTime() const;
+
+    IOwnerThread& m_owner;
+    TPXApp* m_app;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_cv;        // wake, start, stop, terminate
+    mutable std::condition_variable m_suspendCv; // the thread suspended itself
+    TPXTask* m_task = nullptr;
+    TSlotList* m_slots = nullptr;
+    TStatusModel* m_status = nullptr;
+    bool m_running = false;   // resumed and not yet suspended
+    bool m_stop = false;
+    bool m_woken = false;
+    bool m_terminated = false;
+    std::uint64_t m_generation = 0; // counts starts
+    std::optional<int> m_priority;
+    std::function<TDateTime()> m_clock;
+
+    std::thread m_thread;
+};
+
+} // namespace pellix

@@ -1,0 +1,115 @@
+#include "engine/slot_list.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace pellix {
+
+TSlotList::TSlotList(IOwnerThread& owner) : m_owner(owner) {}
+
+TSlotList::~TSlotList()
+{
+    while (!m_slots.empty()) {
+        m_slots.back()->Driver().Stop();
+        m_slots.pop_back();
+    }
+}
+
+void TSlotList::AddSlot()
+{
+    m_slots.push_back(std::make_unique<TPXSocket>(*this, m_owner, static_cast<int>(m_slots.size()) + 1));
+    m_rowChanged.push_back(true);
+    m_rowsAddedOrRemoved = true;
+}
+
+void TSlotList::SetConnections(int n)
+{
+    n = std::clamp(n, kMinConnections, kMaxConnections);
+    m_connections = n;
+    while (m_slots.size() < static_cast<std::size_t>(n))
+        AddSlot();
+    // During a run busy slots finish first: the coordinator frees the surplus as it idles.
+    if (!m_downloading) {
+        while (m_slots.size() > static_cast<std::size_t>(n))
+            FreeSlot(*m_slots.back());
+    }
+    if (OnConnectionsChanged)
+        OnConnectionsChanged(n);
+}
+
+int TSlotList::BusyCount() const
+{
+    return static_cast<int>(std::count_if(m_slots.begin(), m_slots.end(),
+                                          [](const auto& slot) { return !slot->Idle(); }));
+}
+
+TPXSocket* TSlotList::FirstIdleSlot() const
+{
+    for (const auto& slot : m_slots)
+        if (slot->Idle())
+            return slot.get();
+    return nullptr;
+}
+
+std::size_t TSlotList::IndexOf(const TPXSocket& slot) const
+{
+    for (std::size_t i = 0; i < m_slots.size(); ++i)
+        if (m_slots[i].get() == &slot)
+            return i;
+    return m_slots.size();
+}
+
+void TSlotList::FreeSlot(TPXSocket& slot)
+{
+    const std::size_t index = IndexOf(slot);
+    if (index == m_slots.size())
+        return;
+    std::unique_ptr<TPXSocket> owned = std::move(m_slots[index]);
+    m_slots.erase(m_slots.begin() + static_cast<std::ptrdiff_t>(index));
+    m_rowChanged.erase(m_rowChanged.begin() + static_cast<std::ptrdiff_t>(index));
+    // Rows after it moved up.
+    for (std::size_t i = index; i < m_rowChanged.size(); ++i)
+        m_rowChanged[i] = true;
+    m_rowsAddedOrRemoved = true;
+    owned->Driver().Stop();
+    owned.reset();
+}
+
+void TSlotList::ResetSlots()
+{
+    const int count = static_cast<int>(m_slots.size());
+    while (!m_slots.empty())
+        FreeSlot(*m_slots.back());
+    SetConnections(count);
+}
+
+void TSlotList::ForgetItems()
+{
+    for (const auto& slot : m_slots)
+        slot->ForgetItem();
+}
+
+void TSlotList::MarkRowChanged(std::size_t index)
+{
+    if (index < m_rowChanged.size())
+        m_rowChanged[index] = true;
+}
+
+std::vector<std::pair<std::size_t, TSlotRow>> TSlotList::TakeChangedRows()
+{
+    std::vector<std::pair<std::size_t, TSlotRow>> rows;
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        if (!m_rowChanged[i])
+            continue;
+        rows.emplace_back(i, m_slots[i]->ShownRow());
+        m_rowChanged[i] = false;
+    }
+    return rows;
+}
+
+bool TSlotList::TakeRowsAddedOrRemoved()
+{
+    return std::exchange(m_rowsAddedOrRemoved, false);
+}
+
+} // namespace pellix

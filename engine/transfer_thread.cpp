@@ -1,0 +1,485 @@
+#include "engine/transfer_thread.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "engine/body_sink.h"
+#include "engine/file_body_sink.h"
+#include "engine/owner_thread.h"
+#include "engine/queue_item.h"
+#include "engine/task.h"
+#include "links/text_helpers.h"
+#include "links/url_rules.h"
+
+namespace pellix {
+
+namespace {
+
+constexpr std::string_view kIncomplete = "Incomplete";
+
+bool StartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool IsSuccess(const std::string& code)
+{
+    return !code.empty() && code.front() == '2';
+}
+
+bool IsRedirect(const std::string& code)
+{
+    return code == "301" || code == "302" || code == "303" || code == "307" || code == "308";
+}
+
+// A Location that names a scheme other than http or https ("ftp:", "mailto:") cannot be
+// fetched; without this check it would be taken as a relative link.
+bool HasOtherScheme(std::string_view location)
+{
+    const std::size_t colon = location.find(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char c = location[i];
+        const bool schemeChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        if (!schemeChar)
+            return false;
+    }
+    std::string scheme(location.substr(0, colon));
+    for (char& c : scheme)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return scheme != "http" && scheme != "https";
+}
+
+// The body of a 2xx GET goes into the part file; any other reply's body (an error page, a
+// redirect notice) is counted and dropped, so it never replaces the item's bytes.
+class TTransferSink final : public IBodySink {
+public:
+    TTransferSink(TagHTTP& http, TbwHTTP& driver, std::filesystem::path partPath)
+        : m_http(http), m_driver(driver), m_file(std::move(partPath))
+    {
+    }
+
+    bool Start(std::int64_t keep, std::string& error) override
+    {
+        m_toFile = IsSuccess(TReplyInfo::FromHeaders(m_http.Headers()).statusCode);
+        if (!m_toFile)
+            return true;
+        m_used = true;
+        return m_file.Start(keep, error);
+    }
+    bool Write(std::string_view data, std::string& error) override
+    {
+        m_driver.AddBodyBytes(static_cast<std::int64_t>(data.size()));
+        return m_toFile ? m_file.Write(data, error) : true;
+    }
+    bool Finish(std::string& error) override { return m_toFile ? m_file.Finish(error) : true; }
+    std::int64_t Size() const override { return m_toFile ? m_file.Size() : 0; }
+
+    // The last reply's body went to the part file.
+    bool ToFile() const { return m_toFile; }
+
+private:
+    TagHTTP& m_http;
+    TbwHTTP& m_driver;
+    TFileBodySink m_file;
+    bool m_toFile = false;
+    bool m_used = false;
+};
+
+// Puts the client's own body buffer back in place however the transfer ends.
+class TSinkGuard final {
+public:
+    TSinkGuard(TagHTTP& http, IBodySink* sink) : m_http(http) { m_http.SetBodySink(sink); }
+    ~TSinkGuard() { m_http.SetBodySink(nullptr); }
+    TSinkGuard(const TSinkGuard&) = delete;
+    TSinkGuard& operator=(const TSinkGuard&) = delete;
+
+private:
+    TagHTTP& m_http;
+};
+
+} // namespace
+
+struct TThreadHTTP::TGate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool abandoned = false;
+};
+
+TReplyInfo TReplyInfo::FromHeaders(const std::vector<std::string>& lines)
+{
+    TReplyInfo info;
+    for (const std::string& line : lines) {
+        const std::size_t blank = line.find(' ');
+        if (StartsWith(line, "HTTP/")) {
+            if (blank == std::string::npos)
+                continue;
+            info.reason = line.substr(blank + 1);
+            info.statusCode = info.reason.substr(0, info.reason.find(' '));
+            continue;
+        }
+        if (blank == std::string::npos)
+            continue;
+        const std::string name = line.substr(0, blank);
+        const std::string rest = line.substr(blank + 1);
+        if (name == "Location:")
+            info.location = rest.substr(0, rest.find(' '));
+        else if (name == "Date:")
+            info.date = rest;
+        else if (name == "Content-Type:")
+            info.contentType = rest;
+        else if (name == "Content-Length:")
+            info.contentLength = rest;
+        else if (name == "Last-Modified:")
+            info.lastModified = rest;
+        else if (name == "Server:")
+            info.server = rest;
+    }
+    return info;
+}
+
+TThreadHTTP::TThreadHTTP(TbwHTTP& driver, TTransferJob job)
+    : m_driver(driver), m_job(std::move(job)), m_gate(std::make_shared<TGate>())
+{
+    m_busy.store(true, std::memory_order_release);
+}
+
+TThreadHTTP::~TThreadHTTP()
+{
+    Join();
+}
+
+void TThreadHTTP::Resume()
+{
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { Execute(); });
+}
+
+void TThreadHTTP::RequestStop()
+{
+    m_stopRequested.store(true, std::memory_order_release);
+    m_driver.HTTP().Cancel();
+}
+
+void TThreadHTTP::Abandon()
+{
+    {
+        std::lock_guard lock(m_gate->mutex);
+        m_gate->abandoned = true;
+    }
+    m_gate->cv.notify_all();
+}
+
+bool TThreadHTTP::WaitDone(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_doneMutex);
+    return m_doneCv.wait_for(lock, timeout, [this] { return !m_busy.load(std::memory_order_acquire); });
+}
+
+void TThreadHTTP::Join()
+{
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+void TThreadHTTP::CheckStop() const
+{
+    if (m_stopRequested.load(std::memory_order_acquire))
+        throw ECanceledError();
+}
+
+bool TThreadHTTP::OwnerCall(std::function<void()> fn)
+{
+    IOwnerThread& owner = m_driver.Owner();
+    if (owner.IsOwnerThread()) {
+        fn();
+        return true;
+    }
+    struct TPending {
+        bool started = false;
+        bool finished = false;
+        std::exception_ptr error;
+    };
+    auto pending = std::make_shared<TPending>();
+    std::shared_ptr<TGate> gate = m_gate;
+    {
+        std::lock_guard lock(gate->mutex);
+        if (gate->abandoned)
+            return false;
+    }
+    const bool posted = owner.Post([gate, pending, fn = std::move(fn)] {
+        {
+            std::lock_guard lock(gate->mutex);
+            if (gate->abandoned)
+                return;
+            pending->started = true;
+        }
+        try {
+            fn();
+        } catch (...) {
+            pending->error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(gate->mutex);
+            pending->finished = true;
+        }
+        gate->cv.notify_all();
+    });
+    if (!posted)
+        return false;
+    {
+        std::unique_lock lock(gate->mutex);
+        gate->cv.wait(lock, [&] { return pending->finished || (gate->abandoned && !pending->started); });
+        if (!pending->finished)
+            return false;
+    }
+    if (pending->error)
+        std::rethrow_exception(pending->error);
+    return true;
+}
+
+void TThreadHTTP::Execute()
+{
+    TagHTTP& http = m_driver.HTTP();
+    http.SetTag(0);
+    bool recorded = false;
+    std::string error;
+    try {
+        recorded = Run();
+    } catch (const std::exception& exception) {
+        error = exception.what();
+    } catch (...) {
+        error = "Transfer failed";
+    }
+    if (!recorded) {
+        if (m_driver.State() != hsStopping) {
+            if (m_driver.State() != hsError)
+                m_driver.SetStatus(error);
+            m_driver.SetState(hsError);
+        }
+        try {
+            FailurePath(error);
+        } catch (...) {
+            // The item keeps its state; the coordinator records the failure.
+        }
+    } else if (m_driver.State() != hsStopping && m_driver.State() != hsError) {
+        // However the last connection ended, the outcome is recorded: the slot is free again.
+        m_driver.SetState(hsComplete);
+    }
+    http.SetTag(1);
+    {
+        std::lock_guard lock(m_doneMutex);
+        m_busy.store(false, std::memory_order_release);
+    }
+    m_doneCv.notify_all();
+    if (m_driver.OnTransferEnded)
+        m_driver.OnTransferEnded();
+}
+
+bool TThreadHTTP::Run()
+{
+    if (!m_job.startError.empty())
+        throw std::runtime_error(m_job.startError);
+    if (!m_job.item)
+        throw std::runtime_error("No item to fetch");
+    TagHTTP& http = m_driver.HTTP();
+    http.Body().Clear();
+    http.SetIfModifiedSince({});
+    http.SetRange(0);
+    if (m_job.action == kActionUpdate)
+        http.SetIfModifiedSince(m_job.lastModified);
+
+    const std::filesystem::path localPath(m_job.localPath);
+    const std::filesystem::path partPath(m_job.localPath + kPartSuffix);
+    if (StartsWith(m_job.statusText, kIncomplete)) {
+        std::int64_t n = NumberOf(TextAfter(m_job.statusText, "Incomplete (", " bytes)"));
+        if (n < 1)
+            n = 1;
+        // Without the bytes to continue, the whole body is fetched again.
+        std::error_code ec;
+        const std::uintmax_t held = std::filesystem::file_size(partPath, ec);
+        if (n > 1 && !ec && held >= static_cast<std::uintmax_t>(n - 1))
+            http.SetRange(n - 1);
+    }
+
+    TTransferSink sink(http, m_driver, partPath);
+    TSinkGuard guard(http, &sink);
+    TPXQItem& item = *m_job.item;
+    const bool credentials = !m_job.userName.empty() && !m_job.password.empty();
+    const auto head = [&] { return credentials ? http.Head(m_job.userName, m_job.password) : http.Head(); };
+    const auto get = [&] { return credentials ? http.Get(m_job.userName, m_job.password) : http.Get(); };
+    // Records the reply's fields in the item (owner thread).
+    const auto record = [&](const TReplyInfo& reply, bool size) {
+        if (!OwnerCall([&] {
+                item.Reload();
+                item.SetStatusText(reply.reason);
+                item.SetLastModified(reply.lastModified);
+                if (size)
+                    item.SetSize(std::max<std::int64_t>(0, NumberOf(reply.contentLength)));
+                item.WriteBack(false);
+            }))
+            throw ECanceledError();
+    };
+
+    std::string url = m_job.url;
+    int hops = 0;
+    bool headRefused = false;
+    bool noGet = false;
+    std::string failure; // why the item fails without a body
+    TReplyInfo final;
+    // Follows a redirect reply; false (with failure set) when it cannot be followed.
+    const auto follow = [&](const TReplyInfo& reply) {
+        std::string location = reply.location.empty() ? http.Header("Location") : reply.location;
+        location = location.substr(0, location.find(' '));
+        if (++hops > kMaxRedirects) {
+            failure = reply.reason + " (too many redirects)";
+            return false;
+        }
+        std::string next;
+        if (!location.empty() && !HasOtherScheme(location))
+            next = ResolveAndValidateURL(location, URLDirectory(url));
+        if (next.empty()) {
+            failure = reply.reason + " (redirect to an address that cannot be fetched: " + location + ")";
+            return false;
+        }
+        url = next;
+        return true;
+    };
+
+    try {
+        for (;;) {
+            CheckStop();
+            http.SetURL(url);
+            if (!headRefused) {
+                head();
+                m_reply = TReplyInfo::FromHeaders(http.Headers());
+                const std::string& code = m_reply.statusCode;
+                if (IsRedirect(code)) {
+                    if (!follow(m_reply))
+                        break;
+                    continue;
+                }
+                if (code == "405" || code == "501") {
+                    // The server does not do HEAD: GET alone tells everything.
+                    headRefused = true;
+                } else if (code == "304") {
+                    if (!OwnerCall([&] {
+                            item.Reload();
+                            item.SetStatusText(m_reply.reason);
+                            item.SetState(kStateUpdated);
+                            item.WriteBack(true);
+                        }))
+                        throw ECanceledError();
+                    return true;
+                } else if (code == "404") {
+                    record(m_reply, false);
+                    final = m_reply;
+                    noGet = true;
+                    break;
+                } else if (code == "206") {
+                    record(m_reply, false);
+                } else {
+                    http.SetRange(0);
+                    record(m_reply, true);
+                }
+            }
+            CheckStop();
+            get();
+            TReplyInfo reply = TReplyInfo::FromHeaders(http.Headers());
+            if (IsRedirect(reply.statusCode)) {
+                m_reply = reply;
+                if (!follow(reply))
+                    break;
+                continue;
+            }
+            if (headRefused) {
+                m_reply = reply;
+                record(reply, reply.statusCode != "206");
+            }
+            final = std::move(reply);
+            break;
+        }
+    } catch (...) {
+        // What the body left in the part file decides whether the item is "Incomplete".
+        m_bodyToFile = sink.ToFile();
+        m_bodyHeld = sink.Size();
+        throw;
+    }
+    try {
+        http.SetURL(m_job.url);
+    } catch (...) {
+    }
+    m_bodyToFile = !noGet && failure.empty() && sink.ToFile();
+    m_bodyHeld = sink.Size();
+
+    // Save the result on the owner thread: the GET's own status decides.
+    const bool saved = IsSuccess(final.statusCode) && m_bodyToFile;
+    std::string saveError;
+    if (!OwnerCall([&] {
+            item.Reload();
+            if (item.Size() == 0)
+                item.SetSize(m_bodyHeld);
+            if (!failure.empty()) {
+                item.SetStatusText(failure);
+                item.SetState(kStateError);
+            } else if (saved) {
+                std::error_code ec;
+                std::filesystem::rename(partPath, localPath, ec);
+                if (ec) {
+                    saveError = "Failed to create file: " + localPath.string() + " (" + ec.message() + ")";
+                    item.SetStatusText(saveError);
+                    item.SetState(kStateError);
+                } else {
+                    item.SetLocalPath(localPath.string());
+                    if (!final.reason.empty())
+                        item.SetStatusText(final.reason);
+                    // Links of a redirected page are resolved against where it really came from.
+                    if (hops > 0)
+                        item.SetBaseURL(URLDirectory(url));
+                    item.SetState(kStateSaved);
+                }
+            } else {
+                if (!final.reason.empty())
+                    item.SetStatusText(final.reason);
+                item.SetState(kStateError);
+            }
+            item.WriteBack(true);
+            if (item.State() == kStateSaved && item.IsPage() && m_driver.OnPageSaved)
+                m_driver.OnPageSaved(item);
+        }))
+        throw ECanceledError();
+    if (!saveError.empty()) {
+        m_driver.SetStatus(saveError);
+        m_driver.SetState(hsError);
+    }
+    return true;
+}
+
+void TThreadHTTP::FailurePath(const std::string& message)
+{
+    if (!m_job.item)
+        return;
+    TPXQItem& item = *m_job.item;
+    const std::int64_t held = m_bodyHeld;
+    const bool partial = m_bodyToFile && held >= 1;
+    OwnerCall([&] {
+        item.Reload();
+        if (partial) {
+            // The bytes stay in the part file; the next try asks only for the rest.
+            if (item.Size() == 0)
+                item.SetSize(held);
+            item.SetStatusText("Incomplete (" + std::to_string(held) + " bytes)");
+            // An update keeps "Updating": in "Downloading" it would be picked again before the
+            // coordinator records the failure.
+            item.SetState(m_job.action == kActionUpdate ? kStateUpdating : kStateDownloading);
+        } else if (!StartsWith(item.StatusText(), kIncomplete) && !message.empty()) {
+            item.SetStatusText(message);
+        }
+        item.WriteBack(true);
+    });
+}
+
+} // namespace pellix

@@ -1,0 +1,87 @@
+// TThreadHTTP: the worker of one transfer: HEAD, then GET where the reply allows it, the body
+// streamed into the item's file, and the outcome recorded in the item on the owner thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/http_driver.h"
+
+namespace pellix {
+
+// What the worker read from a reply's header lines (names compared exactly, with letter case).
+struct TReplyInfo {
+    std::string statusCode;   // second word of the status line, e.g. "200"
+    std::string reason;       // the status line after its first word, e.g. "200 OK"
+    std::string location;
+    std::string date;
+    std::string contentType;
+    std::string contentLength;
+    std::string server;
+    std::string lastModified;
+
+    static TReplyInfo FromHeaders(const std::vector<std::string>& lines);
+};
+
+// One transfer: created on the owner thread by TbwHTTP::Start, run once, then freed.
+class TThreadHTTP final {
+public:
+    // Redirect hops followed before the item fails.
+    static constexpr int kMaxRedirects = 5;
+    // The body is written here first and renamed over the item's file when it is complete, so a
+    // killed process never leaves a torn file under the item's name; a broken-off body stays
+    // here and a later try continues it.
+    static constexpr const char* kPartSuffix = ".pxpart";
+
+    TThreadHTTP(TbwHTTP& driver, TTransferJob job);
+    // Waits for the thread.
+    ~TThreadHTTP();
+    TThreadHTTP(const TThreadHTTP&) = delete;
+    TThreadHTTP& operator=(const TThreadHTTP&) = delete;
+
+    void Resume();
+    bool Busy() const { return m_busy.load(std::memory_order_acquire); }
+    // Any thread: the next request is not started and the running one is canceled.
+    void RequestStop();
+    // Owner thread: calls of the worker not yet run on the owner thread are dropped, and further
+    // ones fail at once, so the owner thread may wait for the worker.
+    void Abandon();
+    // Waits until the worker is no longer busy or the timeout passes; true when it is not busy.
+    bool WaitDone(std::chrono::milliseconds timeout);
+    void Join();
+
+    const TTransferJob& Job() const { return m_job; }
+    // The reply to the last HEAD (or GET when HEAD was refused); read after the worker ended.
+    const TReplyInfo& Reply() const { return m_reply; }
+
+private:
+    struct TGate;
+
+    void Execute();
+    // Everything of the transfer that may raise; true when the outcome was recorded.
+    bool Run();
+    void FailurePath(const std::string& message);
+    // Runs fn on the owner thread and waits; false when it was abandoned and did not run.
+    bool OwnerCall(std::function<void()> fn);
+    void CheckStop() const;
+
+    TbwHTTP& m_driver;
+    TTransferJob m_job;
+    TReplyInfo m_reply;
+    std::shared_ptr<TGate> m_gate;
+    std::atomic<bool> m_busy{false};
+    std::atomic<bool> m_stopRequested{false};
+    std::mutex m_doneMutex;
+    std::condition_variable m_doneCv;
+    std::int64_t m_bodyHeld = 0;   // bytes of the body in the part file
+    bool m_bodyToFile = false;     // the last GET's body went to the part file
+    std::thread m_thread;
+};
+
+} // namespace pellix
