@@ -1,0 +1,447 @@
+// TThreadParse: turns saved pages into new queue items and rewrites their links for offline use.
+#include "links/parse_thread.h"
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "engine/download_list.h"
+#include "engine/owner_thread.h"
+#include "engine/queue_item.h"
+#include "engine/task.h"
+#include "links/banner.h"
+#include "links/file_io.h"
+#include "links/file_types.h"
+#include "links/html_parser.h"
+#include "links/text_helpers.h"
+#include "links/url_rules.h"
+#include "workspace/app_settings.h"
+
+namespace pellix {
+
+namespace {
+
+std::string AsciiLower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + ('a' - 'A'));
+    }
+    return out;
+}
+
+// The form in which the download list keeps a URL (its URL lines cannot hold line breaks or the
+// record separator), so that the index lookup sees what was stored.
+std::string IndexForm(std::string_view url)
+{
+    std::string out;
+    out.reserve(url.size());
+    for (const char c : url) {
+        if (c == '\r' || c == '\n')
+            continue;
+        if (c == kRecordSeparator)
+            out += "%B6";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string WithTrailingSlash(std::string folder)
+{
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+// Where the transfer saved an item whose local path is not known in memory (a list loaded from
+// its file): the same layout the transfer uses.
+std::string ItemLocalPath(const TPXTask& task, const std::string& url, const std::string& baseURL)
+{
+    std::string root;
+    if (task.IntranetMode())
+        root = task.Destination();
+    else if (task.App() != nullptr)
+        root = task.App()->TempFolder();
+    else
+        root = (std::filesystem::temp_directory_path() / "Pellix").string();
+    if (root.empty())
+        return {};
+    return LocalFileName(WithTrailingSlash(root), baseURL, url);
+}
+
+// What the parse needs of the page item, the task and the settings, copied on the owner thread.
+struct TPageSnapshot {
+    std::string url;          // the item's URL: its local file and parent of its links
+    std::string servedFolder; // folder of the address the page finally came from (redirects)
+    std::string localPath;
+    std::string startURL;
+    std::string frameFlag;
+    int depth = 0;
+    int action = kActionDownload;
+    bool noAds = false;
+    bool intranet = false;
+    std::vector<TFileTypeGroup> groups;
+};
+
+// The work on one page's text, on the parse thread.
+class TPageJob final {
+public:
+    TPageJob(const TPXTask& task, TPageSnapshot snapshot, std::string text)
+        : m_task(task), m_page(std::move(snapshot)), m_text(std::move(text))
+    {
+        m_ownFolder = URLDirectory(m_page.url);
+        m_startFolder = URLDirectory(m_page.startURL);
+        m_startRoot = URLAncestor(m_startFolder, 0);
+    }
+
+    std::string& Text() { return m_text; }
+
+    // Reads and removes the first BASE tag. Its folder becomes the base links resolve against.
+    void TakeBase()
+    {
+        TPXParser parser(m_text, "BASE", ">", "HREF");
+        const std::string value = parser.Next();
+        if (value.empty())
+            return;
+        const std::size_t open = parser.TagStart();
+        const std::size_t close = parser.TagClose();
+        m_text.erase(open - 1, close - open + 1);
+        m_baseURL = URLDirectory(ResolveURL(value, m_page.servedFolder));
+    }
+
+    std::string Title() const { return CleanText(TextBetween(m_text, "<TITLE>", "</TITLE>")); }
+
+    // One pass; the accepted new links are appended to queued in the order found.
+    template <typename TStatus>
+    void RunPass(const std::string& tag, const std::string& tagEnd, const std::string& attribute,
+                 TParserMode mode, std::vector<std::unique_ptr<TPXQItem>>& queued,
+                 const TStatus& status)
+    {
+        int links = 0;
+        int newLinks = 0;
+        TPXParser parser(std::move(m_text), tag, tagEnd, attribute, mode);
+        while (!parser.Finished()) {
+            const std::string value = parser.Next();
+            if (!value.empty() && value[0] != '#')
+                HandleValue(parser, value, tag, attribute, queued, links, newLinks);
+            status(links, newLinks);
+        }
+        m_text = parser.TakeText();
+    }
+
+private:
+    void HandleValue(TPXParser& parser, const std::string& value, const std::string& tag,
+                     const std::string& attribute, std::vector<std::unique_ptr<TPXQItem>>& queued,
+                     int& links, int& newLinks)
+    {
+        std::string base = m_baseURL.empty() ? m_page.servedFolder : m_baseURL;
+        // Rewritten links must work from where the page is saved, which has no BASE tag any more.
+        std::string localBase = m_ownFolder;
+        if (attribute == "CODE") {
+            const std::string codebase = parser.AttributeValue("CODEBASE");
+            if (!codebase.empty()) {
+                // A code base names a folder even when written without its closing "/".
+                base = WithTrailingSlash(ResolveURL(codebase, base));
+                localBase = WithTrailingSlash(ResolveURL(codebase, localBase));
+            }
+        }
+
+        const std::string url = ResolveAndValidateURL(value, base);
+        const std::string group = url.empty() ? std::string() : FileTypeOfURL(m_page.groups, url);
+        const bool page = group == kPageGroup;
+        int action = m_page.action;
+        if (!page && action == kActionMap)
+            action = kActionSkip;
+        // A framed page or a refresh target counts as the same level as the page holding it.
+        const int level = (page && (attribute == "SRC" || attribute == "URL")) ? m_page.depth
+                                                                               : m_page.depth + 1;
+
+        if (!url.empty() && m_task.Profile().AcceptLink(url, m_startFolder, level, group)) {
+            if (m_task.Profile().ConvertFollowedLinks() == 1)
+                parser.ReplaceValue(LocalLink(url, localBase) + URLAnchor(url));
+            std::string itemURL = StripAnchor(url);
+            const std::string key = AsciiLower(IndexForm(itemURL));
+            if (!m_queuedKeys.contains(key) && !m_task.DownloadList().ContainsURL(IndexForm(itemURL))) {
+                auto item = std::make_unique<TPXQItem>(std::move(itemURL), group, action);
+                item->SetTitle(parser.TagText());
+                item->SetParentURL(m_page.url);
+                item->SetDepth(m_page.depth + 1);
+                if (tag == "FRAME")
+                    item->SetFrameFlag("Y");
+                queued.push_back(std::move(item));
+                m_queuedKeys.insert(key);
+                ++newLinks;
+            }
+            ++links;
+            return;
+        }
+
+        if (url.empty() || ContainsText(url, "mailto:"))
+            return;
+        const int convert = m_task.Profile().ConvertUnfollowedLinks();
+        if (convert == 2 || (convert == 1 && url.find(m_startRoot) != std::string::npos))
+            parser.ReplaceValue(LocalLink(url, localBase) + URLAnchor(url));
+    }
+
+    const TPXTask& m_task;
+    TPageSnapshot m_page;
+    std::string m_text;
+    std::string m_baseURL;
+    std::string m_ownFolder;
+    std::string m_startFolder;
+    std::string m_startRoot;
+    std::set<std::string> m_queuedKeys; // accepted new URLs of this page, lowercased
+};
+
+} // namespace
+
+TThreadParse::TThreadParse(IOwnerThread& owner) : m_owner(owner)
+{
+    m_thread = std::thread([this] { Run(); });
+}
+
+TThreadParse::~TThreadParse()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_terminate = true;
+    }
+    m_cv.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TThreadParse::Start(std::shared_ptr<TPXTask> task)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_task = std::move(task);
+        m_stop = false;
+        m_foundNone = false;
+        ++m_wakeGeneration;
+    }
+    m_cv.notify_all();
+}
+
+void TThreadParse::Stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_cv.notify_all();
+}
+
+bool TThreadParse::Stopped() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_stop;
+}
+
+void TThreadParse::Wake()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_foundNone = false;
+        ++m_wakeGeneration;
+    }
+    m_cv.notify_all();
+}
+
+bool TThreadParse::WaitForIdle(TClock::time_point deadline)
+{
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_until(lock, deadline, [this] { return !m_busy && (m_stop || m_foundNone || m_terminate); });
+}
+
+std::uint64_t TThreadParse::PagesProcessed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_pagesProcessed;
+}
+
+void TThreadParse::Run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_terminate)
+            return;
+        if (m_stop || !m_task) {
+            m_cv.notify_all(); // WaitForIdle
+            m_cv.wait(lock, [this] { return m_terminate || (!m_stop && m_task); });
+            continue;
+        }
+        const std::shared_ptr<TPXTask> task = m_task;
+        const std::uint64_t generation = m_wakeGeneration;
+        m_busy = true;
+        lock.unlock();
+        const TStep step = ProcessNextPage(*task);
+        lock.lock();
+        m_busy = false;
+        if (step == TStep::Done) {
+            ++m_pagesProcessed;
+            continue; // the next page at once
+        }
+        if (generation == m_wakeGeneration && step == TStep::NoPage)
+            m_foundNone = true;
+        m_cv.notify_all();
+        m_cv.wait_for(lock, kIdleWait, [this, generation] {
+            return m_terminate || m_stop || m_wakeGeneration != generation;
+        });
+    }
+}
+
+void TThreadParse::ShowStatus(const std::string& text) const
+{
+    if (m_onStatus)
+        m_onStatus(text);
+}
+
+TThreadParse::TStep TThreadParse::ProcessNextPage(TPXTask& task)
+{
+    TPXQItem* page = task.DownloadList().NextSavedPage();
+    if (page == nullptr)
+        return TStep::NoPage;
+    return ProcessPage(task, *page);
+}
+
+TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
+{
+    TPageSnapshot snapshot;
+    bool stillSaved = false;
+    const bool called = m_owner.Call([&] {
+        page.Reload();
+        stillSaved = page.State() == kStateSaved && page.IsPage();
+        snapshot.url = page.URL();
+        // A transfer that followed redirects leaves the final folder as the item's base URL.
+        snapshot.servedFolder = page.BaseURL().empty() ? URLDirectory(page.URL()) : page.BaseURL();
+        snapshot.depth = page.Depth();
+        snapshot.action = page.Action();
+        snapshot.frameFlag = page.FrameFlag();
+        if (page.LocalPath().empty())
+            page.SetLocalPath(ItemLocalPath(task, page.URL(), page.BaseURL()));
+        snapshot.localPath = page.LocalPath();
+        // The start URL is the list's first item.
+        snapshot.startURL = task.DownloadList().Count() > 0 ? task.DownloadList().Line(0) : task.URL();
+        snapshot.intranet = task.IntranetMode();
+        if (TPXApp* app = task.App()) {
+            snapshot.noAds = app->NoAds();
+            snapshot.groups = ReadFileTypeGroups(app->Store());
+        }
+    });
+    if (!called)
+        return TStep::OwnerGone;
+    if (!stillSaved)
+        return TStep::Done; // picked by another path meanwhile; the next look finds the right one
+
+    // Every way out below ends with the page out of "Saved", so it is never picked again.
+    auto finish = [&](int state, const std::string& statusText, const std::string& title) {
+        return m_owner.Call([&] {
+            if (!title.empty())
+                page.SetTitle(title);
+            if (!statusText.empty())
+                page.SetStatusText(statusText);
+            if (state == kStateError)
+                task.AddPageErrors(1);
+            page.SetState(state);
+            page.WriteBack(true);
+        });
+    };
+
+    ShowStatus("Loading Page: " + snapshot.localPath);
+    std::error_code ec;
+    if (snapshot.localPath.empty() || !std::filesystem::exists(snapshot.localPath, ec)) {
+        // Fetch it again.
+        ShowStatus("");
+        return finish(kStateNone, "", "") ? TStep::Done : TStep::OwnerGone;
+    }
+    std::optional<std::string> read = ReadWholeFile(snapshot.localPath);
+    if (!read) {
+        ShowStatus("");
+        return finish(kStateError, "Cannot read the saved page", "") ? TStep::Done : TStep::OwnerGone;
+    }
+    const bool zipMode = !snapshot.intranet;
+    const std::string localPath = snapshot.localPath;
+    if (read->empty()) {
+        // Nothing to scan or rewrite; the file stays as it is.
+        ShowStatus("");
+        if (!finish(kStateParsed, "", ""))
+            return TStep::OwnerGone;
+        if (zipMode)
+            task.AppendToZipQueue(localPath, &page);
+        return TStep::Done;
+    }
+
+    const bool banner = snapshot.frameFlag != "Y" && !snapshot.noAds;
+    const int depth = snapshot.depth;
+    TPageJob job(task, std::move(snapshot), std::move(*read));
+    job.TakeBase();
+    const std::string title = job.Title();
+    if (depth == 0)
+        task.SetStartPageTitle(title);
+
+    const int aggressive = task.Profile().AggressiveParser();
+    std::vector<std::unique_ptr<TPXQItem>> queued;
+    const auto status = [this](int links, int newLinks) {
+        if (m_onStatus)
+            m_onStatus("Parsing... Links: " + std::to_string(links) + "  New Links: " + std::to_string(newLinks));
+    };
+    // Accepted new links go into the list after each pass, so the coordinator can fetch them
+    // while the rest of the page is scanned.
+    const auto addQueued = [&]() {
+        ShowStatus("");
+        if (queued.empty())
+            return true;
+        const bool ok = m_owner.Call([&] {
+            for (std::unique_ptr<TPXQItem>& item : queued) {
+                item->SetState(kStateNone);
+                task.DownloadList().AddItem(std::move(item));
+            }
+        });
+        queued.clear();
+        if (ok && m_onItemsQueued)
+            m_onItemsQueued();
+        return ok;
+    };
+
+    if (aggressive != 2) {
+        for (const TLinkTableRow& row : kLinkTable) {
+            job.RunPass(row.tag, ">", row.attribute, pmTag, queued, status);
+            if (!addQueued())
+                return TStep::OwnerGone;
+        }
+    }
+    if (aggressive == 1 || aggressive == 2) {
+        const auto mode = static_cast<TParserMode>(aggressive);
+        for (const char* quote : {"'", "\""}) {
+            job.RunPass(quote, quote, "", mode, queued, status);
+            if (!addQueued())
+                return TStep::OwnerGone;
+        }
+    }
+    if (banner)
+        job.Text() = InsertBanner(std::move(job.Text()));
+
+    ShowStatus("Saving Changes: " + localPath);
+    std::string error;
+    const bool written = m_writePage ? m_writePage(localPath, job.Text(), &error)
+                                     : WriteFileAtomically(localPath, job.Text(), &error);
+    ShowStatus("");
+    if (!written) {
+        return finish(kStateError, "Cannot save the page: " + error, title) ? TStep::Done
+                                                                            : TStep::OwnerGone;
+    }
+    if (!finish(kStateParsed, "", title))
+        return TStep::OwnerGone;
+    if (zipMode)
+        task.AppendToZipQueue(localPath, &page);
+    return TStep::Done;
+}
+
+} // namespace pellix

@@ -1,0 +1,115 @@
+// TThreadParse: turns saved pages into new queue items and rewrites their links for offline use.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace pellix {
+
+class IOwnerThread;
+class TPXTask;
+class TPXQItem;
+
+// One pass of the link table: the tag and the attribute that holds a link.
+struct TLinkTableRow {
+    const char* tag;
+    const char* attribute;
+};
+
+// The passes over a page, in the order they run.
+inline constexpr TLinkTableRow kLinkTable[] = {
+    {"FRAME", "SRC"},      {"A", "HREF"},        {"IMG", "SRC"},     {"INPUT", "SRC"},
+    {"META", "URL"},       {"BODY", "BACKGROUND"}, {"BGSOUND", "SRC"}, {"AREA", "HREF"},
+    {"APPLET", "CODE"},    {"LINK", "HREF"},
+};
+
+// Status texts for the status line (empty: clear it). Called on the parse thread, as often as
+// once per link: the receiver throttles what it shows.
+using TParseStatusEvent = std::function<void(const std::string& text)>;
+// New items were added to the task; called on the parse thread after they are in the list.
+using TParseQueuedEvent = std::function<void()>;
+// Writes a rewritten page in place of the saved one; false with the reason in error.
+using TPageWriter = std::function<bool(const std::filesystem::path& path, std::string_view data, std::string* error)>;
+
+// One thread for the life of the program, waiting while it has no task or is stopped.
+//
+// It takes the task's saved pages one at a time, in list order: reads the page file, removes
+// the BASE tag (links are still resolved against it), notes the title, runs one scanner pass
+// per row of the link table (and the quoted-string passes of the "Aggressive Parser" setting),
+// tests each link with the task's profile, queues the accepted new ones, rewrites links to
+// local ones, adds the banner block, writes the page back atomically and marks it "Parsed".
+//
+// Item reloads, state changes, write-backs and adds run on the owner thread through Call; the
+// page file is read, scanned and written on this thread. A page in progress is finished before
+// a stop takes effect. Links found in a page are resolved against the address it was finally
+// served from, while the rewritten links are made relative to where the page itself is saved.
+class TThreadParse final {
+public:
+    using TClock = std::chrono::steady_clock;
+
+    explicit TThreadParse(IOwnerThread& owner);
+    // Ends the thread and waits for it. Must not run on the owner thread while a task is set
+    // (the page in progress may be waiting for that thread).
+    ~TThreadParse();
+    TThreadParse(const TThreadParse&) = delete;
+    TThreadParse& operator=(const TThreadParse&) = delete;
+
+    // Sets the running task, clears the stop flag and lets the thread work.
+    void Start(std::shared_ptr<TPXTask> task);
+    // Sets the stop flag; the thread finishes the page in progress and then waits.
+    void Stop();
+    bool Stopped() const;
+    // A page was saved (or anything else changed): look for work now rather than at the end of
+    // the idle wait.
+    void Wake();
+
+    // Waits until no page is in progress and the thread is either stopped or has found no saved
+    // page since the last Start or Wake. False at the deadline. Not on the owner thread.
+    bool WaitForIdle(TClock::time_point deadline);
+    // Pages processed since construction (any outcome).
+    std::uint64_t PagesProcessed() const;
+
+    // Set before Start; both optional.
+    void SetOnStatus(TParseStatusEvent event) { m_onStatus = std::move(event); }
+    void SetOnItemsQueued(TParseQueuedEvent event) { m_onItemsQueued = std::move(event); }
+    // How pages are written back: WriteFileAtomically unless replaced (a test's full disk).
+    void SetPageWriter(TPageWriter writer) { m_writePage = std::move(writer); }
+
+    // The longest idle wait between looks at the download list.
+    static constexpr std::chrono::milliseconds kIdleWait{500};
+
+private:
+    enum class TStep { NoPage, Done, OwnerGone };
+
+    void Run();
+    TStep ProcessNextPage(TPXTask& task);
+    TStep ProcessPage(TPXTask& task, TPXQItem& page);
+    void ShowStatus(const std::string& text) const;
+
+    IOwnerThread& m_owner;
+    TParseStatusEvent m_onStatus;
+    TParseQueuedEvent m_onItemsQueued;
+    TPageWriter m_writePage;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::shared_ptr<TPXTask> m_task;
+    bool m_stop = true;
+    bool m_terminate = false;
+    bool m_busy = false;      // a page is in progress
+    bool m_foundNone = false; // the last look found no saved page, and nothing woke us since
+    std::uint64_t m_wakeGeneration = 0;
+    std::uint64_t m_pagesProcessed = 0;
+
+    std::thread m_thread;
+};
+
+} // namespace pellix
