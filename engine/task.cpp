@@ -63,6 +63,22 @@ int RenameNoReplace(const std::filesystem::path& from, const std::filesystem::pa
     return 0;
 }
 
+// The elapsed time is a span written as a date on the day-0 scale ("12/30/99 01:05:00" is
+// 65 minutes). Its two-digit year belongs to 1899 and the years after, not to this century;
+// read as a calendar date it would add a hundred years to every resumed run.
+TDateTime ReadSpan(const std::string& text)
+{
+    TDateTime value = ParseTaskDateTime(text);
+    const TDateTimeParts parts = DecodeDateTime(value);
+    if (value != 0 && parts.year >= 1950 && parts.year <= 2049) {
+        const TDateTime shifted = EncodeDateTime(parts.year - 100, parts.month, parts.day, parts.hour,
+                                                 parts.minute, parts.second, parts.millisecond);
+        if (shifted != 0 || (parts.year == 1999 && parts.month == 12 && parts.day == 30))
+            value = shifted;
+    }
+    return value;
+}
+
 } // namespace
 
 TPXTask::TPXTask(TPXApp* app)
@@ -193,7 +209,7 @@ bool TPXTask::Load(std::string* error)
     SetResourcesSaved(file.ReadInteger(kTaskSection, kKeyResourcesSaved, 0));
     SetPageErrors(file.ReadInteger(kTaskSection, kKeyPageErrors, 0));
     SetResourceErrors(file.ReadInteger(kTaskSection, kKeyResourceErrors, 0));
-    SetElapsedTime(ParseTaskDateTime(file.ReadString(kTaskSection, kKeyElapsedTime, "")));
+    SetElapsedTime(ReadSpan(file.ReadString(kTaskSection, kKeyElapsedTime, "")));
     SetLastRun(ParseTaskDateTime(file.ReadString(kTaskSection, kKeyLastRun, "")));
     SetNextRun(ParseTaskDateTime(file.ReadString(kTaskSection, kKeyNextRun, "")));
     m_profile->SetProfileFile(m_taskFile);

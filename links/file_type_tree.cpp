@@ -112,7 +112,15 @@ bool TFileTypeTree::Delete(TSettingsStore& store, std::size_t node)
     const TFileTypeNode n = m_nodes[node];
     const bool done = n.isGroup ? DeleteFileTypeGroup(store, n.text)
                                 : DeleteFileTypeExtension(store, m_nodes[n.group].text, n.text);
-    Rebuild(store);
+    // What was deleted is no longer checked: with nothing else checked the editor means every type.
+    std::vector<std::string> checked;
+    if (!m_all)
+        for (std::size_t i = 0; i < m_nodes.size(); ++i) {
+            const bool deleted = n.isGroup ? m_nodes[i].group == node : i == node;
+            if (!m_nodes[i].isGroup && m_nodes[i].state == kCheckChecked && !(done && deleted))
+                checked.push_back(m_nodes[i].text);
+        }
+    Build(ReadFileTypeGroups(store), checked);
     return done;
 }
 
