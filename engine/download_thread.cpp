@@ -205,6 +205,9 @@ void TThreadDownload::Refresh(TPXTask* task, TSlotList& slots, TStatusModel* sta
 
 TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slots)
 {
+    // Stop runs on this thread too: a step queued before it must not start new work after it.
+    if (Stopped())
+        return TStepResult::Done;
     TPXSocket* idle = slots.FirstIdleSlot();
     if (!idle)
         return TStepResult::Done;

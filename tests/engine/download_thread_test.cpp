@@ -1,0 +1,236 @@
+// The coordinator: pick rules, completion, live connection count, stop and resume.
+#include "engine/download_thread.h"
+
+#include "tests/engine/crawl_fixture.h"
+
+namespace pellix::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(TThreadDownloadRuleTest, PageFirst)
+{
+    struct TCase {
+        int pages, resources, priority;
+        bool pageFirst;
+    };
+    const TCase cases[] = {
+        {0, 0, 10, true},  // nothing taken yet: a page
+        {1, 0, 10, false}, {0, 5, 10, true}, // no page taken yet: 0 is not above 0
+        {7, 0, 0, true},   {3, 3, 5, true},   // 3/6 is not above 0.5
+        {4, 3, 5, false},  {1, 1, 5, true},   {2, 1, 5, false},
+        {1, 4, 8, true},   {1, 3, 8, false},  // 0.2 against 0.2 and 0.25
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pages << "/" << c.resources << " P=" << c.priority);
+        EXPECT_EQ(TThreadDownload::PageFirst(c.pages, c.resources, c.priority), c.pageFirst);
+    }
+}
+
+class TThreadDownloadTest : public TCrawlFixture {
+protected:
+    // Pages and resources in alternating list order, all served.
+    void AddMixedList(TTestHttpServer& server)
+    {
+        for (int i = 1; i <= 3; ++i) {
+            const std::string page = "/p" + std::to_string(i) + ".html";
+            const std::string resource = "/r" + std::to_string(i) + ".gif";
+            server.Route(page).Body("page");
+            server.Route(resource).Body("image");
+            Add(server.Url(page), "HTML");
+            Add(server.Url(resource));
+        }
+    }
+};
+
+TEST_F(TThreadDownloadTest, PriorityDecidesTheOrderOfFetches)
+{
+    struct TCase {
+        int priority;
+        std::vector<std::string> order;
+    };
+    const TCase cases[] = {
+        {0, {"GET /p1.html", "GET /p2.html", "GET /p3.html", "GET /r1.gif", "GET /r2.gif", "GET /r3.gif"}},
+        {10, {"GET /p1.html", "GET /r1.gif", "GET /r2.gif", "GET /r3.gif", "GET /p2.html", "GET /p3.html"}},
+        {5, {"GET /p1.html", "GET /r1.gif", "GET /p2.html", "GET /r2.gif", "GET /p3.html", "GET /r3.gif"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.priority);
+        TearDown();
+        SetUp();
+        TTestHttpServer server;
+        ParsePagesOnSave();
+        SetConnections(1);
+        m_coordinator->SetPriority(c.priority);
+        AddMixedList(server);
+        ASSERT_TRUE(RunToEnd());
+        EXPECT_EQ(m_task->Status(), kStatusComplete);
+        EXPECT_EQ(Requests(server, "GET"), c.order);
+        EXPECT_EQ(m_task->PagesSaved(), 3);
+        EXPECT_EQ(m_task->ResourcesSaved(), 3);
+    }
+}
+
+TEST_F(TThreadDownloadTest, TaskWhoseItemsAllFailCompletesWithErrorsEqualToTotals)
+{
+    TTestHttpServer server;
+    server.Route("/b.html").Status(500);
+    server.Route("/c.gif").Status(500);
+    Add(server.Url("/a.html"), "HTML"); // not routed: 404
+    Add(server.Url("/b.html"), "HTML");
+    Add(server.Url("/c.gif"));
+    Add(server.Url("/d.gif"));
+    int completions = 0;
+    m_coordinator->OnComplete = [&](TPXTask&) { ++completions; };
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(m_task->Status(), kStatusComplete);
+    EXPECT_EQ(m_task->PageErrors(), m_task->TotalPages());
+    EXPECT_EQ(m_task->ResourceErrors(), m_task->TotalResources());
+    EXPECT_EQ(m_task->PageErrors() + m_task->ResourceErrors(), 4);
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(m_task->DownloadList().HasUnsavedChanges());
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path() / "Site.dwn"));
+    EXPECT_TRUE(std::filesystem::exists(m_folder.Path() / "Site.pxt"));
+    m_owner->Call([&] { m_status->RefreshCounters(); });
+    EXPECT_EQ(m_status->Counters().errorsCaption, "4/4 -> ");
+}
+
+TEST_F(TThreadDownloadTest, SavedPageAwaitingItsParseKeepsTheTaskOpen)
+{
+    TTestHttpServer server;
+    server.Route("/index.html").Body("<html></html>");
+    TPXQItem* page = Add(server.Url("/index.html"), "HTML");
+    StartRun();
+    ASSERT_TRUE(server.WaitForRequests(2, 10s));
+    ASSERT_TRUE(m_owner->WaitUntil([&] { return page->State() == kStateSaved; },
+                                   std::chrono::steady_clock::now() + kDeadline));
+    // Every slot idle and nothing to fetch, but the page may still add links.
+    EXPECT_FALSE(m_coordinator->WaitSuspended(1500ms));
+    EXPECT_EQ(m_task->Status(), kStatusDownloading);
+
+    m_owner->Call([&] {
+        page->SetState(kStateParsed);
+        page->WriteBack(true);
+    });
+    m_coordinator->Wake();
+    ASSERT_TRUE(m_coordinator->WaitSuspended(kDeadline));
+    EXPECT_EQ(m_task->Status(), kStatusComplete);
+}
+
+TEST_F(TThreadDownloadTest, LinksQueuedWhileRunningAreFetchedAtOnce)
+{
+    // A page whose "parse" queues two more pages, the way the parse thread does.
+    TTestHttpServer server;
+    server.Route("/index.html").Body("start");
+    server.Route("/next1.html").Body("one");
+    server.Route("/next2.html").Body("two");
+    m_owner->Call([&] {
+        m_slots->OnPageSaved = [this, &server](TPXQItem& item) {
+            item.SetState(kStateParsed);
+            item.WriteBack(true);
+            if (m_task->DownloadList().Count() == 1) {
+                m_task->DownloadList().AddItem(std::make_unique<TPXQItem>(server.Url("/next1.html"), "HTML", 1));
+                m_task->DownloadList().AddItem(std::make_unique<TPXQItem>(server.Url("/next2.html"), "HTML", 1));
+                m_coordinator->Wake();
+            }
+        };
+    });
+    Add(server.Url("/index.html"), "HTML");
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(m_task->Status(), kStatusComplete);
+    EXPECT_EQ(m_task->PagesSaved(), 3);
+    // Woken by the queueing and by each transfer's end, not by the one-second cycle.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, TThreadDownload::kCycle);
+}
+
+TEST_F(TThreadDownloadTest, ConnectionCountFollowsTheSliderDuringARun)
+{
+    TTestHttpServer server;
+    for (int i = 0; i < 40; ++i) {
+        const std::string target = "/f" + std::to_string(i) + ".gif";
+        server.Route(target).Body("data").Delay(30ms);
+        Add(server.Url(target));
+    }
+    SetConnections(10);
+    StartRun();
+    ASSERT_TRUE(server.WaitForRequests(10, 10s));
+
+    std::size_t countAfterLowering = 0;
+    m_owner->Call([&] {
+        m_slots->SetConnections(4);
+        countAfterLowering = m_slots->Count();
+    });
+    EXPECT_EQ(countAfterLowering, 10u); // busy slots finish first
+    ASSERT_TRUE(m_owner->WaitUntil([&] { return m_slots->Count() == 4; }, std::chrono::steady_clock::now() + kDeadline));
+
+    std::size_t countAfterRaising = 0;
+    m_owner->Call([&] {
+        m_slots->SetConnections(6);
+        countAfterRaising = m_slots->Count();
+    });
+    EXPECT_EQ(countAfterRaising, 6u);
+    ASSERT_TRUE(m_coordinator->WaitSuspended(kDeadline));
+    EXPECT_EQ(m_task->Status(), kStatusComplete);
+    EXPECT_EQ(m_task->ResourcesSaved(), 40);
+    EXPECT_EQ(m_task->ResourceErrors(), 0);
+    EndRun();
+    m_owner->Call([&] {
+        EXPECT_EQ(m_slots->Count(), 6u);
+        EXPECT_EQ(m_slots->Connections(), 6);
+        EXPECT_EQ(m_slots->BusyCount(), 0);
+    });
+}
+
+TEST_F(TThreadDownloadTest, StopLeavesInterruptedItemsWaitingAndResumeFetchesThem)
+{
+    TTestHttpServer server;
+    server.Route("/done.gif").Body("early");
+    std::vector<TPXQItem*> items{Add(server.Url("/done.gif"))};
+    for (int i = 0; i < 3; ++i) {
+        const std::string target = "/hang" + std::to_string(i) + ".gif";
+        server.Route(target).NeverAnswer();
+        items.push_back(Add(server.Url(target)));
+    }
+    SetConnections(3);
+    StartRun();
+    ASSERT_TRUE(m_owner->WaitUntil([&] { return items[0]->State() == kStateSaved && m_slots->BusyCount() == 3; },
+                                   std::chrono::steady_clock::now() + kDeadline));
+    EndRun();
+    EXPECT_EQ(StateOf(items[0]), kStateSaved);
+    for (std::size_t i = 1; i < items.size(); ++i)
+        EXPECT_EQ(StateOf(items[i]), kStateNone);
+    EXPECT_FALSE(m_task->DownloadList().HasUnsavedChanges());
+    m_owner->Call([&] { EXPECT_EQ(m_slots->BusyCount(), 0); });
+
+    TRoute answering;
+    answering.body = "late";
+    for (int i = 0; i < 3; ++i)
+        server.SetRoute("/hang" + std::to_string(i) + ".gif", answering);
+    const std::size_t before = Requests(server, "GET").size();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(m_task->Status(), kStatusComplete);
+    for (TPXQItem* item : items)
+        EXPECT_EQ(StateOf(item), kStateSaved);
+    EXPECT_EQ(Requests(server, "GET").size(), before + 3); // the saved one is not fetched again
+}
+
+TEST_F(TThreadDownloadTest, ResourcesOfAZipModeTaskGoToTheZipQueue)
+{
+    TTestHttpServer server;
+    server.Route("/a.gif").Body("gif");
+    server.Route("/index.html").Body("page");
+    m_owner->Call([&] { m_task->SetIntranetMode(false); });
+    ParsePagesOnSave();
+    Add(server.Url("/index.html"), "HTML");
+    Add(server.Url("/a.gif"));
+    Add(server.Url("/missing.gif"));
+    ASSERT_TRUE(RunToEnd());
+    ASSERT_EQ(m_task->ZipQueueCount(), 1u); // pages are queued by the parse thread; errors never
+    const std::optional<TZipQueueEntry> entry = m_task->TakeFromZipQueue();
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(ReadWholeFile(entry->path).value_or(""), "gif");
+}
+
+} // namespace
+} // namespace pellix::test
