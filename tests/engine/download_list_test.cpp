@@ -481,14 +481,14 @@ TEST_F(DownloadListTest, PicksFromOtherThreadsWhileTheOwnerChangesTheList)
 // left on disk must always be one whole list, the old one or the new one.
 TEST_F(DownloadListTest, KilledDuringSaveLeavesAWholeFile)
 {
-    constexpr int kItems = 20000;
+    constexpr int kItems = 5000;
     for (int i = 0; i < kItems; ++i)
         Add("http://host/some/folder/page" + std::to_string(i) + ".html");
     ASSERT_TRUE(List().SaveList().ok);
     const std::string first = *ReadWholeFile(List().FilePath());
 
     std::mt19937 random(42);
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 10; ++round) {
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
         const pid_t child = ::fork();
@@ -510,11 +510,11 @@ TEST_F(DownloadListTest, KilledDuringSaveLeavesAWholeFile)
         }
         ::close(ready[1]);
         // Let the child start a few saves, then kill it after a random short spin.
-        const int saves = 1 + static_cast<int>(random() % 4);
+        const int saves = 1 + static_cast<int>(random() % 2);
         char byte;
         for (int i = 0; i < saves; ++i)
             ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-        const auto spin = std::chrono::microseconds(random() % 20000);
+        const auto spin = std::chrono::microseconds(random() % 5000);
         const auto until = std::chrono::steady_clock::now() + spin;
         while (std::chrono::steady_clock::now() < until) {
         }
