@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <algorithm>
 #include <climits>
-#include <map>
 #include <mutex>
 
 #include <arpa/inet.h>
@@ -15,16 +14,20 @@ namespace pellix {
 
 namespace {
 
-// Loading the system store costs milliseconds; one context per extra CA file serves every
-// connection (SSL_CTX is safe to share between threads once set up).
+// Loading the system store costs milliseconds, so the context is kept for the next connection
+// (SSL_CTX is safe to share between threads once set up). Only the latest CA file's context is
+// kept; sessions still using an older one hold their own reference to it. The caller gets a
+// reference of its own and frees it.
 SSL_CTX* SharedContext(const std::string& caFile, std::string& error)
 {
     static std::mutex mutex;
-    static std::map<std::string, SSL_CTX*> contexts;
+    static std::string* cachedFile = new std::string;
+    static SSL_CTX* cached = nullptr;
     std::lock_guard lock(mutex);
-    auto found = contexts.find(caFile);
-    if (found != contexts.end())
-        return found->second;
+    if (cached && *cachedFile == caFile) {
+        SSL_CTX_up_ref(cached); // the caller's reference
+        return cached;
+    }
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (!context) {
         error = "[TLS] cannot create a context";
@@ -40,7 +43,11 @@ SSL_CTX* SharedContext(const std::string& caFile, std::string& error)
         return nullptr;
     }
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    contexts.emplace(caFile, context);
+    if (cached)
+        SSL_CTX_free(cached);
+    cached = context;
+    *cachedFile = caFile;
+    SSL_CTX_up_ref(context);
     return context;
 }
 
@@ -76,6 +83,7 @@ bool TTlsSession::Begin(int fd, const std::string& host, const std::string& caFi
     if (m_ssl)
         SSL_free(m_ssl);
     m_ssl = SSL_new(context);
+    SSL_CTX_free(context); // the session holds its own reference
     if (!m_ssl || SSL_set_fd(m_ssl, fd) != 1) {
         error = "[TLS] cannot create a session";
         return false;
