@@ -1,7 +1,16 @@
 // The coordinator: pick rules, completion, live connection count, stop and resume.
 #include "engine/download_thread.h"
 
+#include <csignal>
+#include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "engine/transfer_thread.h"
 #include "tests/engine/crawl_fixture.h"
+
+extern char** environ;
 
 namespace pellix::test {
 namespace {
@@ -230,6 +239,131 @@ TEST_F(TThreadDownloadTest, ResourcesOfAZipModeTaskGoToTheZipQueue)
     const std::optional<TZipQueueEntry> entry = m_task->TakeFromZipQueue();
     ASSERT_TRUE(entry);
     EXPECT_EQ(ReadWholeFile(entry->path).value_or(""), "gif");
+}
+
+// A crawl in a child process that the parent kills with SIGKILL several times.
+constexpr const char* kChildFolderVariable = "PELLIX_CRAWL_CHILD_FOLDER";
+constexpr const char* kChildPortVariable = "PELLIX_CRAWL_CHILD_PORT";
+constexpr int kKillFiles = 24;
+
+std::string KillFileBody(int i)
+{
+    std::string body(150000 + i * 1000, ' ');
+    for (std::size_t k = 0; k < body.size(); ++k)
+        body[k] = static_cast<char>('A' + (k * 31 + static_cast<std::size_t>(i)) % 26);
+    return body;
+}
+
+std::string KillFileUrl(int port, int i)
+{
+    return "http://127.0.0.1:" + std::to_string(port) + "/k/" + std::to_string(i) + ".bin";
+}
+
+// Runs only inside the child: resumes the list left by the killed run, or starts one.
+TEST(TThreadDownloadKillChild, Crawl)
+{
+    const char* folder = std::getenv(kChildFolderVariable);
+    const char* port = std::getenv(kChildPortVariable);
+    if (!folder || !port)
+        GTEST_SKIP() << "runs as the child of KilledCrawlResumesWithoutTornFiles";
+    TLoopOwnerThread owner;
+    std::unique_ptr<TPXTask> task;
+    std::unique_ptr<TSlotList> slots;
+    owner.Call([&] {
+        task = std::make_unique<TPXTask>(nullptr);
+        task->SetTaskName("Site");
+        task->SetTaskFile(std::string(folder) + "/Site.pxt");
+        task->SetIntranetMode(true);
+        task->SetDestination(std::string(folder) + "/site/");
+        ASSERT_TRUE(task->DownloadList().LoadList().ok);
+        if (task->DownloadList().Count() == 0) {
+            for (int i = 0; i < kKillFiles; ++i)
+                task->DownloadList().AddItem(std::make_unique<TPXQItem>(KillFileUrl(std::atoi(port), i), "BIN", 1));
+            task->DownloadList().SaveList();
+        }
+        slots = std::make_unique<TSlotList>(owner);
+        slots->SetConnections(4);
+    });
+    TThreadDownload coordinator(owner, nullptr);
+    owner.Call([&] { coordinator.Start(*task, *slots, nullptr); });
+    ASSERT_TRUE(coordinator.WaitSuspended(std::chrono::seconds(60)));
+    EXPECT_EQ(task->Status(), kStatusComplete);
+    owner.Call([&] { slots.reset(); });
+    owner.Call([&] { task.reset(); });
+}
+
+pid_t SpawnChild(const std::string& folder, int port)
+{
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry; ++entry)
+        variables.emplace_back(*entry);
+    variables.push_back(std::string(kChildFolderVariable) + "=" + folder);
+    variables.push_back(std::string(kChildPortVariable) + "=" + std::to_string(port));
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::string exe = "/proc/self/exe";
+    std::string filter = "--gtest_filter=TThreadDownloadKillChild.Crawl";
+    char* argv[] = {exe.data(), filter.data(), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()) != 0)
+        return -1;
+    return pid;
+}
+
+TEST(TThreadDownloadKillTest, KilledCrawlResumesWithoutTornFiles)
+{
+    using namespace std::chrono_literals;
+    TTempFolder folder;
+    TTestHttpServer server;
+    for (int i = 0; i < kKillFiles; ++i)
+        server.Route("/k/" + std::to_string(i) + ".bin").Body(KillFileBody(i)).Slow(16 * 1024, 2ms);
+    const std::string site = folder.Text() + "site/";
+    const auto checkSavedFiles = [&](bool all) {
+        for (int i = 0; i < kKillFiles; ++i) {
+            const std::string url = KillFileUrl(server.Port(), i);
+            const std::filesystem::path path = LocalFileName(site, URLDirectory(url), url);
+            if (!all && !std::filesystem::exists(path))
+                continue;
+            EXPECT_TRUE(ReadWholeFile(path).value_or("") == KillFileBody(i)) << "torn or missing: " << path;
+        }
+    };
+    int kills = 0;
+    int killsMidBody = 0; // kills that left a body half written
+    // Kill at several depths of the crawl.
+    for (const std::size_t requests : {6u, 14u, 26u, 38u}) {
+        SCOPED_TRACE(requests);
+        const std::size_t before = server.Requests().size();
+        const pid_t child = SpawnChild(folder.Path().string(), server.Port());
+        ASSERT_GT(child, 0);
+        const bool reached = server.WaitForRequests(before + requests, 60s);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        if (!reached || !WIFSIGNALED(status))
+            break; // the crawl was over before the kill
+        ++kills;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(site, ec))
+            if (entry.path().string().ends_with(TThreadHTTP::kPartSuffix) && entry.file_size() > 0) {
+                ++killsMidBody;
+                break;
+            }
+        checkSavedFiles(false);
+    }
+    EXPECT_EQ(kills, 4);
+    EXPECT_GE(killsMidBody, 1);
+    const pid_t child = SpawnChild(folder.Path().string(), server.Port());
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    checkSavedFiles(true);
+    // Every part file became its item's file.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(site))
+        EXPECT_EQ(entry.path().string().find(TThreadHTTP::kPartSuffix), std::string::npos) << entry.path();
 }
 
 } // namespace
