@@ -76,6 +76,15 @@ bool IsWithin(const std::filesystem::path& child, const std::filesystem::path& p
     return true;
 }
 
+// Whether the last component of a folder text names the product, in any case.
+bool NamesProduct(const std::string& folder)
+{
+    std::string text = folder;
+    while (!text.empty() && text.back() == '/')
+        text.pop_back();
+    return LowerAscii(text.substr(text.rfind('/') + 1)).find("pellix") != std::string::npos;
+}
+
 int ParseInt(const std::string& text, int defaultValue)
 {
     int value = 0;
@@ -229,8 +238,9 @@ bool TPXApp::SetTempFolder(const std::string& folder)
     if (folder.empty())
         return false;
     std::string text = FolderText(folder);
-    // The product name in the path is what lets the program delete the folder at exit.
-    if (LowerAscii(text).find("pellix") == std::string::npos)
+    // The product name in the folder's own name is what lets the program delete it at exit. A
+    // parent's name does not count: a user called "pellix" would lose ~/Downloads otherwise.
+    if (!NamesProduct(text))
         text += "Pellix/";
     // A folder that would take the user's data with it at exit is refused outright.
     if (!IsTempFolderDisposable(text))
@@ -241,7 +251,7 @@ bool TPXApp::SetTempFolder(const std::string& folder)
 
 bool TPXApp::IsTempFolderDisposable(const std::string& folder) const
 {
-    if (folder.empty() || LowerAscii(folder).find("pellix") == std::string::npos)
+    if (!NamesProduct(folder))
         return false;
     const std::filesystem::path temp = Comparable(folder);
     if (temp.empty() || temp == "/" || temp.is_relative())

@@ -89,11 +89,13 @@ public:
     std::string IntranetFolder();
     void SetIntranetFolder(const std::string& folder);
     std::string TempFolder() const;     // never writes the default back; created when missing
-    // Empty text changes nothing. A path without the product name gains "Pellix/". False (and
-    // nothing stored) for empty text or a folder that IsTempFolderDisposable refuses.
+    // Empty text changes nothing. A folder whose own name lacks the product name gains
+    // "Pellix/". False (and nothing stored) for empty text or a folder that
+    // IsTempFolderDisposable refuses.
     bool SetTempFolder(const std::string& folder);
-    // Whether a temp folder may be deleted whole at exit: its path names the product and it
-    // neither is nor holds nor lies inside the user's home, the program folder or a data folder.
+    // Whether a temp folder may be deleted whole at exit: its own name holds the product name,
+    // and it neither is nor holds the user's home, the program folder or a data folder, nor lies
+    // inside the tasks, profiles or skins folder.
     bool IsTempFolderDisposable(const std::string& folder) const;
 
     // Settings cached at construction.
