@@ -67,7 +67,8 @@ std::string EscapeLocalPath(std::string_view text);
 // segments merge; control bytes become "_"; a host of "." or ".." is renamed; and every segment
 // is cut to fit 255 bytes (the first 250 bytes, or fewer, plus the extension).
 //
-// root is a folder text ending in "/"; base does not influence the result.
+// root is a folder text ending in "/" (one is added when missing); base does not influence
+// the result.
 std::string LocalFileName(std::string_view root, std::string_view base, std::string_view url);
 
 // The relative link that replaces a reference to target in a page saved from the folder URL
