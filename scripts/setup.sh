@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config git
-          libgtest-dev libgmock-dev libssl-dev openssl ca-certificates libzip-dev
-          nginx-light wget curl zip unzip)
+          libgtest-dev libgmock-dev libssl-dev openssl ca-certificates libzip-dev zlib1g-dev
+          nginx-light wget curl zip unzip python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

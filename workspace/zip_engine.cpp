@@ -21,7 +21,6 @@
 #include <set>
 #include <system_error>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/file.h>
@@ -47,33 +46,17 @@ constexpr std::size_t kLocalSize = 30;
 constexpr std::size_t kMaxComment = 255;
 constexpr std::int64_t kMaxOffset = 0xFFFFFFFFLL;
 
-// pellix_core links libzip but not zlib itself; libzip already loads zlib, so its deflate is
-// resolved from the process at run time (and the library is opened if it is not there yet).
+// The deflate entry points used by the append path (libzip keeps its own stream).
 struct TZlib {
-    decltype(&::deflateInit2_) init2 = nullptr;
-    decltype(&::deflate) deflate = nullptr;
-    decltype(&::deflateEnd) deflateEnd = nullptr;
-    decltype(&::crc32) crc32 = nullptr;
-    bool ok = false;
+    decltype(&::deflateInit2_) init2 = &::deflateInit2_;
+    decltype(&::deflate) deflate = &::deflate;
+    decltype(&::deflateEnd) deflateEnd = &::deflateEnd;
+    decltype(&::crc32) crc32 = &::crc32;
+    bool ok = true;
 };
 
 const TZlib& Zlib() {
-    static const TZlib zlib = [] {
-        TZlib z;
-        void* handle = RTLD_DEFAULT;  // a null handle: the process's global scope
-        if (dlsym(handle, "deflateInit2_") == nullptr) {
-            handle = dlopen("libz.so.1", RTLD_NOW | RTLD_LOCAL);
-            if (handle == nullptr) {
-                return z;
-            }
-        }
-        z.init2 = reinterpret_cast<decltype(z.init2)>(dlsym(handle, "deflateInit2_"));
-        z.deflate = reinterpret_cast<decltype(z.deflate)>(dlsym(handle, "deflate"));
-        z.deflateEnd = reinterpret_cast<decltype(z.deflateEnd)>(dlsym(handle, "deflateEnd"));
-        z.crc32 = reinterpret_cast<decltype(z.crc32)>(dlsym(handle, "crc32"));
-        z.ok = z.init2 && z.deflate && z.deflateEnd && z.crc32;
-        return z;
-    }();
+    static const TZlib zlib;
     return zlib;
 }
 
