@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "engine/task.h"
 #include "workspace/product.h"
 
 namespace pellix {
@@ -340,6 +341,9 @@ void TPXApp::SetPriority(int value)
         m_priority = value;
     }
     m_store->WriteSetting(kSettingsKey, "Priority", value);
+    // The page/resource balance starts over with the new priority.
+    if (TPXTask* task = CurrentTask())
+        task->ResetTaken();
 }
 
 bool TPXApp::UseProxy() const

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/task.h"
 #include "tests/support/temp_folder.h"
 
 namespace pellix {
@@ -57,6 +58,21 @@ TEST_F(TPXAppTest, EmptyStoreGivesTheDefaults)
     EXPECT_EQ(app.SkinsFolder(), Root() + "/home/Pellix/Skins/Default/");
     // Nothing was written by construction or by plain reads.
     EXPECT_FALSE(fs::exists(Paths().settingsFile));
+}
+
+TEST_F(TPXAppTest, NewPriorityRestartsTheCurrentTasksBalance)
+{
+    TPXApp app(Paths());
+    TPXTask task(&app);
+    task.AddPageTaken();
+    task.AddPageTaken();
+    task.AddResourceTaken();
+    app.SetCurrentTask(&task);
+    app.SetPriority(0);
+    EXPECT_EQ(task.PagesTaken(), 0);
+    EXPECT_EQ(task.ResourcesTaken(), 0);
+    app.SetCurrentTask(nullptr);
+    app.SetPriority(5); // no current task: nothing to reset
 }
 
 TEST_F(TPXAppTest, SettersWriteAtOnceForTheNextStart)
