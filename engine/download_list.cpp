@@ -89,22 +89,6 @@ std::string RecordText(std::string_view text)
     return out;
 }
 
-// A URL as a line or field can hold it: line breaks dropped, the separator byte percent-encoded
-// (the same URL to a server).
-std::string RecordURL(std::string_view url)
-{
-    std::string out;
-    out.reserve(url.size());
-    for (const char c : url) {
-        if (c == '\r' || c == '\n')
-            continue;
-        if (c == kRecordSeparator)
-            out += "%B6";
-        else
-            out += c;
-    }
-    return out;
-}
 
 // Splits a list file into lines the way a text-file reader does: CR LF, LF or a lone CR end a
 // line; a last line without an ending still counts.
@@ -126,6 +110,23 @@ std::vector<std::string_view> SplitLines(std::string_view data)
 }
 
 } // namespace
+
+// A URL as a line or field can hold it: line breaks dropped, the separator byte percent-encoded
+// (the same URL to a server).
+std::string RecordURL(std::string_view url)
+{
+    std::string out;
+    out.reserve(url.size());
+    for (const char c : url) {
+        if (c == '\r' || c == '\n')
+            continue;
+        if (c == kRecordSeparator)
+            out += "%B6";
+        else
+            out += c;
+    }
+    return out;
+}
 
 bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::uint32_t b) const
 {
@@ -493,8 +494,9 @@ TPXQItem* TPXDownloadList::NextSavedPage() const
 
 bool TPXDownloadList::ContainsURL(std::string_view url) const
 {
+    const std::string key = RecordURL(url);
     std::lock_guard lock(m_mutex);
-    return m_urlIndex.find(url) != m_urlIndex.end();
+    return m_urlIndex.find(key) != m_urlIndex.end();
 }
 
 std::size_t TPXDownloadList::URLIndexCount() const

@@ -46,6 +46,10 @@ public:
     virtual void RowChanged(TPXQItem& item, std::optional<int> stateImage) = 0;
 };
 
+// A URL as a URL line or record field can hold it: line breaks dropped, the separator byte
+// percent-encoded (the same URL to a server).
+std::string RecordURL(std::string_view url);
+
 // Locking: the owner thread (the "user-interface thread") makes every change: it takes m_mutex
 // around each change of the lines, the URL index, an item's state, action or type group, and the
 // pick indexes. Other threads (the coordinator, the parse thread) may call only the members
@@ -94,6 +98,7 @@ public:
     TPXQItem* NextSavedPage() const;
 
     // URL index (any thread): whether a URL of the list matches, ignoring ASCII case.
+    // Looks the URL up in the form the list stores it (see RecordURL).
     bool ContainsURL(std::string_view url) const;
     std::size_t URLIndexCount() const;
     // The index's URLs in sorted order (owner thread; for the explore view and tests).

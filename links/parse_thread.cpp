@@ -35,22 +35,6 @@ std::string AsciiLower(std::string_view text)
     return out;
 }
 
-// The form in which the download list keeps a URL (its URL lines cannot hold line breaks or the
-// record separator), so that the index lookup sees what was stored.
-std::string IndexForm(std::string_view url)
-{
-    std::string out;
-    out.reserve(url.size());
-    for (const char c : url) {
-        if (c == '\r' || c == '\n')
-            continue;
-        if (c == kRecordSeparator)
-            out += "%B6";
-        else
-            out += c;
-    }
-    return out;
-}
 
 std::string WithTrailingSlash(std::string folder)
 {
@@ -166,8 +150,8 @@ private:
             if (m_task.Profile().ConvertFollowedLinks() == 1)
                 parser.ReplaceValue(LocalLink(url, localBase) + URLAnchor(url));
             std::string itemURL = StripAnchor(url);
-            const std::string key = AsciiLower(IndexForm(itemURL));
-            if (!m_queuedKeys.contains(key) && !m_task.DownloadList().ContainsURL(IndexForm(itemURL))) {
+            const std::string key = AsciiLower(RecordURL(itemURL));
+            if (!m_queuedKeys.contains(key) && !m_task.DownloadList().ContainsURL(itemURL)) {
                 auto item = std::make_unique<TPXQItem>(std::move(itemURL), group, action);
                 item->SetTitle(parser.TagText());
                 item->SetParentURL(m_page.url);
