@@ -1,0 +1,343 @@
+// Tests for TTaskRunner: task creation, start, stop, the zip timer's tick and completion.
+#include "workspace/task_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "engine/download_thread.h"
+#include "engine/loop_owner_thread.h"
+#include "engine/slot_list.h"
+#include "engine/task.h"
+#include "links/parse_thread.h"
+#include "links/text_helpers.h"
+#include "workspace/app_settings.h"
+#include "workspace/zip_engine.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_http_server.h"
+
+namespace pellix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using TClock = TLoopOwnerThread::TClock;
+
+// The program's objects as the desktop wires them, kept on disk under one folder, so a second
+// harness on the same folder stands in for a later process.
+class TRunnerHarness {
+public:
+    explicit TRunnerHarness(const fs::path& folder)
+    {
+        TAppPaths paths;
+        paths.programFolder = folder / "home";
+        paths.settingsFile = folder / "registry.ini";
+        paths.systemTemp = folder / "tmp";
+        paths.intranetDefault = folder / "site";
+        paths.homeFolder = folder / "user";
+        app = std::make_unique<TPXApp>(paths);
+        app->Store().WriteSetting(kFileTypesKey, "HTML", ".htm;.html;");
+        app->Store().WriteSetting(kFileTypesKey, "Images", ".gif;.jpg;.png;");
+        app->SetBeepOnCompletion(false);
+        owner = std::make_unique<TLoopOwnerThread>();
+        parse = std::make_unique<TThreadParse>(*owner);
+        coordinator = std::make_unique<TThreadDownload>(*owner, app.get());
+        owner->Call([this] {
+            slots = std::make_unique<TSlotList>(*owner);
+            slots->SetConnections(4);
+        });
+        runner = std::make_unique<TTaskRunner>(*app, *owner, *slots, *coordinator, *parse);
+        owner->Call([this] {
+            runner->OnCompleted = [this](TPXTask&, const std::string& text) { report = text; };
+            runner->OnMessage = [this](TRunnerMessageKind, const std::string& text) { messages.push_back(text); };
+        });
+    }
+
+    ~TRunnerHarness()
+    {
+        owner->Call([this] {
+            if (auto task = runner->RunningTask())
+                runner->StopTask(*task);
+        });
+        runner->WaitRunSettled(30s);
+        runner.reset();
+        parse.reset();
+        coordinator.reset();
+        owner->Call([this] { slots.reset(); });
+        owner->Stop();
+    }
+
+    std::shared_ptr<TPXTask> Create(const std::string& url, bool intranet = false)
+    {
+        TCreateTaskResult created;
+        owner->Call([&] { created = runner->CreateTaskFromAddress(url, "Default", false, intranet); });
+        EXPECT_TRUE(created.ok) << created.message;
+        return created.task;
+    }
+
+    bool Start(const std::shared_ptr<TPXTask>& task, int mode)
+    {
+        bool ok = false;
+        owner->Call([&] {
+            task->SetRunMode(mode);
+            ok = runner->StartTask(task).ok;
+        });
+        return ok;
+    }
+
+    bool WaitFor(const std::function<bool()>& predicate, std::chrono::milliseconds timeout = 30s)
+    {
+        return owner->WaitUntil(predicate, TClock::now() + timeout);
+    }
+
+    std::unique_ptr<TPXApp> app;
+    std::unique_ptr<TLoopOwnerThread> owner;
+    std::unique_ptr<TThreadParse> parse;
+    std::unique_ptr<TThreadDownload> coordinator;
+    std::unique_ptr<TSlotList> slots;
+    std::unique_ptr<TTaskRunner> runner;
+    std::string report;
+    std::vector<std::string> messages;
+};
+
+std::set<std::string> EntriesOf(const std::string& zipPath)
+{
+    TZipEngine engine;
+    engine.SetZipFileName(zipPath);
+    engine.SetFilesToProcess({"*.*"});
+    std::set<std::string> names;
+    engine.OnListing = [&](const TZipEntry& entry) { names.insert(entry.name); };
+    engine.List();
+    return names;
+}
+
+// A page with two images; slow.png answers only after a pause, so the run stays in status 2
+// for a while after everything else is saved.
+void ServeSite(test::TTestHttpServer& server, std::chrono::milliseconds slowDelay)
+{
+    server.Route("/").Header("Content-Type", "text/html")
+        .Body("<html><head><title>Docs: What?</title></head><body>"
+              "<a href=\"about.html\">about</a><img src=\"a.png\"><img src=\"slow.png\"></body></html>");
+    server.Route("/about.html").Header("Content-Type", "text/html")
+        .Body("<html><head><title>About</title></head><body><img src=\"a.png\"></body></html>");
+    server.Route("/a.png").Header("Content-Type", "image/png").Body("PNGDATA-A");
+    server.Route("/slow.png").Header("Content-Type", "image/png").Body("PNGDATA-SLOW").Delay(slowDelay);
+}
+
+const std::set<std::string> kSiteEntries = {"127.0.0.1/index.htm", "127.0.0.1/about.html", "127.0.0.1/a.png",
+                                            "127.0.0.1/slow.png"};
+
+TEST(TTaskRunnerTest, CompletionReportDropsWholeDays)
+{
+    TPXTask task;
+    task.SetTaskName("docs");
+    task.SetURL("http://docs.example.net/");
+    task.SetDestination("/home/u/Downloads/docs.zip");
+    task.SetPagesSaved(12);
+    task.SetPageErrors(2);
+    task.SetResourcesSaved(30);
+    task.SetResourceErrors(1);
+    task.SetElapsedTime(1 + EncodeTime(1, 2, 3)); // 25 hours, 2 minutes, 3 seconds
+    EXPECT_EQ(TTaskRunner::CompletionReport(task),
+              "Pellix Task Completed.\n\nTask Name: docs\nURL: http://docs.example.net/\n"
+              "Destination: /home/u/Downloads/docs.zip\n\n\nElapsed Time: 1 Hrs 2 Min 3 Sec\n\n"
+              "Pages:\n    10 downloaded\n    2 not found\n\n"
+              "Resources:\n    29 downloaded\n    1 not found");
+    task.SetElapsedTime(EncodeTime(0, 4, 5));
+    EXPECT_NE(TTaskRunner::CompletionReport(task).find("Elapsed Time: 4 Min 5 Sec\n"), std::string::npos);
+}
+
+TEST(TTaskRunnerTest, CreateTaskNamesAndRefusals)
+{
+    test::TTempFolder folder;
+    TRunnerHarness h(folder.Path());
+    // A Zip of the site's name is already in the downloads folder.
+    std::string downloads;
+    h.owner->Call([&] { downloads = h.app->DownloadsFolder(); });
+    std::ofstream(downloads + "example.zip") << "taken";
+
+    const auto first = h.Create("www.example.net/docs/");
+    const auto second = h.Create("http://www.example.net/");
+    ASSERT_TRUE(first && second);
+    const std::string category = h.app->TasksFolder() + "General/";
+    EXPECT_EQ(first->TaskFile(), category + "example.pxt");
+    EXPECT_EQ(second->TaskFile(), category + "example(0).pxt");
+    EXPECT_EQ(second->TaskName(), "example(0)");
+    EXPECT_EQ(first->Destination(), downloads + "example(0).zip");
+    EXPECT_EQ(first->URL(), "http://www.example.net/docs/");
+    EXPECT_EQ(first->Schedule(), "Now");
+    EXPECT_EQ(first->Status(), kStatusScheduled);
+    EXPECT_TRUE(fs::exists(first->TaskFile()));
+    EXPECT_EQ(h.app->RecentItems(kRecentURLsKey).front(), "http://www.example.net/");
+
+    const struct {
+        const char* address;
+        const char* message;
+    } refused[] = {
+        {"", "Invalid URL."},
+        {"ftp://files.example.net/", "Invalid URL."},
+        {"http://", "Invalid URL."},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.address);
+        TCreateTaskResult result;
+        h.owner->Call([&] { result = h.runner->CreateTaskFromAddress(c.address, "Default", false, false); });
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.message, c.message);
+        EXPECT_FALSE(result.task);
+    }
+    EXPECT_EQ(FilesIn(category, "*.pxt").size(), 2u);
+
+    // No named profile: nothing is checked or saved until the caller has the task edited.
+    TCreateTaskResult custom;
+    h.owner->Call([&] { custom = h.runner->CreateTaskFromAddress("not an address", "Custom", false, false); });
+    EXPECT_TRUE(custom.ok && custom.needsEditor);
+    EXPECT_FALSE(fs::exists(custom.task->TaskFile()));
+}
+
+TEST(TTaskRunnerTest, ZipModeRunPacksRenamesAfterTitleAndReports)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSite(server, 0ms);
+    TRunnerHarness h(folder.Path());
+    const auto task = h.Create(server.Url("/"));
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
+
+    std::string downloads;
+    h.owner->Call([&] { downloads = h.app->DownloadsFolder(); });
+    // ":" and "?" of the title become blanks.
+    EXPECT_EQ(task->Destination(), downloads + "Docs  What .zip");
+    EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
+    EXPECT_EQ(FilesIn(downloads, "*.zip").size(), 1u);
+    EXPECT_TRUE(h.messages.empty()) << h.messages.front();
+    EXPECT_NE(h.report.find("Destination: " + downloads + "Docs  What .zip\n"), std::string::npos);
+    EXPECT_NE(h.report.find("Pages:\n    2 downloaded\n    0 not found"), std::string::npos) << h.report;
+    EXPECT_NE(h.report.find("Resources:\n    2 downloaded\n    0 not found"), std::string::npos) << h.report;
+    // "Now" is cleared once the run is over; the status stays.
+    TPXTask stored(h.app.get());
+    stored.SetTaskFile(task->TaskFile());
+    stored.Load();
+    EXPECT_EQ(stored.Status(), kStatusZipped);
+    EXPECT_EQ(stored.Schedule(), "");
+    EXPECT_EQ(stored.Destination(), downloads + "Docs  What .zip");
+}
+
+TEST(TTaskRunnerTest, IntranetRunCompletesWithStatus7)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSite(server, 0ms);
+    TRunnerHarness h(folder.Path());
+    const auto task = h.Create(server.Url("/"), true);
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusTaskComplete; }));
+    EXPECT_TRUE(fs::exists(folder.Path() / "site" / "127.0.0.1" / "slow.png"));
+    EXPECT_FALSE(h.report.empty());
+    EXPECT_TRUE(FilesIn(h.app->DownloadsFolder(), "*.zip").empty());
+}
+
+// With "Zip Last" a tick packs nothing while the download runs; without it, the same tick packs
+// everything queued.
+TEST(TTaskRunnerTest, ZipLastPacksOnlyAfterDownloadComplete)
+{
+    for (const bool zipLast : {true, false}) {
+        SCOPED_TRACE(zipLast ? "Zip Last" : "packing while downloading");
+        test::TTempFolder folder;
+        test::TTestHttpServer server;
+        ServeSite(server, 1500ms);
+        TRunnerHarness h(folder.Path());
+        h.app->SetZipLast(zipLast);
+        h.runner->SetZipTimerInterval(0ms); // ticks by hand, and the one at completion
+        std::vector<int> statusAtPack;
+        h.owner->Call([&] {
+            h.runner->OnPacked = [&](TPXTask& t, std::size_t) { statusAtPack.push_back(t.Status()); };
+        });
+        const auto task = h.Create(server.Url("/"));
+        ASSERT_TRUE(h.Start(task, kRunRestart));
+        // Both pages and a.png are saved and queued; slow.png is still on its way.
+        ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3 && task->Status() == kStatusDownloading; }));
+        std::size_t queued = 0;
+        h.owner->Call([&] {
+            ASSERT_EQ(task->Status(), kStatusDownloading);
+            h.runner->ZipTimerTick();
+            queued = task->ZipQueueCount();
+        });
+        if (zipLast) {
+            EXPECT_GE(queued, 3u);
+            EXPECT_FALSE(fs::exists(task->Destination()));
+        } else {
+            EXPECT_EQ(queued, 0u);
+            EXPECT_EQ(EntriesOf(task->Destination()).size(), 3u);
+        }
+        ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
+        EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
+        if (zipLast)
+            EXPECT_EQ(statusAtPack, std::vector<int>{kStatusComplete});
+        else
+            EXPECT_EQ(statusAtPack.front(), kStatusDownloading);
+    }
+}
+
+TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSite(server, 1500ms);
+    TRunnerHarness h(folder.Path());
+    h.runner->SetZipTimerInterval(0ms);
+    const auto task = h.Create(server.Url("/"));
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3; }));
+    h.owner->Call([&] {
+        h.runner->ZipTimerTick();
+        h.runner->StopTask(*task);
+    });
+    ASSERT_TRUE(h.runner->WaitRunSettled(30s));
+    EXPECT_EQ(task->Status(), kStatusStopped);
+    const std::string zip = task->Destination();
+    const std::set<std::string> packed = EntriesOf(zip);
+    EXPECT_EQ(packed.size(), 3u);
+    EXPECT_FALSE(packed.count("127.0.0.1/slow.png"));
+
+    ASSERT_TRUE(h.Start(task, kRunResume));
+    ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
+    EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
+}
+
+// The zip queue lives in memory: files saved by a process that ended before packing them are
+// found again and packed when the task is resumed by a new one.
+TEST(TTaskRunnerTest, ResumeInNewProcessPacksFilesNeverPacked)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSite(server, 1500ms);
+    std::string taskFile;
+    {
+        TRunnerHarness first(folder.Path());
+        first.runner->SetZipTimerInterval(0ms);
+        const auto task = first.Create(server.Url("/"));
+        taskFile = task->TaskFile();
+        ASSERT_TRUE(first.Start(task, kRunRestart));
+        ASSERT_TRUE(first.WaitFor([&] { return task->ZipQueueCount() >= 3; }));
+        first.owner->Call([&] { first.runner->StopTask(*task); });
+        ASSERT_TRUE(first.runner->WaitRunSettled(30s));
+        EXPECT_FALSE(fs::exists(task->Destination()));
+    }
+    TRunnerHarness second(folder.Path());
+    auto task = std::make_shared<TPXTask>(second.app.get());
+    task->SetTaskFile(taskFile);
+    second.owner->Call([&] { task->Load(); });
+    ASSERT_TRUE(second.Start(task, kRunResume));
+    ASSERT_TRUE(second.WaitFor([&] { return task->Status() == kStatusZipped; }));
+    EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
+    EXPECT_NE(second.report.find("Pages:\n    2 downloaded"), std::string::npos) << second.report;
+}
+
+} // namespace
+} // namespace pellix

@@ -1,0 +1,529 @@
+// TTaskRunner: the main window's task operations without a window: create a task from an
+// address, start, stop, end a run, the zip timer's tick, completion with its report.
+#include "workspace/task_runner.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "engine/download_list.h"
+#include "engine/download_thread.h"
+#include "engine/owner_thread.h"
+#include "engine/queue_item.h"
+#include "engine/slot_list.h"
+#include "engine/task.h"
+#include "links/parse_thread.h"
+#include "links/text_helpers.h"
+#include "links/url_rules.h"
+#include "tasks/schedule.h"
+#include "tasks/status_model.h"
+#include "workspace/app_settings.h"
+
+namespace pellix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The entry name a task file gets in its Zip: its path below the temp folder.
+std::string EntryNameOf(const std::string& localPath, const std::string& tempFolder)
+{
+    const fs::path local = fs::path(localPath).lexically_normal();
+    const fs::path relative = local.lexically_relative(fs::path(tempFolder).lexically_normal());
+    if (relative.empty() || *relative.begin() == "..")
+        return local.relative_path().generic_string();
+    return relative.generic_string();
+}
+
+} // namespace
+
+TTaskRunner::TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TThreadDownload& coordinator,
+                         TThreadParse& parse, TStatusModel* status)
+    : m_app(app), m_owner(owner), m_slots(slots), m_coordinator(coordinator), m_parse(parse), m_status(status),
+      m_alive(std::make_shared<bool>(true))
+{
+    // A saved page wakes the parse thread, new items wake the coordinator.
+    m_parse.SetOnItemsQueued([this] { m_coordinator.Wake(); });
+    m_owner.Call([this] {
+        m_slots.OnPageSaved = [this](TPXQItem&) { m_parse.Wake(); };
+        m_coordinator.OnComplete = [this](TPXTask&) {
+            // The page the parse thread holds may still be on its way to the zip queue: let it
+            // finish (off this thread), then tick at once.
+            m_parse.Stop();
+            {
+                std::lock_guard lock(m_mutex);
+                m_settleRequested = true;
+            }
+            m_cv.notify_all();
+        };
+    });
+    m_timer = std::thread([this] { TimerLoop(); });
+}
+
+TTaskRunner::~TTaskRunner()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_terminate = true;
+    }
+    m_cv.notify_all();
+    if (m_timer.joinable())
+        m_timer.join();
+    // Let ticks already posted run (they see m_alive) before the members go.
+    m_owner.Call([this] {
+        *m_alive = false;
+        m_coordinator.OnComplete = nullptr;
+        m_slots.OnPageSaved = nullptr;
+    });
+    m_parse.SetOnItemsQueued(nullptr);
+}
+
+TDateTime TTaskRunner::CurrentTime() const { return m_clock ? m_clock() : Now(); }
+
+void TTaskRunner::SetZipTimerInterval(std::chrono::milliseconds interval)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_interval = interval;
+    }
+    m_cv.notify_all();
+}
+
+bool TTaskRunner::ZipTimerOn() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_timerOn;
+}
+
+void TTaskRunner::SetZipTimer(bool on)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_timerOn = on;
+    }
+    m_cv.notify_all();
+}
+
+void TTaskRunner::TimerLoop()
+{
+    using TClock = std::chrono::steady_clock;
+    std::unique_lock lock(m_mutex);
+    TClock::time_point nextTick = TClock::now() + m_interval;
+    auto postTick = [this] {
+        std::shared_ptr<bool> alive = m_alive;
+        m_owner.Post([this, alive] {
+            if (*alive)
+                ZipTimerTick();
+        });
+    };
+    while (!m_terminate) {
+        const bool ticking = m_timerOn && m_interval.count() > 0;
+        if (ticking)
+            m_cv.wait_until(lock, nextTick, [&] { return m_terminate || m_settleRequested; });
+        else
+            m_cv.wait(lock, [&] { return m_terminate || m_settleRequested || (m_timerOn && m_interval.count() > 0); });
+        if (m_terminate)
+            break;
+        if (m_settleRequested) {
+            m_settleRequested = false;
+            const std::uint64_t generation = m_runGeneration;
+            lock.unlock();
+            // Bounded steps so that the destructor is never held up for long.
+            const TClock::time_point giveUp = TClock::now() + std::chrono::seconds(60);
+            bool idle = false;
+            while (!idle && TClock::now() < giveUp) {
+                idle = m_parse.WaitForIdle(TClock::now() + std::chrono::milliseconds(100));
+                std::lock_guard check(m_mutex);
+                if (m_terminate)
+                    return;
+            }
+            lock.lock();
+            if (generation == m_runGeneration) {
+                m_settled = true;
+                lock.unlock();
+                postTick();
+                lock.lock();
+            }
+            continue;
+        }
+        if (!ticking) {
+            nextTick = TClock::now() + m_interval;
+            continue;
+        }
+        if (TClock::now() >= nextTick) {
+            nextTick += m_interval;
+            if (nextTick < TClock::now())
+                nextTick = TClock::now() + m_interval;
+            lock.unlock();
+            postTick();
+            lock.lock();
+        }
+    }
+}
+
+void TTaskRunner::ShowStatus(const std::string& text)
+{
+    if (m_status)
+        m_status->ShowStatus(text, 0, 0);
+    if (OnStatus)
+        OnStatus(text);
+}
+
+void TTaskRunner::Message(TRunnerMessageKind kind, const std::string& text)
+{
+    if (OnMessage)
+        OnMessage(kind, text);
+}
+
+TCreateTaskResult TTaskRunner::CreateTaskFromAddress(const std::string& address, const std::string& profileName,
+                                                     bool map, bool intranet)
+{
+    TCreateTaskResult result;
+    std::string url = address;
+    const bool namedProfile = !profileName.empty() && profileName != kCustomProfileName;
+    if (namedProfile) {
+        if (!ValidateURL(url)) {
+            result.message = "Invalid URL.";
+            return result;
+        }
+        const std::string upper = Upper(url);
+        if (!StartsWith(upper, "HTTP://") && !StartsWith(upper, "HTTPS://")) {
+            result.message = "Invalid URL.\nNOTE: https && ftp not supported in this version of Pellix.";
+            return result;
+        }
+    }
+
+    const std::string category = m_app.TasksFolder() + m_app.LastCategory() + "/";
+    std::string site = SiteName(url);
+    if (site.empty())
+        site = "Task";
+    const std::string file = UniqueFileName(category + site + kTaskFileExtension);
+    auto task = std::make_shared<TPXTask>(&m_app);
+    task->SetTaskName(FileNameNoExt(file));
+    task->SetTaskFile(category + task->TaskName() + kTaskFileExtension);
+    task->SetURL(url);
+    task->SetIntranetMode(intranet);
+    if (map)
+        task->SetRunMode(kRunMap);
+
+    if (namedProfile) {
+        task->Profile().SetProfileFile(m_app.ProfilesFolder() + profileName + ".pxp");
+        task->Profile().SetProfileName(profileName);
+        task->Profile().Load();
+    } else {
+        task->Profile().SetProfileName(kCustomProfileName);
+    }
+
+    if (!intranet && !m_addToZipTarget.empty()) {
+        task->SetDestination(m_addToZipTarget);
+        // The chosen Zip keeps its name.
+        task->Profile().SetUseStartPageTitle(false);
+    } else if (intranet) {
+        task->SetDestination(m_app.IntranetFolder());
+    } else {
+        task->SetDestination(UniqueFileName(m_app.DownloadsFolder() + task->TaskName() + ".zip"));
+    }
+
+    if (namedProfile)
+        AddTask(*task);
+    else
+        result.needsEditor = true;
+
+    std::vector<std::string> recent = m_app.RecentItems(kRecentURLsKey);
+    recent.erase(std::remove(recent.begin(), recent.end(), url), recent.end());
+    recent.insert(recent.begin(), url);
+    if (recent.size() > m_app.MaxURLHistory())
+        recent.resize(m_app.MaxURLHistory());
+    m_app.SaveRecentItems(kRecentURLsKey, recent);
+
+    result.ok = true;
+    result.task = std::move(task);
+    return result;
+}
+
+void TTaskRunner::AddTask(TPXTask& task)
+{
+    task.SetSchedule(kScheduleNow);
+    task.SetStatus(kStatusScheduled);
+    std::string error;
+    if (!task.Save(&error))
+        Message(TRunnerMessageKind::Error, "Unable to save the task: " + error);
+    if (OnTaskAdded)
+        OnTaskAdded(task);
+}
+
+void TTaskRunner::MakeCurrent(const std::shared_ptr<TPXTask>& task)
+{
+    if (task == m_current)
+        return;
+    if (m_current) {
+        m_slots.ForgetItems();
+        m_current->Clear();
+    }
+    if (m_status) {
+        m_status->ResetStatus();
+        m_status->BindTask(task.get());
+    }
+    m_current = task;
+    m_app.SetCurrentTask(task.get());
+    if (task) {
+        const TListResult loaded = task->DownloadList().LoadList();
+        if (!loaded.ok)
+            Message(TRunnerMessageKind::Error, loaded.message);
+    }
+}
+
+TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
+{
+    TStartResult result;
+    if (!task)
+        return {false, "No task."};
+    const int mode = task->RunMode();
+    const bool resumes = mode == kRunResume || mode == kRunSmartUpdate || mode == kRunSmartRecovery;
+    const bool listInMemory = resumes && task == m_current;
+    if (!listInMemory) {
+        if (m_current && m_current != task) {
+            m_slots.ForgetItems();
+            m_current->Clear();
+        }
+        if (m_status) {
+            m_status->ResetStatus();
+            m_status->BindTask(task.get());
+        }
+        m_current = task;
+        m_app.SetCurrentTask(task.get());
+    }
+    ShowStatus(resumes ? "Resuming Task..." : "Starting Task...");
+    if (resumes && !listInMemory)
+        task->Clear(); // the list is read afresh from its file
+    const TListResult prepared = task->PrepareRun(listInMemory);
+    if (!prepared.ok) {
+        Message(TRunnerMessageKind::Error, prepared.message);
+        return {false, prepared.message};
+    }
+    if (resumes && !listInMemory) {
+        // A process that ended without ending its run left items marked as in transfer, and
+        // one killed before its first list save left no list at all.
+        task->DownloadList().ResetInterrupted();
+        if (task->DownloadList().Count() == 0)
+            task->BeginRun();
+    }
+
+    m_runZip = nullptr;
+    if (!task->IntranetMode()) {
+        const std::string zipPath = task->Destination();
+        std::error_code ec;
+        if (fs::exists(zipPath, ec)) {
+            TZipOpenResult opened = m_zips.Open(zipPath);
+            m_runZip = opened.zip;
+            if (!m_runZip) {
+                const std::string message = opened.view.message.empty()
+                                                ? "Could not open the Zip file: " + zipPath
+                                                : opened.view.message;
+                Message(TRunnerMessageKind::Error, message);
+                return {false, message};
+            }
+        } else {
+            m_runZip = &m_zips.CreateNode(zipPath);
+        }
+        m_runZip->extracted = true;
+        if (resumes && !listInMemory)
+            RequeueUnpacked(*task, *m_runZip);
+    }
+
+    task->SetStatus(kStatusDownloading);
+    task->Save();
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_runGeneration;
+        m_settled = false;
+        m_settleRequested = false;
+    }
+    m_running = task;
+    SetZipTimer(true);
+    m_coordinator.Start(*task, m_slots, m_status);
+    m_parse.Start(task);
+    ShowStatus(task->StatusText(task->Status()));
+    return result;
+}
+
+void TTaskRunner::RequeueUnpacked(TPXTask& task, const TZipObj& zip)
+{
+    // The zip queue lives in memory only: files finished by an earlier process but never packed
+    // would otherwise be missing from the Zip for good.
+    const std::string temp = m_app.TempFolder();
+    TPXDownloadList& list = task.DownloadList();
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        TPXQItem* item = list.Item(i);
+        if (!item)
+            continue;
+        const int state = item->State();
+        const bool finished = item->IsPage() ? state == kStateParsed : state == kStateSaved;
+        if (!finished)
+            continue;
+        item->Reload();
+        const std::string url = item->URL();
+        item->ReleaseStrings();
+        const std::string path = LocalFileName(temp, URLDirectory(url), url);
+        std::error_code ec;
+        if (zip.HasEntry(EntryNameOf(path, temp)) || !fs::is_regular_file(path, ec))
+            continue;
+        item->SetLocalPath(path);
+        task.AppendToZipQueue(path, item);
+    }
+}
+
+void TTaskRunner::EndRun(TPXTask& task)
+{
+    m_coordinator.Stop();
+    m_parse.Stop();
+    SetZipTimer(false);
+    if (!task.IntranetMode())
+        m_zips.Engine().Abort();
+    m_slots.ResetSlots();
+    task.DownloadList().ResetInterrupted();
+    const TRescheduleResult rescheduled = RescheduleTask(task, CurrentTime());
+    if (!rescheduled.ok)
+        Message(TRunnerMessageKind::Error, rescheduled.error);
+    if (m_running.get() == &task)
+        m_running.reset();
+}
+
+void TTaskRunner::StopTask(TPXTask& task)
+{
+    ShowStatus("Stopping Task...");
+    EndRun(task);
+    task.SetStatus(kStatusStopped);
+    task.Save();
+    ShowStatus("Ready");
+}
+
+bool TTaskRunner::WaitRunSettled(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (!m_coordinator.WaitSuspended(timeout))
+        return false;
+    if (!m_parse.WaitForIdle(deadline))
+        return false;
+    m_owner.Call([this] {
+        if (!m_current || m_running)
+            return;
+        // A page the parse thread finished after the stop may have queued items.
+        m_current->DownloadList().ResetInterrupted();
+        const TListResult saved = m_current->DownloadList().SaveList();
+        if (!saved.ok)
+            Message(TRunnerMessageKind::Error, saved.message);
+        m_current->Save();
+    });
+    return true;
+}
+
+void TTaskRunner::PackQueued(TPXTask& task)
+{
+    std::vector<TZipTaskFile> files;
+    std::vector<TPXQItem*> items;
+    while (auto entry = task.TakeFromZipQueue()) {
+        if (entry->item) {
+            entry->item->Reload();
+            const std::string title = entry->item->Title();
+            entry->item->ReleaseStrings();
+            entry->item->SetZipped(true);
+            items.push_back(entry->item);
+            if (!entry->path.empty())
+                files.push_back({entry->path, title.substr(0, 255)});
+        } else if (!entry->path.empty()) {
+            files.push_back({entry->path, ""});
+        }
+    }
+    if (files.empty() || !m_runZip)
+        return;
+    m_packing = true;
+    const TZipOutcome outcome = m_zips.AddTaskFiles(*m_runZip, m_app.TempFolder(), files);
+    m_packing = false;
+    if (outcome.view.kind != TZipMessageKind::None && !outcome.view.message.empty())
+        Message(outcome.view.kind == TZipMessageKind::Error ? TRunnerMessageKind::Error
+                                                            : TRunnerMessageKind::Information,
+                outcome.view.message);
+    if (OnPacked)
+        OnPacked(task, outcome.entries.size());
+}
+
+void TTaskRunner::ZipTimerTick()
+{
+    if (!m_running)
+        return;
+    TPXTask& task = *m_running;
+    bool settled = false;
+    {
+        std::lock_guard lock(m_mutex);
+        settled = m_settled;
+    }
+    const bool complete = task.Status() == kStatusComplete && settled;
+    if (task.IntranetMode()) {
+        if (complete)
+            CompleteTask(task, kStatusTaskComplete);
+        return;
+    }
+    if (m_packing)
+        return;
+    if (task.ZipQueueCount() == 0 && complete) {
+        CompleteTask(task, kStatusZipped);
+        return;
+    }
+    if (task.ZipLast() && task.Status() != kStatusComplete)
+        return;
+    PackQueued(task);
+    if (task.ZipQueueCount() == 0 && complete)
+        CompleteTask(task, kStatusZipped);
+}
+
+void TTaskRunner::CompleteTask(TPXTask& task, int status)
+{
+    std::shared_ptr<TPXTask> keep = m_running; // EndRun drops it
+    task.SetStatus(status);
+    task.Save();
+    EndRun(task);
+    if (!task.IntranetMode()) {
+        const std::string title = task.StartPageTitle();
+        std::error_code ec;
+        if (task.Profile().UseStartPageTitle() && !title.empty() && m_runZip && fs::exists(m_runZip->path, ec)) {
+            const TZipRenameResult renamed = m_zips.Rename(*m_runZip, ReplaceIllegalChars(title, ' ') + ".zip");
+            if (renamed.ok) {
+                task.SetDestination(renamed.newPath);
+                task.Save();
+            } else {
+                Message(TRunnerMessageKind::Error, renamed.message);
+            }
+        }
+    }
+    const std::string report = CompletionReport(task);
+    if (m_app.BeepOnCompletion() && OnBeep)
+        OnBeep();
+    if (OnCompleted)
+        OnCompleted(task, report);
+    SetZipTimer(false);
+}
+
+std::string TTaskRunner::CompletionReport(const TPXTask& task)
+{
+    return "Pellix Task Completed.\n\nTask Name: " + task.TaskName() + "\n" + "URL: " + task.URL() + "\n" +
+           "Destination: " + task.Destination() + "\n\n\n" + "Elapsed Time: " + ElapsedText(task.ElapsedTime()) +
+           "\n\n" + "Pages:" + "\n" + "    " + std::to_string(task.PagesSaved() - task.PageErrors()) +
+           " downloaded" + "\n" + "    " + std::to_string(task.PageErrors()) + " not found" + "\n\n" +
+           "Resources:" + "\n" + "    " + std::to_string(task.ResourcesSaved() - task.ResourceErrors()) +
+           " downloaded" + "\n" + "    " + std::to_string(task.ResourceErrors()) + " not found";
+}
+
+} // namespace pellix

@@ -1,0 +1,157 @@
+// TTaskRunner: the main window's task operations without a window: create a task from an
+// address, start, stop, end a run, the zip timer's tick, completion with its report.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "links/date_time.h"
+#include "workspace/zip_archive.h"
+
+namespace pellix {
+
+class IOwnerThread;
+class TPXApp;
+class TPXTask;
+class TSlotList;
+class TStatusModel;
+class TThreadDownload;
+class TThreadParse;
+
+enum class TRunnerMessageKind { Information, Error };
+
+struct TCreateTaskResult {
+    bool ok = false;
+    std::string message;               // "Invalid URL." and the like, when !ok
+    std::shared_ptr<TPXTask> task;     // the created task
+    // No named profile: the task is not saved yet; the caller lets the user edit it and then
+    // calls AddTask, or drops it.
+    bool needsEditor = false;
+};
+
+struct TStartResult {
+    bool ok = true;
+    std::string message; // why the run could not be prepared
+};
+
+// Everything except the destructor and WaitRunSettled runs on the owner thread.
+//
+// The zip timer ticks every second while a run is on (a small thread posts the tick to the owner
+// thread). A tick packs everything queued since the last one, in queue order, with one append to
+// the Zip file; with "Zip Last" it packs nothing until the download is complete. When the
+// coordinator reports completion, the parse thread is let finish the page in hand and a tick is
+// posted at once, so a finished crawl is packed and completed without waiting for the clock.
+class TTaskRunner final {
+public:
+    static constexpr std::chrono::milliseconds kZipTimerInterval{1000};
+
+    // Borrows everything; wires the coordinator, the parse thread and the slots to wake each
+    // other. status may be null.
+    TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TThreadDownload& coordinator,
+                TThreadParse& parse, TStatusModel* status = nullptr);
+    // Not on the owner thread.
+    ~TTaskRunner();
+    TTaskRunner(const TTaskRunner&) = delete;
+    TTaskRunner& operator=(const TTaskRunner&) = delete;
+
+    // A task from an address: validated (with a named profile), named after the site with a
+    // unique task file in the last category, its profile loaded, its destination chosen, and,
+    // with a named profile, scheduled "Now" (status 1) and saved. The address goes to the top of
+    // the recent-URL list either way.
+    TCreateTaskResult CreateTaskFromAddress(const std::string& address, const std::string& profileName, bool map,
+                                            bool intranet);
+    // Schedule "Now", status 1, saved; then OnTaskAdded.
+    void AddTask(TPXTask& task);
+    // With a Zip file path, new zip-mode tasks write into it and keep its name (the add-to-zip
+    // toggle); empty: each task gets its own Zip file in the downloads folder.
+    void SetAddToZipTarget(std::string zipPath) { m_addToZipTarget = std::move(zipPath); }
+
+    // Prepares the task by its run mode, makes it current, opens its Zip, sets status 2 and
+    // starts the coordinator, the parse thread and the zip timer.
+    TStartResult StartTask(const std::shared_ptr<TPXTask>& task);
+    // End run, then status 3, saved. The Zip keeps what was packed.
+    void StopTask(TPXTask& task);
+    // Stop flags, zip timer off, zip abort, slots reset, interrupted items back to waiting,
+    // reschedule.
+    void EndRun(TPXTask& task);
+    // One tick of the zip timer.
+    void ZipTimerTick();
+    // Status 6 (zip) or 7 (intranet): saved, end run, the Zip renamed after the start page
+    // title when the profile asks, the report handed to OnCompleted.
+    void CompleteTask(TPXTask& task, int status);
+    // Clears the previous current task, binds this one (or none) and loads its list.
+    void MakeCurrent(const std::shared_ptr<TPXTask>& task);
+
+    // Not on the owner thread: after a stop, waits until the coordinator has suspended and the
+    // parse thread is idle, then saves the list and the task again, so that what finished after
+    // the stop is kept. False when the timeout passed first.
+    bool WaitRunSettled(std::chrono::milliseconds timeout);
+
+    std::shared_ptr<TPXTask> CurrentTask() const { return m_current; }
+    // The task of the run in progress (null between runs).
+    std::shared_ptr<TPXTask> RunningTask() const { return m_running; }
+    bool ZipTimerOn() const;
+    TZipArchive& Zips() { return m_zips; }
+
+    static std::string CompletionReport(const TPXTask& task);
+
+    // Where "now" comes from (tests pin it).
+    void SetClock(std::function<TDateTime()> clock) { m_clock = std::move(clock); }
+    // The zip timer's period; zero leaves ticks to the caller (the immediate tick at completion
+    // still comes).
+    void SetZipTimerInterval(std::chrono::milliseconds interval);
+
+    // Hooks, called on the owner thread.
+    std::function<void(const std::string& text)> OnStatus;
+    std::function<void(TRunnerMessageKind kind, const std::string& text)> OnMessage;
+    std::function<void(TPXTask& task, const std::string& report)> OnCompleted;
+    std::function<void()> OnBeep;
+    std::function<void(TPXTask& task)> OnTaskAdded;
+    // After each tick that packed files: how many entries went in.
+    std::function<void(TPXTask& task, std::size_t entries)> OnPacked;
+
+private:
+    void TimerLoop();
+    void SetZipTimer(bool on);
+    void ShowStatus(const std::string& text);
+    void Message(TRunnerMessageKind kind, const std::string& text);
+    void PackQueued(TPXTask& task);
+    void RequeueUnpacked(TPXTask& task, const TZipObj& zip);
+    TDateTime CurrentTime() const;
+
+    TPXApp& m_app;
+    IOwnerThread& m_owner;
+    TSlotList& m_slots;
+    TThreadDownload& m_coordinator;
+    TThreadParse& m_parse;
+    TStatusModel* m_status;
+    TZipArchive m_zips;
+    std::string m_addToZipTarget;
+    std::function<TDateTime()> m_clock;
+
+    // Owner thread.
+    std::shared_ptr<TPXTask> m_current;
+    std::shared_ptr<TPXTask> m_running;
+    TZipObj* m_runZip = nullptr;
+    bool m_packing = false;
+
+    // Shared with the timer thread.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_timerOn = false;
+    bool m_terminate = false;
+    bool m_settleRequested = false;
+    bool m_settled = false;          // the parse thread finished after the coordinator's completion
+    std::uint64_t m_runGeneration = 0;
+    std::chrono::milliseconds m_interval = kZipTimerInterval;
+    std::shared_ptr<bool> m_alive;   // posted ticks check it (owner thread)
+    std::thread m_timer;
+};
+
+} // namespace pellix
