@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/connection_slot.h"
 #include "engine/download_list.h"
 #include "engine/download_thread.h"
+#include "engine/http_driver.h"
 #include "engine/owner_thread.h"
 #include "engine/queue_item.h"
 #include "engine/slot_list.h"
@@ -392,6 +394,13 @@ void TTaskRunner::EndRun(TPXTask& task)
     SetZipTimer(false);
     if (!task.IntranetMode())
         m_zips.Engine().Abort();
+    // A transfer that ended but was not collected yet still counts and queues its file;
+    // resetting the slots would otherwise drop it from the task's counters.
+    for (std::size_t i = 0; i < m_slots.Count(); ++i) {
+        TPXSocket& slot = m_slots.Slot(i);
+        if (slot.QItem() && slot.Driver().TransferFinished())
+            TThreadDownload::FinishTransfer(slot, task);
+    }
     m_slots.ResetSlots();
     task.DownloadList().ResetInterrupted();
     const TRescheduleResult rescheduled = RescheduleTask(task, CurrentTime());
