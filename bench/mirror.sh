@@ -111,7 +111,8 @@ if [ "$our_rc" -ne 0 ] || [ -z "$our_zip" ]; then
     exit 1
   fi
 fi
-cp "$our_zip" "$keep/ours.zip"
+# A Zip with the big file in it is not worth keeping.
+[ "$big_mb" -gt 0 ] || cp "$our_zip" "$keep/ours.zip"
 cp "$work/ours.report" "$work/ours.log" "$keep/"
 
 unzip -Z1 "$our_zip" > "$work/ours.list"
@@ -140,16 +141,25 @@ done
 if [ "$with_wget" -eq 1 ]; then
   echo "zip size: ours $(stat -c %s "$our_zip") bytes, wget's tree zipped $(stat -c %s "$work/wget.zip") bytes"
   echo
-  python3 "$repo/bench/mirror/compare.py" "$work/wget/127.0.0.1:$port" "$work/wget.log" "$work/ours.list" "127.0.0.1"
+  compare=(python3 "$repo/bench/mirror/compare.py" "$work/wget/127.0.0.1:$port" "$work/wget.log" "$work/ours.list" "127.0.0.1")
+  "${compare[@]}"
+  MIRROR_SHOW=1000000 "${compare[@]}" > "$keep/differences.txt"
   cp "$work/wget.log" "$keep/"
 else
   echo "ours: $(grep -ciE '\.html?$' "$work/ours.list") pages, $(grep -cviE '(\.html?|/)$' "$work/ours.list") other files"
 fi
 
+dwn="$(find "$work/home/Tasks" -name '*.dwn' | head -1)"
+if [ -n "$dwn" ]; then
+  echo
+  python3 "$repo/bench/mirror/failed_items.py" "$dwn" | tee "$keep/failed_items.txt" | head -30
+fi
+
 echo
 if [ -x "$checker" ]; then
   echo "our broken local links (unpacked Zip):"
-  "$checker" "$work/unpacked" | head -40 || true
+  "$checker" "$work/unpacked" > "$keep/broken_links.txt" || true
+  head -40 "$keep/broken_links.txt"
 else
   echo "our broken local links: $checker is missing, not checked"
 fi
@@ -172,4 +182,4 @@ if [ "$with_chromium" -eq 1 ]; then
     echo "start page: not found in our Zip"
   fi
 fi
-echo "kept in $keep: ours.zip, ours.report, ours.log$([ "$with_wget" -eq 1 ] && echo ', wget.log')"
+echo "kept in $keep: $([ "$big_mb" -gt 0 ] || echo 'ours.zip, ')ours.report, ours.log, failed_items.txt, broken_links.txt$([ "$with_wget" -eq 1 ] && echo ', wget.log, differences.txt')"

@@ -95,4 +95,9 @@ for n, served, entries, wall, rss, wget in rows:
     print(line)
 if len(per_file) > 1:
     print(f"time per file, largest site / smallest: {per_file[-1] / per_file[0]:.2f}  (1.00 is linear)")
+    # Differences of consecutive runs cancel what every run pays once (start, the last tick).
+    for (n1, s1, _, w1, _, _), (n2, s2, _, w2, _, _) in zip(rows, rows[1:]):
+        if int(s2) > int(s1):
+            extra = (float(w2) - float(w1)) / (int(s2) - int(s1)) * 1000
+            print(f"time per added file from {n1} to {n2} files: {extra:.3f} ms")
 '

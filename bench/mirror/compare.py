@@ -23,7 +23,7 @@ import sys
 import urllib.parse
 
 PAGE_ENDINGS = (".htm", ".html")
-SHOWN = 25
+SHOWN = int(os.environ.get("MIRROR_SHOW", "25"))  # names listed per difference
 
 
 def is_page(name):
