@@ -396,9 +396,20 @@ void TTaskRunner::EndRun(TPXTask& task)
         m_zips.Engine().Abort();
     // A transfer that ended but was not collected yet still counts and queues its file;
     // resetting the slots would otherwise drop it from the task's counters.
+    // One whose worker recorded its outcome but had not ended when the stop came is only
+    // known after the worker is gone, so each driver is stopped before its item is looked at.
     for (std::size_t i = 0; i < m_slots.Count(); ++i) {
         TPXSocket& slot = m_slots.Slot(i);
-        if (slot.QItem() && slot.Driver().TransferFinished())
+        TPXQItem* item = slot.QItem();
+        if (!item || slot.Idle())
+            continue; // an idle slot still names the item it finished, which was counted then
+        bool ended = slot.Driver().TransferFinished();
+        if (!ended) {
+            slot.Driver().Stop();
+            item->Reload();
+            ended = item->State() == kStateSaved || item->State() == kStateError;
+        }
+        if (ended)
             TThreadDownload::FinishTransfer(slot, task);
     }
     m_slots.ResetSlots();
