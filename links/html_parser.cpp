@@ -130,6 +130,7 @@ TPXParser::TPXParser(
     m_scriptOpen.ignoreCase = true;
     m_scriptClose.pattern = kScriptClose;
     m_scriptClose.ignoreCase = true;
+    m_scriptTagEnd.pattern = ">";
 }
 
 std::string TPXParser::Next()
@@ -216,21 +217,49 @@ bool TPXParser::ReadAttribute(std::string_view name, std::size_t& attributePos,
     }
 
     bool equalsSeen = false;
+    char quote = 0;
     while (valueStart <= m_tagClose && IsValueLead(At(valueStart))) {
         const char c = At(valueStart);
         ++valueStart;
         if (c == '=')
             equalsSeen = true;
-        if (c == '"')
+        if (c == '"' || (c == '\'' && equalsSeen)) {
+            quote = c;
             break;
+        }
     }
     if (valueStart > m_tagClose || !equalsSeen)
         return false;
 
     const std::size_t limit = std::min(m_text.size(), m_tagClose + m_tagEnd.size() - 1);
-    valueEnd = valueStart;
-    while (valueEnd <= limit && !IsValueEnd(At(valueEnd)))
-        ++valueEnd;
+    valueEnd = 0;
+    if (quote != 0) {
+        // A quoted value runs to its own closing quote within the tag, blanks and all
+        // ("Visual Studio 10.txt" is one file name, not "Visual").
+        const std::size_t close = FindIn(m_text, std::string_view(&quote, 1), valueStart, limit, false);
+        if (close != 0) {
+            valueEnd = close;
+            while (valueStart < valueEnd && IsBlank(At(valueStart)))
+                ++valueStart;
+            while (valueEnd > valueStart && IsBlank(At(valueEnd - 1)))
+                --valueEnd;
+            // Script-written markup: in document.write("<img src=" + "a.gif") the quotes hold
+            // the seam of a string concatenation (" + ", "' + url + '"), never a link.
+            if (valueEnd > valueStart) {
+                const char other = quote == '"' ? '\'' : '"';
+                const char first = At(valueStart);
+                const char last = At(valueEnd - 1);
+                if (first == '+' || last == '+' || first == other || last == other)
+                    return false;
+            }
+        }
+    }
+    if (valueEnd == 0) {
+        // Unquoted, or the quote never closes inside the tag: the value ends at a blank.
+        valueEnd = valueStart;
+        while (valueEnd <= limit && !IsValueEnd(At(valueEnd)))
+            ++valueEnd;
+    }
     return true;
 }
 
@@ -293,6 +322,11 @@ bool TPXParser::InsideScript(std::size_t position)
         m_scriptScan = open + 1;
     }
     if (m_lastScript == 0)
+        return false;
+    // Only the body counts: a string in the opening tag's attributes (data-root="./") is markup,
+    // and rewriting it breaks the script that reads it.
+    const std::size_t bodyStart = FindCached(m_scriptTagEnd, m_lastScript);
+    if (bodyStart == 0 || position <= bodyStart)
         return false;
     const std::size_t close = FindCached(m_scriptClose, m_lastScript + 1);
     return close != 0 && position < close;

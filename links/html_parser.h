@@ -128,6 +128,7 @@ private:
     mutable TForwardFinder m_nextLess; // "<" (TagText)
     TForwardFinder m_scriptOpen; // "<script"
     TForwardFinder m_scriptClose; // "/script"
+    TForwardFinder m_scriptTagEnd; // ">" closing the opening script tag
     std::size_t m_scriptScan = 1; // next position to look for "<script" from
     std::size_t m_lastScript = 0; // last "<script" ending at or before m_scriptLimit
     std::size_t m_scriptLimit = 0; // the position the script state was built for

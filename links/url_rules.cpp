@@ -222,6 +222,49 @@ std::string LocalLinkText(std::string_view target, std::string_view base)
     return link + to.name;
 }
 
+// "about:blank", "javascript:...", "data:...", "tel:...": a scheme of its own, so the link never
+// names a file of the site, however it would resolve as a relative path.
+bool HasOtherScheme(std::string_view link)
+{
+    const auto colon = link.find(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return false;
+    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (!isAlpha(link[0]))
+        return false;
+    for (std::size_t i = 1; i < colon; ++i) {
+        const char c = link[i];
+        if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    const std::string scheme = LowerAscii(link.substr(0, colon));
+    return scheme != "http" && scheme != "https";
+}
+
+// Bytes a browser percent-encodes before it sends a link (blanks, quotes, angle brackets, non-ASCII),
+// so the request carries "a%20b.txt" where the page wrote "a b.txt"; "%" stays, nothing is encoded
+// twice. Tabs are dropped as browsers drop them.
+std::string EncodeUnsafeURLBytes(std::string_view url)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(url.size());
+    for (const char c : url) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\t')
+            continue;
+        if (byte <= 0x20 || byte >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`' || c == '{'
+            || c == '}') {
+            result += '%';
+            result += kHex[byte >> 4];
+            result += kHex[byte & 0x0F];
+        } else {
+            result += c;
+        }
+    }
+    return result;
+}
+
 } // namespace
 
 std::string URLProtocol(std::string_view url) { return TbwURL(url).Protocol(); }
@@ -325,8 +368,10 @@ bool ValidateURL(std::string& address)
 
 std::string ResolveAndValidateURL(std::string_view link, std::string_view base)
 {
+    if (HasOtherScheme(link))
+        return {};
     std::string url = ResolveURL(link, base);
-    return ValidateURL(url) ? url : std::string();
+    return ValidateURL(url) ? EncodeUnsafeURLBytes(url) : std::string();
 }
 
 std::string StripAnchor(std::string_view url)

@@ -38,7 +38,10 @@ std::string ResolveURL(std::string_view link, std::string_view base);
 // and "&amp;" becomes "&". True only for an http:// or https:// address (any case) with a host.
 bool ValidateURL(std::string& address);
 
-// ResolveURL, then ValidateURL; the empty string when the result is not usable.
+// ResolveURL, then ValidateURL; the empty string when the result is not usable, and for a link
+// with a scheme other than http or https ("about:", "javascript:", "data:", "tel:"...). Blanks,
+// quotes, angle brackets, other control bytes and non-ASCII bytes of the result are
+// percent-encoded as a browser would send them ("a b.txt" gives "a%20b.txt"); tabs are dropped.
 std::string ResolveAndValidateURL(std::string_view link, std::string_view base);
 
 // url without its anchor (from the first "#").

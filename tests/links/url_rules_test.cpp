@@ -219,6 +219,49 @@ TEST(URLRulesTest, ValidateURL)
     EXPECT_EQ(ResolveAndValidateURL("sub", "https://host/d/"), "https://host/d/sub/");
 }
 
+TEST(URLRulesTest, ResolveAndValidateRefusesOtherSchemesAndEncodesUnsafeBytes)
+{
+    struct TCase {
+        const char* link;
+        const char* url;
+    };
+    const TCase cases[] = {
+        {"about:tracing", ""},
+        {"about:blank", ""},
+        {"javascript:void(0)", ""},
+        {"JavaScript:go('a.html')", ""},
+        {"data:image/png;base64,iVBOR", ""},
+        {"tel:+441234", ""},
+        {"mailto:me@example.net", ""},
+        {"chrome-extension://abc/x.js", ""},
+        {"HTTPS://other/x.html", "HTTPS://other/x.html"},
+        // Not a scheme: a colon after a slash, a query or a leading digit.
+        {"a/b:c.html", "http://host/d/a/b:c.html"},
+        {"x.html?t=1:2", "http://host/d/x.html?t=1:2"},
+        {"1a:b.html", "http://host/d/1a:b.html"},
+        // Bytes a browser would encode before sending.
+        {"Visual Studio 10.rst.txt", "http://host/d/Visual%20Studio%2010.rst.txt"},
+        {"a%20b.txt", "http://host/d/a%20b.txt"},
+        {"q.html?x=\"y\"<z>", "http://host/d/q.html?x=%22y%22%3Cz%3E"},
+        {"caf\xC3\xA9.html", "http://host/d/caf%C3%A9.html"},
+        {"a\tb.html#sec 2", "http://host/d/ab.html#sec%202"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.link);
+        EXPECT_EQ(ResolveAndValidateURL(c.link, "http://host/d/"), c.url);
+    }
+}
+
+TEST(URLRulesTest, EncodedLinkAndSavedFileMeet)
+{
+    // A page in http://host/d/ links to "my file.txt": the request, the saved file and the
+    // rewritten link must all agree.
+    const std::string url = ResolveAndValidateURL("sub/my file.txt", "http://host/d/");
+    EXPECT_EQ(url, "http://host/d/sub/my%20file.txt");
+    EXPECT_EQ(LocalFileName("/r/", "", url), "/r/host/d/sub/my file.txt");
+    EXPECT_EQ(LocalLink(url, "http://host/d/"), "sub/my%20file.txt");
+}
+
 TEST(URLRulesTest, StripAnchorAndRelativeURL)
 {
     EXPECT_EQ(StripAnchor("http://h/a.html#x#y"), "http://h/a.html");
