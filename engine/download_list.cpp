@@ -175,7 +175,7 @@ void TPXDownloadList::ApplyStateLocked(TPXQItem& item, int state, int action)
         page && (((action == kActionDownload || action == kActionMap) && state == kStateNone) || fetchAgain);
     const bool waitingResource =
         !page && ((action == kActionDownload && state == kStateNone) || fetchAgain);
-    const bool savedPage = page && state == kStateSaved;
+    const bool savedPage = item.IsLinkSource() && state == kStateSaved;
     const auto setMember = [pair](std::set<std::uint32_t>& set, bool member) {
         if (member)
             set.insert(pair);
@@ -262,6 +262,8 @@ void TPXDownloadList::ReloadItem(TPXQItem& item)
     item.m_url = m_pairs[pair].urlLine;
     if (item.m_baseURL.empty() && !item.m_url.empty())
         item.m_baseURL = URLDirectory(item.m_url);
+    if (!item.m_url.empty())
+        item.m_styleSheet.store(TPXQItem::IsStyleSheetURL(item.m_url), std::memory_order_relaxed);
     item.m_statusText = FieldOf(record, kRecordSeparator, 1);
     item.m_depth = ParseNumber<int>(FieldOf(record, kRecordSeparator, 4)).value_or(0);
     item.m_parentURL = FieldOf(record, kRecordSeparator, 5);
@@ -411,6 +413,7 @@ TListResult TPXDownloadList::LoadList()
         item.m_task = &m_task;
         item.m_list = this;
         item.m_listIndex = pair * 2;
+        item.m_styleSheet.store(TPXQItem::IsStyleSheetURL(m_pairs[pair].urlLine), std::memory_order_relaxed);
         const int state = *parsed < kStateError ? kStateNone : *parsed;
         {
             std::lock_guard lock(m_mutex);

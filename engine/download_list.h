@@ -94,7 +94,7 @@ public:
     TPXQItem* NextPage() const;
     // First resource waiting: action 1 in state 0, or action 3 in state 0 or 1.
     TPXQItem* NextResource() const;
-    // First page in state "Saved".
+    // First page or style sheet in state "Saved" (waiting for the parse thread).
     TPXQItem* NextSavedPage() const;
 
     // URL index (any thread): whether a URL of the list matches, ignoring ASCII case.

@@ -33,8 +33,32 @@ std::optional<std::int64_t> IncompleteBytes(const std::string& statusText)
 TPXQItem::TPXQItem(std::string url, std::string typeGroup, int action)
     : m_url(std::move(url)), m_typeGroup(std::move(typeGroup)), m_action(action)
 {
-    if (!m_url.empty())
+    if (!m_url.empty()) {
         m_baseURL = URLDirectory(m_url);
+        m_styleSheet.store(IsStyleSheetURL(m_url), std::memory_order_relaxed);
+    }
+}
+
+void TPXQItem::SetURL(std::string url)
+{
+    m_url = std::move(url);
+    if (!m_url.empty())
+        m_styleSheet.store(IsStyleSheetURL(m_url), std::memory_order_relaxed);
+}
+
+bool TPXQItem::IsStyleSheetURL(std::string_view url)
+{
+    url = url.substr(0, url.find_first_of("?#"));
+    constexpr std::string_view kExtension = ".css";
+    if (url.size() < kExtension.size())
+        return false;
+    const std::string_view tail = url.substr(url.size() - kExtension.size());
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        const char c = tail[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c) != kExtension[i])
+            return false;
+    }
+    return true;
 }
 
 void TPXQItem::SetState(int newState)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace pellix {
 
@@ -53,7 +54,7 @@ public:
     std::size_t ListIndex() const { return m_listIndex; }
 
     const std::string& URL() const { return m_url; }
-    void SetURL(std::string url) { m_url = std::move(url); }
+    void SetURL(std::string url);
     const std::string& BaseURL() const { return m_baseURL; }
     void SetBaseURL(std::string url) { m_baseURL = std::move(url); }
     const std::string& ParentURL() const { return m_parentURL; }
@@ -64,6 +65,13 @@ public:
     void SetLocalPath(std::string path) { m_localPath = std::move(path); }
     const std::string& TypeGroup() const { return m_typeGroup; }
     bool IsPage() const { return m_typeGroup == kPageGroup; }
+    // A style sheet: its URL's path ends in ".css" (any case). Known even while the URL is
+    // released. Any thread.
+    bool IsStyleSheet() const { return m_styleSheet.load(std::memory_order_relaxed); }
+    // Pages and style sheets hold links: the parse thread takes them from "Saved" to "Parsed",
+    // which is where they are finished. Every other item is finished when "Saved".
+    bool IsLinkSource() const { return IsPage() || IsStyleSheet(); }
+    static bool IsStyleSheetURL(std::string_view url);
     const std::string& Title() const { return m_title; }
     void SetTitle(std::string title) { m_title = std::move(title); }
     const std::string& StatusText() const { return m_statusText; }
@@ -120,6 +128,7 @@ private:
     int m_depth = 0;
     std::atomic<int> m_state{kStateNone};
     std::atomic<int> m_action{kActionDownload};
+    std::atomic<bool> m_styleSheet{false};
     bool m_zipped = false;
     void* m_viewRow = nullptr;
 };

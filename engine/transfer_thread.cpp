@@ -447,7 +447,7 @@ bool TThreadHTTP::Run()
                 item.SetState(kStateError);
             }
             item.WriteBack(true);
-            if (item.State() == kStateSaved && item.IsPage() && m_driver.OnPageSaved)
+            if (item.State() == kStateSaved && item.IsLinkSource() && m_driver.OnPageSaved)
                 m_driver.OnPageSaved(item);
         }))
         throw ECanceledError();

@@ -14,6 +14,7 @@
 #include "engine/queue_item.h"
 #include "engine/task.h"
 #include "links/banner.h"
+#include "links/css_scanner.h"
 #include "links/file_io.h"
 #include "links/file_types.h"
 #include "links/html_parser.h"
@@ -70,6 +71,7 @@ struct TPageSnapshot {
     int action = kActionDownload;
     bool noAds = false;
     bool intranet = false;
+    bool styleSheet = false;
     std::vector<TFileTypeGroup> groups;
 };
 
@@ -107,24 +109,98 @@ public:
                  TParserMode mode, std::vector<std::unique_ptr<TPXQItem>>& queued,
                  const TStatus& status)
     {
-        int links = 0;
-        int newLinks = 0;
+        TCounts counts;
         TPXParser parser(std::move(m_text), tag, tagEnd, attribute, mode);
         while (!parser.Finished()) {
             const std::string value = parser.Next();
             if (!value.empty() && value[0] != '#')
-                HandleValue(parser, value, tag, attribute, queued, links, newLinks);
-            status(links, newLinks);
+                HandleValue(parser, value, tag, attribute, queued, counts);
+            status(counts.links, counts.newLinks);
         }
         m_text = parser.TakeText();
     }
 
+    // One pass over a list attribute (srcset): each link of the value is handled on its own and
+    // the value is rebuilt with the converted links in place, descriptors and commas kept.
+    template <typename TStatus>
+    void RunListPass(const std::string& tag, const std::string& attribute,
+                     std::vector<std::unique_ptr<TPXQItem>>& queued, const TStatus& status)
+    {
+        TCounts counts;
+        TPXParser parser(std::move(m_text), tag, ">", attribute, pmTag);
+        while (!parser.Finished()) {
+            const std::string value = parser.Next();
+            if (!value.empty()) {
+                std::string rebuilt;
+                std::size_t i = 0;
+                while (i < value.size()) {
+                    const std::size_t begin = value.find_first_not_of(" \t\r\n\f,", i);
+                    rebuilt.append(value, i, (begin == std::string::npos ? value.size() : begin) - i);
+                    if (begin == std::string::npos)
+                        break;
+                    std::size_t end = value.find_first_of(" \t\r\n\f", begin);
+                    if (end == std::string::npos)
+                        end = value.size();
+                    std::size_t linkEnd = end;
+                    while (linkEnd > begin && value[linkEnd - 1] == ',')
+                        --linkEnd; // "a.png," ends an item without a descriptor
+                    const std::string link = value.substr(begin, linkEnd - begin);
+                    std::optional<std::string> converted;
+                    if (!link.empty() && link[0] != '#')
+                        converted = HandleLink(link, Base(), m_ownFolder, tag, attribute, nullptr, queued, counts);
+                    rebuilt += converted ? *converted : link;
+                    // The descriptor ("2x", "480w") runs to the next comma.
+                    std::size_t next = linkEnd == end ? value.find(',', end) : linkEnd;
+                    if (next == std::string::npos)
+                        next = value.size();
+                    rebuilt.append(value, linkEnd, next - linkEnd);
+                    i = next;
+                }
+                if (rebuilt != value)
+                    parser.ReplaceValue(rebuilt);
+            }
+            status(counts.links, counts.newLinks);
+        }
+        m_text = parser.TakeText();
+    }
+
+    // The links of style text: the whole text of a style sheet, or the style blocks and style
+    // attributes of a page. Replacements are made in one copy at the end.
+    template <typename TStatus>
+    void RunStylePass(bool styleSheet, std::vector<std::unique_ptr<TPXQItem>>& queued,
+                      const TStatus& status)
+    {
+        TCounts counts;
+        const std::vector<TCssLink> found = styleSheet ? FindStyleSheetLinks(m_text) : FindPageStyleLinks(m_text);
+        std::vector<TTextEdit> edits;
+        for (const TCssLink& link : found) {
+            // "#id" names an element of the same document (an SVG filter), never a file.
+            if (link.value[0] != '#') {
+                std::optional<std::string> converted =
+                    HandleLink(link.value, Base(), m_ownFolder, "STYLE", "", nullptr, queued, counts);
+                if (converted && *converted != link.value)
+                    edits.push_back({link.start, link.length, link.quoted ? *converted : UnquotedCssURL(*converted)});
+            }
+            status(counts.links, counts.newLinks);
+        }
+        if (!edits.empty())
+            m_text = ApplyTextEdits(m_text, edits);
+    }
+
 private:
+    struct TCounts {
+        int links = 0;
+        int newLinks = 0;
+    };
+
+    // The folder links resolve against: the BASE tag's, or the one the item was served from.
+    std::string Base() const { return m_baseURL.empty() ? m_page.servedFolder : m_baseURL; }
+
     void HandleValue(TPXParser& parser, const std::string& value, const std::string& tag,
                      const std::string& attribute, std::vector<std::unique_ptr<TPXQItem>>& queued,
-                     int& links, int& newLinks)
+                     TCounts& counts)
     {
-        std::string base = m_baseURL.empty() ? m_page.servedFolder : m_baseURL;
+        std::string base = Base();
         // Rewritten links must work from where the page is saved, which has no BASE tag any more.
         std::string localBase = m_ownFolder;
         if (attribute == "CODE") {
@@ -135,7 +211,19 @@ private:
                 localBase = WithTrailingSlash(ResolveURL(codebase, localBase));
             }
         }
+        if (std::optional<std::string> converted =
+                HandleLink(value, base, localBase, tag, attribute, &parser, queued, counts))
+            parser.ReplaceValue(*converted);
+    }
 
+    // Tests one link with the profile and queues it when accepted and new. Returns the text to
+    // write in its place when the conversion settings ask for it, otherwise nothing. The title
+    // of a new item is the parser's tag text, when there is a parser.
+    std::optional<std::string> HandleLink(const std::string& value, const std::string& base,
+                                          const std::string& localBase, const std::string& tag,
+                                          const std::string& attribute, const TPXParser* parser,
+                                          std::vector<std::unique_ptr<TPXQItem>>& queued, TCounts& counts)
+    {
         const std::string url = ResolveAndValidateURL(value, base);
         const std::string group = url.empty() ? std::string() : FileTypeOfURL(m_page.groups, url);
         const bool page = group == kPageGroup;
@@ -147,30 +235,34 @@ private:
                                                                                : m_page.depth + 1;
 
         if (!url.empty() && m_task.Profile().AcceptLink(url, m_startFolder, level, group)) {
+            std::optional<std::string> converted;
             if (m_task.Profile().ConvertFollowedLinks() == 1)
-                parser.ReplaceValue(LocalLink(url, localBase) + URLAnchor(url));
+                converted = LocalLink(url, localBase) + URLAnchor(url);
             std::string itemURL = StripAnchor(url);
             const std::string key = AsciiLower(RecordURL(itemURL));
             if (!m_queuedKeys.contains(key) && !m_task.DownloadList().ContainsURL(itemURL)) {
                 auto item = std::make_unique<TPXQItem>(std::move(itemURL), group, action);
-                item->SetTitle(parser.TagText());
+                if (parser != nullptr)
+                    item->SetTitle(parser->TagText());
                 item->SetParentURL(m_page.url);
                 item->SetDepth(m_page.depth + 1);
-                if (tag == "FRAME")
+                // Framed pages are shown inside another page: no banner of their own.
+                if (tag == "FRAME" || tag == "IFRAME")
                     item->SetFrameFlag("Y");
                 queued.push_back(std::move(item));
                 m_queuedKeys.insert(key);
-                ++newLinks;
+                ++counts.newLinks;
             }
-            ++links;
-            return;
+            ++counts.links;
+            return converted;
         }
 
         if (url.empty() || ContainsText(url, "mailto:"))
-            return;
+            return std::nullopt;
         const int convert = m_task.Profile().ConvertUnfollowedLinks();
         if (convert == 2 || (convert == 1 && url.find(m_startRoot) != std::string::npos))
-            parser.ReplaceValue(LocalLink(url, localBase) + URLAnchor(url));
+            return LocalLink(url, localBase) + URLAnchor(url);
+        return std::nullopt;
     }
 
     const TPXTask& m_task;
@@ -301,7 +393,8 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
     bool stillSaved = false;
     const bool called = m_owner.Call([&] {
         page.Reload();
-        stillSaved = page.State() == kStateSaved && page.IsPage();
+        stillSaved = page.State() == kStateSaved && page.IsLinkSource();
+        snapshot.styleSheet = page.IsStyleSheet();
         snapshot.url = page.URL();
         // A transfer that followed redirects leaves the final folder as the item's base URL.
         snapshot.servedFolder = page.BaseURL().empty() ? URLDirectory(page.URL()) : page.BaseURL();
@@ -362,13 +455,17 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         return TStep::Done;
     }
 
-    const bool banner = snapshot.frameFlag != "Y" && !snapshot.noAds;
+    const bool styleSheet = snapshot.styleSheet;
+    const bool banner = !styleSheet && snapshot.frameFlag != "Y" && !snapshot.noAds;
     const int depth = snapshot.depth;
     TPageJob job(task, std::move(snapshot), std::move(*read));
-    job.TakeBase();
-    const std::string title = job.Title();
-    if (depth == 0)
-        task.SetStartPageTitle(title);
+    std::string title;
+    if (!styleSheet) {
+        job.TakeBase();
+        title = job.Title();
+        if (depth == 0)
+            task.SetStartPageTitle(title);
+    }
 
     const int aggressive = task.Profile().AggressiveParser();
     std::vector<std::unique_ptr<TPXQItem>> queued;
@@ -394,14 +491,26 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         return ok;
     };
 
-    if (aggressive != 2) {
+    if (styleSheet) {
+        job.RunStylePass(true, queued, status);
+        if (!addQueued())
+            return TStep::OwnerGone;
+    } else if (aggressive != 2) {
         for (const TLinkTableRow& row : kLinkTable) {
             job.RunPass(row.tag, ">", row.attribute, pmTag, queued, status);
             if (!addQueued())
                 return TStep::OwnerGone;
         }
+        for (const TLinkTableRow& row : kLinkListTable) {
+            job.RunListPass(row.tag, row.attribute, queued, status);
+            if (!addQueued())
+                return TStep::OwnerGone;
+        }
+        job.RunStylePass(false, queued, status);
+        if (!addQueued())
+            return TStep::OwnerGone;
     }
-    if (aggressive == 1 || aggressive == 2) {
+    if (!styleSheet && (aggressive == 1 || aggressive == 2)) {
         const auto mode = static_cast<TParserMode>(aggressive);
         for (const char* quote : {"'", "\""}) {
             job.RunPass(quote, quote, "", mode, queued, status);

@@ -24,11 +24,19 @@ struct TLinkTableRow {
     const char* attribute;
 };
 
-// The passes over a page, in the order they run.
+// The passes over a page, in the order they run. Each value found is one link.
 inline constexpr TLinkTableRow kLinkTable[] = {
     {"FRAME", "SRC"},      {"A", "HREF"},        {"IMG", "SRC"},     {"INPUT", "SRC"},
     {"META", "URL"},       {"BODY", "BACKGROUND"}, {"BGSOUND", "SRC"}, {"AREA", "HREF"},
-    {"APPLET", "CODE"},    {"LINK", "HREF"},
+    {"APPLET", "CODE"},    {"LINK", "HREF"},     {"SCRIPT", "SRC"},  {"IFRAME", "SRC"},
+    {"EMBED", "SRC"},      {"SOURCE", "SRC"},    {"VIDEO", "SRC"},   {"VIDEO", "POSTER"},
+    {"AUDIO", "SRC"},      {"OBJECT", "DATA"},
+};
+
+// Passes run after the link table whose values are comma lists of "link [descriptor]" items
+// (responsive images); each link of a list is handled like a value of the table.
+inline constexpr TLinkTableRow kLinkListTable[] = {
+    {"IMG", "SRCSET"},     {"SOURCE", "SRCSET"},
 };
 
 // Status texts for the status line (empty: clear it). Called on the parse thread, as often as
@@ -41,11 +49,13 @@ using TPageWriter = std::function<bool(const std::filesystem::path& path, std::s
 
 // One thread for the life of the program, waiting while it has no task or is stopped.
 //
-// It takes the task's saved pages one at a time, in list order: reads the page file, removes
-// the BASE tag (links are still resolved against it), notes the title, runs one scanner pass
-// per row of the link table (and the quoted-string passes of the "Aggressive Parser" setting),
-// tests each link with the task's profile, queues the accepted new ones, rewrites links to
-// local ones, adds the banner block, writes the page back atomically and marks it "Parsed".
+// It takes the task's saved pages and style sheets one at a time, in list order: reads the
+// file, removes the BASE tag (links are still resolved against it), notes the title, runs one
+// scanner pass per row of the link tables, one over the page's style blocks and style
+// attributes (and the quoted-string passes of the "Aggressive Parser" setting), tests each link
+// with the task's profile, queues the accepted new ones, rewrites links to local ones, adds the
+// banner block, writes the page back atomically and marks it "Parsed". A style sheet gets only
+// the style pass (url(...) and @import links, resolved against the sheet's own folder).
 //
 // Item reloads, state changes, write-backs and adds run on the owner thread through Call; the
 // page file is read, scanned and written on this thread. A page in progress is finished before

@@ -372,7 +372,7 @@ void TTaskRunner::RequeueUnpacked(TPXTask& task, const TZipObj& zip)
         if (!item)
             continue;
         const int state = item->State();
-        const bool finished = item->IsPage() ? state == kStateParsed : state == kStateSaved;
+        const bool finished = item->IsLinkSource() ? state == kStateParsed : state == kStateSaved;
         if (!finished)
             continue;
         item->Reload();

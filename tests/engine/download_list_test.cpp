@@ -180,6 +180,13 @@ TEST_F(DownloadListTest, PickRulesByTypeActionAndState)
         {"http://h/a.gif", kActionDownload, kStateDownloading, false, false, false},
         {"http://h/a.gif", kActionDownload, kStateSaved, false, false, false},
         {"http://h/a.zip", kActionUpdate, kStateNone, false, true, false},
+        // Style sheets are fetched as resources and wait for the parse thread once saved.
+        {"http://h/s.css", kActionDownload, kStateNone, false, true, false},
+        {"http://h/S.CSS", kActionDownload, kStateSaved, false, false, true},
+        {"http://h/s.css#x", kActionDownload, kStateSaved, false, false, true},
+        {"http://h/s.css", kActionDownload, kStateParsed, false, false, false},
+        {"http://h/s.css.gif", kActionDownload, kStateSaved, false, false, false},
+        {"http://h/a.zip#s.css", kActionDownload, kStateSaved, false, false, false},
     };
     for (const TPickCase& c : cases) {
         SCOPED_TRACE(std::string(c.url) + " action " + std::to_string(c.action) + " state " +
@@ -220,6 +227,23 @@ TEST_F(DownloadListTest, PicksFollowListOrderAsStatesMoveBothWays)
     // The explore view's action changes count too.
     pages[1]->SetAction(kActionSkip);
     EXPECT_EQ(List().NextPage(), pages[3]);
+}
+
+TEST_F(DownloadListTest, LoadedStyleSheetWaitsForTheParseThreadWithItsURLReleased)
+{
+    const TListResult result = LoadLines({
+        {"http://h/a.gif", Record({"5", "", "Images", "", "1", "", "", "1", "", "0", ""})},
+        {"http://h/site.css", Record({"5", "", "", "", "1", "", "", "1", "", "0", ""})},
+    });
+    ASSERT_TRUE(result.ok) << result.message;
+    TPXQItem* sheet = List().Item(1);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->URL().empty());
+    EXPECT_TRUE(sheet->IsStyleSheet());
+    EXPECT_FALSE(sheet->IsPage());
+    EXPECT_TRUE(sheet->IsLinkSource());
+    EXPECT_FALSE(List().Item(0)->IsLinkSource());
+    EXPECT_EQ(List().NextSavedPage(), sheet);
 }
 
 TEST_F(DownloadListTest, URLIndexIgnoresLetterCaseAndStaysSorted)

@@ -420,6 +420,20 @@ TEST_F(ParseThreadTest, ZipModeQueuesParsedPagesForPacking)
     ASSERT_EQ(m_task->ZipQueueCount(), 1u);
     EXPECT_EQ(m_task->TakeFromZipQueue()->path, path);
     EXPECT_EQ(ItemOf(url).state, kStateParsed);
+
+    // A style sheet is packed once parsed, like a page.
+    const std::string sheet = "http://host/s.css";
+    const std::string sheetPath = LocalFileName(m_app->TempFolder(), URLDirectory(sheet), sheet);
+    ASSERT_TRUE(WriteFileAtomically(sheetPath, "a { background: url(x.gif) }"));
+    ASSERT_TRUE(m_owner.Call([&] {
+        TPXQItem& item = m_task->DownloadList().AddItem(m_task->MakeItem(sheet, kActionDownload));
+        item.SetState(kStateSaved);
+        item.WriteBack(true);
+    }));
+    Parse();
+    EXPECT_EQ(ItemOf(sheet).state, kStateParsed);
+    ASSERT_EQ(m_task->ZipQueueCount(), 1u);
+    EXPECT_EQ(m_task->TakeFromZipQueue()->path, sheetPath);
 }
 
 TEST_F(ParseThreadTest, BadInputPagesEndParsed)
@@ -462,6 +476,84 @@ TEST_F(ParseThreadTest, BadInputPagesEndParsed)
                                     [&](const TItemView& item) { return item.url == c.expectQueued; }));
         }
     }
+}
+
+TEST_F(ParseThreadTest, ModernTagsStylesAndBlankNamesAreFollowedAndOtherSchemesLeftAlone)
+{
+    AddSaved("http://host/d/index.html",
+             "<html><head><link rel=stylesheet href=\"css/site.css\"><script src=\"js/app.js\"></script>\n"
+             "<style>body{background:url(\"img/bg one.gif\")} @import 'http://host/d/css/more.css';</style>\n"
+             "</head><body><a href=\" Visual Studio 10.rst.txt \">vs</a><a href=\"about:tracing\">t</a>\n"
+             "<a href=\"javascript:void(0)\">j</a><img src=\"data:image/gif;base64,R0lG\">\n"
+             "<iframe src=\"frame.html\"></iframe><embed src=\"m/e.swf\">\n"
+             "<video src=\"m/v.mp4\" poster=\"m/p.jpg\"><source src=\"m/v.webm\"></video>\n"
+             "<audio src=\"m/a.ogg\"></audio><object data=\"m/o.svg\"></object>\n"
+             "<img src=\"i/1.gif\" srcset=\"i/1.gif 1x, http://host/d/i/2.gif 2x,i/3.gif\">\n"
+             "<p style=\"background:url(http://host/d/img/p.gif)\">x</p></body></html>");
+    Parse();
+
+    EXPECT_EQ(URLs(), (std::vector<std::string>{
+                          "http://host/d/index.html", "http://host/d/Visual%20Studio%2010.rst.txt",
+                          "http://host/d/i/1.gif", "http://host/d/css/site.css", "http://host/d/js/app.js",
+                          "http://host/d/frame.html", "http://host/d/m/e.swf", "http://host/d/m/v.webm",
+                          "http://host/d/m/v.mp4", "http://host/d/m/p.jpg", "http://host/d/m/a.ogg",
+                          "http://host/d/m/o.svg", "http://host/d/i/2.gif", "http://host/d/i/3.gif",
+                          "http://host/d/img/bg%20one.gif", "http://host/d/css/more.css",
+                          "http://host/d/img/p.gif"}));
+    EXPECT_EQ(ItemOf("http://host/d/frame.html").frameFlag, "Y");
+
+    const std::string page = SavedText("http://host/d/index.html");
+    for (const char* kept : {"<a href=\"about:tracing\">", "<a href=\"javascript:void(0)\">",
+                             "<img src=\"data:image/gif;base64,R0lG\">", "<script src=\"js/app.js\">",
+                             "poster=\"m/p.jpg\""}) {
+        EXPECT_NE(page.find(kept), std::string::npos) << kept;
+    }
+    for (const char* rewritten : {"<a href=\" Visual%20Studio%2010.rst.txt \">",
+                                  "srcset=\"i/1.gif 1x, i/2.gif 2x,i/3.gif\"",
+                                  "url(\"img/bg%20one.gif\")", "@import 'css/more.css';",
+                                  "style=\"background:url(img/p.gif)\""}) {
+        EXPECT_NE(page.find(rewritten), std::string::npos) << rewritten;
+    }
+}
+
+TEST_F(ParseThreadTest, StyleSheetIsParsedForItsLinksLikeAPage)
+{
+    AddSaved("http://host/d/index.html", "<html><body>start</body></html>");
+    const std::string sheet = "@import \"more.css\";\n"
+                              "body { background: url(../img/a%20b.gif) }\n"
+                              ".x { background: url('http://host/d/img/c (1).gif') }\n"
+                              ".y { background: url(http://host/d/img/d\\(2\\).gif) }\n"
+                              ".z { background: url(data:image/gif;base64,R0lG) } <body>";
+    AddSaved("http://host/d/css/site.css", sheet, 1);
+    Parse();
+
+    EXPECT_EQ(URLs(), (std::vector<std::string>{"http://host/d/index.html", "http://host/d/css/site.css",
+                                                "http://host/d/css/more.css", "http://host/d/img/a%20b.gif",
+                                                "http://host/d/img/c%20(1).gif", "http://host/d/img/d(2).gif"}));
+    const TItemView css = ItemOf("http://host/d/css/site.css");
+    EXPECT_EQ(css.state, kStateParsed);
+    EXPECT_EQ(ItemOf("http://host/d/img/c%20(1).gif").depth, 2);
+    EXPECT_EQ(ItemOf("http://host/d/img/c%20(1).gif").parent, "http://host/d/css/site.css");
+    // Rewritten from the sheet's own folder; an unquoted value gets its parentheses encoded.
+    // No banner and no other page treatment: the text is style text.
+    EXPECT_EQ(SavedText("http://host/d/css/site.css"),
+              "@import \"more.css\";\n"
+              "body { background: url(../img/a%20b.gif) }\n"
+              ".x { background: url('../img/c%20(1).gif') }\n"
+              ".y { background: url(../img/d%282%29.gif) }\n"
+              ".z { background: url(data:image/gif;base64,R0lG) } <body>");
+}
+
+TEST_F(ParseThreadTest, ScriptTagAttributesAreNotScriptStrings)
+{
+    Profile().SetAggressiveParser(1);
+    AddSaved("http://host/d/search.html",
+             "<html><body><script data-url_root=\"./\" id=\"opts\" src=\"opts.js\"></script>"
+             "<script>var u = \"sub/x.js\";</script></body></html>");
+    Parse();
+    EXPECT_EQ(URLs(), (std::vector<std::string>{"http://host/d/search.html", "http://host/d/opts.js",
+                                                "http://host/d/sub/x.js"}));
+    EXPECT_NE(SavedText("http://host/d/search.html").find("data-url_root=\"./\""), std::string::npos);
 }
 
 } // namespace
