@@ -135,8 +135,8 @@ TEST(CrawlTest, IntranetModeSavesAWorkingSiteEndToEnd)
         "127.0.0.1/sub/style.css"};
     const auto files = FilesUnder(crawl.SiteFolder());
     EXPECT_EQ(Names(files), expected);
-    EXPECT_EQ(crawl.CountInState(kStateParsed), 6); // pages
-    EXPECT_EQ(crawl.CountInState(kStateSaved), 7);  // resources
+    EXPECT_EQ(crawl.CountInState(kStateParsed), 7); // pages and the style sheet
+    EXPECT_EQ(crawl.CountInState(kStateSaved), 6);  // the other resources
     EXPECT_EQ(crawl.Task().StartPageTitle(), "Home");
 
     const test::TSiteReport report = TSiteChecker(crawl.SiteFolder()).Check();

@@ -1,0 +1,114 @@
+// End-to-end crawl of a site that uses style sheets, modern media tags and file names with blanks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/queue_item.h"
+#include "engine/task.h"
+#include "links/css_scanner.h"
+#include "links/file_io.h"
+#include "tests/support/crawl_fixture.h"
+#include "tests/support/site_checker.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_http_server.h"
+
+namespace pellix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TCrawlFixture;
+using test::TSiteChecker;
+using test::TTestHttpServer;
+
+constexpr auto kCrawlTimeout = 90s;
+
+// Request target -> body. Every one must be fetched, and nothing else may be asked for.
+const std::vector<std::pair<std::string, std::string>> kSite = {
+    {"/index.html",
+     "<html><head><title>Modern</title>\n"
+     "<link rel=\"stylesheet\" href=\"css/site.css\">\n"
+     "<script data-url_root=\"./\" src=\"js/app.js\"></script>\n"
+     "<style>body { background: url(img/block.png) }</style></head>\n"
+     "<body><p style=\"background: url('img/attr.png')\">styled</p>\n"
+     "<a href=\"docs/Visual Studio 10.rst.txt\">notes</a>\n"
+     "<a href=\"about:tracing\">tracing</a> <a href=\"javascript:void(0)\">js</a>\n"
+     "<iframe src=\"frame.html\"></iframe>\n"
+     "<video poster=\"img/poster.png\"><source src=\"media/clip.webm\" type=\"video/webm\"></video>\n"
+     "</body></html>"},
+    {"/docs/Visual%20Studio%2010.rst.txt", "plain text"},
+    {"/css/site.css", "@import \"more.css\";\nbody { color: black; background-image: url(../img/site.png) }\n"},
+    {"/css/more.css", ".x { background: url(\"../img/more image.png\") }\n"},
+    {"/js/app.js", "var root = document.getElementById('x');\n"},
+    {"/frame.html", "<html><body><a href=\"index.html\">home</a></body></html>"},
+    {"/media/clip.webm", "webm bytes"},
+    {"/img/block.png", "png"},
+    {"/img/attr.png", "png"},
+    {"/img/site.png", "png"},
+    {"/img/more%20image.png", "png"},
+    {"/img/poster.png", "png"},
+};
+
+std::string PercentDecode(const std::string& text) { return TSiteChecker::PercentDecode(text); }
+
+TEST(ModernSiteCrawlTest, StyleSheetsMediaAndBlankNamesAreSavedWithWorkingLinks)
+{
+    TTestHttpServer server;
+    for (const auto& [target, body] : kSite)
+        server.Route(target).Body(body);
+    test::TTempFolder folder;
+    TCrawlFixture crawl(folder.Path());
+    crawl.NewTask(server.Url("/index.html"));
+    ASSERT_TRUE(crawl.Run(kRunRestart));
+    ASSERT_TRUE(crawl.WaitComplete(kCrawlTimeout));
+
+    // Each file fetched with a successful GET; no stray requests ("/about:tracing", "/docs/Visual/").
+    std::set<std::string> requested;
+    for (const test::TReceivedRequest& request : server.Requests()) {
+        if (request.method == "GET")
+            requested.insert(request.target);
+    }
+    std::set<std::string> expected;
+    for (const auto& [target, body] : kSite)
+        expected.insert(target);
+    EXPECT_EQ(requested, expected);
+
+    for (const auto& [target, body] : kSite) {
+        const std::filesystem::path file = crawl.FileOf(server.Url(target));
+        EXPECT_EQ(ReadWholeFile(file).value_or("<missing>").empty(), false) << file;
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file(crawl.SiteFolder() / "127.0.0.1/docs/Visual Studio 10.rst.txt"));
+    // Style sheets end parsed like pages: 2 pages + 2 style sheets.
+    EXPECT_EQ(crawl.CountInState(kStateParsed), 4);
+
+    const test::TSiteReport report = TSiteChecker(crawl.SiteFolder()).Check();
+    EXPECT_TRUE(report.broken.empty()) << report.Describe();
+    const std::string index = ReadWholeFile(crawl.SiteFolder() / "127.0.0.1/index.html").value_or("");
+    EXPECT_NE(index.find("href=\"docs/Visual%20Studio%2010.rst.txt\""), std::string::npos);
+    EXPECT_NE(index.find("href=\"about:tracing\""), std::string::npos);
+    EXPECT_NE(index.find("data-url_root=\"./\""), std::string::npos);
+
+    // Every style link of the saved site (pages' style text and the style sheets) names a file.
+    std::size_t styleLinks = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(crawl.SiteFolder())) {
+        const std::string name = entry.path().filename().string();
+        const bool sheet = name.ends_with(".css");
+        if (!sheet && !name.ends_with(".html"))
+            continue;
+        const std::string text = ReadWholeFile(entry.path()).value_or("");
+        const std::vector<TCssLink> links = sheet ? FindStyleSheetLinks(text) : FindPageStyleLinks(text);
+        for (const TCssLink& link : links) {
+            ++styleLinks;
+            const std::filesystem::path target = entry.path().parent_path() / PercentDecode(link.value);
+            EXPECT_TRUE(std::filesystem::is_regular_file(target)) << name << ": " << link.value;
+        }
+    }
+    EXPECT_EQ(styleLinks, 5u);
+}
+
+} // namespace
+} // namespace pellix
