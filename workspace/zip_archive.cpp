@@ -15,10 +15,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
+std::string Folded(const std::string& text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
 }
 
 std::string FolderOf(const std::string& entryPath) {
@@ -28,12 +30,68 @@ std::string FolderOf(const std::string& entryPath) {
 
 } // namespace
 
+void TZipObj::SyncKeys() const {
+    if (m_entryKeys.size() != entries.size()) {
+        m_entryKeys.clear();
+        for (const std::string& e : entries) {
+            m_entryKeys.insert(Folded(e));
+        }
+    }
+    if (m_folderKeys.size() != folders.size()) {
+        m_folderKeys.clear();
+        for (const std::string& f : folders) {
+            m_folderKeys.insert(Folded(f));
+        }
+    }
+}
+
 bool TZipObj::HasEntry(const std::string& entryPath) const {
-    return std::any_of(entries.begin(), entries.end(), [&](const std::string& e) { return SameText(e, entryPath); });
+    SyncKeys();
+    return m_entryKeys.count(Folded(entryPath)) != 0;
 }
 
 bool TZipObj::HasFolder(const std::string& folderPath) const {
-    return std::any_of(folders.begin(), folders.end(), [&](const std::string& f) { return SameText(f, folderPath); });
+    SyncKeys();
+    return m_folderKeys.count(Folded(folderPath)) != 0;
+}
+
+bool TZipObj::AddEntry(const std::string& entryPath) {
+    SyncKeys();
+    if (!m_entryKeys.insert(Folded(entryPath)).second) {
+        return false;
+    }
+    entries.push_back(entryPath);
+    return true;
+}
+
+bool TZipObj::AddFolder(const std::string& folderPath) {
+    SyncKeys();
+    if (!m_folderKeys.insert(Folded(folderPath)).second) {
+        return false;
+    }
+    folders.push_back(folderPath);
+    return true;
+}
+
+void TZipObj::RemoveEntries(const std::vector<std::string>& names) {
+    std::unordered_set<std::string> gone;
+    for (const std::string& name : names) {
+        gone.insert(Folded(name));
+    }
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const std::string& e) { return gone.count(Folded(e)) != 0; }),
+                  entries.end());
+    m_entryKeys.clear();
+    SyncKeys();
+}
+
+void TZipObj::RemoveFolder(const std::string& folderPath) {
+    const std::string key = Folded(folderPath);
+    folders.erase(std::remove_if(folders.begin(), folders.end(),
+                                 [&](const std::string& f) { return Folded(f) == key; }),
+                  folders.end());
+    m_folderKeys.clear();
+    SyncKeys();
 }
 
 TZipArchive::TZipArchive() {
@@ -72,13 +130,11 @@ void TZipArchive::Register(TZipObj& zip, const std::string& entryPath) {
     std::string folder = FolderOf(entryPath);
     for (std::size_t slash = folder.find('/'); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
         std::string level = folder.substr(0, slash + 1);
-        if (!zip.HasFolder(level)) {
-            zip.folders.push_back(level);
-        }
+        zip.AddFolder(level);
     }
     bool isFolder = !entryPath.empty() && entryPath.back() == '/';
-    if (!isFolder && !zip.HasEntry(entryPath)) {
-        zip.entries.push_back(entryPath);
+    if (!isFolder) {
+        zip.AddEntry(entryPath);
     }
 }
 
@@ -229,26 +285,31 @@ TZipOutcome TZipArchive::Delete(TZipObj& zip, const std::string& entryPath) {
     if (code != kZipOk) {
         return outcome;
     }
-    for (const std::string& name : deleted) {
-        zip.entries.erase(std::remove_if(zip.entries.begin(), zip.entries.end(),
-                                         [&](const std::string& e) { return SameText(e, name); }),
-                          zip.entries.end());
+    zip.RemoveEntries(deleted);
+    // Folders left without entries go too, deepest first, never the root. Every folder above a
+    // remaining entry or folder is in use.
+    std::unordered_set<std::string> used;
+    auto markAncestors = [&used](const std::string& path) {
+        const std::string folded = Folded(path);
+        for (std::size_t slash = folded.find('/'); slash != std::string::npos && slash + 1 < folded.size();
+             slash = folded.find('/', slash + 1)) {
+            used.insert(folded.substr(0, slash + 1));
+        }
+    };
+    for (const std::string& entry : zip.entries) {
+        markAncestors(entry);
     }
-    // Folders left without entries go too, deepest first, never the root.
     std::vector<std::string> folders = zip.folders;
     std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
     for (const std::string& folder : folders) {
         if (folder.empty()) {
             continue;
         }
-        auto below = [&](const std::string& path) {
-            return path.size() > folder.size() && SameText(path.substr(0, folder.size()), folder);
-        };
-        bool used = std::any_of(zip.entries.begin(), zip.entries.end(), below) ||
-                    std::any_of(zip.folders.begin(), zip.folders.end(), below);
-        if (!used) {
-            zip.folders.erase(std::remove(zip.folders.begin(), zip.folders.end(), folder), zip.folders.end());
+        if (used.count(Folded(folder)) == 0) {
+            zip.RemoveFolder(folder);
             outcome.folders.push_back(folder);
+        } else {
+            markAncestors(folder);
         }
     }
     outcome.entries = std::move(deleted);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "workspace/zip_engine.h"
@@ -14,6 +15,8 @@
 namespace pellix {
 
 // One open Zip file. Paths inside the archive are "/" separated; a folder path ends in "/".
+// Names compare without regard to case. The lists keep their order for display; change them
+// through the functions below, which keep the lookup sets beside them in step.
 struct TZipObj {
     std::string path;
     std::vector<std::string> folders{""};  // "" is the root
@@ -22,6 +25,19 @@ struct TZipObj {
 
     bool HasEntry(const std::string& entryPath) const;
     bool HasFolder(const std::string& folderPath) const;
+    // False when a name equal but for case is there already.
+    bool AddEntry(const std::string& entryPath);
+    bool AddFolder(const std::string& folderPath);
+    // Removes every entry whose name matches one of names (case ignored), in one pass.
+    void RemoveEntries(const std::vector<std::string>& names);
+    void RemoveFolder(const std::string& folderPath);
+
+private:
+    // Lower-cased names, so that a lookup costs the same with 10 or 30,000 entries. Rebuilt when
+    // a caller changed the lists directly.
+    mutable std::unordered_set<std::string> m_entryKeys;
+    mutable std::unordered_set<std::string> m_folderKeys;
+    void SyncKeys() const;
 };
 
 // What an add, delete or extract did, and what the user is to be told.

@@ -19,6 +19,9 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <system_error>
 
 #include <fcntl.h>
@@ -51,6 +54,7 @@ struct TZlib {
     decltype(&::deflateInit2_) init2 = &::deflateInit2_;
     decltype(&::deflate) deflate = &::deflate;
     decltype(&::deflateEnd) deflateEnd = &::deflateEnd;
+    decltype(&::deflateReset) deflateReset = &::deflateReset;
     decltype(&::crc32) crc32 = &::crc32;
     bool ok = true;
 };
@@ -256,6 +260,41 @@ struct TZipEngine::TAddItem {
     bool written = false;
 };
 
+// Buffers and one deflate stream shared by the entries of one add: allocating them per entry
+// cost more than packing a small file.
+struct TZipEngine::TPacker {
+    std::string in = std::string(kBufferSize, '\0');
+    std::string out = std::string(kBufferSize, '\0');
+    z_stream zs{};
+    int level = -1;  // level zs was set up with; -1: not set up
+    TPacker() = default;
+    TPacker(const TPacker&) = delete;
+    TPacker& operator=(const TPacker&) = delete;
+    ~TPacker() {
+        if (level >= 0) {
+            Zlib().deflateEnd(&zs);
+        }
+    }
+    // A stream ready for a new entry.
+    bool Begin(int compression) {
+        const TZlib& z = Zlib();
+        if (level == compression) {
+            return z.deflateReset(&zs) == Z_OK;
+        }
+        if (level >= 0) {
+            z.deflateEnd(&zs);
+            level = -1;
+        }
+        zs = z_stream{};
+        if (z.init2(&zs, compression, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, ZLIB_VERSION,
+                    static_cast<int>(sizeof(z_stream))) != Z_OK) {
+            return false;
+        }
+        level = compression;
+        return true;
+    }
+};
+
 // The parsed end record and central directory of an archive that the appender can extend.
 struct TZipEngine::TCentralDirectory {
     bool simple = false;          // false: leave the archive to libzip
@@ -266,7 +305,7 @@ struct TZipEngine::TCentralDirectory {
     struct TRecord {
         std::size_t at = 0;
         std::size_t length = 0;
-        std::string name;
+        std::string_view name;  // inside bytes
         std::uint32_t dosTime = 0;
     };
     std::vector<TRecord> records;
@@ -847,7 +886,8 @@ int TZipEngine::Add(int mode) {
     return code;
 }
 
-int TZipEngine::WriteEntry(int archiveFd, std::int64_t offset, TAddItem& item, std::int64_t& written) {
+int TZipEngine::WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, TAddItem& item,
+                           std::int64_t& written) {
     const TZlib& z = Zlib();
     TFd source(::open(item.sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (source.Get() < 0) {
@@ -855,29 +895,18 @@ int TZipEngine::WriteEntry(int archiveFd, std::int64_t offset, TAddItem& item, s
         return kZipSkipped;
     }
     const std::int64_t dataAt = offset + static_cast<std::int64_t>(kLocalSize + item.entryName.size());
-    std::string in(kBufferSize, '\0');
-    std::string out(kBufferSize, '\0');
+    std::string& in = packer.in;
+    std::string& out = packer.out;
     TZipEntry progress;
     progress.name = item.entryName;
     progress.size = item.size;
 
     // One pass: compressed, or stored when compressing does not pay (or is not wanted).
     auto pass = [&](bool deflate) -> int {
-        z_stream zs{};
-        if (deflate && z.init2(&zs, m_compression, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
-                                      ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) != Z_OK) {
+        z_stream& zs = packer.zs;
+        if (deflate && !packer.Begin(m_compression)) {
             return kZipNoMemory;
         }
-        struct TEnd {
-            const TZlib& z;
-            z_stream& zs;
-            bool on;
-            ~TEnd() {
-                if (on) {
-                    z.deflateEnd(&zs);
-                }
-            }
-        } end{z, zs, deflate};
         std::uint32_t crc = static_cast<std::uint32_t>(z.crc32(0, nullptr, 0));
         std::int64_t read = 0;
         std::int64_t packed = 0;
@@ -983,7 +1012,9 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
         return AddThroughLibrary(items, mode);
     }
     // Parse the records: names for the add modes, positions to drop replaced ones.
-    std::map<std::string, std::size_t> byName;
+    std::unordered_map<std::string_view, std::size_t> byName;
+    byName.reserve(cd.count);
+    cd.records.reserve(cd.count);
     for (std::size_t at = 0, i = 0; i < cd.count; ++i) {
         if (at + kCentralSize > cd.bytes.size() || Get32(cd.bytes, at) != kCentralSignature) {
             return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
@@ -996,7 +1027,7 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
         TCentralDirectory::TRecord record;
         record.at = at;
         record.length = length;
-        record.name = cd.bytes.substr(at + kCentralSize, Get16(cd.bytes, at + 28));
+        record.name = std::string_view(cd.bytes).substr(at + kCentralSize, Get16(cd.bytes, at + 28));
         record.dosTime = Get32(cd.bytes, at + 12);
         byName[record.name] = cd.records.size();
         cd.records.push_back(std::move(record));
@@ -1056,8 +1087,14 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
 
     // 1. The old directory again, past everything this add can write.
     const std::int64_t copyAt = std::max<std::int64_t>(st.st_size, cd.offset + reserve);
-    std::string copy = cd.bytes + endRecord(cd.count, static_cast<std::uint32_t>(cd.bytes.size()), copyAt);
-    if (!WriteAll(fd.Get(), copy.data(), copy.size(), copyAt) || ::fdatasync(fd.Get()) != 0) {
+    // Appended in place and taken off again: the directory can be megabytes, and the record
+    // names point into it.
+    const std::size_t cdLength = cd.bytes.size();
+    cd.bytes.reserve(cdLength + endBytes);
+    cd.bytes += endRecord(cd.count, static_cast<std::uint32_t>(cdLength), copyAt);
+    const bool copied = WriteAll(fd.Get(), cd.bytes.data(), cd.bytes.size(), copyAt);
+    cd.bytes.resize(cdLength);
+    if (!copied || ::fdatasync(fd.Get()) != 0) {
         int err = errno;
         if (::ftruncate(fd.Get(), st.st_size) != 0) {
             // The file still ends with a valid directory or with the copy's bytes cut short;
@@ -1068,10 +1105,11 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     }
 
     // 2. The new entries where the old directory stood.
+    TPacker packer;
     std::int64_t pos = cd.offset;
     int result = kZipOk;
     std::string added;
-    std::set<std::string> replaced;
+    std::unordered_set<std::string_view> replaced;  // names of items, which outlive it
     std::uint32_t addedCount = 0;
     for (TAddItem& item : items) {
         if (!item.wanted) {
@@ -1087,7 +1125,7 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
             break;
         }
         std::int64_t written = 0;
-        int code = WriteEntry(fd.Get(), pos, item, written);
+        int code = WriteEntry(packer, fd.Get(), pos, item, written);
         if (code == kZipSkipped) {
             continue;  // one unreadable file does not stop the others
         }
@@ -1126,12 +1164,20 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     // Entries written before an abort or a write failure are kept.
     std::string directory;
     std::uint32_t count = 0;
-    for (const auto& record : cd.records) {
-        if (replaced.count(record.name) == 0) {
-            directory.append(cd.bytes, record.at, record.length);
-            ++count;
+    if (replaced.empty()) {
+        count = static_cast<std::uint32_t>(cd.records.size());
+        cd.records.clear();  // their names point into the bytes moved here
+        directory = std::move(cd.bytes);
+    } else {
+        directory.reserve(cd.bytes.size() + added.size() + endBytes);
+        for (const auto& record : cd.records) {
+            if (replaced.count(record.name) == 0) {
+                directory.append(cd.bytes, record.at, record.length);
+                ++count;
+            }
         }
     }
+    directory.reserve(directory.size() + added.size() + endBytes);
     directory += added;
     count += addedCount;
     const auto cdSize = static_cast<std::uint32_t>(directory.size());

@@ -112,6 +112,7 @@ public:
 private:
     struct TAddItem;
     struct TCentralDirectory;
+    struct TPacker;
 
     void BeginOperation();
     bool Fire(const TZipEntryEvent& event, const TZipEntry& entry);
@@ -120,7 +121,7 @@ private:
     int CollectAddItems(std::vector<TAddItem>& items);
     int AppendItems(std::vector<TAddItem>& items, int mode);
     int AddThroughLibrary(std::vector<TAddItem>& items, int mode);
-    int WriteEntry(int archiveFd, std::int64_t offset, TAddItem& item, std::int64_t& written);
+    int WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, TAddItem& item, std::int64_t& written);
     int ExtractOne(void* archive, std::int64_t index, const TZipEntry& entry, bool& replaceAll);
 
     std::string m_zipFileName;
