@@ -127,10 +127,6 @@ std::size_t ReadURL(std::vector<TCssLink>& links, std::string_view css, std::siz
     std::size_t valueEnd = end;
     while (valueEnd > begin && IsBlank(css[valueEnd - 1]))
         --valueEnd;
-    for (std::size_t k = begin; k < valueEnd; ++k) {
-        if (IsBlank(css[k]))
-            return end + 1; // "url(a b)" is not a url
-    }
     // Inside a style attribute quotes come HTML-escaped.
     for (std::string_view quote : { std::string_view("&quot;"), std::string_view("&#39;"),
              std::string_view("&apos;"), std::string_view("&#34;") }) {
@@ -139,6 +135,10 @@ std::size_t ReadURL(std::vector<TCssLink>& links, std::string_view css, std::siz
             AddLink(links, css, begin + quote.size(), valueEnd - quote.size(), offset, true);
             return end + 1;
         }
+    }
+    for (std::size_t k = begin; k < valueEnd; ++k) {
+        if (IsBlank(css[k]))
+            return end + 1; // "url(a b)" is not a url
     }
     AddLink(links, css, begin, valueEnd, offset, false);
     return end + 1;
