@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
 
 #include "engine/connection_slot.h"
 #include "engine/download_list.h"
@@ -13,6 +16,8 @@
 #include "engine/queue_item.h"
 #include "engine/slot_list.h"
 #include "engine/task.h"
+#include "links/file_io.h"
+#include "links/link_repair.h"
 #include "links/parse_thread.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
@@ -59,7 +64,17 @@ TTaskRunner::TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TTh
     // A saved page wakes the parse thread, new items wake the coordinator.
     m_parse.SetOnItemsQueued([this] { m_coordinator.Wake(); });
     m_owner.Call([this] {
-        m_slots.OnPageSaved = [this](TPXQItem&) { m_parse.Wake(); };
+        m_slots.OnPageSaved = [this](TPXQItem&) {
+            m_parse.Wake();
+            // A parsed page that queued nothing wakes nobody: the timer thread wakes the
+            // coordinator once the parse thread runs out of pages, for its completion check.
+            {
+                std::lock_guard lock(m_mutex);
+                m_parseWatch = true;
+                ++m_pagesSaved;
+            }
+            m_cv.notify_all();
+        };
         m_coordinator.OnComplete = [this](TPXTask&) {
             // The page the parse thread holds may still be on its way to the zip queue: let it
             // finish (off this thread), then tick at once.
@@ -132,10 +147,11 @@ void TTaskRunner::TimerLoop()
     };
     while (!m_terminate) {
         const bool ticking = m_timerOn && m_interval.count() > 0;
+        const auto woken = [&] { return m_terminate || m_settleRequested || m_parseWatch; };
         if (ticking)
-            m_cv.wait_until(lock, nextTick, [&] { return m_terminate || m_settleRequested; });
+            m_cv.wait_until(lock, nextTick, woken);
         else
-            m_cv.wait(lock, [&] { return m_terminate || m_settleRequested || (m_timerOn && m_interval.count() > 0); });
+            m_cv.wait(lock, [&] { return woken() || (m_timerOn && m_interval.count() > 0); });
         if (m_terminate)
             break;
         if (m_settleRequested) {
@@ -159,6 +175,20 @@ void TTaskRunner::TimerLoop()
                 lock.lock();
             }
             continue;
+        }
+        if (m_parseWatch) {
+            const std::uint64_t saved = m_pagesSaved;
+            // In steps, so that ticks and the destructor are not held up by a long page.
+            TClock::time_point until = TClock::now() + std::chrono::milliseconds(100);
+            if (ticking)
+                until = std::min(until, nextTick);
+            lock.unlock();
+            const bool idle = m_parse.WaitForIdle(until);
+            if (idle)
+                m_coordinator.Wake();
+            lock.lock();
+            if (idle && saved == m_pagesSaved)
+                m_parseWatch = false;
         }
         if (!ticking) {
             nextTick = TClock::now() + m_interval;
@@ -353,6 +383,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
         m_settled = false;
         m_settleRequested = false;
     }
+    m_linksRepaired = false;
     m_running = task;
     SetZipTimer(true);
     m_coordinator.Start(*task, m_slots, m_status);
@@ -492,12 +523,16 @@ void TTaskRunner::ZipTimerTick()
     }
     const bool complete = task.Status() == kStatusComplete && settled;
     if (task.IntranetMode()) {
-        if (complete)
+        if (complete) {
+            RepairLinks(task);
             CompleteTask(task, kStatusTaskComplete);
+        }
         return;
     }
     if (m_packing)
         return;
+    if (complete)
+        RepairLinks(task);
     if (task.ZipQueueCount() == 0 && complete) {
         CompleteTask(task, kStatusZipped);
         return;
@@ -507,6 +542,108 @@ void TTaskRunner::ZipTimerTick()
     PackQueued(task);
     if (task.ZipQueueCount() == 0 && complete)
         CompleteTask(task, kStatusZipped);
+}
+
+void TTaskRunner::RepairLinks(TPXTask& task)
+{
+    if (m_linksRepaired)
+        return;
+    m_linksRepaired = true;
+    // Nothing failed, nothing to do: the counters say so without a look at the list.
+    if (task.PageErrors() + task.ResourceErrors() <= 0)
+        return;
+    TPXDownloadList& list = task.DownloadList();
+    TLinkRepair repair(task.Profile().AggressiveParser());
+    std::vector<std::pair<TPXQItem*, std::string>> pages; // parsed pages and their URLs
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        TPXQItem* item = list.Item(i);
+        if (!item)
+            continue;
+        const int state = item->State();
+        if (state == kStateError) {
+            repair.AddFailed(list.Line(2 * i));
+        } else if (state == kStateDownloaded || state == kStateSaved || state == kStateUpdated ||
+                   state == kStateParsing || state == kStateParsed || state == kStateZipped) {
+            std::string url = list.Line(2 * i);
+            repair.AddSaved(url);
+            if (item->IsPage() && state == kStateParsed)
+                pages.emplace_back(item, std::move(url));
+        }
+    }
+    if (repair.Empty() || pages.empty())
+        return;
+    ShowStatus("Repairing links to items not found...");
+
+    const bool zipMode = !task.IntranetMode();
+    const std::string root = zipMode ? m_app.TempFolder() : task.Destination();
+    auto pathOf = [&](TPXQItem& item, const std::string& url) {
+        return item.LocalPath().empty() ? LocalFileName(root, URLDirectory(url), url) : item.LocalPath();
+    };
+    auto save = [&](const std::string& path, const std::string& text) {
+        std::error_code ec;
+        fs::create_directories(fs::path(path).parent_path(), ec);
+        std::string error;
+        if (!WriteFileAtomically(path, text, &error)) {
+            Message(TRunnerMessageKind::Error, "Cannot save the page " + path + ": " + error);
+            return false;
+        }
+        return true;
+    };
+
+    // Pages still waiting to be packed are repaired in the temp folder, where the final pack takes
+    // them from; the queue is put back as it was.
+    std::vector<TZipQueueEntry> queued;
+    std::set<std::string> queuedPaths;
+    if (zipMode) {
+        while (auto entry = task.TakeFromZipQueue()) {
+            queuedPaths.insert(entry->path);
+            queued.push_back(std::move(*entry));
+        }
+    }
+    struct TPackedPage {
+        TPXQItem* item;
+        std::string url;
+        std::string path;
+    };
+    std::map<std::string, TPackedPage> fromZip; // by entry name
+    for (auto& [item, url] : pages) {
+        const std::string path = pathOf(*item, url);
+        if (zipMode && !queuedPaths.count(path) && m_runZip) {
+            const std::string entry = EntryNameOf(path, m_app.TempFolder());
+            if (m_runZip->HasEntry(entry)) {
+                fromZip.emplace(entry, TPackedPage{item, url, path});
+                continue;
+            }
+        }
+        std::optional<std::string> text = ReadWholeFile(path);
+        if (text && repair.RepairPage(url, *text) > 0)
+            save(path, *text);
+    }
+    std::vector<TZipQueueEntry> repacked;
+    if (!fromZip.empty()) {
+        // Packed pages are read from the Zip itself: the temp folder may be gone since an
+        // earlier process packed them, or hold another task's file of the same name.
+        std::vector<std::string> names;
+        for (const auto& [name, page] : fromZip)
+            names.push_back(name);
+        TZipEngine& engine = m_zips.Engine();
+        engine.SetZipFileName(m_runZip->path);
+        engine.ReadEntries(names, [&](const std::string& name, std::string text) {
+            const auto found = fromZip.find(name);
+            if (found == fromZip.end())
+                return;
+            const TPackedPage& page = found->second;
+            if (repair.RepairPage(page.url, text) > 0 && save(page.path, text))
+                repacked.push_back({page.path, page.item});
+        });
+        for (const TZipSkip& skip : engine.Skipped())
+            Message(TRunnerMessageKind::Error, "Cannot read " + skip.name + " from the Zip file: " + skip.reason);
+    }
+    for (TZipQueueEntry& entry : queued)
+        task.AppendToZipQueue(std::move(entry.path), entry.item);
+    for (TZipQueueEntry& entry : repacked)
+        task.AppendToZipQueue(std::move(entry.path), entry.item);
+    ShowStatus(task.StatusText(task.Status()));
 }
 
 void TTaskRunner::CompleteTask(TPXTask& task, int status)

@@ -47,6 +47,14 @@ struct TStartResult {
 // the Zip file; with "Zip Last" it packs nothing until the download is complete. When the
 // coordinator reports completion, the parse thread is let finish the page in hand and a tick is
 // posted at once, so a finished crawl is packed and completed without waiting for the clock.
+// Likewise, whenever the parse thread runs out of saved pages the coordinator is woken, so the
+// last page parsed is followed by the completion check at once.
+//
+// When items ended in Error, the completing tick first gives the saved pages' local links to
+// them their addresses back (see TLinkRepair); in zip mode the repaired pages replace their
+// entries with the final pack, in one append that leaves the old directory valid until the new
+// one is written, so a process killed meanwhile leaves a Zip that opens (with the pages as they
+// were before the repair).
 class TTaskRunner final {
 public:
     static constexpr std::chrono::milliseconds kZipTimerInterval{1000};
@@ -123,6 +131,8 @@ private:
     void Message(TRunnerMessageKind kind, const std::string& text);
     void PackQueued(TPXTask& task);
     void RequeueUnpacked(TPXTask& task, const TZipObj& zip);
+    // Once per run, at completion and before the final pack.
+    void RepairLinks(TPXTask& task);
     TDateTime CurrentTime() const;
 
     TPXApp& m_app;
@@ -140,6 +150,7 @@ private:
     std::shared_ptr<TPXTask> m_running;
     TZipObj* m_runZip = nullptr;
     bool m_packing = false;
+    bool m_linksRepaired = false;
 
     // Shared with the timer thread.
     mutable std::mutex m_mutex;
@@ -148,6 +159,8 @@ private:
     bool m_terminate = false;
     bool m_settleRequested = false;
     bool m_settled = false;          // the parse thread finished after the coordinator's completion
+    bool m_parseWatch = false;       // a page was saved: wake the coordinator once parsing is idle
+    std::uint64_t m_pagesSaved = 0;  // pages saved so far, for m_parseWatch
     std::uint64_t m_runGeneration = 0;
     std::chrono::milliseconds m_interval = kZipTimerInterval;
     std::shared_ptr<bool> m_alive;   // posted ticks check it (owner thread)

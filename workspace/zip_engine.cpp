@@ -542,6 +542,56 @@ int TZipEngine::List() {
     return kZipOk;
 }
 
+int TZipEngine::ReadEntries(const std::vector<std::string>& names, const TZipDataEvent& onData) {
+    BeginOperation();
+    TArchive archive;
+    if (int code = OpenArchive(m_zipFileName, ZIP_RDONLY, archive, m_lastError); code != kZipOk) {
+        return Fail(code, m_lastError);
+    }
+    std::set<std::string> wanted(names.begin(), names.end());
+    zip_int64_t count = zip_get_num_entries(archive.za, 0);
+    for (zip_int64_t i = 0; i < count && !wanted.empty(); ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        zip_stat_t st;
+        if (zip_stat_index(archive.za, index, 0, &st) != 0 || st.name == nullptr || !wanted.count(st.name)) {
+            continue;
+        }
+        const std::string name = st.name;
+        wanted.erase(name);
+        if (m_abort) {
+            return Fail(kZipAborted, "Aborted.");
+        }
+        zip_file_t* zf = zip_fopen_index(archive.za, index, 0);
+        if (zf == nullptr) {
+            m_skipped.push_back({name, zip_strerror(archive.za)});
+            continue;
+        }
+        std::string data;
+        if ((st.valid & ZIP_STAT_SIZE) != 0) {
+            data.reserve(static_cast<std::size_t>(st.size));
+        }
+        char buffer[kBufferSize / 4];
+        zip_int64_t got = 0;
+        while ((got = zip_fread(zf, buffer, sizeof buffer)) > 0) {
+            data.append(buffer, static_cast<std::size_t>(got));
+        }
+        const bool ok = got == 0;
+        std::string reason = ok ? std::string() : zip_file_strerror(zf);
+        zip_fclose(zf);
+        if (!ok) {
+            m_skipped.push_back({name, reason});
+            continue;
+        }
+        if (onData) {
+            onData(name, std::move(data));
+        }
+    }
+    for (const std::string& name : wanted) {
+        m_skipped.push_back({name, "not in the archive"});
+    }
+    return m_skipped.empty() ? kZipOk : kZipSkipped;
+}
+
 // ---- Delete ----
 
 int TZipEngine::Delete() {

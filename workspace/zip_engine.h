@@ -40,6 +40,8 @@ struct TZipSkip {
 };
 
 using TZipEntryEvent = std::function<void(const TZipEntry&)>;
+// name: the entry read; data: its whole uncompressed contents.
+using TZipDataEvent = std::function<void(const std::string& name, std::string data)>;
 using TZipNameEvent = std::function<void(const std::string&)>;
 // name: the entry being added; comment: set by the handler (cut to 255 bytes).
 using TZipCommentEvent = std::function<void(const std::string& name, std::string& comment)>;
@@ -88,6 +90,9 @@ public:
     int Delete();
     int Extract();
     int List();
+    // Reads the named entries (exact names) into memory one at a time, in the archive's order, and
+    // hands each to onData; names not in the archive, or that cannot be read, go to Skipped().
+    int ReadEntries(const std::vector<std::string>& names, const TZipDataEvent& onData);
 
     // What the last operation left out (files missing, names refused), and the last failure text.
     const std::vector<TZipSkip>& Skipped() const { return m_skipped; }

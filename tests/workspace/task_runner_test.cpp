@@ -17,6 +17,8 @@
 #include "links/text_helpers.h"
 #include "workspace/app_settings.h"
 #include "workspace/zip_engine.h"
+#include "links/file_io.h"
+#include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
 
@@ -337,6 +339,117 @@ TEST(TTaskRunnerTest, ResumeInNewProcessPacksFilesNeverPacked)
     ASSERT_TRUE(second.WaitFor([&] { return task->Status() == kStatusZipped; }));
     EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
     EXPECT_NE(second.report.find("Pages:\n    2 downloaded"), std::string::npos) << second.report;
+}
+
+// A start page whose links lead to a file the server does not have, a file on a host that does
+// not resolve, and a name in a script string that also ends in 404; the rest of the site is there.
+// slowMissing makes the 404 come late, so the pages can be packed before the run completes.
+void ServeSiteWithFailures(test::TTestHttpServer& server, std::chrono::milliseconds slowMissing)
+{
+    server.Route("/").Header("Content-Type", "text/html")
+        .Body("<html><head><title>Broken</title></head><body>"
+              "<a href=\"about.html#top\">about</a> <img src=\"a.png\"> <img src=\"missing.png\">"
+              "<a href=\"missing.png#part\">again</a> <img src=\"http://pellix-test.invalid/pic.png\">"
+              "<script>var gone = 'gone.png';</script></body></html>");
+    server.Route("/about.html").Header("Content-Type", "text/html")
+        .Body("<html><head><title>About</title></head><body><a name=\"top\"></a><img src=\"a.png\">"
+              "<img src=\"missing.png\"></body></html>");
+    server.Route("/a.png").Header("Content-Type", "image/png").Body("PNGDATA-A");
+    server.Route("/missing.png").Status(404).Body("no").Delay(slowMissing);
+}
+
+void ExpectRepairedStartPage(const std::string& page, const std::string& missingURL)
+{
+    EXPECT_NE(page.find("src=\"" + missingURL + "\""), std::string::npos) << page;
+    EXPECT_NE(page.find("href=\"" + missingURL + "#part\""), std::string::npos) << page;
+    EXPECT_NE(page.find("src=\"http://pellix-test.invalid/pic.png\""), std::string::npos) << page;
+    EXPECT_EQ(page.find("'gone.png'"), std::string::npos) << page;
+    EXPECT_NE(page.find("href=\"about.html#top\""), std::string::npos) << page;
+    EXPECT_NE(page.find("src=\"a.png\""), std::string::npos) << page;
+}
+
+TEST(TTaskRunnerLinkRepairTest, IntranetPagesLinkFailedItemsByAddress)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSiteWithFailures(server, 0ms);
+    TRunnerHarness h(folder.Path());
+    const auto task = h.Create(server.Url("/"), true);
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusTaskComplete; }));
+    EXPECT_GE(task->ResourceErrors(), 3);
+
+    const fs::path root = folder.Path() / "site";
+    const std::string start = ReadWholeFile(root / "127.0.0.1" / "index.htm").value_or("");
+    ExpectRepairedStartPage(start, server.Url("/missing.png"));
+    EXPECT_NE(start.find(server.Url("/gone.png")), std::string::npos) << start;
+    const std::string about = ReadWholeFile(root / "127.0.0.1" / "about.html").value_or("");
+    EXPECT_NE(about.find("src=\"" + server.Url("/missing.png") + "\""), std::string::npos) << about;
+    const test::TSiteReport report = test::TSiteChecker(root).Check();
+    EXPECT_EQ(report.pages, 2u);
+    EXPECT_GE(report.links, 3u);
+    EXPECT_TRUE(report.broken.empty()) << report.Describe();
+    EXPECT_TRUE(h.messages.empty()) << h.messages.front();
+}
+
+// The pages are packed by a tick while the 404 is still on its way, and their temp copies are
+// gone before completion (as after an earlier process ended): the repair reads them from the Zip
+// and replaces their entries, titles kept.
+TEST(TTaskRunnerLinkRepairTest, ZipPagesPackedEarlierAreRepairedInTheZip)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSiteWithFailures(server, 1500ms);
+    TRunnerHarness h(folder.Path());
+    h.runner->SetZipTimerInterval(0ms);
+    const auto task = h.Create(server.Url("/"));
+    task->Profile().SetUseStartPageTitle(false);
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    // Both pages and a.png are queued; missing.png is still on its way.
+    ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3 && task->Status() == kStatusDownloading; }));
+    h.owner->Call([&] { h.runner->ZipTimerTick(); });
+    const std::string temp = h.app->TempFolder();
+    ASSERT_TRUE(EntriesOf(task->Destination()).count("127.0.0.1/index.htm"));
+    fs::remove(fs::path(temp) / "127.0.0.1" / "index.htm");
+    fs::remove(fs::path(temp) / "127.0.0.1" / "about.html");
+    ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
+    EXPECT_TRUE(h.messages.empty()) << h.messages.front();
+
+    TZipArchive archive;
+    TZipOpenResult opened = archive.Open(task->Destination());
+    ASSERT_NE(opened.zip, nullptr);
+    std::map<std::string, std::string> comments;
+    for (const TZipEntry& row : opened.rows)
+        comments[row.name] = row.comment;
+    EXPECT_EQ(comments.size(), 3u); // index.htm, about.html, a.png: no entry twice
+    EXPECT_EQ(comments["127.0.0.1/index.htm"], "Broken");
+    EXPECT_EQ(comments["127.0.0.1/about.html"], "About");
+
+    const fs::path unpacked = folder.Path() / "unpacked";
+    const TZipOutcome extracted = archive.Extract(*opened.zip, {"*.*"}, unpacked.string(), true, true);
+    ASSERT_EQ(extracted.code, kZipOk) << archive.Engine().LastError();
+    ExpectRepairedStartPage(ReadWholeFile(unpacked / "127.0.0.1" / "index.htm").value_or(""),
+                            server.Url("/missing.png"));
+    const test::TSiteReport report = test::TSiteChecker(unpacked).Check();
+    EXPECT_EQ(report.pages, 2u);
+    EXPECT_TRUE(report.broken.empty()) << report.Describe();
+}
+
+// Without any failure the pages stay exactly as the parse thread wrote them.
+TEST(TTaskRunnerLinkRepairTest, NothingFailedLeavesPagesAlone)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSite(server, 0ms);
+    TRunnerHarness h(folder.Path());
+    std::vector<std::string> statuses;
+    h.owner->Call([&] { h.runner->OnStatus = [&](const std::string& text) { statuses.push_back(text); }; });
+    const auto task = h.Create(server.Url("/"), true);
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusTaskComplete; }));
+    EXPECT_TRUE(std::none_of(statuses.begin(), statuses.end(),
+                             [](const std::string& s) { return s.find("Repairing") != std::string::npos; }));
+    EXPECT_TRUE(test::TSiteChecker(folder.Path() / "site").Check().broken.empty());
 }
 
 } // namespace
