@@ -424,7 +424,13 @@ void TPXApp::SetSkin(const std::string& value)
 bool TPXApp::NoAds() const
 {
     std::lock_guard lock(m_mutex);
-    return m_noAds;
+    return m_noAdsOverride.value_or(m_noAds);
+}
+
+void TPXApp::OverrideNoAds(bool value)
+{
+    std::lock_guard lock(m_mutex);
+    m_noAdsOverride = value;
 }
 
 void TPXApp::SetNoAds(bool value)

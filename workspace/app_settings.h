@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,9 @@ public:
     void SetSkin(const std::string& value);
     bool NoAds() const;
     void SetNoAds(bool value);
+    // Holds for this process only and wins over the stored value (a command-line switch); a
+    // process that is killed leaves the stored setting as it was.
+    void OverrideNoAds(bool value);
     std::uint32_t MaxURLHistory() const;
     void SetMaxURLHistory(std::uint32_t value);
     std::uint32_t MaxFileHistory() const;
@@ -201,6 +205,7 @@ private:
     std::string m_proxyAuthorization;
     std::string m_skin = "Default";
     bool m_noAds = false;
+    std::optional<bool> m_noAdsOverride;
     std::uint32_t m_maxURLHistory = 20;
     std::uint32_t m_maxFileHistory = 10;
     std::string m_lastCategory = "General";

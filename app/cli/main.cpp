@@ -6,6 +6,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,8 +19,10 @@
 #include <vector>
 
 #include "app/cli/demo_site.h"
+#include "engine/download_list.h"
 #include "engine/download_thread.h"
 #include "engine/loop_owner_thread.h"
+#include "engine/queue_item.h"
 #include "engine/slot_list.h"
 #include "engine/task.h"
 #include "links/parse_thread.h"
@@ -318,6 +321,43 @@ private:
     double m_rate = 0;
 };
 
+// A finished Zip holds everything the run saved, so its working copies in the shared temp
+// folder are of no further use; the folders they leave empty go too. Owner thread.
+void RemoveTaskTempFiles(TPXTask& task, const std::string& temp)
+{
+    TPXDownloadList& list = task.DownloadList();
+    std::vector<fs::path> folders;
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        TPXQItem* item = list.Item(i);
+        if (!item)
+            continue;
+        item->Reload();
+        const std::string url = item->URL();
+        item->ReleaseStrings();
+        const fs::path path = LocalFileName(temp, URLDirectory(url), url);
+        std::error_code ec;
+        fs::remove(path, ec);
+        fs::remove(fs::path(path.string() + ".pxpart"), ec);
+        folders.push_back(path.parent_path());
+    }
+    const fs::path root = fs::path(temp).lexically_normal();
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    // Deepest first, climbing while a folder is empty and still below the temp folder.
+    std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {
+        return a.string().size() > b.string().size();
+    });
+    for (fs::path folder : folders) {
+        folder = folder.lexically_normal();
+        while (!folder.empty() && folder != root && folder.string().starts_with(root.string())) {
+            std::error_code ec;
+            if (!fs::is_empty(folder, ec) || ec || !fs::remove(folder, ec))
+                break;
+            folder = folder.parent_path();
+        }
+    }
+}
+
 int Fail(const std::string& message)
 {
     std::fprintf(stderr, "%s\n", message.c_str());
@@ -355,7 +395,6 @@ int Run(const TCliOptions& options)
         progress.Info("Serving the built-in demo site at " + url);
     }
 
-    const bool oldNoAds = app.NoAds();
     TLoopOwnerThread owner;
     auto parse = std::make_unique<TThreadParse>(owner);
     auto coordinator = std::make_unique<TThreadDownload>(owner, &app);
@@ -380,7 +419,7 @@ int Run(const TCliOptions& options)
             [[maybe_unused]] const ssize_t written = ::write(doneFd, &one, sizeof one);
         };
         if (options.noAds)
-            app.SetNoAds(true);
+            app.OverrideNoAds(true);
 
         if (!options.task.empty()) {
             const std::string file = fs::absolute(options.task).lexically_normal().string();
@@ -462,6 +501,8 @@ int Run(const TCliOptions& options)
             exitCode = kExitInterrupted;
         } else {
             runner->WaitRunSettled(std::chrono::seconds(60));
+            if (!task->IntranetMode())
+                owner.Call([&] { RemoveTaskTempFiles(*task, app.TempFolder()); });
             progress.Finish();
             std::fprintf(stdout, "%s\n", report.c_str());
             std::fflush(stdout);
@@ -474,9 +515,6 @@ int Run(const TCliOptions& options)
     coordinator.reset();
     owner.Call([&] {
         slots.reset();
-        // --no-ads holds for this run only.
-        if (options.noAds)
-            app.SetNoAds(oldNoAds);
     });
     owner.Stop();
     demo.Stop();

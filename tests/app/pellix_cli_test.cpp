@@ -9,12 +9,14 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine/task.h"
+#include "links/file_io.h"
 #include "links/text_helpers.h"
 #include "workspace/zip_engine.h"
 #include "tests/support/site_checker.h"
@@ -228,6 +230,9 @@ TEST(PellixCliTest, ZipModeThenRetryAndUpdate)
     const std::string taskFile = TaskFileIn(folder.Path());
     ASSERT_FALSE(taskFile.empty());
     EXPECT_EQ(LoadTask(taskFile)->Status(), kStatusZipped);
+    // Everything is in the Zip: the working copies in the temp folder are gone.
+    for (const auto& entry : fs::recursive_directory_iterator(folder.Path() / "tmp"))
+        EXPECT_FALSE(entry.is_regular_file()) << entry.path();
 
     // Retry fetches the failed file again and packs it into the same Zip.
     ServeSite(server);
@@ -276,6 +281,10 @@ TEST(PellixCliTest, IntranetMode)
     EXPECT_TRUE(report.broken.empty()) << report.Describe();
     EXPECT_EQ(LoadTask(TaskFileIn(folder.Path()))->Status(), kStatusTaskComplete);
     EXPECT_TRUE(FilesIn((folder.Path() / "home" / "Downloads").string(), "*.zip").empty());
+    // --no-ads held for that run only; the stored setting was never touched.
+    const std::optional<std::string> settings = ReadWholeFile(folder.Path() / "home" / "registry.ini");
+    ASSERT_TRUE(settings.has_value());
+    EXPECT_EQ(settings->find("No Ads"), std::string::npos) << *settings;
 }
 
 TEST(PellixCliTest, InterruptThenResume)
