@@ -29,15 +29,6 @@ constexpr const char* kKeyPageSizeMax = "Page File Size Max";
 constexpr const char* kKeyResourceSizeMin = "Resource File Size Min";
 constexpr const char* kKeyResourceSizeMax = "Resource File Size Max";
 
-std::string AsciiLower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 void ReadList(const TIniFile& file, const char* key, std::vector<std::string>& list)
 {
     const std::string text = file.ReadString(kProfileSection, key, std::string());
@@ -96,7 +87,7 @@ bool ContainsAll(std::string_view url, const std::vector<std::string>& terms)
 // https (or links back to http) still counts as the same site.
 std::string OtherScheme(std::string_view url)
 {
-    const std::string lower = AsciiLower(url.substr(0, 8));
+    const std::string lower = LowerCase(url.substr(0, 8));
     if (lower.starts_with("https://"))
         return "http://" + std::string(url.substr(8));
     if (lower.starts_with("http://"))
@@ -163,15 +154,15 @@ void TPXProfile::WriteTo(TIniFile& file) const
 bool TPXProfile::AcceptLink(std::string_view url, std::string_view startFolderURL, int level,
                             std::string_view typeGroup) const
 {
-    const std::string protocol = AsciiLower(URLProtocol(url));
+    const std::string protocol = LowerCase(URLProtocol(url));
     if (protocol != "http://" && protocol != "https://")
         return false;
 
     const std::string extension = m_fileTypes.empty() ? std::string() : URLExtension(url);
     if (!extension.empty()) {
-        const std::string lower = AsciiLower(extension);
+        const std::string lower = LowerCase(extension);
         const bool listed = std::any_of(m_fileTypes.begin(), m_fileTypes.end(),
-                                        [&lower](const std::string& type) { return AsciiLower(type) == lower; });
+                                        [&lower](const std::string& type) { return LowerCase(type) == lower; });
         if (!listed)
             return false;
     }

@@ -44,6 +44,16 @@ std::string TextAfter(std::string_view text, std::string_view startMarker,
 // is not part of a UTF-8 character), then trims blanks at both ends.
 std::string CleanText(std::string_view text);
 
+// ASCII letters lowered; every other byte (UTF-8 included) kept.
+char LowerChar(char c);
+std::string LowerCase(std::string_view text);
+
+// Whether a and b are equal when ASCII letter case is ignored.
+bool SameText(std::string_view a, std::string_view b);
+
+// Blanks and tabs removed at both ends.
+std::string TrimBlanks(std::string_view text);
+
 // Field n (from 0) of text split at every delimiter; empty when there is no such field.
 std::string FieldOf(std::string_view text, char delimiter, int n);
 

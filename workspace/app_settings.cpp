@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "engine/task.h"
+#include "links/text_helpers.h"
 #include "workspace/product.h"
 
 namespace pellix {
@@ -32,14 +33,6 @@ void CreateFolder(const std::string& folder)
     // A folder that cannot be created stays missing; whoever writes into it fails then.
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-}
-
-std::string LowerAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 std::string EnvText(const char* name)
@@ -83,7 +76,7 @@ bool NamesProduct(const std::string& folder)
     std::string text = folder;
     while (!text.empty() && text.back() == '/')
         text.pop_back();
-    return LowerAscii(text.substr(text.rfind('/') + 1)).find("pellix") != std::string::npos;
+    return LowerCase(text.substr(text.rfind('/') + 1)).find("pellix") != std::string::npos;
 }
 
 int ParseInt(const std::string& text, int defaultValue)

@@ -5,41 +5,11 @@
 #include <limits>
 
 #include "links/file_io.h"
+#include "links/text_helpers.h"
 
 namespace pellix {
 
 namespace {
-
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
-}
-
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-std::string Trim(const std::string& text)
-{
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
 
 bool HasControl(const std::string& text)
 {
@@ -51,13 +21,13 @@ bool HasControl(const std::string& text)
 
 bool UsableSection(const std::string& name)
 {
-    return !name.empty() && name == Trim(name) && !HasControl(name)
+    return !name.empty() && name == TrimBlanks(name) && !HasControl(name)
            && name.find(']') == std::string::npos;
 }
 
 bool UsableKey(const std::string& key)
 {
-    return !key.empty() && key == Trim(key) && !HasControl(key) && key.find('=') == std::string::npos
+    return !key.empty() && key == TrimBlanks(key) && !HasControl(key) && key.find('=') == std::string::npos
            && key[0] != '[' && key[0] != ';';
 }
 
@@ -65,7 +35,7 @@ bool UsableKey(const std::string& key)
 // hexadecimal digits.
 bool ParseInteger(const std::string& raw, std::int64_t min, std::int64_t max, std::int64_t& out)
 {
-    const std::string text = Trim(raw);
+    const std::string text = TrimBlanks(raw);
     if (text.empty())
         return false;
     const char* begin = text.data();
@@ -93,7 +63,7 @@ bool ParseInteger(const std::string& raw, std::int64_t min, std::int64_t max, st
 // Blanks around a value and one pair of enclosing quotes are not part of it.
 std::string ValueOf(const std::string& text)
 {
-    std::string value = Trim(text);
+    std::string value = TrimBlanks(text);
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
         value = value.substr(1, value.size() - 2);
     return value;
@@ -105,7 +75,7 @@ std::string EncodeValue(std::string value)
     for (char& c : value)
         if (c == '\r' || c == '\n' || c == '\0')
             c = ' ';
-    const bool needsQuotes = value != Trim(value)
+    const bool needsQuotes = value != TrimBlanks(value)
                              || (value.size() >= 2 && value.front() == '"' && value.back() == '"');
     return needsQuotes ? "\"" + value + "\"" : value;
 }
@@ -136,12 +106,12 @@ void TIniFile::Parse(const std::string& content)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
 
-        const std::string trimmed = Trim(line);
+        const std::string trimmed = TrimBlanks(line);
         if (!trimmed.empty() && trimmed[0] == '[') {
             TSection section;
             section.hasHeader = true;
             const std::size_t close = trimmed.find(']');
-            section.name = Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            section.name = TrimBlanks(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
             section.header = std::move(line);
             m_sections.push_back(std::move(section));
             continue;
@@ -151,7 +121,7 @@ void TIniFile::Parse(const std::string& content)
         TLine entry;
         const std::size_t equals = line.find('=');
         if (!trimmed.empty() && trimmed[0] != ';' && equals != std::string::npos) {
-            entry.key = Trim(line.substr(0, equals));
+            entry.key = TrimBlanks(line.substr(0, equals));
             if (!entry.key.empty()) {
                 entry.isEntry = true;
                 entry.value = ValueOf(line.substr(equals + 1));
@@ -223,7 +193,7 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
     const TLine* line = s ? FindEntry(*s, key) : nullptr;
     if (!line)
         return defaultValue;
-    const std::string text = Trim(line->value);
+    const std::string text = TrimBlanks(line->value);
     if (SameText(text, "true"))
         return true;
     if (SameText(text, "false"))
@@ -241,7 +211,7 @@ double TIniFile::ReadFloat(const std::string& section, const std::string& key, d
     const TLine* line = s ? FindEntry(*s, key) : nullptr;
     if (!line)
         return defaultValue;
-    std::string text = Trim(line->value);
+    std::string text = TrimBlanks(line->value);
     if (!text.empty() && text[0] == '+')
         text.erase(0, 1);
     double value = 0;
@@ -263,7 +233,7 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key, c
         // Keep a blank line between sections, as people write them.
         if (!m_sections.empty()) {
             const TSection& last = m_sections.back();
-            const bool endsBlank = last.lines.empty() ? !last.hasHeader : Trim(last.lines.back().raw).empty();
+            const bool endsBlank = last.lines.empty() ? !last.hasHeader : TrimBlanks(last.lines.back().raw).empty();
             if (!endsBlank)
                 m_sections.back().lines.push_back(TLine{});
         }
@@ -284,7 +254,7 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key, c
     // between this section and the next.
     std::size_t at = 0;
     for (std::size_t i = 0; i < s->lines.size(); ++i)
-        if (s->lines[i].isEntry || !Trim(s->lines[i].raw).empty())
+        if (s->lines[i].isEntry || !TrimBlanks(s->lines[i].raw).empty())
             at = i + 1;
     TLine line;
     line.isEntry = true;

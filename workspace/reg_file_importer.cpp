@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "links/file_io.h"
+#include "links/text_helpers.h"
 #include "workspace/settings_store.h"
 
 namespace pellix {
@@ -15,30 +16,9 @@ char UpperAscii(char c)
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool SameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i]))
-            return false;
-    return true;
-}
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-std::string Trim(const std::string& text)
-{
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && IsBlank(text[begin]))
-        ++begin;
-    while (end > begin && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
 }
 
 int HexDigit(char c)
@@ -65,7 +45,7 @@ std::vector<std::string> LogicalLines(const std::string& text)
         start = end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        line = continuing ? Trim(line) : line;
+        line = continuing ? TrimBlanks(line) : line;
         if (continuing)
             lines.back() += line;
         else
@@ -119,14 +99,14 @@ bool ParseHexBytes(const std::string& text, std::string& bytes)
     bytes.clear();
     std::string digits;
     std::size_t start = 0;
-    const std::string trimmed = Trim(text);
+    const std::string trimmed = TrimBlanks(text);
     if (trimmed.empty())
         return true;
     while (start <= trimmed.size()) {
         std::size_t end = trimmed.find(',', start);
         if (end == std::string::npos)
             end = trimmed.size();
-        const std::string item = Trim(trimmed.substr(start, end - start));
+        const std::string item = TrimBlanks(trimmed.substr(start, end - start));
         start = end + 1;
         if (item.empty() || item.size() > 2)
             return false;
@@ -174,9 +154,9 @@ TRegImportResult TRegFileImporter::ImportText(const std::string& text)
     const std::vector<std::string> lines = LogicalLines(content);
 
     std::size_t index = 0;
-    while (index < lines.size() && Trim(lines[index]).empty())
+    while (index < lines.size() && TrimBlanks(lines[index]).empty())
         ++index;
-    if (index == lines.size() || Trim(lines[index]) != "REGEDIT4") {
+    if (index == lines.size() || TrimBlanks(lines[index]) != "REGEDIT4") {
         result.message = "not a REGEDIT4 file";
         return result;
     }
@@ -185,7 +165,7 @@ TRegImportResult TRegFileImporter::ImportText(const std::string& text)
     std::vector<TSettingChange> changes;
     std::optional<std::string> key; // none: values are skipped
     for (; index < lines.size(); ++index) {
-        const std::string line = Trim(lines[index]);
+        const std::string line = TrimBlanks(lines[index]);
         if (line.empty() || line[0] == ';')
             continue;
         if (line[0] == '[') {
@@ -229,7 +209,7 @@ TRegImportResult TRegFileImporter::ImportText(const std::string& text)
             ++result.linesSkipped;
             continue;
         }
-        const std::string data = Trim(line.substr(pos + 1));
+        const std::string data = TrimBlanks(line.substr(pos + 1));
         TSettingChange change;
         change.key = *key;
         change.name = name;
@@ -243,7 +223,7 @@ TRegImportResult TRegFileImporter::ImportText(const std::string& text)
             change.value = TSettingValue::String(value);
         } else if (SameText(data.substr(0, 6), "dword:")) {
             std::uint32_t value = 0;
-            understood = ParseDword(Trim(data.substr(6)), value);
+            understood = ParseDword(TrimBlanks(data.substr(6)), value);
             change.value = TSettingValue::Dword(value);
         } else if (SameText(data.substr(0, 4), "hex:")) {
             std::string bytes;

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "links/file_io.h"
+#include "links/text_helpers.h"
 
 namespace pellix {
 
@@ -60,20 +61,6 @@ bool TSettingValue::operator==(const TSettingValue& other) const
 
 namespace {
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
-}
 
 // Whether path is a strict descendant of parent ("\A\B" under "\A"); both normalised.
 bool IsUnder(const std::string& path, const std::string& parent)
@@ -126,7 +113,7 @@ int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = LowerAscii(c);
+    c = LowerChar(c);
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;

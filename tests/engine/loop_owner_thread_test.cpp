@@ -143,7 +143,13 @@ TEST(TLoopOwnerThreadTest, StopRunsQueuedWorkAndRefusesNewWork)
     std::promise<void> gate;
     std::shared_future<void> opened = gate.get_future().share();
     int counter = 0;
-    loop->Post([opened] { opened.wait(); });
+    std::atomic<bool> blocked{false};
+    loop->Post([opened, &blocked] {
+        blocked = true;
+        opened.wait();
+    });
+    // Only once the loop is held does the queue count below mean the worker's call is in it.
+    ASSERT_TRUE(SpinUntil([&] { return blocked.load(); }));
     for (int i = 0; i < 100; ++i)
         loop->Post([&] { ++counter; });
 
