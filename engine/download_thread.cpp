@@ -173,8 +173,9 @@ void TThreadDownload::FinishTransfer(TPXSocket& slot, TPXTask& task)
             task.AddResourceErrors(1);
         return;
     }
-    // Only a file that was written can be packed (an update that found it unchanged wrote none).
-    if (!page && !task.IntranetMode() && item->State() == kStateSaved)
+    // Only a file that was written can be packed (an update that found it unchanged wrote none);
+    // pages and style sheets are packed after the parse thread has rewritten their links.
+    if (!item->IsLinkSource() && !task.IntranetMode() && item->State() == kStateSaved)
         task.AppendToZipQueue(item->LocalPath(), item);
 }
 

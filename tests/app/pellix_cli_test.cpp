@@ -319,5 +319,28 @@ TEST(PellixCliTest, InterruptThenResume)
     EXPECT_NE(resumed.out.find("Pages:\n    3 downloaded\n    0 not found"), std::string::npos) << resumed.out;
 }
 
+// A style sheet goes into the Zip once, after its links were made local.
+TEST(PellixCliTest, ZipModePacksStyleSheetsRewritten)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    server.Route("/").Header("Content-Type", "text/html")
+        .Body("<html><head><title>Styled</title><link rel=stylesheet href=\"css/site.css\"></head><body></body></html>");
+    server.Route("/css/site.css").Header("Content-Type", "text/css")
+        .Body("body { background: url(" + server.Url("/img/back.png") + "); }");
+    server.Route("/img/back.png").Header("Content-Type", "image/png").Body("PNG");
+
+    const TCliResult result = RunCli(folder.Path(), {"--quiet", server.Url("/")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string zip = (folder.Path() / "home" / "Downloads" / "Styled.zip").string();
+    EXPECT_EQ(EntriesOf(zip), (std::set<std::string>{"127.0.0.1/index.htm", "127.0.0.1/css/site.css",
+                                                     "127.0.0.1/img/back.png"}));
+    TZipEngine engine;
+    engine.SetZipFileName(zip);
+    std::string css;
+    engine.ReadEntries({"127.0.0.1/css/site.css"}, [&](const std::string&, std::string data) { css = std::move(data); });
+    EXPECT_EQ(css, "body { background: url(../img/back.png); }");
+}
+
 } // namespace
 } // namespace pellix
