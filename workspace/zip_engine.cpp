@@ -1062,6 +1062,8 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
         return AddThroughLibrary(items, mode);
     }
     // Parse the records: names for the add modes, positions to drop replaced ones.
+    // Room for the end record now: the names below point into these bytes.
+    cd.bytes.reserve(cd.bytes.size() + kEndSize + cd.archiveComment.size());
     std::unordered_map<std::string_view, std::size_t> byName;
     byName.reserve(cd.count);
     cd.records.reserve(cd.count);
@@ -1140,7 +1142,6 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     // Appended in place and taken off again: the directory can be megabytes, and the record
     // names point into it.
     const std::size_t cdLength = cd.bytes.size();
-    cd.bytes.reserve(cdLength + endBytes);
     cd.bytes += endRecord(cd.count, static_cast<std::uint32_t>(cdLength), copyAt);
     const bool copied = WriteAll(fd.Get(), cd.bytes.data(), cd.bytes.size(), copyAt);
     cd.bytes.resize(cdLength);
