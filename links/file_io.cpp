@@ -32,10 +32,8 @@ bool Fail(std::string* error, const std::string& what)
     return false;
 }
 
-} // namespace
-
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view data,
-                         std::string* error, bool ownerOnly)
+bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::string* error,
+                 bool ownerOnly, bool flush)
 {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path temp = path.string() + ".tmp" + std::to_string(::getpid()) + "-"
@@ -59,7 +57,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if ((flush && ::fsync(fd) != 0) || ::close(fd) != 0) {
         const bool r = Fail(error, "cannot write " + temp.string());
         ::unlink(temp.c_str());
         return r;
@@ -70,6 +68,19 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
         return r;
     }
     return true;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view data,
+                         std::string* error, bool ownerOnly)
+{
+    return ReplaceFile(path, data, error, ownerOnly, true);
+}
+
+bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data, std::string* error)
+{
+    return ReplaceFile(path, data, error, false, false);
 }
 
 } // namespace pellix

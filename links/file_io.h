@@ -19,4 +19,10 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view data,
                          std::string* error = nullptr, bool ownerOnly = false);
 
+// The same temp-and-rename without waiting for the disk: a killed process still leaves the old
+// or the new file, a power cut may not. For files the program can make again (saved pages while
+// their links are rewritten), where a flush per file would pace the whole crawl.
+bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data,
+                        std::string* error = nullptr);
+
 } // namespace pellix

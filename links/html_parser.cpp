@@ -441,4 +441,28 @@ std::string TPXParser::TakeText()
     return out;
 }
 
+std::set<std::string> TagNamesIn(std::string_view text)
+{
+    std::set<std::string> names;
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (;;) {
+        const void* hit = i < n ? std::memchr(text.data() + i, '<', n - i) : nullptr;
+        if (hit == nullptr)
+            return names;
+        i = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) + 1;
+        while (i < n && IsTagNameLead(text[i]))
+            ++i;
+        const std::size_t start = i;
+        while (i < n && IsAsciiAlnum(text[i]))
+            ++i;
+        if (i == start)
+            continue;
+        std::string name(text.substr(start, i - start));
+        for (char& c : name)
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+        names.insert(std::move(name));
+    }
+}
+
 } // namespace pellix

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -133,5 +134,10 @@ private:
     std::size_t m_lastScript = 0; // last "<script" ending at or before m_scriptLimit
     std::size_t m_scriptLimit = 0; // the position the script state was built for
 };
+
+// The tag names a pass in tag mode could find in text, in uppercase: after each "<" (and the
+// blanks, quotes and "=" the scanner skips there), the run of ASCII letters and digits. A pass
+// for a tag that is not in the set finds nothing, so the caller may leave it out.
+std::set<std::string> TagNamesIn(std::string_view text);
 
 } // namespace pellix

@@ -496,12 +496,19 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         if (!addQueued())
             return TStep::OwnerGone;
     } else if (aggressive != 2) {
+        // A page holds a handful of the table's tags; passes for the others would scan it for
+        // nothing.
+        const std::set<std::string> tags = TagNamesIn(job.Text());
         for (const TLinkTableRow& row : kLinkTable) {
+            if (!tags.contains(row.tag))
+                continue;
             job.RunPass(row.tag, ">", row.attribute, pmTag, queued, status);
             if (!addQueued())
                 return TStep::OwnerGone;
         }
         for (const TLinkTableRow& row : kLinkListTable) {
+            if (!tags.contains(row.tag))
+                continue;
             job.RunListPass(row.tag, row.attribute, queued, status);
             if (!addQueued())
                 return TStep::OwnerGone;
@@ -524,7 +531,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
     ShowStatus("Saving Changes: " + localPath);
     std::string error;
     const bool written = m_writePage ? m_writePage(localPath, job.Text(), &error)
-                                     : WriteFileAtomically(localPath, job.Text(), &error);
+                                     : ReplaceFileQuickly(localPath, job.Text(), &error);
     ShowStatus("");
     if (!written) {
         return finish(kStateError, "Cannot save the page: " + error, title) ? TStep::Done

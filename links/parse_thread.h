@@ -90,7 +90,7 @@ public:
     // Set before Start; both optional.
     void SetOnStatus(TParseStatusEvent event) { m_onStatus = std::move(event); }
     void SetOnItemsQueued(TParseQueuedEvent event) { m_onItemsQueued = std::move(event); }
-    // How pages are written back: WriteFileAtomically unless replaced (a test's full disk).
+    // How pages are written back: ReplaceFileQuickly unless replaced (a test's full disk).
     void SetPageWriter(TPageWriter writer) { m_writePage = std::move(writer); }
 
     // The longest idle wait between looks at the download list.

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -398,6 +399,24 @@ TEST(TPXParserTest, FiveMegabytePageWithThousandsOfReplacements)
     EXPECT_EQ(out.size(), page.size() + links * std::string("../site/").size());
     EXPECT_EQ(out.substr(0, 46), "<p>Item 0</p><a href=\"../site/page0.html\">link");
     EXPECT_LT(seconds, 20.0); // linear: a fraction of a second; one move per link: minutes
+}
+
+// Leaving out passes for absent tags is only safe if every tag a pass would find is named.
+TEST(TPXParserTest, TagNamesInAgreesWithTheTagScan)
+{
+    const std::vector<std::string> pages = {
+        "<html><A href=x>1</A><img\nsrc=y></html>",
+        "< \n\"=iMg src=a><IMG2 src=b><a-b href=c><!-- <frame src=d> --></body>",
+        "<<a<<script src=s><", "", "no tags at all", "<", "<\n", "text <META URL=u"};
+    const std::vector<std::string> tags = {"A", "IMG", "IMG2", "FRAME", "SCRIPT", "META", "BODY", "HTML", "B"};
+    for (const std::string& page : pages) {
+        const std::set<std::string> names = TagNamesIn(page);
+        for (const std::string& tag : tags) {
+            TPXParser parser(page, tag, ">", "");
+            parser.FindTag();
+            EXPECT_EQ(names.contains(tag), parser.TagStart() != 0) << tag << " in " << page;
+        }
+    }
 }
 
 } // namespace
