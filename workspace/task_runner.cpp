@@ -87,6 +87,7 @@ TTaskRunner::TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TTh
         };
     });
     m_timer = std::thread([this] { TimerLoop(); });
+    m_packer = std::thread([this] { PackerLoop(); });
 }
 
 TTaskRunner::~TTaskRunner()
@@ -98,6 +99,13 @@ TTaskRunner::~TTaskRunner()
     m_cv.notify_all();
     if (m_timer.joinable())
         m_timer.join();
+    {
+        std::lock_guard lock(m_packMutex);
+        m_packTerminate = true;
+    }
+    m_packCv.notify_all();
+    if (m_packer.joinable())
+        m_packer.join();
     // Let ticks already posted run (they see m_alive) before the members go.
     m_owner.Call([this] {
         *m_alive = false;
@@ -423,8 +431,11 @@ void TTaskRunner::EndRun(TPXTask& task)
     m_coordinator.Stop();
     m_parse.Stop();
     SetZipTimer(false);
-    if (!task.IntranetMode())
+    if (!task.IntranetMode()) {
         m_zips.Engine().Abort();
+        // The archive and its entry list are the packing thread's until its pack is over.
+        WaitPackerIdle();
+    }
     // A transfer that ended but was not collected yet still counts and queues its file;
     // resetting the slots would otherwise drop it from the task's counters.
     // One whose worker recorded its outcome but had not ended when the stop came is only
@@ -500,8 +511,29 @@ void TTaskRunner::PackQueued(TPXTask& task)
     }
     if (files.empty() || !m_runZip)
         return;
+    bool handOver = false;
+    {
+        std::lock_guard lock(m_mutex);
+        handOver = m_interval.count() > 0;
+    }
+    // Ticks only pack for the running task, which the job keeps alive.
+    if (handOver && m_running.get() == &task) {
+        m_packing = true;
+        {
+            std::lock_guard lock(m_packMutex);
+            m_packJob = TPackJob{m_running, m_runZip, m_app.TempFolder(), std::move(files)};
+            m_packBusy = true;
+        }
+        m_packCv.notify_all();
+        return;
+    }
     m_packing = true;
     const TZipOutcome outcome = m_zips.AddTaskFiles(*m_runZip, m_app.TempFolder(), files);
+    PackDone(task, outcome);
+}
+
+void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome)
+{
     m_packing = false;
     if (outcome.view.kind != TZipMessageKind::None && !outcome.view.message.empty())
         Message(outcome.view.kind == TZipMessageKind::Error ? TRunnerMessageKind::Error
@@ -509,6 +541,39 @@ void TTaskRunner::PackQueued(TPXTask& task)
                 outcome.view.message);
     if (OnPacked)
         OnPacked(task, outcome.entries.size());
+}
+
+void TTaskRunner::PackerLoop()
+{
+    std::unique_lock lock(m_packMutex);
+    for (;;) {
+        m_packCv.wait(lock, [this] { return m_packTerminate || m_packJob.has_value(); });
+        if (m_packTerminate)
+            return;
+        TPackJob job = std::move(*m_packJob);
+        m_packJob.reset();
+        lock.unlock();
+        // The owner thread leaves the archive alone until it has seen the outcome.
+        TZipOutcome outcome = m_zips.AddTaskFiles(*job.zip, job.tempFolder, job.files);
+        std::shared_ptr<bool> alive = m_alive;
+        m_owner.Post([this, alive, task = job.task, outcome = std::move(outcome)] {
+            if (!*alive)
+                return;
+            PackDone(*task, outcome);
+            // A finished download need not wait for the next second to be completed.
+            if (m_running == task && task->Status() == kStatusComplete)
+                ZipTimerTick();
+        });
+        lock.lock();
+        m_packBusy = false;
+        m_packCv.notify_all();
+    }
+}
+
+void TTaskRunner::WaitPackerIdle()
+{
+    std::unique_lock lock(m_packMutex);
+    m_packCv.wait(lock, [this] { return !m_packBusy; });
 }
 
 void TTaskRunner::ZipTimerTick()
@@ -540,6 +605,8 @@ void TTaskRunner::ZipTimerTick()
     if (task.ZipLast() && task.Status() != kStatusComplete)
         return;
     PackQueued(task);
+    if (m_packing)
+        return; // handed to the packing thread, whose outcome ticks again when complete
     if (task.ZipQueueCount() == 0 && complete)
         CompleteTask(task, kStatusZipped);
 }

@@ -8,8 +8,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "links/date_time.h"
 #include "workspace/zip_archive.h"
@@ -49,6 +51,11 @@ struct TStartResult {
 // posted at once, so a finished crawl is packed and completed without waiting for the clock.
 // Likewise, whenever the parse thread runs out of saved pages the coordinator is woken, so the
 // last page parsed is followed by the completion check at once.
+//
+// The files of a timer tick are compressed and appended on a packing thread of the runner's own,
+// so that transfers and the parse thread, which report through the owner thread, go on meanwhile;
+// the next tick waits until that pack is done, and the entries' bookkeeping is handed back to the
+// owner thread with the outcome. Ticks given by hand (a zero timer period) pack in place.
 //
 // When items ended in Error, the completing tick first gives the saved pages' local links to
 // them their addresses back (see TLinkRepair); in zip mode the repaired pages replace their
@@ -130,6 +137,11 @@ private:
     void ShowStatus(const std::string& text);
     void Message(TRunnerMessageKind kind, const std::string& text);
     void PackQueued(TPXTask& task);
+    // Owner thread: what a pack on the packing thread reported.
+    void PackDone(TPXTask& task, const TZipOutcome& outcome);
+    void PackerLoop();
+    // Owner thread: aborts nothing, just waits for the pack in progress, if any.
+    void WaitPackerIdle();
     void RequeueUnpacked(TPXTask& task, const TZipObj& zip);
     // Once per run, at completion and before the final pack.
     void RepairLinks(TPXTask& task);
@@ -165,6 +177,20 @@ private:
     std::chrono::milliseconds m_interval = kZipTimerInterval;
     std::shared_ptr<bool> m_alive;   // posted ticks check it (owner thread)
     std::thread m_timer;
+
+    // The packing thread's one job at a time.
+    struct TPackJob {
+        std::shared_ptr<TPXTask> task; // kept alive until the outcome is seen
+        TZipObj* zip = nullptr;
+        std::string tempFolder;
+        std::vector<TZipTaskFile> files;
+    };
+    std::mutex m_packMutex;
+    std::condition_variable m_packCv;
+    std::optional<TPackJob> m_packJob;
+    bool m_packBusy = false;
+    bool m_packTerminate = false;
+    std::thread m_packer;
 };
 
 } // namespace pellix
