@@ -5,6 +5,7 @@
 
 #include "links/html_parser.h"
 #include "links/parse_thread.h"
+#include "links/text_helpers.h"
 #include "links/url_rules.h"
 
 namespace pellix {
@@ -15,34 +16,6 @@ namespace {
 constexpr const char* kRoot = "/";
 
 std::string LocalFileOf(const std::string& url) { return LocalFileName(kRoot, "", url); }
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string PercentDecode(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
-        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-        if (low >= 0) {
-            out += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 // "http:", "mailto:", "javascript:": a scheme is letters, digits, "+", "-", "." before ":".
 bool HasScheme(const std::string& value)

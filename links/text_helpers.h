@@ -54,6 +54,9 @@ bool SameText(std::string_view a, std::string_view b);
 // Blanks and tabs removed at both ends.
 std::string TrimBlanks(std::string_view text);
 
+// Every "%" followed by two hexadecimal digits becomes that byte; anything else is kept as it is.
+std::string PercentDecode(std::string_view text);
+
 // Field n (from 0) of text split at every delimiter; empty when there is no such field.
 std::string FieldOf(std::string_view text, char delimiter, int n);
 

@@ -12,6 +12,7 @@
 #include "engine/task.h"
 #include "links/css_scanner.h"
 #include "links/file_io.h"
+#include "links/text_helpers.h"
 #include "tests/support/crawl_fixture.h"
 #include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
@@ -52,8 +53,6 @@ const std::vector<std::pair<std::string, std::string>> kSite = {
     {"/img/more%20image.png", "png"},
     {"/img/poster.png", "png"},
 };
-
-std::string PercentDecode(const std::string& text) { return TSiteChecker::PercentDecode(text); }
 
 TEST(ModernSiteCrawlTest, StyleSheetsMediaAndBlankNamesAreSavedWithWorkingLinks)
 {

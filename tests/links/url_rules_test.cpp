@@ -1,4 +1,5 @@
 // Tests for the URL rules: resolving, validating, and mapping URLs onto local files and links.
+#include "links/text_helpers.h"
 #include "links/url_rules.h"
 
 #include <algorithm>
@@ -33,31 +34,6 @@ std::vector<std::string> Split(const std::string& path)
             return segments;
         start = slash + 1;
     }
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string PercentDecode(const std::string& text)
-{
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            result += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
 }
 
 // What a browser opens for a relative link found in the file pagePath (absolute): it resolves

@@ -1,6 +1,8 @@
 // TSiteChecker: finds the local links of a saved site that lead to no file.
 #include "tests/support/site_checker.h"
 
+#include "links/text_helpers.h"
+
 #include <algorithm>
 #include <cctype>
 #include <system_error>
@@ -42,17 +44,6 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -109,17 +100,7 @@ bool TSiteChecker::IsLocalLink(const std::string& link)
 
 std::string TSiteChecker::PercentDecode(const std::string& text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
+    return pellix::PercentDecode(text);
 }
 
 TSiteReport TSiteChecker::Check() const
