@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/body_sink.h"
+#include "links/text_helpers.h"
 
 namespace pellix {
 
@@ -56,19 +57,7 @@ std::string HeaderSafe(std::string_view value)
 // Blanks, control bytes and non-ASCII bytes are not allowed raw in a request target.
 std::string TargetSafe(std::string_view target)
 {
-    static const char* const kHex = "0123456789ABCDEF";
-    std::string out;
-    for (char c : target) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7F) {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return PercentEncode(target, [](unsigned char byte) { return byte <= 0x20 || byte >= 0x7F; });
 }
 
 // host and port of "host", "host:port", "[v6]" or "[v6]:port"; port 0 when absent or not valid.

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "links/text_helpers.h"
+
 namespace pellix {
 
 namespace {
@@ -292,20 +294,10 @@ std::string ApplyTextEdits(std::string_view text, const std::vector<TTextEdit>& 
 
 std::string UnquotedCssURL(std::string_view link)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(link.size());
-    for (const char c : link) {
-        if (IsBlank(c) || c == '(' || c == ')' || c == '"' || c == '\'' || c == '\\') {
-            const auto byte = static_cast<unsigned char>(c);
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return PercentEncode(link, [](unsigned char byte) {
+        return IsBlank(static_cast<char>(byte)) || byte == '(' || byte == ')' || byte == '"' || byte == '\''
+            || byte == '\\';
+    });
 }
 
 } // namespace pellix

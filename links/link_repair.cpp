@@ -35,20 +35,9 @@ bool HasScheme(const std::string& value)
 // value or break the markup are percent-encoded, as a browser would send them anyway.
 std::string AttributeSafe(const std::string& url)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(url.size());
-    for (const char c : url) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F || c == '"' || c == '\'' || c == '<' || c == '>' || c == '`') {
-            out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return PercentEncode(url, [](unsigned char byte) {
+        return byte <= 0x20 || byte == 0x7F || byte == '"' || byte == '\'' || byte == '<' || byte == '>' || byte == '`';
+    });
 }
 
 std::string WithTrailingSlash(std::string folder)

@@ -26,17 +26,6 @@ namespace pellix {
 
 namespace {
 
-std::string AsciiLower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + ('a' - 'A'));
-    }
-    return out;
-}
-
-
 std::string WithTrailingSlash(std::string folder)
 {
     if (!folder.empty() && folder.back() != '/')
@@ -239,7 +228,7 @@ private:
             if (m_task.Profile().ConvertFollowedLinks() == 1)
                 converted = LocalLink(url, localBase) + URLAnchor(url);
             std::string itemURL = StripAnchor(url);
-            const std::string key = AsciiLower(RecordURL(itemURL));
+            const std::string key = LowerCase(RecordURL(itemURL));
             if (!m_queuedKeys.contains(key) && !m_task.DownloadList().ContainsURL(itemURL)) {
                 auto item = std::make_unique<TPXQItem>(std::move(itemURL), group, action);
                 if (parser != nullptr)

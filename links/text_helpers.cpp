@@ -337,6 +337,24 @@ std::string TrimBlanks(std::string_view text)
     return std::string(text.substr(begin, end - begin));
 }
 
+std::string PercentEncode(std::string_view text, bool (*encode)(unsigned char byte))
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (encode(byte)) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string PercentDecode(std::string_view text)
 {
     const auto hex = [](char c) {

@@ -54,6 +54,9 @@ bool SameText(std::string_view a, std::string_view b);
 // Blanks and tabs removed at both ends.
 std::string TrimBlanks(std::string_view text);
 
+// Every byte for which encode is true becomes "%" and two uppercase hexadecimal digits.
+std::string PercentEncode(std::string_view text, bool (*encode)(unsigned char byte));
+
 // Every "%" followed by two hexadecimal digits becomes that byte; anything else is kept as it is.
 std::string PercentDecode(std::string_view text);
 

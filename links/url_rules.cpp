@@ -25,25 +25,12 @@ constexpr std::size_t kCutSegmentBytes = 250;
 // A "extension" longer than this is no extension worth keeping when a name is cut.
 constexpr std::size_t kMaxKeptExtensionBytes = 32;
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerAscii(std::string_view text)
-{
-    std::string result(text);
-    for (char& c : result)
-        c = LowerAscii(c);
-    return result;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {
     if (text.size() < prefix.size())
         return false;
     for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (LowerAscii(text[i]) != LowerAscii(prefix[i]))
+        if (LowerChar(text[i]) != LowerChar(prefix[i]))
             return false;
     return true;
 }
@@ -65,14 +52,14 @@ bool HasExtension(std::string_view name)
 // Browsers treat "%2e" like "." when they look for dot segments.
 bool IsSingleDot(std::string_view segment)
 {
-    return segment == "." || LowerAscii(segment) == "%2e";
+    return segment == "." || LowerCase(segment) == "%2e";
 }
 
 bool IsDoubleDot(std::string_view segment)
 {
     if (segment.size() != 2 && segment.size() != 4 && segment.size() != 6)
         return false;
-    const std::string lower = LowerAscii(segment);
+    const std::string lower = LowerCase(segment);
     return lower == ".." || lower == ".%2e" || lower == "%2e." || lower == "%2e%2e";
 }
 
@@ -189,20 +176,7 @@ bool IsPlainLinkByte(unsigned char byte)
 
 std::string EncodeLink(std::string_view text)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string result;
-    result.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (IsPlainLinkByte(byte)) {
-            result += c;
-        } else {
-            result += '%';
-            result += kHex[byte >> 4];
-            result += kHex[byte & 0x0F];
-        }
-    }
-    return result;
+    return PercentEncode(text, [](unsigned char byte) { return !IsPlainLinkByte(byte); });
 }
 
 // The local link before percent-encoding: the path from base's local folder to target's file.
@@ -237,7 +211,7 @@ bool HasOtherScheme(std::string_view link)
         if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.')
             return false;
     }
-    const std::string scheme = LowerAscii(link.substr(0, colon));
+    const std::string scheme = LowerCase(link.substr(0, colon));
     return scheme != "http" && scheme != "https";
 }
 
@@ -246,23 +220,12 @@ bool HasOtherScheme(std::string_view link)
 // twice. Tabs are dropped as browsers drop them.
 std::string EncodeUnsafeURLBytes(std::string_view url)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string result;
-    result.reserve(url.size());
-    for (const char c : url) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\t')
-            continue;
-        if (byte <= 0x20 || byte >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`' || c == '{'
-            || c == '}') {
-            result += '%';
-            result += kHex[byte >> 4];
-            result += kHex[byte & 0x0F];
-        } else {
-            result += c;
-        }
-    }
-    return result;
+    std::string kept(url);
+    std::erase(kept, '\t');
+    return PercentEncode(kept, [](unsigned char byte) {
+        return byte <= 0x20 || byte >= 0x7F || byte == '"' || byte == '<' || byte == '>' || byte == '`'
+            || byte == '{' || byte == '}';
+    });
 }
 
 } // namespace
@@ -278,7 +241,7 @@ std::string URLExtension(std::string_view url)
 {
     if (url.find('?') != std::string_view::npos)
         return ".html";
-    return LowerAscii(TbwURL(url).Extension());
+    return LowerCase(TbwURL(url).Extension());
 }
 
 std::string URLDirectory(std::string_view url)
@@ -350,7 +313,7 @@ bool ValidateURL(std::string& address)
     const TbwURL url(address);
     if (url.Host().empty() && url.Protocol() != "file://")
         return false;
-    const std::string scheme = LowerAscii(url.Protocol());
+    const std::string scheme = LowerCase(url.Protocol());
     if (scheme != "http://" && scheme != "https://")
         return false;
 
