@@ -247,14 +247,16 @@ std::string URLExtension(std::string_view url)
 std::string URLDirectory(std::string_view url)
 {
     const std::size_t lowest = SchemeLength(url);
-    const auto question = url.find('?');
-    std::size_t i = question != std::string_view::npos ? question : url.size();
+    // Slashes in the query or the anchor are not folders: "page#a/b" must not put the anchor
+    // into the base every link of the page is resolved against.
+    const std::size_t stop = std::min(url.find_first_of("?#"), url.size());
+    std::size_t i = stop;
     while (i > lowest) {
         --i;
         if (url[i] == '/')
             return std::string(url.substr(0, i + 1));
     }
-    return std::string(url) + "/";
+    return std::string(url.substr(0, stop)) + "/";
 }
 
 std::string URLAncestor(std::string_view url, int levels)
