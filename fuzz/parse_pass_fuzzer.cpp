@@ -176,8 +176,8 @@ public:
             if (attribute == "CODE") {
                 const std::string codebase = parser.AttributeValue("CODEBASE");
                 if (!codebase.empty()) {
-                    base = WithTrailingSlash(ResolveURL(codebase, base));
-                    localBase = WithTrailingSlash(ResolveURL(codebase, localBase));
+                    base = WithTrailingSlash(StripAnchor(ResolveURL(codebase, base)));
+                    localBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, localBase)));
                 }
             }
             std::string converted;

@@ -97,7 +97,7 @@ std::size_t TLinkRepair::RepairPage(const std::string& pageURL, std::string& tex
                 // The parse thread made an applet's code link relative to its code base.
                 const std::string codebase = parser.AttributeValue("CODEBASE");
                 if (!codebase.empty())
-                    localBase = WithTrailingSlash(ResolveURL(codebase, localBase));
+                    localBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, localBase)));
             }
             const std::string target = FailedTarget(value, localBase);
             if (target.empty())

@@ -196,8 +196,8 @@ private:
             const std::string codebase = parser.AttributeValue("CODEBASE");
             if (!codebase.empty()) {
                 // A code base names a folder even when written without its closing "/".
-                base = WithTrailingSlash(ResolveURL(codebase, base));
-                localBase = WithTrailingSlash(ResolveURL(codebase, localBase));
+                base = WithTrailingSlash(StripAnchor(ResolveURL(codebase, base)));
+                localBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, localBase)));
             }
         }
         if (std::optional<std::string> converted =

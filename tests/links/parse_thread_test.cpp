@@ -269,13 +269,17 @@ TEST_F(ParseThreadTest, AppletCodeIsResolvedAgainstItsCodebase)
 {
     AddSaved("http://host/a/p.html",
              "<body><APPLET CODE=\"Main.class\" CODEBASE=\"classes/\" width=1></APPLET>"
-             "<applet codebase=lib code=Tool.class></applet><applet code=Plain.class></applet></body>");
+             "<applet codebase=lib code=Tool.class></applet><applet code=Plain.class></applet>"
+             // An anchor on the code base is no folder of the class.
+             "<applet code='Anchored.class' codebase=\"ext#top\"></applet></body>");
     Parse();
     EXPECT_EQ(URLs(), (std::vector<std::string>{"http://host/a/p.html", "http://host/a/classes/Main.class",
-                                                "http://host/a/lib/Tool.class", "http://host/a/Plain.class"}));
+                                                "http://host/a/lib/Tool.class", "http://host/a/Plain.class",
+                                                "http://host/a/ext/Anchored.class"}));
     const std::string page = SavedText("http://host/a/p.html");
     EXPECT_NE(page.find("CODE=\"Main.class\" CODEBASE=\"classes/\""), std::string::npos) << page;
     EXPECT_NE(page.find("code=Tool.class"), std::string::npos) << page;
+    EXPECT_NE(page.find("code='Anchored.class'"), std::string::npos) << page;
 }
 
 TEST_F(ParseThreadTest, AggressiveParserModes)
