@@ -8,80 +8,19 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_checks.h"
 #include "links/css_scanner.h"
 #include "links/html_parser.h"
 #include "links/parse_thread.h"
 #include "links/url_rules.h"
 
 using namespace pellix;
+using namespace pellix::fuzz;
 
 namespace {
 
 constexpr std::string_view kPageURL = "http://example.org/dir/page.html";
 constexpr std::string_view kRoot = "/r/";
-
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::vector<std::string> Split(std::string_view path)
-{
-    std::vector<std::string> segments;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t slash = path.find('/', start);
-        segments.emplace_back(path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
-        if (slash == std::string_view::npos)
-            return segments;
-        start = slash + 1;
-    }
-}
-
-// Opens a relative local link from the folder of fromFile as a browser does: decoded per
-// segment, ".." never climbing above the root folder "/r/".
-std::string Open(const std::string& fromFile, const std::string& link)
-{
-    std::vector<std::string> segments = Split(fromFile);
-    segments.pop_back();
-    for (const std::string& segment : Split(link)) {
-        if (segment == "..") {
-            Check(segments.size() > 2); // "", "r", host...
-            segments.pop_back();
-            continue;
-        }
-        std::string decoded;
-        for (std::size_t i = 0; i < segment.size(); ++i) {
-            if (segment[i] == '%') {
-                Check(i + 2 < segment.size());
-                const int high = HexValue(segment[i + 1]);
-                const int low = HexValue(segment[i + 2]);
-                Check(high >= 0 && low >= 0);
-                decoded += static_cast<char>(high * 16 + low);
-                i += 2;
-            } else {
-                decoded += segment[i];
-            }
-        }
-        segments.push_back(decoded);
-    }
-    std::string path;
-    for (std::size_t i = 0; i < segments.size(); ++i)
-        path += (i ? "/" : "") + segments[i];
-    return path;
-}
 
 std::string WithTrailingSlash(std::string folder)
 {

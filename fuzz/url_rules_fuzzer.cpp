@@ -6,76 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_checks.h"
 #include "links/url.h"
 #include "links/url_rules.h"
 
 using namespace pellix;
-
-namespace {
-
-void Check(bool condition)
-{
-    if (!condition)
-        __builtin_trap();
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::vector<std::string> Split(const std::string& path)
-{
-    std::vector<std::string> segments;
-    std::size_t start = 0;
-    while (true) {
-        const auto slash = path.find('/', start);
-        segments.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-        if (slash == std::string::npos)
-            return segments;
-        start = slash + 1;
-    }
-}
-
-// Resolves a relative link from the folder of pageFile and decodes it, as a browser does.
-std::string Open(const std::string& pageFile, const std::string& link)
-{
-    std::vector<std::string> segments = Split(pageFile);
-    segments.pop_back();
-    for (const std::string& segment : Split(link)) {
-        if (segment == "..") {
-            Check(segments.size() > 2); // never above the root "/r/"
-            segments.pop_back();
-            continue;
-        }
-        std::string decoded;
-        for (std::size_t i = 0; i < segment.size(); ++i) {
-            if (segment[i] == '%') {
-                Check(i + 2 < segment.size());
-                const int high = HexValue(segment[i + 1]);
-                const int low = HexValue(segment[i + 2]);
-                Check(high >= 0 && low >= 0);
-                decoded += static_cast<char>(high * 16 + low);
-                i += 2;
-            } else {
-                decoded += segment[i];
-            }
-        }
-        segments.push_back(decoded);
-    }
-    std::string path;
-    for (std::size_t i = 0; i < segments.size(); ++i)
-        path += (i ? "/" : "") + segments[i];
-    return path;
-}
-
-} // namespace
+using namespace pellix::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

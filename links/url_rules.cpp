@@ -336,7 +336,11 @@ std::string ResolveAndValidateURL(std::string_view link, std::string_view base)
     if (HasOtherScheme(link))
         return {};
     std::string url = ResolveURL(link, base);
-    return ValidateURL(url) ? EncodeUnsafeURLBytes(url) : std::string();
+    if (!ValidateURL(url))
+        return {};
+    // Encoding drops tabs, which can leave something that is no address at all ("\t#").
+    std::string encoded = EncodeUnsafeURLBytes(url);
+    return ValidateURL(encoded) ? encoded : std::string();
 }
 
 std::string StripAnchor(std::string_view url)

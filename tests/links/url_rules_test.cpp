@@ -193,6 +193,13 @@ TEST(URLRulesTest, ValidateURL)
     EXPECT_EQ(ResolveAndValidateURL("../a.html", "http://host/d/"), "http://host/a.html");
     EXPECT_EQ(ResolveAndValidateURL("news://x/y", "http://host/d/"), "");
     EXPECT_EQ(ResolveAndValidateURL("sub", "https://host/d/"), "https://host/d/sub/");
+    // What comes out is always an address that validates again (a fuzzer found "\t#" with no base).
+    for (const char* link : {"\t#", "\t", " #", "\t\t/"}) {
+        std::string url = ResolveAndValidateURL(link, "");
+        if (!url.empty()) {
+            EXPECT_TRUE(ValidateURL(url)) << link;
+        }
+    }
 }
 
 TEST(URLRulesTest, ResolveAndValidateRefusesOtherSchemesAndEncodesUnsafeBytes)
