@@ -22,6 +22,7 @@
 #include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
+#include "tests/support/zip_entries.h"
 
 #ifndef PELLIX_CLI_PATH
 #error "PELLIX_CLI_PATH must name the built pellix-cli"
@@ -135,17 +136,6 @@ TCliResult RunCli(const fs::path& folder, std::vector<std::string> args)
     return process.Wait();
 }
 
-std::set<std::string> EntriesOf(const std::string& zipPath)
-{
-    TZipEngine engine;
-    engine.SetZipFileName(zipPath);
-    engine.SetFilesToProcess({"*.*"});
-    std::set<std::string> names;
-    engine.OnListing = [&](const TZipEntry& entry) { names.insert(entry.name); };
-    engine.List();
-    return names;
-}
-
 std::string TaskFileIn(const fs::path& folder)
 {
     const std::string category = (folder / "home" / "Tasks" / "General").string() + "/";
@@ -226,7 +216,7 @@ TEST(PellixCliTest, ZipModeThenRetryAndUpdate)
     const std::string zip = (folder.Path() / "home" / "Downloads" / "Site  Home .zip").string();
     std::set<std::string> withoutB = kEntries;
     withoutB.erase("127.0.0.1/b.png");
-    EXPECT_EQ(EntriesOf(zip), withoutB);
+    EXPECT_EQ(test::ZipEntryNames(zip), withoutB);
     const std::string taskFile = TaskFileIn(folder.Path());
     ASSERT_FALSE(taskFile.empty());
     EXPECT_EQ(LoadTask(taskFile)->Status(), kStatusZipped);
@@ -240,7 +230,7 @@ TEST(PellixCliTest, ZipModeThenRetryAndUpdate)
     const TCliResult retry = RunCli(folder.Path(), {"--task", taskFile, "--mode", "retry"});
     ASSERT_EQ(retry.exitCode, 0) << retry.err;
     EXPECT_NE(retry.out.find("Resources:\n    2 downloaded\n    0 not found\n"), std::string::npos) << retry.out;
-    EXPECT_EQ(EntriesOf(zip), kEntries);
+    EXPECT_EQ(test::ZipEntryNames(zip), kEntries);
     const auto requests = server.Requests();
     for (std::size_t i = before; i < requests.size(); ++i)
         EXPECT_EQ(requests[i].target, "/b.png") << "retry fetched more than the failed file";
@@ -263,7 +253,7 @@ TEST(PellixCliTest, ZipModeThenRetryAndUpdate)
     for (std::size_t i = beforeUpdate; i < all.size(); ++i)
         conditional = conditional || (all[i].target == "/a.png" && all[i].HasHeader("If-Modified-Since"));
     EXPECT_TRUE(conditional);
-    EXPECT_EQ(EntriesOf(zip), kEntries);
+    EXPECT_EQ(test::ZipEntryNames(zip), kEntries);
     EXPECT_EQ(LoadTask(taskFile)->Status(), kStatusZipped);
 }
 
@@ -308,14 +298,14 @@ TEST(PellixCliTest, InterruptThenResume)
     const std::string taskFile = TaskFileIn(folder.Path());
     const auto interrupted = LoadTask(taskFile);
     EXPECT_EQ(interrupted->Status(), kStatusStopped);
-    EXPECT_FALSE(EntriesOf(interrupted->Destination()).count("127.0.0.1/b.png"));
+    EXPECT_FALSE(test::ZipEntryNames(interrupted->Destination()).count("127.0.0.1/b.png"));
 
     server.Route("/b.png").Delay(0ms);
     const TCliResult resumed = RunCli(folder.Path(), {"--task", taskFile, "--mode", "resume"});
     ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
     const auto done = LoadTask(taskFile);
     EXPECT_EQ(done->Status(), kStatusZipped);
-    EXPECT_EQ(EntriesOf(done->Destination()), kEntries);
+    EXPECT_EQ(test::ZipEntryNames(done->Destination()), kEntries);
     EXPECT_NE(resumed.out.find("Pages:\n    3 downloaded\n    0 not found"), std::string::npos) << resumed.out;
 }
 
@@ -333,7 +323,7 @@ TEST(PellixCliTest, ZipModePacksStyleSheetsRewritten)
     const TCliResult result = RunCli(folder.Path(), {"--quiet", server.Url("/")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string zip = (folder.Path() / "home" / "Downloads" / "Styled.zip").string();
-    EXPECT_EQ(EntriesOf(zip), (std::set<std::string>{"127.0.0.1/index.htm", "127.0.0.1/css/site.css",
+    EXPECT_EQ(test::ZipEntryNames(zip), (std::set<std::string>{"127.0.0.1/index.htm", "127.0.0.1/css/site.css",
                                                      "127.0.0.1/img/back.png"}));
     TZipEngine engine;
     engine.SetZipFileName(zip);

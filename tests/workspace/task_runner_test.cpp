@@ -16,11 +16,11 @@
 #include "links/parse_thread.h"
 #include "links/text_helpers.h"
 #include "workspace/app_settings.h"
-#include "workspace/zip_engine.h"
 #include "links/file_io.h"
 #include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
+#include "tests/support/zip_entries.h"
 
 namespace pellix {
 namespace {
@@ -105,17 +105,6 @@ public:
     std::string report;
     std::vector<std::string> messages;
 };
-
-std::set<std::string> EntriesOf(const std::string& zipPath)
-{
-    TZipEngine engine;
-    engine.SetZipFileName(zipPath);
-    engine.SetFilesToProcess({"*.*"});
-    std::set<std::string> names;
-    engine.OnListing = [&](const TZipEntry& entry) { names.insert(entry.name); };
-    engine.List();
-    return names;
-}
 
 // A page with two images; slow.png answers only after a pause, so the run stays in status 2
 // for a while after everything else is saved.
@@ -215,7 +204,7 @@ TEST(TTaskRunnerTest, ZipModeRunPacksRenamesAfterTitleAndReports)
     h.owner->Call([&] { downloads = h.app->DownloadsFolder(); });
     // ":" and "?" of the title become blanks.
     EXPECT_EQ(task->Destination(), downloads + "Docs  What .zip");
-    EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
+    EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
     EXPECT_EQ(FilesIn(downloads, "*.zip").size(), 1u);
     EXPECT_TRUE(h.messages.empty()) << h.messages.front();
     EXPECT_NE(h.report.find("Destination: " + downloads + "Docs  What .zip\n"), std::string::npos);
@@ -275,10 +264,10 @@ TEST(TTaskRunnerTest, ZipLastPacksOnlyAfterDownloadComplete)
             EXPECT_FALSE(fs::exists(task->Destination()));
         } else {
             EXPECT_EQ(queued, 0u);
-            EXPECT_EQ(EntriesOf(task->Destination()).size(), 3u);
+            EXPECT_EQ(test::ZipEntryNames(task->Destination()).size(), 3u);
         }
         ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
-        EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
+        EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
         if (zipLast)
             EXPECT_EQ(statusAtPack, std::vector<int>{kStatusComplete});
         else
@@ -303,13 +292,13 @@ TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
     ASSERT_TRUE(h.runner->WaitRunSettled(30s));
     EXPECT_EQ(task->Status(), kStatusStopped);
     const std::string zip = task->Destination();
-    const std::set<std::string> packed = EntriesOf(zip);
+    const std::set<std::string> packed = test::ZipEntryNames(zip);
     EXPECT_EQ(packed.size(), 3u);
     EXPECT_FALSE(packed.count("127.0.0.1/slow.png"));
 
     ASSERT_TRUE(h.Start(task, kRunResume));
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
-    EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
+    EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
 }
 
 // The zip queue lives in memory: files saved by a process that ended before packing them are
@@ -337,7 +326,7 @@ TEST(TTaskRunnerTest, ResumeInNewProcessPacksFilesNeverPacked)
     second.owner->Call([&] { task->Load(); });
     ASSERT_TRUE(second.Start(task, kRunResume));
     ASSERT_TRUE(second.WaitFor([&] { return task->Status() == kStatusZipped; }));
-    EXPECT_EQ(EntriesOf(task->Destination()), kSiteEntries);
+    EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
     EXPECT_NE(second.report.find("Pages:\n    2 downloaded"), std::string::npos) << second.report;
 }
 
@@ -409,7 +398,7 @@ TEST(TTaskRunnerLinkRepairTest, ZipPagesPackedEarlierAreRepairedInTheZip)
     ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3 && task->Status() == kStatusDownloading; }));
     h.owner->Call([&] { h.runner->ZipTimerTick(); });
     const std::string temp = h.app->TempFolder();
-    ASSERT_TRUE(EntriesOf(task->Destination()).count("127.0.0.1/index.htm"));
+    ASSERT_TRUE(test::ZipEntryNames(task->Destination()).count("127.0.0.1/index.htm"));
     fs::remove(fs::path(temp) / "127.0.0.1" / "index.htm");
     fs::remove(fs::path(temp) / "127.0.0.1" / "about.html");
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
