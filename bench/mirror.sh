@@ -39,16 +39,9 @@ case "$build_dir" in /*) ;; *) build_dir="$repo/$build_dir" ;; esac
 keep="${keep:-$build_dir/mirror}"
 case "$keep" in /*) ;; *) keep="$repo/$keep" ;; esac
 
-work="$(mktemp -d /tmp/pellix-mirror.XXXXXX)"
-nginx_pid=""
 # shellcheck source=bench/mirror/common.sh
 source "$repo/bench/mirror/common.sh"
-cleanup() {
-  stop_nginx
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+setup_work pellix-mirror
 
 packages=(nginx-light wget zip unzip time python3 cmake-doc)
 [ "$with_chromium" -eq 1 ] && packages+=(chromium)

@@ -28,16 +28,9 @@ while [ $# -gt 0 ]; do
 done
 case "$build_dir" in /*) ;; *) build_dir="$repo/$build_dir" ;; esac
 
-work="$(mktemp -d /tmp/pellix-mirror-scale.XXXXXX)"
-nginx_pid=""
 # shellcheck source=bench/mirror/common.sh
 source "$repo/bench/mirror/common.sh"
-cleanup() {
-  stop_nginx
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+setup_work pellix-mirror-scale
 
 ensure_packages nginx-light wget zip unzip time python3
 ensure_cli "$build_dir"

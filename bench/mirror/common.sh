@@ -1,5 +1,5 @@
 # Shared steps of the mirror benchmarks; sourced, not run.
-# Expects: $work (a temp folder owned by the caller, cleaned by its trap).
+# The caller runs setup_work first: it makes $work and cleans it (and nginx) up at exit.
 
 # Installs the Debian packages that are missing (checked with dpkg-query first).
 ensure_packages() {
@@ -24,6 +24,19 @@ ensure_cli() {
     timeout 3600 bash scripts/setup.sh "$build_dir" >&2
   fi
   [ -x "$build_dir/app/pellix-cli" ] || { echo "no $build_dir/app/pellix-cli after the build" >&2; exit 2; }
+}
+
+# setup_work NAME: a fresh folder /tmp/NAME.XXXXXX in $work, removed with nginx stopped at exit.
+setup_work() {
+  work="$(mktemp -d "/tmp/$1.XXXXXX")"
+  nginx_pid=""
+  trap cleanup_work EXIT
+  trap 'exit 130' INT TERM
+}
+
+cleanup_work() {
+  stop_nginx
+  rm -rf "$work"
 }
 
 free_port() {
