@@ -11,25 +11,6 @@
 
 namespace pellix {
 
-namespace {
-
-// The folder an item's file is saved under: the destination in Personal Intranet Mode, the
-// temp folder in Zip mode.
-std::string BaseFolder(const TPXTask& task)
-{
-    std::string folder;
-    if (task.IntranetMode())
-        folder = task.Destination();
-    else if (task.App())
-        folder = task.App()->TempFolder();
-    else
-        folder = (std::filesystem::temp_directory_path() / "Pellix").string();
-    if (!folder.empty() && folder.back() != '/')
-        folder += '/';
-    return folder;
-}
-
-} // namespace
 
 TbwHTTP::TbwHTTP(IOwnerThread& owner) : m_owner(owner), m_http(std::make_unique<TagHTTP>())
 {
@@ -114,7 +95,7 @@ void TbwHTTP::Start(TPXTask& task)
         job.action = m_item->Action();
         job.statusText = m_item->StatusText();
         job.lastModified = m_item->LastModified();
-        job.localPath = LocalFileName(BaseFolder(task), URLDirectory(m_url), m_url);
+        job.localPath = task.LocalFileOf(m_url);
     }
     try {
         m_http->SetProxy(m_proxy);

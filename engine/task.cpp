@@ -7,11 +7,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <system_error>
 
 #include "engine/active_task_list.h"
 #include "links/file_types.h"
 #include "links/text_helpers.h"
+#include "links/url_rules.h"
 #include "workspace/app_settings.h"
 #include "workspace/ini_file.h"
 
@@ -104,6 +106,68 @@ void TPXTask::SetStartPageTitle(std::string title)
 {
     std::lock_guard lock(m_titleMutex);
     m_startPageTitle = std::move(title);
+}
+
+std::string TPXTask::WorkFolder() const
+{
+    std::string folder;
+    if (m_intranetMode) {
+        folder = m_destination;
+    } else {
+        folder = m_app ? m_app->TempFolder() : (std::filesystem::temp_directory_path() / "Pellix").string();
+        if (!folder.empty() && folder.back() != '/')
+            folder += '/';
+        // FNV-1a of the task file: stable across processes, distinct for two tasks of one site.
+        std::uint64_t hash = 14695981039346656037ull;
+        for (const unsigned char c : m_taskFile) {
+            hash ^= c;
+            hash *= 1099511628211ull;
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "task-%016llx", static_cast<unsigned long long>(hash));
+        folder += name;
+    }
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+std::string TPXTask::LocalFileOf(const std::string& url) const
+{
+    const std::string root = WorkFolder();
+    return root.empty() ? std::string() : LocalFileName(root, URLDirectory(url), url);
+}
+
+void TPXTask::RecordWriteFault(std::string path, std::string reason)
+{
+    std::function<void()> listener;
+    {
+        std::lock_guard lock(m_faultMutex);
+        if (m_writeFault)
+            return;
+        m_writeFault = TWriteFault{std::move(path), std::move(reason)};
+        listener = m_onWriteFault;
+    }
+    if (listener)
+        listener();
+}
+
+std::optional<TWriteFault> TPXTask::WriteFault() const
+{
+    std::lock_guard lock(m_faultMutex);
+    return m_writeFault;
+}
+
+void TPXTask::ClearWriteFault()
+{
+    std::lock_guard lock(m_faultMutex);
+    m_writeFault.reset();
+}
+
+void TPXTask::SetOnWriteFault(std::function<void()> listener)
+{
+    std::lock_guard lock(m_faultMutex);
+    m_onWriteFault = std::move(listener);
 }
 
 void TPXTask::ResetTaken()

@@ -53,6 +53,13 @@ struct TZipQueueEntry {
     TPXQItem* item = nullptr;
 };
 
+// A local write that failed for a reason every later write shares (IsRunStoppingWriteError): the
+// run stops with it, and what could not be written waits for a resume.
+struct TWriteFault {
+    std::string path;   // the file (or Zip file) that could not be written
+    std::string reason; // "disk full", "read-only file system", "permission denied", ...
+};
+
 struct TRenameResult {
     bool ok = false;
     std::string message; // the error to show when !ok
@@ -160,6 +167,21 @@ public:
     std::size_t ZipQueueCount() const;
     void ClearZipQueue();
 
+    // The folder the task's files are written to: the destination folder in Personal Intranet
+    // Mode; in zip mode a working folder of this task alone under the temp folder, named after
+    // its task file so that a later process resumes with the same copies. Ends with "/".
+    std::string WorkFolder() const;
+    // Where an item's file of that address is (or will be) saved: LocalFileName under WorkFolder.
+    std::string LocalFileOf(const std::string& url) const;
+
+    // Write faults (any thread). The first fault of a run is kept, later ones are dropped; the
+    // listener (optional) is called on the recording thread, outside the task's locks, once per
+    // fault kept.
+    void RecordWriteFault(std::string path, std::string reason);
+    std::optional<TWriteFault> WriteFault() const;
+    void ClearWriteFault();
+    void SetOnWriteFault(std::function<void()> listener);
+
     // Notifications, both optional.
     void SetOnSaved(TTaskSavedEvent event) { m_onSaved = std::move(event); }
     void SetOnProgress(TTaskProgressEvent event) { m_onProgress = std::move(event); }
@@ -236,6 +258,10 @@ private:
     std::atomic<int> m_pagesTaken{0};
     std::atomic<int> m_resourcesTaken{0};
     std::atomic<TDateTime> m_runStartTime{0};
+
+    mutable std::mutex m_faultMutex;
+    std::optional<TWriteFault> m_writeFault;
+    std::function<void()> m_onWriteFault;
 
     mutable std::mutex m_zipMutex;
     std::deque<TZipQueueEntry> m_zipQueue;

@@ -28,9 +28,19 @@ namespace {
 bool Fail(std::string* error, const std::string& what)
 {
     if (error)
-        *error = what + ": " + std::strerror(errno);
+        *error = what + ": " + WriteErrorReason(errno);
     return false;
 }
+
+// Keeps errno across the clean-up calls of a failed write, for the caller to classify.
+class TErrnoKeeper {
+public:
+    TErrnoKeeper() : m_saved(errno) {}
+    ~TErrnoKeeper() { errno = m_saved; }
+
+private:
+    int m_saved;
+};
 
 bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::string* error,
                  bool ownerOnly, bool flush)
@@ -50,6 +60,7 @@ bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::
             if (errno == EINTR)
                 continue;
             const bool r = Fail(error, "cannot write " + temp.string());
+            TErrnoKeeper keep;
             ::close(fd);
             ::unlink(temp.c_str());
             return r;
@@ -57,13 +68,22 @@ bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if ((flush && ::fsync(fd) != 0) || ::close(fd) != 0) {
+    // A failed flush still closes the descriptor; its errno is the one reported.
+    int syncError = 0;
+    if (flush && ::fsync(fd) != 0)
+        syncError = errno;
+    const bool closed = ::close(fd) == 0;
+    if (syncError != 0 || !closed) {
+        if (syncError != 0)
+            errno = syncError;
         const bool r = Fail(error, "cannot write " + temp.string());
+        TErrnoKeeper keep;
         ::unlink(temp.c_str());
         return r;
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         const bool r = Fail(error, "cannot replace " + path.string());
+        TErrnoKeeper keep;
         ::unlink(temp.c_str());
         return r;
     }
@@ -81,6 +101,30 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
 bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data, std::string* error)
 {
     return ReplaceFile(path, data, error, false, false);
+}
+
+bool IsRunStoppingWriteError(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EROFS || error == EACCES || error == EPERM ||
+           error == EFBIG;
+}
+
+std::string WriteErrorReason(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return "disk full";
+    case EROFS:
+        return "read-only file system";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case EFBIG:
+        return "file size limit reached";
+    default:
+        return std::strerror(error);
+    }
 }
 
 } // namespace pellix

@@ -25,4 +25,14 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
 bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data,
                         std::string* error = nullptr);
 
+// Both writers leave the cause of a failure in errno when they return false.
+
+// Local write failures that every later write would share: the disk or the quota is full, the
+// file system is read-only, permission is denied, the file size limit is reached. A run stops on
+// them (and can be resumed) instead of marking item after item failed.
+bool IsRunStoppingWriteError(int error);
+// "disk full", "read-only file system", "permission denied", "file size limit reached", or the
+// system's text for any other error.
+std::string WriteErrorReason(int error);
+
 } // namespace pellix

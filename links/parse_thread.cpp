@@ -33,22 +33,6 @@ std::string WithTrailingSlash(std::string folder)
     return folder;
 }
 
-// Where the transfer saved an item whose local path is not known in memory (a list loaded from
-// its file): the same layout the transfer uses.
-std::string ItemLocalPath(const TPXTask& task, const std::string& url, const std::string& baseURL)
-{
-    std::string root;
-    if (task.IntranetMode())
-        root = task.Destination();
-    else if (task.App() != nullptr)
-        root = task.App()->TempFolder();
-    else
-        root = (std::filesystem::temp_directory_path() / "Pellix").string();
-    if (root.empty())
-        return {};
-    return LocalFileName(WithTrailingSlash(root), baseURL, url);
-}
-
 // What the parse needs of the page item, the task and the settings, copied on the owner thread.
 struct TPageSnapshot {
     std::string url;          // the item's URL: its local file and parent of its links
@@ -391,7 +375,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         snapshot.action = page.Action();
         snapshot.frameFlag = page.FrameFlag();
         if (page.LocalPath().empty())
-            page.SetLocalPath(ItemLocalPath(task, page.URL(), page.BaseURL()));
+            page.SetLocalPath(task.LocalFileOf(page.URL()));
         snapshot.localPath = page.LocalPath();
         // The start URL is the list's first item.
         snapshot.startURL = task.DownloadList().Count() > 0 ? task.DownloadList().Line(0) : task.URL();

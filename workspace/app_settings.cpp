@@ -1,5 +1,7 @@
 #include "workspace/app_settings.h"
 
+#include <algorithm>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -521,6 +523,61 @@ int TPXApp::SaveMode() const
 void TPXApp::SetSaveMode(int mode)
 {
     m_store->WriteSetting(kSettingsKey, "Save Mode", mode);
+}
+
+std::int64_t TPXApp::MaxParsedPageSize() const
+{
+    const std::int64_t bytes = m_store->ReadSetting(kSettingsKey, "Max Parsed Page Size",
+                                                    static_cast<int>(kDefaultMaxParsedPageSize));
+    return bytes < 0 ? kDefaultMaxParsedPageSize : bytes;
+}
+
+void TPXApp::SetMaxParsedPageSize(std::int64_t bytes)
+{
+    m_store->WriteSetting(kSettingsKey, "Max Parsed Page Size",
+                          static_cast<int>(std::clamp<std::int64_t>(bytes, 0, 0x7fffffff)));
+}
+
+std::string TPXApp::CAFile() const
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_caFileOverride)
+            return *m_caFileOverride;
+    }
+    return m_store->ReadSetting(kSettingsKey, "CA File", "");
+}
+
+void TPXApp::SetCAFile(const std::string& path)
+{
+    m_store->WriteSetting(kSettingsKey, "CA File", path);
+}
+
+bool TPXApp::CheckCertificate() const
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_checkCertificateOverride)
+            return *m_checkCertificateOverride;
+    }
+    return m_store->ReadSetting(kSettingsKey, "Check Certificate", true);
+}
+
+void TPXApp::SetCheckCertificate(bool value)
+{
+    m_store->WriteSetting(kSettingsKey, "Check Certificate", value);
+}
+
+void TPXApp::OverrideCAFile(const std::string& path)
+{
+    std::lock_guard lock(m_mutex);
+    m_caFileOverride = path;
+}
+
+void TPXApp::OverrideCheckCertificate(bool value)
+{
+    std::lock_guard lock(m_mutex);
+    m_checkCertificateOverride = value;
 }
 
 bool TPXApp::ZipLast() const

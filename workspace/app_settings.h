@@ -152,6 +152,20 @@ public:
     void SetZipFolder(const std::string& value);
     bool LastZipFolder() const;
     void SetLastZipFolder(bool value);
+    // Pages larger than this many bytes are saved but not scanned for links (memory stays
+    // bounded whatever a server sends); 0 scans every page.
+    std::int64_t MaxParsedPageSize() const;
+    void SetMaxParsedPageSize(std::int64_t bytes);
+    static constexpr std::int64_t kDefaultMaxParsedPageSize = 32 * 1024 * 1024;
+    // A file of extra certificate authorities trusted for https besides the system's; empty: none.
+    std::string CAFile() const;
+    void SetCAFile(const std::string& path);
+    // Whether https certificates and host names are verified (on unless switched off).
+    bool CheckCertificate() const;
+    void SetCheckCertificate(bool value);
+    // Both hold for this process only and win over the stored values (command-line switches).
+    void OverrideCAFile(const std::string& path);
+    void OverrideCheckCertificate(bool value);
     std::string UnzipFolder() const;
     void SetUnzipFolder(const std::string& value);
     bool LastUnzipFolder() const;
@@ -206,6 +220,8 @@ private:
     std::string m_skin = "Default";
     bool m_noAds = false;
     std::optional<bool> m_noAdsOverride;
+    std::optional<std::string> m_caFileOverride;
+    std::optional<bool> m_checkCertificateOverride;
     std::uint32_t m_maxURLHistory = 20;
     std::uint32_t m_maxFileHistory = 10;
     std::string m_lastCategory = "General";

@@ -404,7 +404,7 @@ void TTaskRunner::RequeueUnpacked(TPXTask& task, const TZipObj& zip)
 {
     // The zip queue lives in memory only: files finished by an earlier process but never packed
     // would otherwise be missing from the Zip for good.
-    const std::string temp = m_app.TempFolder();
+    const std::string temp = task.WorkFolder();
     TPXDownloadList& list = task.DownloadList();
     for (std::size_t i = 0; i < list.Count(); ++i) {
         TPXQItem* item = list.Item(i);
@@ -417,7 +417,7 @@ void TTaskRunner::RequeueUnpacked(TPXTask& task, const TZipObj& zip)
         item->Reload();
         const std::string url = item->URL();
         item->ReleaseStrings();
-        const std::string path = LocalFileName(temp, URLDirectory(url), url);
+        const std::string path = task.LocalFileOf(url);
         std::error_code ec;
         if (zip.HasEntry(EntryNameOf(path, temp)) || !fs::is_regular_file(path, ec))
             continue;
@@ -521,14 +521,14 @@ void TTaskRunner::PackQueued(TPXTask& task)
         m_packing = true;
         {
             std::lock_guard lock(m_packMutex);
-            m_packJob = TPackJob{m_running, m_runZip, m_app.TempFolder(), std::move(files)};
+            m_packJob = TPackJob{m_running, m_runZip, task.WorkFolder(), std::move(files)};
             m_packBusy = true;
         }
         m_packCv.notify_all();
         return;
     }
     m_packing = true;
-    const TZipOutcome outcome = m_zips.AddTaskFiles(*m_runZip, m_app.TempFolder(), files);
+    const TZipOutcome outcome = m_zips.AddTaskFiles(*m_runZip, task.WorkFolder(), files);
     PackDone(task, outcome);
 }
 
@@ -642,9 +642,8 @@ void TTaskRunner::RepairLinks(TPXTask& task)
     ShowStatus("Repairing links to items not found...");
 
     const bool zipMode = !task.IntranetMode();
-    const std::string root = zipMode ? m_app.TempFolder() : task.Destination();
     auto pathOf = [&](TPXQItem& item, const std::string& url) {
-        return item.LocalPath().empty() ? LocalFileName(root, URLDirectory(url), url) : item.LocalPath();
+        return item.LocalPath().empty() ? task.LocalFileOf(url) : item.LocalPath();
     };
     auto save = [&](const std::string& path, const std::string& text) {
         std::error_code ec;
@@ -676,7 +675,7 @@ void TTaskRunner::RepairLinks(TPXTask& task)
     for (auto& [item, url] : pages) {
         const std::string path = pathOf(*item, url);
         if (zipMode && !queuedPaths.count(path) && m_runZip) {
-            const std::string entry = EntryNameOf(path, m_app.TempFolder());
+            const std::string entry = EntryNameOf(path, task.WorkFolder());
             if (m_runZip->HasEntry(entry)) {
                 fromZip.emplace(entry, TPackedPage{item, url, path});
                 continue;

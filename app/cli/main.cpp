@@ -321,41 +321,19 @@ private:
     double m_rate = 0;
 };
 
-// A finished Zip holds everything the run saved, so its working copies in the shared temp
-// folder are of no further use; the folders they leave empty go too. Owner thread.
-void RemoveTaskTempFiles(TPXTask& task, const std::string& temp)
+// A finished Zip holds everything the run saved, so the task's working folder is of no further
+// use. remove_all removes symbolic links themselves, never what they point at. Owner thread.
+void RemoveTaskTempFiles(TPXTask& task)
 {
-    TPXDownloadList& list = task.DownloadList();
-    std::vector<fs::path> folders;
-    for (std::size_t i = 0; i < list.Count(); ++i) {
-        TPXQItem* item = list.Item(i);
-        if (!item)
-            continue;
-        item->Reload();
-        const std::string url = item->URL();
-        item->ReleaseStrings();
-        const fs::path path = LocalFileName(temp, URLDirectory(url), url);
-        std::error_code ec;
-        fs::remove(path, ec);
-        fs::remove(fs::path(path.string() + ".pxpart"), ec);
-        folders.push_back(path.parent_path());
-    }
-    const fs::path root = fs::path(temp).lexically_normal();
-    std::sort(folders.begin(), folders.end());
-    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-    // Deepest first, climbing while a folder is empty and still below the temp folder.
-    std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {
-        return a.string().size() > b.string().size();
-    });
-    for (fs::path folder : folders) {
-        folder = folder.lexically_normal();
-        while (!folder.empty() && folder != root && folder.string().starts_with(root.string())) {
-            std::error_code ec;
-            if (!fs::is_empty(folder, ec) || ec || !fs::remove(folder, ec))
-                break;
-            folder = folder.parent_path();
-        }
-    }
+    std::error_code ec;
+    std::string text = task.WorkFolder();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back(); // a trailing slash would make the symlink test follow the link
+    const fs::path folder(text);
+    if (fs::is_symlink(folder, ec))
+        fs::remove(folder, ec);
+    else
+        fs::remove_all(folder, ec);
 }
 
 int Fail(const std::string& message)
@@ -502,7 +480,7 @@ int Run(const TCliOptions& options)
         } else {
             runner->WaitRunSettled(std::chrono::seconds(60));
             if (!task->IntranetMode())
-                owner.Call([&] { RemoveTaskTempFiles(*task, app.TempFolder()); });
+                owner.Call([&] { RemoveTaskTempFiles(*task); });
             progress.Finish();
             std::fprintf(stdout, "%s\n", report.c_str());
             std::fflush(stdout);

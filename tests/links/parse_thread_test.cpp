@@ -410,7 +410,7 @@ TEST_F(ParseThreadTest, ZipModeQueuesParsedPagesForPacking)
 {
     m_task->SetIntranetMode(false);
     const std::string url = "http://host/index.html";
-    const std::string path = LocalFileName(m_app->TempFolder(), URLDirectory(url), url);
+    const std::string path = m_task->LocalFileOf(url);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     ASSERT_TRUE(WriteFileAtomically(path, "<body>x</body>"));
     m_task->SetURL(url);
@@ -427,7 +427,8 @@ TEST_F(ParseThreadTest, ZipModeQueuesParsedPagesForPacking)
 
     // A style sheet is packed once parsed, like a page.
     const std::string sheet = "http://host/s.css";
-    const std::string sheetPath = LocalFileName(m_app->TempFolder(), URLDirectory(sheet), sheet);
+    const std::string sheetPath = m_task->LocalFileOf(sheet);
+    std::filesystem::create_directories(std::filesystem::path(sheetPath).parent_path());
     ASSERT_TRUE(WriteFileAtomically(sheetPath, "a { background: url(x.gif) }"));
     ASSERT_TRUE(m_owner.Call([&] {
         TPXQItem& item = m_task->DownloadList().AddItem(m_task->MakeItem(sheet, kActionDownload));

@@ -67,8 +67,9 @@ std::filesystem::path TCrawlFixture::TaskFile() const
 
 std::filesystem::path TCrawlFixture::FileOf(const std::string& url) const
 {
-    const std::string root = m_task->IntranetMode() ? FolderText(SiteFolder()) : m_app->TempFolder();
-    return LocalFileName(root, URLDirectory(url), url);
+    if (m_task->IntranetMode())
+        return LocalFileName(FolderText(SiteFolder()), URLDirectory(url), url);
+    return m_task->LocalFileOf(url);
 }
 
 void TCrawlFixture::Wire()

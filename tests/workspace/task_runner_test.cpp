@@ -397,7 +397,7 @@ TEST(TTaskRunnerLinkRepairTest, ZipPagesPackedEarlierAreRepairedInTheZip)
     // Both pages and a.png are queued; missing.png is still on its way.
     ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3 && task->Status() == kStatusDownloading; }));
     h.owner->Call([&] { h.runner->ZipTimerTick(); });
-    const std::string temp = h.app->TempFolder();
+    const std::string temp = task->WorkFolder();
     ASSERT_TRUE(test::ZipEntryNames(task->Destination()).count("127.0.0.1/index.htm"));
     fs::remove(fs::path(temp) / "127.0.0.1" / "index.htm");
     fs::remove(fs::path(temp) / "127.0.0.1" / "about.html");
