@@ -228,7 +228,7 @@ void TTaskRunner::Message(TRunnerMessageKind kind, const std::string& text)
 }
 
 TCreateTaskResult TTaskRunner::CreateTaskFromAddress(const std::string& address, const std::string& profileName,
-                                                     bool map, bool intranet)
+                                                     bool map, bool intranet, const std::string& intranetFolder)
 {
     TCreateTaskResult result;
     std::string url = address;
@@ -271,7 +271,7 @@ TCreateTaskResult TTaskRunner::CreateTaskFromAddress(const std::string& address,
         // The chosen Zip keeps its name.
         task->Profile().SetUseStartPageTitle(false);
     } else if (intranet) {
-        task->SetDestination(m_app.IntranetFolder());
+        task->SetDestination(intranetFolder.empty() ? m_app.IntranetFolder() : intranetFolder);
     } else {
         task->SetDestination(UniqueFileName(m_app.DownloadsFolder() + task->TaskName() + ".zip"));
     }

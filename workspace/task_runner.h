@@ -79,8 +79,10 @@ public:
     // unique task file in the last category, its profile loaded, its destination chosen, and,
     // with a named profile, scheduled "Now" (status 1) and saved. The address goes to the top of
     // the recent-URL list either way.
+    // intranetFolder: where an intranet-mode task writes its site; empty for the intranet folder
+    // setting (which is created only then).
     TCreateTaskResult CreateTaskFromAddress(const std::string& address, const std::string& profileName, bool map,
-                                            bool intranet);
+                                            bool intranet, const std::string& intranetFolder = {});
     // Schedule "Now", status 1, saved; then OnTaskAdded.
     void AddTask(TPXTask& task);
     // With a Zip file path, new zip-mode tasks write into it and keep its name (the add-to-zip
@@ -128,6 +130,10 @@ public:
     std::function<void(TPXTask& task, const std::string& report)> OnCompleted;
     std::function<void()> OnBeep;
     std::function<void(TPXTask& task)> OnTaskAdded;
+    // The runner stopped the run itself because a local write failed (TPXTask::WriteFault says
+    // which file and why); the task is "Download Stopped" and can be resumed. The message, also
+    // given to OnMessage, names the file and the reason.
+    std::function<void(TPXTask& task, const std::string& message)> OnStopped;
     // After each tick that packed files: how many entries went in.
     std::function<void(TPXTask& task, std::size_t entries)> OnPacked;
 
