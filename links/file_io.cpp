@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -101,6 +102,38 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
 bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data, std::string* error)
 {
     return ReplaceFile(path, data, error, false, false);
+}
+
+bool EnsurePrivateFolder(const std::filesystem::path& folder, std::string* error)
+{
+    std::string text = folder.string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back(); // with a trailing slash lstat would follow a link
+    auto fail = [&](const std::string& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (text.empty())
+        return fail("no folder given");
+    std::error_code ec;
+    const std::filesystem::path parent = std::filesystem::path(text).parent_path();
+    if (!parent.empty())
+        std::filesystem::create_directories(parent, ec);
+    if (::mkdir(text.c_str(), 0700) != 0 && errno != EEXIST)
+        return fail("cannot create it: " + WriteErrorReason(errno));
+    struct stat info {};
+    if (::lstat(text.c_str(), &info) != 0)
+        return fail(std::strerror(errno));
+    if (S_ISLNK(info.st_mode))
+        return fail("it is a symbolic link");
+    if (!S_ISDIR(info.st_mode))
+        return fail("it is not a folder");
+    if (info.st_uid != ::geteuid())
+        return fail("it belongs to another user");
+    if ((info.st_mode & 077) != 0 && ::chmod(text.c_str(), 0700) != 0)
+        return fail("cannot make it private: " + WriteErrorReason(errno));
+    return true;
 }
 
 bool IsRunStoppingWriteError(int error)

@@ -25,6 +25,13 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
 bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data,
                         std::string* error = nullptr);
 
+// Makes sure folder exists as a folder of this user's alone, so that files written there cannot
+// be read, replaced or redirected by another local user: created with mode 0700 when missing
+// (its parents as usual), refused when it is a symbolic link, not a folder, or owned by another
+// user; a group- or world-accessible folder of ours is tightened to 0700. False with the reason in
+// error ("it is a symbolic link", "it belongs to another user", ...).
+bool EnsurePrivateFolder(const std::filesystem::path& folder, std::string* error = nullptr);
+
 // Both writers leave the cause of a failure in errno when they return false.
 
 // Local write failures that every later write would share: the disk or the quota is full, the

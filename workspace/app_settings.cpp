@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "engine/task.h"
+#include "links/file_io.h"
 #include "links/text_helpers.h"
 #include "workspace/product.h"
 
@@ -225,8 +226,21 @@ std::string TPXApp::TempFolder() const
     std::string folder = StoredFolder("Temp Folder");
     if (folder.empty())
         folder = FolderText(m_paths.systemTemp) + "Pellix/";
-    CreateFolder(folder);
+    // Private from the start; CheckTempFolder tells whether an existing one can be trusted.
+    EnsurePrivateFolder(folder);
     return folder;
+}
+
+bool TPXApp::CheckTempFolder(std::string* error) const
+{
+    const std::string folder = TempFolder();
+    std::string reason;
+    if (EnsurePrivateFolder(folder, &reason))
+        return true;
+    if (error)
+        *error = "Cannot use the temp folder " + folder + ": " + reason +
+                 ". Remove it, or choose another temp folder.";
+    return false;
 }
 
 bool TPXApp::SetTempFolder(const std::string& folder)

@@ -89,7 +89,10 @@ public:
     void SetDownloadsFolder(const std::string& folder);
     std::string IntranetFolder();
     void SetIntranetFolder(const std::string& folder);
-    std::string TempFolder() const;     // never writes the default back; created when missing
+    std::string TempFolder() const;     // never writes the default back; created (mode 0700) when missing
+    // Whether the temp folder is this user's alone (not a symbolic link, not another user's); a
+    // run in zip mode refuses to start otherwise, with the message in error.
+    bool CheckTempFolder(std::string* error) const;
     // Empty text changes nothing. A folder whose own name lacks the product name gains
     // "Pellix/". False (and nothing stored) for empty text or a folder that
     // IsTempFolderDisposable refuses.

@@ -2,7 +2,11 @@
 // address, start, stop, end a run, the zip timer's tick, completion with its report.
 #include "workspace/task_runner.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -16,6 +20,7 @@
 #include "engine/queue_item.h"
 #include "engine/slot_list.h"
 #include "engine/task.h"
+#include "engine/transfer_thread.h"
 #include "links/file_io.h"
 #include "links/link_repair.h"
 #include "links/parse_thread.h"
@@ -155,13 +160,20 @@ void TTaskRunner::TimerLoop()
     };
     while (!m_terminate) {
         const bool ticking = m_timerOn && m_interval.count() > 0;
-        const auto woken = [&] { return m_terminate || m_settleRequested || m_parseWatch; };
+        const auto woken = [&] { return m_terminate || m_settleRequested || m_parseWatch || m_faultWake; };
         if (ticking)
             m_cv.wait_until(lock, nextTick, woken);
         else
             m_cv.wait(lock, [&] { return woken() || (m_timerOn && m_interval.count() > 0); });
         if (m_terminate)
             break;
+        if (m_faultWake) {
+            m_faultWake = false;
+            lock.unlock();
+            postTick();
+            lock.lock();
+            continue;
+        }
         if (m_settleRequested) {
             m_settleRequested = false;
             const std::uint64_t generation = m_runGeneration;
@@ -330,6 +342,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     TStartResult result;
     if (!task)
         return {false, "No task."};
+    task->ClearWriteFault();
     const int mode = task->RunMode();
     const bool resumes = mode == kRunResume || mode == kRunSmartUpdate || mode == kRunSmartRecovery;
     const bool listInMemory = resumes && task == m_current;
@@ -349,10 +362,11 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     if (resumes && !listInMemory)
         task->Clear(); // the list is read afresh from its file
     const TListResult prepared = task->PrepareRun(listInMemory);
-    if (!prepared.ok) {
-        Message(TRunnerMessageKind::Error, prepared.message);
-        return {false, prepared.message};
-    }
+    if (!prepared.ok)
+        return FailStart(*task, prepared.message);
+    std::string folderError;
+    if (!PrepareFolders(*task, folderError))
+        return FailStart(*task, folderError);
     if (resumes && !listInMemory) {
         // A process that ended without ending its run left items marked as in transfer, and
         // one killed before its first list save left no list at all.
@@ -372,8 +386,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
                 const std::string message = opened.view.message.empty()
                                                 ? "Could not open the Zip file: " + zipPath
                                                 : opened.view.message;
-                Message(TRunnerMessageKind::Error, message);
-                return {false, message};
+                return FailStart(*task, message);
             }
         } else {
             m_runZip = &m_zips.CreateNode(zipPath);
@@ -392,12 +405,84 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
         m_settleRequested = false;
     }
     m_linksRepaired = false;
+    m_faultMessage.clear();
     m_running = task;
+    {
+        // Whoever records a write fault (a transfer, the parse thread, the packer) wakes the
+        // timer thread, which ticks at once; the tick stops the run.
+        std::shared_ptr<bool> alive = m_alive;
+        task->SetOnWriteFault([this, alive] {
+            {
+                std::lock_guard lock(m_mutex);
+                m_faultWake = true;
+            }
+            m_cv.notify_all();
+        });
+    }
     SetZipTimer(true);
     m_coordinator.Start(*task, m_slots, m_status);
     m_parse.Start(task);
     ShowStatus(task->StatusText(task->Status()));
     return result;
+}
+
+TStartResult TTaskRunner::FailStart(TPXTask& task, const std::string& message)
+{
+    // Nothing runs: the task must not stay "Downloading..." (nor current in the active list).
+    m_runZip = nullptr;
+    task.SetStatus(kStatusStopped);
+    task.Save();
+    Message(TRunnerMessageKind::Error, message);
+    ShowStatus("Ready");
+    return {false, message};
+}
+
+bool TTaskRunner::PrepareFolders(TPXTask& task, std::string& error)
+{
+    std::error_code ec;
+    if (task.IntranetMode()) {
+        const std::string folder = task.Destination();
+        fs::create_directories(folder, ec);
+        if (!fs::is_directory(folder, ec)) {
+            error = "Cannot create the folder " + folder + (ec ? ": " + ec.message() : std::string()) + ".";
+            return false;
+        }
+        return true;
+    }
+    if (!m_app.CheckTempFolder(&error))
+        return false;
+    std::string reason;
+    if (!EnsurePrivateFolder(task.WorkFolder(), &reason)) {
+        error = "Cannot use the working folder " + task.WorkFolder() + ": " + reason + ".";
+        return false;
+    }
+    // The Zip is only created by the first pack: find out now that its folder takes files.
+    const fs::path zipFolder = fs::path(task.Destination()).parent_path();
+    fs::create_directories(zipFolder, ec);
+    const fs::path probe = zipFolder / (".pellix-probe-" + std::to_string(::getpid()));
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = "Cannot create the Zip file " + task.Destination() + ": " + WriteErrorReason(errno) + ".";
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+void TTaskRunner::StopForWriteFault(TPXTask& task)
+{
+    const std::optional<TWriteFault> fault = task.WriteFault();
+    std::string message = m_faultMessage;
+    if (message.empty() && fault)
+        message = "Cannot write " + fault->path + ": " + fault->reason + ".";
+    message += "\nThe task \"" + task.TaskName() +
+               "\" was stopped; nothing downloaded so far is lost. Make room (or fix the folder) and resume it.";
+    std::shared_ptr<TPXTask> keep = m_running;
+    StopTask(task);
+    Message(TRunnerMessageKind::Error, message);
+    if (OnStopped)
+        OnStopped(task, message);
 }
 
 void TTaskRunner::RequeueUnpacked(TPXTask& task, const TZipObj& zip)
@@ -455,6 +540,7 @@ void TTaskRunner::EndRun(TPXTask& task)
             TThreadDownload::FinishTransfer(slot, task);
     }
     m_slots.ResetSlots();
+    task.SetOnWriteFault(nullptr);
     task.DownloadList().ResetInterrupted();
     const TRescheduleResult rescheduled = RescheduleTask(task, CurrentTime());
     if (!rescheduled.ok)
@@ -495,22 +581,30 @@ bool TTaskRunner::WaitRunSettled(std::chrono::milliseconds timeout)
 void TTaskRunner::PackQueued(TPXTask& task)
 {
     std::vector<TZipTaskFile> files;
-    std::vector<TPXQItem*> items;
+    std::vector<TZipQueueEntry> taken;
     while (auto entry = task.TakeFromZipQueue()) {
+        std::string title;
         if (entry->item) {
             entry->item->Reload();
-            const std::string title = entry->item->Title();
+            title = entry->item->Title();
             entry->item->ReleaseStrings();
-            entry->item->SetZipped(true);
-            items.push_back(entry->item);
-            if (!entry->path.empty())
-                files.push_back({entry->path, title.substr(0, 255)});
-        } else if (!entry->path.empty()) {
-            files.push_back({entry->path, ""});
+            if (entry->path.empty()) {
+                entry->item->SetZipped(true); // nothing of it to pack
+                continue;
+            }
         }
+        if (entry->path.empty())
+            continue;
+        files.push_back({entry->path, title.substr(0, 255)});
+        taken.push_back(std::move(*entry));
     }
-    if (files.empty() || !m_runZip)
+    if (files.empty())
         return;
+    if (!m_runZip) {
+        for (TZipQueueEntry& entry : taken)
+            task.AppendToZipQueue(std::move(entry.path), entry.item);
+        return;
+    }
     bool handOver = false;
     {
         std::lock_guard lock(m_mutex);
@@ -521,7 +615,7 @@ void TTaskRunner::PackQueued(TPXTask& task)
         m_packing = true;
         {
             std::lock_guard lock(m_packMutex);
-            m_packJob = TPackJob{m_running, m_runZip, task.WorkFolder(), std::move(files)};
+            m_packJob = TPackJob{m_running, m_runZip, task.WorkFolder(), std::move(files), std::move(taken)};
             m_packBusy = true;
         }
         m_packCv.notify_all();
@@ -529,16 +623,40 @@ void TTaskRunner::PackQueued(TPXTask& task)
     }
     m_packing = true;
     const TZipOutcome outcome = m_zips.AddTaskFiles(*m_runZip, task.WorkFolder(), files);
-    PackDone(task, outcome);
+    PackDone(task, outcome, std::move(taken));
 }
 
-void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome)
+void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome, std::vector<TZipQueueEntry> taken)
 {
     m_packing = false;
-    if (outcome.view.kind != TZipMessageKind::None && !outcome.view.message.empty())
+    const std::string work = task.WorkFolder();
+    const std::set<std::string> packed(outcome.entries.begin(), outcome.entries.end());
+    std::set<std::string> skipped;
+    for (const TZipSkip& skip : outcome.skipped)
+        skipped.insert(fs::path(skip.name).lexically_normal().string());
+    std::size_t left = 0;
+    for (TZipQueueEntry& entry : taken) {
+        if (packed.count(EntryNameOf(entry.path, work))) {
+            if (entry.item)
+                entry.item->SetZipped(true);
+            continue;
+        }
+        // A file that could not be read was reported and is not tried again this run; one that
+        // did not go in because the Zip could not be written waits for the next pack or a resume.
+        if (skipped.count(fs::path(entry.path).lexically_normal().string()))
+            continue;
+        task.AppendToZipQueue(std::move(entry.path), entry.item);
+        ++left;
+    }
+    const bool failed = left > 0 && outcome.code != kZipOk && outcome.code != kZipAborted;
+    if (failed) {
+        m_faultMessage = outcome.view.message;
+        task.RecordWriteFault(m_runZip ? m_runZip->path : task.Destination(), outcome.view.message);
+    } else if (outcome.view.kind != TZipMessageKind::None && !outcome.view.message.empty()) {
         Message(outcome.view.kind == TZipMessageKind::Error ? TRunnerMessageKind::Error
                                                             : TRunnerMessageKind::Information,
                 outcome.view.message);
+    }
     if (OnPacked)
         OnPacked(task, outcome.entries.size());
 }
@@ -556,10 +674,11 @@ void TTaskRunner::PackerLoop()
         // The owner thread leaves the archive alone until it has seen the outcome.
         TZipOutcome outcome = m_zips.AddTaskFiles(*job.zip, job.tempFolder, job.files);
         std::shared_ptr<bool> alive = m_alive;
-        m_owner.Post([this, alive, task = job.task, outcome = std::move(outcome)] {
+        m_owner.Post([this, alive, task = job.task, outcome = std::move(outcome),
+                      taken = std::move(job.taken)]() mutable {
             if (!*alive)
                 return;
-            PackDone(*task, outcome);
+            PackDone(*task, outcome, std::move(taken));
             // A finished download need not wait for the next second to be completed.
             if (m_running == task && task->Status() == kStatusComplete)
                 ZipTimerTick();
@@ -581,6 +700,11 @@ void TTaskRunner::ZipTimerTick()
     if (!m_running)
         return;
     TPXTask& task = *m_running;
+    // A pack in flight reports first, so that what it put in is marked before the stop.
+    if (task.WriteFault() && !m_packing) {
+        StopForWriteFault(task);
+        return;
+    }
     bool settled = false;
     {
         std::lock_guard lock(m_mutex);
@@ -590,7 +714,10 @@ void TTaskRunner::ZipTimerTick()
     if (task.IntranetMode()) {
         if (complete) {
             RepairLinks(task);
-            CompleteTask(task, kStatusTaskComplete);
+            if (task.WriteFault())
+                StopForWriteFault(task);
+            else
+                CompleteTask(task, kStatusTaskComplete);
         }
         return;
     }
@@ -598,6 +725,10 @@ void TTaskRunner::ZipTimerTick()
         return;
     if (complete)
         RepairLinks(task);
+    if (task.WriteFault()) {
+        StopForWriteFault(task);
+        return;
+    }
     if (task.ZipQueueCount() == 0 && complete) {
         CompleteTask(task, kStatusZipped);
         return;
@@ -607,6 +738,10 @@ void TTaskRunner::ZipTimerTick()
     PackQueued(task);
     if (m_packing)
         return; // handed to the packing thread, whose outcome ticks again when complete
+    if (task.WriteFault()) {
+        StopForWriteFault(task);
+        return;
+    }
     if (task.ZipQueueCount() == 0 && complete)
         CompleteTask(task, kStatusZipped);
 }
@@ -650,7 +785,11 @@ void TTaskRunner::RepairLinks(TPXTask& task)
         fs::create_directories(fs::path(path).parent_path(), ec);
         std::string error;
         if (!WriteFileAtomically(path, text, &error)) {
-            Message(TRunnerMessageKind::Error, "Cannot save the page " + path + ": " + error);
+            const int cause = errno;
+            if (IsRunStoppingWriteError(cause))
+                task.RecordWriteFault(path, WriteErrorReason(cause));
+            else
+                Message(TRunnerMessageKind::Error, "Cannot save the page " + path + ": " + error);
             return false;
         }
         return true;
@@ -712,12 +851,39 @@ void TTaskRunner::RepairLinks(TPXTask& task)
     ShowStatus(task.StatusText(task.Status()));
 }
 
+void TTaskRunner::RemoveLeftovers(TPXTask& task)
+{
+    std::error_code ec;
+    if (task.IntranetMode()) {
+        // Partial bodies of items that failed for good would stay in the user's folder.
+        TPXDownloadList& list = task.DownloadList();
+        for (std::size_t i = 0; i < list.Count(); ++i) {
+            const TPXQItem* item = list.Item(i);
+            if (item && item->State() == kStateError)
+                fs::remove(task.LocalFileOf(list.Line(2 * i)) + TThreadHTTP::kPartSuffix, ec);
+        }
+        return;
+    }
+    // The Zip holds everything the run saved, so the task's working copies are of no further
+    // use. remove_all removes symbolic links themselves, never what they point at.
+    std::string folder = task.WorkFolder();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back(); // with a trailing slash the link test would follow a link
+    if (fs::is_symlink(folder, ec))
+        fs::remove(folder, ec);
+    else
+        fs::remove_all(folder, ec);
+    if (m_runZip)
+        m_runZip->extracted = false;
+}
+
 void TTaskRunner::CompleteTask(TPXTask& task, int status)
 {
     std::shared_ptr<TPXTask> keep = m_running; // EndRun drops it
     task.SetStatus(status);
     task.Save();
     EndRun(task);
+    RemoveLeftovers(task);
     if (!task.IntranetMode()) {
         const std::string title = task.StartPageTitle();
         std::error_code ec;

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/task.h"
 #include "links/date_time.h"
 #include "workspace/zip_archive.h"
 
@@ -143,12 +144,24 @@ private:
     void ShowStatus(const std::string& text);
     void Message(TRunnerMessageKind kind, const std::string& text);
     void PackQueued(TPXTask& task);
-    // Owner thread: what a pack on the packing thread reported.
-    void PackDone(TPXTask& task, const TZipOutcome& outcome);
+    // Owner thread: what a pack reported. Items are marked packed only for the entries that are
+    // in the Zip; what did not go in waits in the queue again, and a failed write stops the run.
+    void PackDone(TPXTask& task, const TZipOutcome& outcome, std::vector<TZipQueueEntry> taken);
+    // A start that cannot go on: the task is left "Download Stopped" with the reason shown.
+    TStartResult FailStart(TPXTask& task, const std::string& message);
+    // Zip mode: the temp folder and the task's working folder exist and are this user's alone.
+    // Intranet mode: the destination folder exists. The Zip file's folder can be written.
+    bool PrepareFolders(TPXTask& task, std::string& error);
+    // Owner thread: a local write failed for a reason every later write shares; the run stops,
+    // keeping everything for a resume, and the user is told which file and why.
+    void StopForWriteFault(TPXTask& task);
     void PackerLoop();
     // Owner thread: aborts nothing, just waits for the pack in progress, if any.
     void WaitPackerIdle();
     void RequeueUnpacked(TPXTask& task, const TZipObj& zip);
+    // At completion: a finished Zip task's working folder, an intranet task's partial bodies of
+    // items that failed.
+    void RemoveLeftovers(TPXTask& task);
     // Once per run, at completion and before the final pack.
     void RepairLinks(TPXTask& task);
     TDateTime CurrentTime() const;
@@ -167,6 +180,7 @@ private:
     std::shared_ptr<TPXTask> m_current;
     std::shared_ptr<TPXTask> m_running;
     TZipObj* m_runZip = nullptr;
+    std::string m_faultMessage; // the packer's own words for a failed add, when it was the one
     bool m_packing = false;
     bool m_linksRepaired = false;
 
@@ -178,6 +192,7 @@ private:
     bool m_settleRequested = false;
     bool m_settled = false;          // the parse thread finished after the coordinator's completion
     bool m_parseWatch = false;       // a page was saved: wake the coordinator once parsing is idle
+    bool m_faultWake = false;        // a write fault was recorded: tick at once
     std::uint64_t m_pagesSaved = 0;  // pages saved so far, for m_parseWatch
     std::uint64_t m_runGeneration = 0;
     std::chrono::milliseconds m_interval = kZipTimerInterval;
@@ -190,6 +205,7 @@ private:
         TZipObj* zip = nullptr;
         std::string tempFolder;
         std::vector<TZipTaskFile> files;
+        std::vector<TZipQueueEntry> taken; // back to the owner thread with the outcome
     };
     std::mutex m_packMutex;
     std::condition_variable m_packCv;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -299,6 +302,162 @@ TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
     ASSERT_TRUE(h.Start(task, kRunResume));
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
     EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
+}
+
+// A start that cannot go on leaves the task stopped with the reason, never "Downloading..." with
+// nothing running.
+TEST(TTaskRunnerTest, FailedStartLeavesTaskStoppedWithTheReason)
+{
+    struct TCase {
+        const char* name;
+        std::function<void(TRunnerHarness&, TPXTask&, const fs::path&)> spoil;
+        const char* message;
+    };
+    const TCase cases[] = {
+        {"temp folder is a symbolic link",
+         [](TRunnerHarness& h, TPXTask&, const fs::path& root) {
+             const std::string temp = h.app->TempFolder();
+             fs::remove_all(temp);
+             fs::create_directories(root / "elsewhere");
+             fs::create_directory_symlink(root / "elsewhere", temp.substr(0, temp.size() - 1));
+         },
+         "symbolic link"},
+        {"working folder is a symbolic link",
+         [](TRunnerHarness&, TPXTask& task, const fs::path& root) {
+             std::string work = task.WorkFolder();
+             work.pop_back();
+             fs::create_directories(root / "elsewhere");
+             fs::create_directory_symlink(root / "elsewhere", work);
+         },
+         "symbolic link"},
+        {"Zip folder cannot be made",
+         [](TRunnerHarness&, TPXTask& task, const fs::path& root) {
+             ASSERT_TRUE(WriteFileAtomically(root / "plain-file", "x"));
+             task.SetDestination((root / "plain-file" / "Site.zip").string());
+         },
+         "Cannot create the Zip file"},
+        {"download list cannot be read",
+         [](TRunnerHarness&, TPXTask& task, const fs::path&) {
+             task.SetRunMode(kRunResume);
+             fs::create_directories(task.DefaultDownloadListPath()); // a folder where the list should be
+         },
+         ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TTempFolder folder;
+        TRunnerHarness h(folder.Path());
+        const auto task = h.Create("http://127.0.0.1:9/");
+        ASSERT_TRUE(task);
+        h.owner->Call([&] { c.spoil(h, *task, folder.Path()); });
+        const int mode = task->RunMode() == kRunResume ? kRunResume : kRunRestart;
+        TStartResult started;
+        h.owner->Call([&] {
+            task->SetRunMode(mode);
+            started = h.runner->StartTask(task);
+        });
+        EXPECT_FALSE(started.ok);
+        EXPECT_NE(started.message.find(c.message), std::string::npos) << started.message;
+        EXPECT_EQ(task->Status(), kStatusStopped);
+        EXPECT_EQ(h.runner->RunningTask(), nullptr);
+        ASSERT_FALSE(h.messages.empty());
+        EXPECT_EQ(h.messages.back(), started.message);
+        // The file says so too, so the task list of a later process shows it stopped.
+        TPXTask reread(h.app.get());
+        reread.SetTaskFile(task->TaskFile());
+        h.owner->Call([&] { reread.Load(); });
+        EXPECT_EQ(reread.Status(), kStatusStopped);
+    }
+}
+
+// A write fault recorded by any worker stops the run at once, resumable, and is reported as a
+// stop, never as a completion.
+TEST(TTaskRunnerTest, WriteFaultStopsTheRunAndSaysWhy)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSite(server, 3000ms);
+    TRunnerHarness h(folder.Path());
+    std::string stopped;
+    h.owner->Call([&] { h.runner->OnStopped = [&](TPXTask&, const std::string& text) { stopped = text; }; });
+    const auto task = h.Create(server.Url("/"));
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 1; }));
+    task->RecordWriteFault("/some/where/file.png", "disk full");
+    ASSERT_TRUE(h.WaitFor([&] { return !stopped.empty(); }, 5s));
+    EXPECT_EQ(task->Status(), kStatusStopped);
+    EXPECT_NE(stopped.find("/some/where/file.png: disk full"), std::string::npos) << stopped;
+    EXPECT_TRUE(h.report.empty()) << h.report;
+    EXPECT_EQ(h.runner->RunningTask(), nullptr);
+}
+
+// The Zip cannot grow (a file size limit stands in for a full disk): the run stops, the entries
+// that did not go in are not counted as packed and their working copies stay, and a resume
+// after the limit is lifted finishes the Zip with every entry.
+TEST(TTaskRunnerTest, FullDiskWhilePackingStopsAndResumeFinishesTheZip)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    // Incompressible bodies, each below the limit, together above it.
+    auto noise = [](unsigned seed) {
+        std::string bytes(24 * 1024, '\0');
+        for (char& c : bytes) {
+            seed = seed * 1103515245u + 12345u;
+            c = static_cast<char>(seed >> 16);
+        }
+        return bytes;
+    };
+    server.Route("/").Header("Content-Type", "text/html")
+        .Body("<html><head><title>Noise</title></head><body><img src=\"a.png\"><img src=\"b.png\">"
+              "<img src=\"c.png\"><img src=\"d.png\"></body></html>");
+    for (const char* name : {"a", "b", "c", "d"})
+        server.Route(std::string("/") + name + ".png").Header("Content-Type", "image/png").Body(noise(name[0]));
+    const std::set<std::string> all = {"127.0.0.1/index.htm", "127.0.0.1/a.png", "127.0.0.1/b.png",
+                                       "127.0.0.1/c.png", "127.0.0.1/d.png"};
+
+    std::string taskFile;
+    std::string zip;
+    {
+        TRunnerHarness h(folder.Path());
+        h.runner->SetZipTimerInterval(0ms); // packs only when the test ticks
+        std::string stopped;
+        h.owner->Call([&] { h.runner->OnStopped = [&](TPXTask&, const std::string& text) { stopped = text; }; });
+        const auto task = h.Create(server.Url("/"));
+        taskFile = task->TaskFile();
+        zip = task->Destination();
+        ASSERT_TRUE(h.Start(task, kRunRestart));
+        ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusComplete; }));
+        ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() == all.size(); }));
+
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 60 * 1024;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        h.owner->Call([&] { h.runner->ZipTimerTick(); });
+        const bool sawStop = h.WaitFor([&] { return !stopped.empty(); }, 10s);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ASSERT_TRUE(sawStop);
+        EXPECT_EQ(task->Status(), kStatusStopped);
+        EXPECT_NE(stopped.find(zip), std::string::npos) << stopped;
+        EXPECT_TRUE(h.report.empty());
+        const std::set<std::string> packed = test::ZipEntryNames(zip);
+        EXPECT_LT(packed.size(), all.size());
+        // What did not go in is still on disk for the resume.
+        for (const std::string& name : all)
+            if (!packed.count(name))
+                EXPECT_TRUE(fs::exists(task->WorkFolder() + name)) << name;
+    }
+    TRunnerHarness second(folder.Path());
+    auto task = std::make_shared<TPXTask>(second.app.get());
+    task->SetTaskFile(taskFile);
+    second.owner->Call([&] { task->Load(); });
+    ASSERT_TRUE(second.Start(task, kRunResume));
+    ASSERT_TRUE(second.WaitFor([&] { return task->Status() == kStatusZipped; }))
+        << task->Status() << " " << (second.messages.empty() ? "" : second.messages.front());
+    EXPECT_EQ(test::ZipEntryNames(task->Destination()), all);
+    EXPECT_FALSE(fs::exists(task->WorkFolder())); // a finished Zip needs no working copies
 }
 
 // The zip queue lives in memory: files saved by a process that ended before packing them are
