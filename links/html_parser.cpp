@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "links/text_helpers.h"
+
 namespace pellix {
 
 namespace {
@@ -93,22 +95,6 @@ std::size_t FindIn(std::string_view text, std::string_view pattern, std::size_t 
 bool ContainsNoCase(std::string_view text, std::string_view pattern)
 {
     return FindIn(text, pattern, 1, text.size(), true) != 0;
-}
-
-// Line breaks and pilcrows removed, blanks trimmed at both ends.
-std::string CleanText(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\n' && c != '\r' && c != '\xB6')
-            out.push_back(c);
-    }
-    const std::size_t first = out.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    const std::size_t last = out.find_last_not_of(' ');
-    return out.substr(first, last - first + 1);
 }
 
 constexpr std::string_view kScriptOpen = "<script";

@@ -148,6 +148,11 @@ TEST(TPXParserTest, TagTextAndOtherAttributes)
     EXPECT_EQ(anchor.Next(), "x.html");
     EXPECT_EQ(anchor.TagText(), "Our products");
 
+    // A pilcrow byte inside a UTF-8 character ("ö" is C3 B6) is part of the text.
+    TPXParser umlaut("<a href=x.html>Sch\xC3\xB6n \xC2\xB6</a>", "A", ">", "HREF");
+    EXPECT_EQ(umlaut.Next(), "x.html");
+    EXPECT_EQ(umlaut.TagText(), "Sch\xC3\xB6n");
+
     TPXParser last("<a href=x.html>no tag follows", "A", ">", "HREF");
     EXPECT_EQ(last.Next(), "x.html");
     EXPECT_EQ(last.TagText(), "");
