@@ -157,9 +157,13 @@ std::string FileStemFromTitle(std::string_view title)
     };
     trimmed(stem);
     if (stem.size() > kMaxTitleStemBytes) {
+        const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(stem[i]) & 0xC0) == 0x80; };
         std::size_t keep = kMaxTitleStemBytes;
-        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+        // At most 3 continuation bytes end a UTF-8 character; more are another encoding's bytes.
+        while (keep > 0 && kMaxTitleStemBytes - keep < 3 && continues(keep))
             --keep;
+        if (keep == 0 || continues(keep))
+            keep = kMaxTitleStemBytes;
         stem.resize(keep);
         trimmed(stem);
     }

@@ -73,9 +73,15 @@ std::string FitSegment(std::string segment, std::size_t limit)
         extension = segment.substr(dot);
     if (extension.size() > kMaxKeptExtensionBytes || extension.size() >= limit)
         extension.clear();
-    std::size_t keep = limit - extension.size();
-    while (keep > 0 && (static_cast<unsigned char>(segment[keep]) & 0xC0) == 0x80)
+    const std::size_t cut = limit - extension.size();
+    const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(segment[i]) & 0xC0) == 0x80; };
+    std::size_t keep = cut;
+    // A UTF-8 character has at most 3 continuation bytes; more mean bytes of another encoding,
+    // which are cut where the limit falls (never to nothing).
+    while (keep > 0 && cut - keep < 3 && continues(keep))
         --keep;
+    if (keep == 0 || continues(keep))
+        keep = cut;
     return segment.substr(0, keep) + extension;
 }
 
@@ -280,8 +286,12 @@ bool NamesOtherScheme(std::string_view address)
 bool IsUsableHost(const std::string& host)
 {
     if (IsBracketedHost(host)) {
+        // Checked before the parse, which would stop at a NUL byte.
+        const std::string literal = host.substr(1, host.size() - 2);
+        if (literal.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+            return false;
         in6_addr address{};
-        return ::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &address) == 1;
+        return ::inet_pton(AF_INET6, literal.c_str(), &address) == 1;
     }
     return std::none_of(host.begin(), host.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);

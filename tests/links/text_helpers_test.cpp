@@ -88,6 +88,7 @@ TEST(TextHelpersTest, FileStemFromTitle)
         // The cut keeps whole UTF-8 characters, and trims what it leaves at the end.
         {"a" + accented, "a" + accented.substr(0, kMaxTitleStemBytes - 2)},
         {std::string(kMaxTitleStemBytes - 1, 'y') + " .z", std::string(kMaxTitleStemBytes - 1, 'y')},
+        {std::string(400, '\xA0'), std::string(kMaxTitleStemBytes, '\xA0')}, // no UTF-8: cut at the limit
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title.substr(0, 40));
