@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_checks.h"
+#include "links/text_helpers.h"
 #include "links/url.h"
 #include "links/url_rules.h"
 
@@ -33,8 +34,41 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)URLAncestor(url, static_cast<int>(size % 5) - 1);
     (void)RelativeURL(url, base);
     (void)EscapeLocalPath(url);
-    (void)SiteName(url);
     (void)StripAnchor(url);
+
+    // Names made for files: nothing a file name may not hold.
+    const auto fitForFileName = [](const std::string& name) {
+        for (const char c : name) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F || std::string_view("\\/:*?\"<>|").find(c) != std::string_view::npos)
+                return false;
+        }
+        return name != "." && name != "..";
+    };
+    Check(fitForFileName(SiteName(url)));
+    const std::string stem = FileStemFromTitle(url);
+    Check(fitForFileName(stem) && stem.size() <= kMaxTitleStemBytes);
+    Check(stem.empty() || (stem.front() != ' ' && stem.front() != '.' && stem.back() != ' ' && stem.back() != '.'));
+
+    // An address that validates has a port of 1 to 65535 or none, a host without blanks or
+    // control bytes, and a non-default port in its host folder.
+    std::string address = url;
+    if (ValidateURL(address)) {
+        const TbwURL valid(address);
+        const int port = valid.PortNumber();
+        Check(port >= 0 && port <= 65535);
+        Check(!valid.Host().empty());
+        for (const char c : valid.Host())
+            Check(static_cast<unsigned char>(c) > 0x20 && c != 0x7F);
+        const std::string scheme = LowerCase(valid.Protocol());
+        Check(scheme == "http://" || scheme == "https://");
+        const std::string folder = Split(LocalFileName("/r/", "", address))[2];
+        const bool defaultPort = port == 0 || port == (scheme == "https://" ? 443 : 80);
+        if (!defaultPort)
+            Check(folder.ends_with("_" + std::to_string(port)));
+        std::string again = address;
+        Check(ValidateURL(again));
+    }
 
     const std::string directory = URLDirectory(url);
     Check(!directory.empty() && directory.back() == '/');

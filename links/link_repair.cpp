@@ -1,8 +1,12 @@
-// TLinkRepair: gives the links of saved pages that lead to items which failed their addresses back.
+// TLinkRepair: gives the links of saved pages that lead to items which failed their addresses back,
+// and makes them local again once such an item has been recovered.
 #include "links/link_repair.h"
 
+#include <array>
 #include <filesystem>
+#include <vector>
 
+#include "links/css_scanner.h"
 #include "links/html_parser.h"
 #include "links/parse_thread.h"
 #include "links/text_helpers.h"
@@ -47,6 +51,65 @@ std::string WithTrailingSlash(std::string folder)
     return folder;
 }
 
+// "#part" of a value, or empty.
+std::string AnchorOf(const std::string& value)
+{
+    const std::size_t hash = value.find('#');
+    return hash == std::string::npos ? std::string() : value.substr(hash);
+}
+
+// The quoted-string scanner takes only strings without ":" and ";" (relative links), so an
+// address written into a string would go unseen. Inside strings that hold a wanted address the
+// two characters are swapped for two control bytes the text does not hold, which keeps every
+// position; Unmask swaps them back.
+struct TMask {
+    char colon = 0;
+    char semicolon = 0;
+
+    void Unmask(std::string& text) const
+    {
+        for (char& c : text) {
+            if (c == colon)
+                c = ':';
+            else if (c == semicolon)
+                c = ';';
+        }
+    }
+};
+
+template <typename TWanted>
+std::optional<TMask> MaskAddressStrings(std::string& text, char quote, const TWanted& wanted)
+{
+    std::array<bool, 32> seen{};
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < seen.size())
+            seen[static_cast<unsigned char>(c)] = true;
+    std::vector<char> free;
+    // Tab to carriage return count as blanks for the scanner: never those.
+    for (unsigned char byte = 1; byte < seen.size() && free.size() < 2; ++byte)
+        if (!seen[byte] && (byte < '\t' || byte > '\r'))
+            free.push_back(static_cast<char>(byte));
+    if (free.size() < 2)
+        return std::nullopt;
+    const TMask mask{free[0], free[1]};
+    for (std::size_t open = text.find(quote); open != std::string::npos;) {
+        const std::size_t close = text.find(quote, open + 1);
+        if (close == std::string::npos)
+            break;
+        const std::string content = text.substr(open + 1, close - open - 1);
+        if (wanted(content.substr(0, content.find('#')))) {
+            for (std::size_t i = open + 1; i < close; ++i) {
+                if (text[i] == ':')
+                    text[i] = mask.colon;
+                else if (text[i] == ';')
+                    text[i] = mask.semicolon;
+            }
+        }
+        open = close;
+    }
+    return mask;
+}
+
 } // namespace
 
 TLinkRepair::TLinkRepair(int aggressiveParser) : m_aggressive(aggressiveParser) {}
@@ -61,6 +124,18 @@ void TLinkRepair::AddSaved(const std::string& url)
 {
     if (!url.empty())
         m_saved.insert(LocalFileOf(StripAnchor(url)));
+}
+
+void TLinkRepair::AddRecovered(const std::string& url)
+{
+    if (url.empty())
+        return;
+    const std::string address = StripAnchor(url);
+    // As RepairPage wrote it: in an attribute or string, and unquoted inside url(...).
+    const std::string safe = AttributeSafe(address);
+    m_recovered.insert_or_assign(address, address);
+    m_recovered.emplace(safe, address);
+    m_recovered.emplace(UnquotedCssURL(safe), address);
 }
 
 std::string TLinkRepair::FailedTarget(const std::string& value, const std::string& localBase) const
@@ -79,19 +154,29 @@ std::string TLinkRepair::FailedTarget(const std::string& value, const std::strin
     return found->second;
 }
 
-std::size_t TLinkRepair::RepairPage(const std::string& pageURL, std::string& text) const
+std::string TLinkRepair::RecoveredTarget(const std::string& value) const
 {
-    if (m_failed.empty() || text.empty())
-        return 0;
+    if (value.empty() || value[0] == '#')
+        return {};
+    const auto found = m_recovered.find(value.substr(0, value.find('#')));
+    return found == m_recovered.end() ? std::string() : found->second;
+}
+
+std::size_t TLinkRepair::Rewrite(const std::string& pageURL, std::string& text, bool styleSheet, bool maskAddresses,
+                                 const TConvert& convert) const
+{
     const std::string ownFolder = URLDirectory(pageURL);
     std::size_t changed = 0;
+
     auto pass = [&](const std::string& tag, const std::string& tagEnd, const std::string& attribute,
-                    TParserMode mode) {
+                    TParserMode mode, const std::optional<TMask>& mask) {
         TPXParser parser(std::move(text), tag, tagEnd, attribute, mode);
         while (!parser.Finished()) {
-            const std::string value = parser.Next();
+            std::string value = parser.Next();
             if (value.empty() || value[0] == '#')
                 continue;
+            if (mask)
+                mask->Unmask(value);
             std::string localBase = ownFolder;
             if (attribute == "CODE") {
                 // The parse thread made an applet's code link relative to its code base.
@@ -99,25 +184,123 @@ std::size_t TLinkRepair::RepairPage(const std::string& pageURL, std::string& tex
                 if (!codebase.empty())
                     localBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, localBase)));
             }
-            const std::string target = FailedTarget(value, localBase);
-            if (target.empty())
+            if (std::optional<std::string> converted = convert(value, localBase)) {
+                parser.ReplaceValue(*converted);
+                ++changed;
+            }
+        }
+        text = parser.TakeText();
+        if (mask)
+            mask->Unmask(text);
+    };
+
+    // srcset: each link of the list on its own, descriptors and commas kept (as the parse thread
+    // splits it).
+    auto listPass = [&](const std::string& tag, const std::string& attribute) {
+        TPXParser parser(std::move(text), tag, ">", attribute, pmTag);
+        while (!parser.Finished()) {
+            const std::string value = parser.Next();
+            if (value.empty())
                 continue;
-            const std::size_t hash = value.find('#');
-            parser.ReplaceValue(AttributeSafe(target) + (hash == std::string::npos ? "" : value.substr(hash)));
-            ++changed;
+            std::string rebuilt;
+            std::size_t count = 0;
+            std::size_t i = 0;
+            while (i < value.size()) {
+                const std::size_t begin = value.find_first_not_of(" \t\r\n\f,", i);
+                rebuilt.append(value, i, (begin == std::string::npos ? value.size() : begin) - i);
+                if (begin == std::string::npos)
+                    break;
+                std::size_t end = value.find_first_of(" \t\r\n\f", begin);
+                if (end == std::string::npos)
+                    end = value.size();
+                std::size_t linkEnd = end;
+                while (linkEnd > begin && value[linkEnd - 1] == ',')
+                    --linkEnd;
+                const std::string link = value.substr(begin, linkEnd - begin);
+                std::optional<std::string> converted;
+                if (!link.empty() && link[0] != '#')
+                    converted = convert(link, ownFolder);
+                rebuilt += converted ? *converted : link;
+                count += converted ? 1 : 0;
+                std::size_t next = linkEnd == end ? value.find(',', end) : linkEnd;
+                if (next == std::string::npos)
+                    next = value.size();
+                rebuilt.append(value, linkEnd, next - linkEnd);
+                i = next;
+            }
+            if (count > 0) {
+                parser.ReplaceValue(rebuilt);
+                changed += count;
+            }
         }
         text = parser.TakeText();
     };
+
+    auto stylePass = [&](bool wholeSheet) {
+        const std::vector<TCssLink> found = wholeSheet ? FindStyleSheetLinks(text) : FindPageStyleLinks(text);
+        std::vector<TTextEdit> edits;
+        for (const TCssLink& link : found) {
+            if (link.value[0] == '#')
+                continue;
+            std::optional<std::string> converted = convert(link.value, ownFolder);
+            if (converted && *converted != link.value)
+                edits.push_back({link.start, link.length, link.quoted ? *converted : UnquotedCssURL(*converted)});
+        }
+        if (!edits.empty()) {
+            text = ApplyTextEdits(text, edits);
+            changed += edits.size();
+        }
+    };
+
+    if (styleSheet) {
+        stylePass(true);
+        return changed;
+    }
     if (m_aggressive != 2) {
         for (const TLinkTableRow& row : kLinkTable)
-            pass(row.tag, ">", row.attribute, pmTag);
+            pass(row.tag, ">", row.attribute, pmTag, std::nullopt);
+        for (const TLinkTableRow& row : kLinkListTable)
+            listPass(row.tag, row.attribute);
+        stylePass(false);
     }
     if (m_aggressive == 1 || m_aggressive == 2) {
         const auto mode = static_cast<TParserMode>(m_aggressive);
-        for (const char* quote : {"'", "\""})
-            pass(quote, quote, "", mode);
+        for (const char quote : {'\'', '"'}) {
+            std::optional<TMask> mask;
+            if (maskAddresses)
+                mask = MaskAddressStrings(text, quote, [this](const std::string& value) {
+                    return m_recovered.contains(value);
+                });
+            pass(std::string(1, quote), std::string(1, quote), "", mode, mask);
+        }
     }
     return changed;
+}
+
+std::size_t TLinkRepair::RepairPage(const std::string& pageURL, std::string& text, bool styleSheet) const
+{
+    if (m_failed.empty() || text.empty())
+        return 0;
+    return Rewrite(pageURL, text, styleSheet, false,
+                   [this](const std::string& value, const std::string& localBase) -> std::optional<std::string> {
+                       const std::string target = FailedTarget(value, localBase);
+                       if (target.empty())
+                           return std::nullopt;
+                       return AttributeSafe(target) + AnchorOf(value);
+                   });
+}
+
+std::size_t TLinkRepair::RestorePage(const std::string& pageURL, std::string& text, bool styleSheet) const
+{
+    if (m_recovered.empty() || text.empty())
+        return 0;
+    return Rewrite(pageURL, text, styleSheet, true,
+                   [this](const std::string& value, const std::string& localBase) -> std::optional<std::string> {
+                       const std::string target = RecoveredTarget(value);
+                       if (target.empty())
+                           return std::nullopt;
+                       return LocalLink(target, localBase) + AnchorOf(value);
+                   });
 }
 
 } // namespace pellix

@@ -1,7 +1,10 @@
-// TLinkRepair: gives the links of saved pages that lead to items which failed their addresses back.
+// TLinkRepair: gives the links of saved pages that lead to items which failed their addresses back,
+// and makes them local again once such an item has been recovered.
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -11,14 +14,24 @@ namespace pellix {
 // Pages are rewritten when they are parsed, before the items they link to are fetched. An item
 // that then fails (host not found, 404) leaves a local link to a file that never came. At the
 // end of a run such links are pointed at the item's address again, as a browser can still
-// follow that one.
+// follow that one. A later run (a retry, an update) that fetches the item after all turns those
+// addresses back into the local links the parse thread wrote.
 //
-// The page is scanned the way the parse thread scanned it (one pass per row of the link table,
-// then the quoted-string passes the profile's "Aggressive Parser" setting asks for), so every
-// link it rewrote is seen. A value is a local link to a failed item when it has no scheme, is
-// not rooted, and, anchor taken off and percent-decoded, names from the page's own local folder
-// the local file of the failed item. The new value is the item's address plus the link's anchor.
-// Cost: linear in the size of the page; the failed items are looked up by their local file.
+// The page is scanned the way the parse thread scanned it: one pass per row of the link table,
+// the srcset lists, the page's style blocks and style attributes, then the quoted-string passes
+// the profile's "Aggressive Parser" setting asks for (with setting 2, only those); a style sheet
+// gets the style pass alone. So every link it rewrote is seen.
+//
+// Repair: a value is a local link to a failed item when it has no scheme, is not rooted, and,
+// anchor taken off and percent-decoded, names from the page's own local folder the local file of
+// the failed item. The new value is the item's address plus the link's anchor.
+// Restore: a value is the address of a recovered item, as the repair wrote it (anchor taken
+// off); the new value is LocalLink of the item from the page's local folder plus the anchor.
+// Every absolute link to a recovered item turns local, also one the page held from the start,
+// as the parse thread would have converted it; a profile that keeps followed links as written
+// (no conversion) should leave the repaired addresses alone instead.
+//
+// Cost: linear in the size of the page; the items are looked up by local file or by address.
 class TLinkRepair final {
 public:
     explicit TLinkRepair(int aggressiveParser);
@@ -28,19 +41,38 @@ public:
     // An item whose file was written: a failed item that maps to the same local file (http and
     // https of one host, "docs" and "docs/") keeps the links to it local.
     void AddSaved(const std::string& url);
-    bool Empty() const { return m_failed.empty(); }
+    // An item that had ended in Error in an earlier run and whose file has now been written.
+    void AddRecovered(const std::string& url);
+    // Nothing to repair and nothing to restore.
+    bool Empty() const { return m_failed.empty() && m_recovered.empty(); }
 
-    // Repairs the text of the page saved from pageURL in place; the number of links changed.
-    std::size_t RepairPage(const std::string& pageURL, std::string& text) const;
+    // Repairs the text of the page (or, with styleSheet, the style sheet) saved from pageURL in
+    // place; the number of links changed.
+    std::size_t RepairPage(const std::string& pageURL, std::string& text, bool styleSheet = false) const;
+
+    // Turns the addresses of recovered items in the text of the page (or style sheet) saved from
+    // pageURL back into local links, in place; the number of links changed. Undoes RepairPage
+    // for those items byte for byte.
+    std::size_t RestorePage(const std::string& pageURL, std::string& text, bool styleSheet = false) const;
 
     // The failed item's address that value (as written in a page whose rewritten links start from
     // the folder URL localBase) leads to, or empty.
     std::string FailedTarget(const std::string& value, const std::string& localBase) const;
 
+    // The recovered item's address that value (an absolute link, anchor allowed) names, or empty.
+    std::string RecoveredTarget(const std::string& value) const;
+
 private:
+    // The new text of one link value found in a page, or nothing to leave it.
+    using TConvert = std::function<std::optional<std::string>(const std::string& value, const std::string& localBase)>;
+    // Runs every pass over text; maskAddresses lets the quoted-string passes see addresses.
+    std::size_t Rewrite(const std::string& pageURL, std::string& text, bool styleSheet, bool maskAddresses,
+                        const TConvert& convert) const;
+
     int m_aggressive;
-    std::unordered_map<std::string, std::string> m_failed; // local file -> address
-    std::unordered_set<std::string> m_saved;               // local files that exist
+    std::unordered_map<std::string, std::string> m_failed;    // local file -> address
+    std::unordered_set<std::string> m_saved;                  // local files that exist
+    std::unordered_map<std::string, std::string> m_recovered; // address as written -> address
 };
 
 } // namespace pellix

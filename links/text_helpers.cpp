@@ -104,6 +104,9 @@ std::string FileNameNoExt(std::string_view path)
 
 std::string UniqueFileName(const std::string& path)
 {
+    // The system would see the name only up to the NUL, which exists: the search would never end.
+    if (path.find('\0') != std::string::npos)
+        return {};
     std::error_code error;
     // symlink_status: a dangling link still occupies the name.
     if (!std::filesystem::exists(std::filesystem::symlink_status(path, error)))
@@ -115,21 +118,56 @@ std::string UniqueFileName(const std::string& path)
         dot = path.size();
     const std::string stem = path.substr(0, dot);
     const std::string extension = path.substr(dot);
-    for (std::uint64_t n = 0;; ++n) {
+    for (int n = 0; n < kUniqueNameTries; ++n) {
         std::string candidate = stem + "(" + std::to_string(n) + ")" + extension;
         if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, error)))
             return candidate;
     }
+    return {};
 }
 
 std::string ReplaceIllegalChars(std::string_view text, char c)
 {
     static constexpr std::string_view kIllegal = "\\/:*?\"<>|";
     std::string result(text);
-    for (char& ch : result)
-        if (kIllegal.find(ch) != std::string_view::npos)
+    for (char& ch : result) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte == 0x7F || kIllegal.find(ch) != std::string_view::npos)
             ch = c;
+    }
     return result;
+}
+
+std::string FileStemFromTitle(std::string_view title)
+{
+    const std::string replaced = ReplaceIllegalChars(title, ' ');
+    std::string stem;
+    for (const char c : replaced) {
+        if (c == ' ' && (stem.empty() || stem.back() == ' '))
+            continue;
+        stem += c;
+    }
+    const auto trimmed = [](std::string& text) {
+        const auto first = text.find_first_not_of(". ");
+        if (first == std::string::npos) {
+            text.clear();
+            return;
+        }
+        text = text.substr(first, text.find_last_not_of(". ") - first + 1);
+    };
+    trimmed(stem);
+    if (stem.size() > kMaxTitleStemBytes) {
+        const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(stem[i]) & 0xC0) == 0x80; };
+        std::size_t keep = kMaxTitleStemBytes;
+        // At most 3 continuation bytes end a UTF-8 character; more are another encoding's bytes.
+        while (keep > 0 && kMaxTitleStemBytes - keep < 3 && continues(keep))
+            --keep;
+        if (keep == 0 || continues(keep))
+            keep = kMaxTitleStemBytes;
+        stem.resize(keep);
+        trimmed(stem);
+    }
+    return stem;
 }
 
 std::string ToBackslashes(std::string_view text)

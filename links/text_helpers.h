@@ -14,12 +14,27 @@ namespace pellix {
 // The file name of a path without its folder and without its extension (from the last ".").
 std::string FileNameNoExt(std::string_view path);
 
+// How many numbered names UniqueFileName tries before it gives up.
+inline constexpr int kUniqueNameTries = 1000;
+
 // path itself when nothing exists there; otherwise folder + name + "(0)" + extension, then
-// "(1)", "(2)"... the first that is free.
+// "(1)", "(2)"... the first that is free. Empty when none of the first kUniqueNameTries
+// numbered names is free, and for a path holding a NUL byte (no file can have that name):
+// callers must test for it.
 std::string UniqueFileName(const std::string& path);
 
-// Every \ / : * ? " < > | becomes c.
+// Every \ / : * ? " < > | and every control byte (0x00 to 0x1F, 0x7F) becomes c.
 std::string ReplaceIllegalChars(std::string_view text, char c);
+
+// The longest stem FileStemFromTitle gives, in bytes: with ".zip", a "(n)" of UniqueFileName
+// and a writer's temporary suffix the name still fits a directory entry.
+inline constexpr std::size_t kMaxTitleStemBytes = 150;
+
+// A file stem (a name without its extension) made of a page title: illegal characters and
+// control bytes become blanks, runs of blanks become one, blanks and dots go from both ends (no
+// hidden file, no "." or ".."), and the rest is cut to kMaxTitleStemBytes without splitting a
+// UTF-8 character. Empty when nothing usable is left: the caller falls back to a name of its own.
+std::string FileStemFromTitle(std::string_view title);
 
 // Every "/" becomes "\", or the reverse.
 std::string ToBackslashes(std::string_view text);

@@ -25,7 +25,15 @@ void TbwURL::SetURL(std::string_view text)
         rest.erase(0, scheme + 3);
     }
 
-    const auto hostEnd = std::min(rest.find_first_of("/:"), rest.size());
+    // The path, query or anchor ends the host as well as a port does: "http://h?x" and
+    // "http://h#a b" are on host "h".
+    auto hostEnd = std::min(rest.find_first_of("/:?#"), rest.size());
+    if (!rest.empty() && rest.front() == '[') {
+        // An IPv6 literal holds colons of its own.
+        if (const auto close = rest.find(']'); close != std::string::npos
+            && close < std::min(rest.find_first_of("/?#"), rest.size()))
+            hostEnd = close + 1;
+    }
     m_host = rest.substr(0, hostEnd);
     rest.erase(0, hostEnd);
     if (m_host == ".")
@@ -35,7 +43,7 @@ void TbwURL::SetURL(std::string_view text)
 
     if (rest.front() == ':') {
         rest.erase(0, 1);
-        const auto portEnd = std::min(rest.find('/'), rest.size());
+        const auto portEnd = std::min(rest.find_first_of("/?#"), rest.size());
         m_port = rest.substr(0, portEnd);
         rest.erase(0, portEnd);
     }
@@ -71,6 +79,28 @@ void TbwURL::SetURL(std::string_view text)
         m_path.erase(0, 1);
     if (!m_path.empty() && m_path.back() != '/')
         m_path += '/';
+}
+
+int TbwURL::PortNumber() const
+{
+    if (m_port.empty())
+        return 0;
+    int value = 0;
+    for (const char c : m_port) {
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+        if (value > 65535)
+            return -1;
+    }
+    return value == 0 ? -1 : value;
+}
+
+std::string TbwURL::LookupHost() const
+{
+    if (m_host.size() >= 2 && m_host.front() == '[' && m_host.back() == ']')
+        return m_host.substr(1, m_host.size() - 2);
+    return m_host;
 }
 
 } // namespace pellix

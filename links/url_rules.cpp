@@ -5,6 +5,9 @@
 #include <array>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include "links/text_helpers.h"
 #include "links/url.h"
 
@@ -18,10 +21,6 @@ constexpr std::string_view kInvertedQuestion = "\xC2\xBF";    // "?"
 constexpr std::string_view kBrokenBar = "\xC2\xA6";           // ":" and "|"
 constexpr std::string_view kDegree = "\xC2\xB0";              // "*"
 
-// Linux NAME_MAX: the longest name of one file or folder, in bytes.
-constexpr std::size_t kMaxSegmentBytes = 255;
-// A long name keeps this many bytes before its extension.
-constexpr std::size_t kCutSegmentBytes = 250;
 // A "extension" longer than this is no extension worth keeping when a name is cut.
 constexpr std::size_t kMaxKeptExtensionBytes = 32;
 
@@ -63,26 +62,32 @@ bool IsDoubleDot(std::string_view segment)
     return lower == ".." || lower == ".%2e" || lower == "%2e." || lower == "%2e%2e";
 }
 
-// Cuts a name that does not fit one directory entry to its first bytes plus its extension,
-// without splitting a UTF-8 character.
-std::string FitSegment(std::string segment)
+// Cuts a name longer than limit bytes to its first bytes plus its extension, without splitting
+// a UTF-8 character.
+std::string FitSegment(std::string segment, std::size_t limit)
 {
-    if (segment.size() <= kMaxSegmentBytes)
+    if (segment.size() <= limit)
         return segment;
     std::string extension;
     if (const auto dot = segment.rfind('.'); dot != std::string::npos)
         extension = segment.substr(dot);
-    if (extension.size() > kMaxKeptExtensionBytes)
+    if (extension.size() > kMaxKeptExtensionBytes || extension.size() >= limit)
         extension.clear();
-    std::size_t keep = std::min(kCutSegmentBytes, kMaxSegmentBytes - extension.size());
-    while (keep > 0 && (static_cast<unsigned char>(segment[keep]) & 0xC0) == 0x80)
+    const std::size_t cut = limit - extension.size();
+    const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(segment[i]) & 0xC0) == 0x80; };
+    std::size_t keep = cut;
+    // A UTF-8 character has at most 3 continuation bytes; more mean bytes of another encoding,
+    // which are cut where the limit falls (never to nothing).
+    while (keep > 0 && cut - keep < 3 && continues(keep))
         --keep;
+    if (keep == 0 || continues(keep))
+        keep = cut;
     return segment.substr(0, keep) + extension;
 }
 
 // One escaped segment made fit to be a file or folder name under the root: no control bytes,
-// never "." or "..", never longer than a directory entry allows.
-std::string SafeSegment(std::string segment)
+// never "." or "..", never longer than limit bytes.
+std::string SafeSegment(std::string segment, std::size_t limit = kMaxLocalNameBytes)
 {
     for (char& c : segment) {
         const auto byte = static_cast<unsigned char>(c);
@@ -91,7 +96,27 @@ std::string SafeSegment(std::string segment)
     }
     if (segment == "." || segment == "..")
         segment.assign(segment.size(), '_');
-    return FitSegment(std::move(segment));
+    return FitSegment(std::move(segment), limit);
+}
+
+bool IsBracketedHost(std::string_view host)
+{
+    return host.size() >= 2 && host.front() == '[' && host.back() == ']';
+}
+
+// The folder of a URL's host: the host, and "_" + port for a port other than the scheme's
+// default. An IPv6 literal's colons become "-" (they would become "¦" like any other colon).
+std::string HostFolder(const TbwURL& url)
+{
+    std::string host = url.Host();
+    if (IsBracketedHost(host))
+        std::replace(host.begin() + 1, host.end() - 1, ':', '-');
+    std::string suffix;
+    const int port = url.PortNumber();
+    const int defaultPort = LowerCase(url.Protocol()) == "https://" ? 443 : 80;
+    if (port > 0 && port != defaultPort)
+        suffix = "_" + std::to_string(port);
+    return SafeSegment(EscapeLocalPath(host), kMaxLocalNameBytes - suffix.size()) + suffix;
 }
 
 // The document part of a local name, before escaping.
@@ -125,7 +150,7 @@ TLocalPlace LocalPlace(std::string_view text)
     const TbwURL url(text);
     TLocalPlace place;
     if (!url.Host().empty())
-        place.folders.push_back(SafeSegment(EscapeLocalPath(url.Host())));
+        place.folders.push_back(HostFolder(url));
 
     // Dot segments resolve like a browser's; ".." at the top stays at the top.
     std::vector<std::string> path;
@@ -228,6 +253,52 @@ std::string EncodeUnsafeURLBytes(std::string_view url)
     });
 }
 
+// Blanks and line breaks around a typed or found address mean nothing (browsers drop them).
+std::string TrimURLSpace(std::string_view text)
+{
+    constexpr std::string_view kSpace = " \t\r\n\f\v";
+    const auto first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(kSpace) - first + 1));
+}
+
+// Whether an address without "://" starts with a scheme of its own ("javascript:void(0)",
+// "mailto:me@host") rather than a host and a port ("localhost:8080/x.html").
+bool NamesOtherScheme(std::string_view address)
+{
+    const auto colon = address.find(':');
+    if (colon == std::string_view::npos || colon == 0 || !HasOtherScheme(address))
+        return false;
+    static constexpr std::array<std::string_view, 10> kNeverHosts = {
+        "javascript", "vbscript", "data", "mailto", "about", "tel", "blob", "file", "ftp", "news"};
+    const std::string scheme = LowerCase(address.substr(0, colon));
+    if (std::find(kNeverHosts.begin(), kNeverHosts.end(), scheme) != kNeverHosts.end())
+        return true;
+    // After a host's colon come only the port's digits.
+    const std::string_view after = address.substr(colon + 1);
+    const std::string_view port = after.substr(0, after.find_first_of("/?#"));
+    return !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A host a connection can be made to by name or by address; an IPv6 literal in brackets must be
+// a well-formed one.
+bool IsUsableHost(const std::string& host)
+{
+    if (IsBracketedHost(host)) {
+        // Checked before the parse, which would stop at a NUL byte.
+        const std::string literal = host.substr(1, host.size() - 2);
+        if (literal.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+            return false;
+        in6_addr address{};
+        return ::inet_pton(AF_INET6, literal.c_str(), &address) == 1;
+    }
+    return std::none_of(host.begin(), host.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7F || std::string_view("<>\"`{}|^[]").find(c) != std::string_view::npos;
+    });
+}
+
 } // namespace
 
 std::string URLProtocol(std::string_view url) { return TbwURL(url).Protocol(); }
@@ -308,9 +379,19 @@ std::string ResolveURL(std::string_view link, std::string_view base)
 
 bool ValidateURL(std::string& address)
 {
+    address = TrimURLSpace(address);
+    if (address.empty())
+        return false;
     std::replace(address.begin(), address.end(), '\\', '/');
-    if (TbwURL(address).Protocol().empty())
-        address.insert(0, address.size() > 1 && address[1] == ':' ? "file://" : "http://");
+    if (TbwURL(address).Protocol().empty()) {
+        const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+        if (address.size() > 1 && isLetter(address[0]) && address[1] == ':')
+            address.insert(0, "file://");
+        else if (NamesOtherScheme(address))
+            return false;
+        else
+            address.insert(0, "http://");
+    }
 
     const TbwURL url(address);
     if (url.Host().empty() && url.Protocol() != "file://")
@@ -318,12 +399,21 @@ bool ValidateURL(std::string& address)
     const std::string scheme = LowerCase(url.Protocol());
     if (scheme != "http://" && scheme != "https://")
         return false;
+    if (!IsUsableHost(url.Host()))
+        return false;
+    const int port = url.PortNumber();
+    if (port < 0)
+        return false;
+    if (port > 0 && url.Port() != std::to_string(port)) {
+        // The host and port stand right after the scheme in the text just parsed.
+        address.replace(url.Protocol().size() + url.Host().size() + 1, url.Port().size(), std::to_string(port));
+    }
 
     // A folder address gets its trailing "/", in front of the anchor when there is one.
     const auto hash = address.find('#');
     const std::size_t end = hash != std::string::npos ? hash : address.size();
     const std::string_view beforeAnchor(address.data(), end);
-    if (!HasExtension(url.Document()) && !beforeAnchor.ends_with('/')
+    if (!HasExtension(TbwURL(address).Document()) && !beforeAnchor.ends_with('/')
         && beforeAnchor.find('?') == std::string_view::npos)
         address.insert(end, "/");
 
@@ -418,19 +508,37 @@ std::string LocalLink(std::string_view target, std::string_view base)
 std::string SiteName(std::string_view url)
 {
     const std::string text = ToSlashes(url);
+    const std::string host = URLHost(text);
     std::string name;
-    if (const auto www = text.find("www."); www != std::string::npos) {
+    if (IsBracketedHost(host)) {
+        // "[fe80::2:3]" gives "ipv6-fe80-2-3": groups joined by one "-".
+        name = "ipv6";
+        bool newGroup = true;
+        for (const char c : std::string_view(host).substr(1, host.size() - 2)) {
+            if (c == ':') {
+                newGroup = true;
+                continue;
+            }
+            if (newGroup)
+                name += '-';
+            name += c;
+            newGroup = false;
+        }
+    } else if (const auto www = text.find("www."); www != std::string::npos) {
         name = text.substr(www + 4);
         name = name.substr(0, name.find('.'));
     } else {
-        name = URLHost(text);
+        name = host;
         if (const auto dot = name.find('.'); dot != std::string::npos) {
             name[dot] = '_';
             name = name.substr(0, name.find('.', dot + 1));
         }
     }
-    // The name becomes a file name: it stays within the host.
-    return name.substr(0, name.find_first_of("/:"));
+    // The name becomes a file name: it stays within the host, and holds nothing a file name may not.
+    name = ReplaceIllegalChars(name.substr(0, name.find_first_of("/:?#")), '_');
+    if (name.find_first_not_of('.') == std::string::npos)
+        return {};
+    return name;
 }
 
 } // namespace pellix

@@ -1,10 +1,16 @@
 // URL rules: resolving and checking links, and mapping URLs onto local files and local links.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace pellix {
+
+// The longest name of one local file or folder, in bytes. A directory entry holds 255 (NAME_MAX);
+// the rest is room for what is added to a local name later: ".pxpart" for a partial body and the
+// atomic writer's ".tmp<pid>-<n>" (29 bytes at most together).
+inline constexpr std::size_t kMaxLocalNameBytes = 255 - 32;
 
 // Parts of a URL text, as TbwURL splits it. URLDocument is FileName + Query.
 std::string URLProtocol(std::string_view url);
@@ -33,9 +39,16 @@ std::string URLAncestor(std::string_view url, int levels);
 // go and "&amp;" becomes "&". A "../" inside the path is left as it is.
 std::string ResolveURL(std::string_view link, std::string_view base);
 
-// Checks an address typed, pasted or found, and normalises it in place: "\" becomes "/", a
-// missing scheme becomes "http://", a folder address gets its trailing "/" (before any anchor)
-// and "&amp;" becomes "&". True only for an http:// or https:// address (any case) with a host.
+// Checks an address typed, pasted or found, and normalises it in place: blanks and line breaks
+// around it go, "\" becomes "/", a missing scheme becomes "http://", a port loses its leading
+// zeros, a folder address gets its trailing "/" (before any anchor) and "&amp;" becomes "&".
+// True only for an http:// or https:// address (any case) with a usable host and port:
+//   - not empty, not only blanks;
+//   - no other scheme: "javascript:...", "mailto:...", "data:..." are refused, while "host:8080/"
+//     is a host and a port;
+//   - a host without blanks, control bytes or any of < > " ` { } | ^ [ ], or an IPv6 literal in
+//     brackets ("http://[::1]:8080/");
+//   - no port, or a port of 1 to 65535 in digits ("http://h:/" counts as no port).
 bool ValidateURL(std::string& address);
 
 // ResolveURL, then ValidateURL; the empty string when the result is not usable, and for a link
@@ -61,14 +74,19 @@ std::string EscapeLocalPath(std::string_view text);
 //   root + host + "/" + the URL's folders + name
 // where name is the document (file name + query, with ".gif", ".jpg" or ".html" appended when
 // there is a query, ".asp"/".shtml"/".phtml" turned into ".html"), escaped as above, or
-// "index.htm" for a folder. The scheme and the port take no part: http and https and every
-// port of a host share the host's folder. "http://host/docs" and "http://host/docs/" give the
-// same file.
+// "index.htm" for a folder. "http://host/docs" and "http://host/docs/" give the same file.
+//
+// The host folder: the host, then "_" and the port when the URL names a port other than its
+// scheme's default (80, or 443 for https): "http://h:8001/" is in "h_8001", while "http://h/",
+// "http://h:80/" and "https://h:443/" share "h" (as do http and https of one host). An IPv6
+// literal keeps its brackets with "-" for its colons: "http://[::1]:8080/" is in "[--1]_8080".
+// A port that is no port (see TbwURL::PortNumber) is left out.
 //
 // Hostile URLs cannot leave the root: dot segments (also percent-encoded ones, "%2e%2e") are
 // resolved the way a browser resolves them, with ".." at the top staying at the top; empty
 // segments merge; control bytes become "_"; a host of "." or ".." is renamed; and every segment
-// is cut to fit 255 bytes (the first 250 bytes, or fewer, plus the extension).
+// is cut to kMaxLocalNameBytes (its first bytes plus its extension, never splitting a UTF-8
+// character; a host folder keeps its port).
 //
 // root is a folder text ending in "/" (one is added when missing); base does not influence
 // the result.
@@ -84,7 +102,11 @@ std::string LocalFileName(std::string_view root, std::string_view base, std::str
 std::string LocalLink(std::string_view target, std::string_view base);
 
 // A short name for the site, used as a default task name: "http://www.example.net/" gives
-// "example", "http://docs.example.net/" gives "docs_example". Never holds "/" or ":".
+// "example", "http://docs.example.net/" gives "docs_example". An IPv6 literal gives "ipv6-"
+// and its groups joined by "-" ("http://[::1]/" gives "ipv6-1", "http://[fe80::2:3]/"
+// "ipv6-fe80-2-3"). The name is fit to be a file name: characters illegal in file names and
+// control bytes become "_"; empty when nothing usable is left ("." and ".." included), and the
+// caller picks a name of its own.
 std::string SiteName(std::string_view url);
 
 } // namespace pellix

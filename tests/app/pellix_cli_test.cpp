@@ -34,6 +34,12 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// The folder of the test server's files: its host and, as it is no default port, its port.
+std::string HostFolder(const test::TTestHttpServer& server)
+{
+    return "127.0.0.1_" + std::to_string(server.Port());
+}
+
 struct TCliResult {
     int exitCode = -1;
     std::string out;
@@ -165,8 +171,11 @@ void ServeSite(test::TTestHttpServer& server)
     server.Route("/b.png").Status(200).Header("Content-Type", "image/png").Body("PNG-B");
 }
 
-const std::set<std::string> kEntries = {"127.0.0.1/index.htm", "127.0.0.1/index.html", "127.0.0.1/docs/page.html",
-                                        "127.0.0.1/a.png", "127.0.0.1/b.png"};
+std::set<std::string> Entries(const test::TTestHttpServer& server)
+{
+    const std::string host = HostFolder(server);
+    return {host + "/index.htm", host + "/index.html", host + "/docs/page.html", host + "/a.png", host + "/b.png"};
+}
 
 TEST(PellixCliTest, HelpAndBadInput)
 {
@@ -214,8 +223,8 @@ TEST(PellixCliTest, ZipModeThenRetryAndUpdate)
     EXPECT_NE(first.out.find("Resources:\n    1 downloaded\n    1 not found\n"), std::string::npos) << first.out;
     EXPECT_TRUE(first.err.empty()) << first.err; // --quiet
     const std::string zip = (folder.Path() / "home" / "Downloads" / "Site  Home .zip").string();
-    std::set<std::string> withoutB = kEntries;
-    withoutB.erase("127.0.0.1/b.png");
+    std::set<std::string> withoutB = Entries(server);
+    withoutB.erase(HostFolder(server) + "/b.png");
     EXPECT_EQ(test::ZipEntryNames(zip), withoutB);
     const std::string taskFile = TaskFileIn(folder.Path());
     ASSERT_FALSE(taskFile.empty());
@@ -230,7 +239,7 @@ TEST(PellixCliTest, ZipModeThenRetryAndUpdate)
     const TCliResult retry = RunCli(folder.Path(), {"--task", taskFile, "--mode", "retry"});
     ASSERT_EQ(retry.exitCode, 0) << retry.err;
     EXPECT_NE(retry.out.find("Resources:\n    2 downloaded\n    0 not found\n"), std::string::npos) << retry.out;
-    EXPECT_EQ(test::ZipEntryNames(zip), kEntries);
+    EXPECT_EQ(test::ZipEntryNames(zip), Entries(server));
     const auto requests = server.Requests();
     for (std::size_t i = before; i < requests.size(); ++i)
         EXPECT_EQ(requests[i].target, "/b.png") << "retry fetched more than the failed file";
@@ -253,7 +262,7 @@ TEST(PellixCliTest, ZipModeThenRetryAndUpdate)
     for (std::size_t i = beforeUpdate; i < all.size(); ++i)
         conditional = conditional || (all[i].target == "/a.png" && all[i].HasHeader("If-Modified-Since"));
     EXPECT_TRUE(conditional);
-    EXPECT_EQ(test::ZipEntryNames(zip), kEntries);
+    EXPECT_EQ(test::ZipEntryNames(zip), Entries(server));
     EXPECT_EQ(LoadTask(taskFile)->Status(), kStatusZipped);
 }
 
@@ -266,7 +275,7 @@ TEST(PellixCliTest, IntranetMode)
     const TCliResult result = RunCli(folder.Path(), {"--intranet", site.string(), "--no-ads", server.Url("/")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.out.find("Destination: " + site.string() + "/\n"), std::string::npos) << result.out;
-    EXPECT_TRUE(fs::exists(site / "127.0.0.1" / "docs" / "page.html"));
+    EXPECT_TRUE(fs::exists(site / HostFolder(server) / "docs" / "page.html"));
     const test::TSiteReport report = test::TSiteChecker(site).Check();
     EXPECT_TRUE(report.broken.empty()) << report.Describe();
     EXPECT_EQ(LoadTask(TaskFileIn(folder.Path()))->Status(), kStatusTaskComplete);
@@ -298,14 +307,14 @@ TEST(PellixCliTest, InterruptThenResume)
     const std::string taskFile = TaskFileIn(folder.Path());
     const auto interrupted = LoadTask(taskFile);
     EXPECT_EQ(interrupted->Status(), kStatusStopped);
-    EXPECT_FALSE(test::ZipEntryNames(interrupted->Destination()).count("127.0.0.1/b.png"));
+    EXPECT_FALSE(test::ZipEntryNames(interrupted->Destination()).count(HostFolder(server) + "/b.png"));
 
     server.Route("/b.png").Delay(0ms);
     const TCliResult resumed = RunCli(folder.Path(), {"--task", taskFile, "--mode", "resume"});
     ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
     const auto done = LoadTask(taskFile);
     EXPECT_EQ(done->Status(), kStatusZipped);
-    EXPECT_EQ(test::ZipEntryNames(done->Destination()), kEntries);
+    EXPECT_EQ(test::ZipEntryNames(done->Destination()), Entries(server));
     EXPECT_NE(resumed.out.find("Pages:\n    3 downloaded\n    0 not found"), std::string::npos) << resumed.out;
 }
 
@@ -323,12 +332,13 @@ TEST(PellixCliTest, ZipModePacksStyleSheetsRewritten)
     const TCliResult result = RunCli(folder.Path(), {"--quiet", server.Url("/")});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string zip = (folder.Path() / "home" / "Downloads" / "Styled.zip").string();
-    EXPECT_EQ(test::ZipEntryNames(zip), (std::set<std::string>{"127.0.0.1/index.htm", "127.0.0.1/css/site.css",
-                                                     "127.0.0.1/img/back.png"}));
+    const std::string host = HostFolder(server);
+    EXPECT_EQ(test::ZipEntryNames(zip), (std::set<std::string>{host + "/index.htm", host + "/css/site.css",
+                                                                host + "/img/back.png"}));
     TZipEngine engine;
     engine.SetZipFileName(zip);
     std::string css;
-    engine.ReadEntries({"127.0.0.1/css/site.css"}, [&](const std::string&, std::string data) { css = std::move(data); });
+    engine.ReadEntries({host + "/css/site.css"}, [&](const std::string&, std::string data) { css = std::move(data); });
     EXPECT_EQ(css, "body { background: url(../img/back.png); }");
 }
 

@@ -30,6 +30,12 @@ using test::TCrawlFixture;
 using test::TSiteChecker;
 using test::TTestHttpServer;
 
+// The folder of the test server's files: its host and, as it is no default port, its port.
+std::string HostFolder(const test::TTestHttpServer& server)
+{
+    return "127.0.0.1_" + std::to_string(server.Port());
+}
+
 constexpr auto kCrawlTimeout = 90s;
 
 // A 1 x 1 red GIF; the bytes after its trailer (each image's own name) are ignored by browsers.
@@ -128,11 +134,12 @@ TEST(CrawlTest, IntranetModeSavesAWorkingSiteEndToEnd)
     ASSERT_TRUE(crawl.Run(kRunRestart));
     ASSERT_TRUE(crawl.WaitComplete(kCrawlTimeout));
 
+    const std::string host = HostFolder(server);
     const std::vector<std::string> expected = {
-        "127.0.0.1/a.html",         "127.0.0.1/frames.html",  "127.0.0.1/index.html", "127.0.0.1/left.html",
-        "127.0.0.1/pics/a.gif",     "127.0.0.1/pics/b.gif",   "127.0.0.1/pics/bg.gif", "127.0.0.1/pics/logo.gif",
-        "127.0.0.1/pics/map.gif",   "127.0.0.1/sub/b.html",   "127.0.0.1/sub/c.gif",  "127.0.0.1/sub/c.html",
-        "127.0.0.1/sub/style.css"};
+        host + "/a.html",       host + "/frames.html", host + "/index.html",    host + "/left.html",
+        host + "/pics/a.gif",   host + "/pics/b.gif",  host + "/pics/bg.gif",   host + "/pics/logo.gif",
+        host + "/pics/map.gif", host + "/sub/b.html",  host + "/sub/c.gif",     host + "/sub/c.html",
+        host + "/sub/style.css"};
     const auto files = FilesUnder(crawl.SiteFolder());
     EXPECT_EQ(Names(files), expected);
     EXPECT_EQ(crawl.CountInState(kStateParsed), 7); // pages and the style sheet
@@ -143,11 +150,11 @@ TEST(CrawlTest, IntranetModeSavesAWorkingSiteEndToEnd)
     EXPECT_TRUE(report.broken.empty()) << report.Describe();
     EXPECT_GE(report.links, 15u) << report.Describe();
 
-    const std::string index = files.at("127.0.0.1/index.html");
+    const std::string index = files.at(host + "/index.html");
     EXPECT_NE(index.find("<a href=\"#top\">"), std::string::npos);
     EXPECT_NE(index.find("<a href=\"mailto:me@example.net\">"), std::string::npos);
     // Framed pages carry no banner; the others do.
-    EXPECT_EQ(files.at("127.0.0.1/left.html").find("Ad Banner Insert"), std::string::npos);
+    EXPECT_EQ(files.at(host + "/left.html").find("Ad Banner Insert"), std::string::npos);
     EXPECT_NE(index.find("Ad Banner Insert"), std::string::npos);
 }
 

@@ -21,6 +21,12 @@
 namespace pellix {
 namespace {
 
+// The folder of the test server's files: its host and, as it is no default port, its port.
+std::string HostFolder(const test::TTestHttpServer& server)
+{
+    return "127.0.0.1_" + std::to_string(server.Port());
+}
+
 using namespace std::chrono_literals;
 using test::TCrawlFixture;
 using test::TSiteChecker;
@@ -80,13 +86,13 @@ TEST(ModernSiteCrawlTest, StyleSheetsMediaAndBlankNamesAreSavedWithWorkingLinks)
         const std::filesystem::path file = crawl.FileOf(server.Url(target));
         EXPECT_EQ(ReadWholeFile(file).value_or("<missing>").empty(), false) << file;
     }
-    EXPECT_TRUE(std::filesystem::is_regular_file(crawl.SiteFolder() / "127.0.0.1/docs/Visual Studio 10.rst.txt"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(crawl.SiteFolder() / (HostFolder(server) + "/docs/Visual Studio 10.rst.txt")));
     // Style sheets end parsed like pages: 2 pages + 2 style sheets.
     EXPECT_EQ(crawl.CountInState(kStateParsed), 4);
 
     const test::TSiteReport report = TSiteChecker(crawl.SiteFolder()).Check();
     EXPECT_TRUE(report.broken.empty()) << report.Describe();
-    const std::string index = ReadWholeFile(crawl.SiteFolder() / "127.0.0.1/index.html").value_or("");
+    const std::string index = ReadWholeFile(crawl.SiteFolder() / (HostFolder(server) + "/index.html")).value_or("");
     EXPECT_NE(index.find("href=\"docs/Visual%20Studio%2010.rst.txt\""), std::string::npos);
     EXPECT_NE(index.find("href=\"about:tracing\""), std::string::npos);
     EXPECT_NE(index.find("data-url_root=\"./\""), std::string::npos);

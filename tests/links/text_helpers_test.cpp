@@ -2,6 +2,7 @@
 #include "links/text_helpers.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,8 @@ TEST(TextHelpersTest, FileNames)
     EXPECT_EQ(FileNameNoExt(""), "");
 
     EXPECT_EQ(ReplaceIllegalChars("a\\b/c:d*e?f\"g<h>i|j", '_'), "a_b_c_d_e_f_g_h_i_j");
+    // Control bytes never reach a file name either.
+    EXPECT_EQ(ReplaceIllegalChars(std::string("a\0b\x01" "c\td\ne\x1F" "f\x7F" "g\x80", 14), '_'), "a_b_c_d_e_f_g\x80");
     EXPECT_EQ(ToBackslashes("a/b\\c"), "a\\b\\c");
     EXPECT_EQ(ToSlashes("a/b\\c"), "a/b/c");
 }
@@ -37,6 +40,60 @@ TEST(TextHelpersTest, UniqueFileNameSkipsTakenNames)
     std::filesystem::create_directory(folder.Path() / "d.x");
     std::filesystem::create_symlink(folder.Path() / "missing", folder.Path() / "d.x" / "name");
     EXPECT_EQ(UniqueFileName(folder.Text() + "d.x/name"), folder.Text() + "d.x/name(0)");
+}
+
+// The search ends: a name the system cannot hold gives up at once, and a folder full of the
+// numbered names gives up after kUniqueNameTries of them. Both answer empty.
+TEST(TextHelpersTest, UniqueFileNameGivesUp)
+{
+    test::TTempFolder folder;
+    ASSERT_TRUE(WriteFileAtomically(folder.Text() + "Title.zip", "x"));
+    // The system sees only "Title" up to the NUL; it exists whatever number follows.
+    EXPECT_EQ(UniqueFileName(folder.Text() + std::string("Title\0x.zip", 11)), "");
+
+    const std::string site = folder.Text() + "site.pxt";
+    ASSERT_TRUE(WriteFileAtomically(site, "x"));
+    for (int n = 0; n < kUniqueNameTries; ++n)
+        std::ofstream(folder.Text() + "site(" + std::to_string(n) + ").pxt").put('x');
+    EXPECT_EQ(UniqueFileName(site), "");
+    std::filesystem::remove(folder.Text() + "site(" + std::to_string(kUniqueNameTries - 1) + ").pxt");
+    EXPECT_EQ(UniqueFileName(site), folder.Text() + "site(" + std::to_string(kUniqueNameTries - 1) + ").pxt");
+}
+
+TEST(TextHelpersTest, FileStemFromTitle)
+{
+    std::string accented;
+    for (int i = 0; i < 100; ++i)
+        accented += "\xC3\xA9"; // 200 bytes of "é"
+    const struct {
+        std::string title;
+        std::string stem;
+    } cases[] = {
+        {"Pellix Docs", "Pellix Docs"},
+        {"Docs: Intro / Part 1", "Docs Intro Part 1"},
+        {std::string("Home\0Page", 9), "Home Page"},
+        {"  \tWelcome\r\n to   the\x7F site  ", "Welcome to the site"},
+        {"Version 2.0.", "Version 2.0"},
+        {".hidden", "hidden"},
+        {"..", ""},
+        {".", ""},
+        {"...", ""},
+        {"", ""},
+        {"   ", ""},
+        {"\\/:*?\"<>|", ""},
+        {std::string("\0\x01\x02", 3), ""},
+        {" . : . ", ""},
+        {"Caf\xC3\xA9 \xE2\x80\x94 Menu", "Caf\xC3\xA9 \xE2\x80\x94 Menu"},
+        {std::string(400, 'x'), std::string(kMaxTitleStemBytes, 'x')},
+        // The cut keeps whole UTF-8 characters, and trims what it leaves at the end.
+        {"a" + accented, "a" + accented.substr(0, kMaxTitleStemBytes - 2)},
+        {std::string(kMaxTitleStemBytes - 1, 'y') + " .z", std::string(kMaxTitleStemBytes - 1, 'y')},
+        {std::string(400, '\xA0'), std::string(kMaxTitleStemBytes, '\xA0')}, // no UTF-8: cut at the limit
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title.substr(0, 40));
+        EXPECT_EQ(FileStemFromTitle(c.title), c.stem);
+    }
 }
 
 TEST(TextHelpersTest, ElapsedText)

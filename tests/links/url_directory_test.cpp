@@ -19,6 +19,10 @@ TEST(URLDirectoryTest, SlashesAfterQueryOrAnchorAreNotFolders)
         {"http://host#a/b", "http://host/"},
         {"http://host?x=/y/", "http://host/"},
         {"http://host/cgi/a.asp?u=/x/y", "http://host/cgi/"},
+        // Ports and IPv6 literals are part of the server, never a folder.
+        {"http://[::1]:8080", "http://[::1]:8080/"},
+        {"http://[::1]:8080/a/b.html", "http://[::1]:8080/a/"},
+        {"http://host:8001?x=/y", "http://host:8001/"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);

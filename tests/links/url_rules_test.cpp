@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -159,7 +160,7 @@ TEST(URLRulesTest, ResolveURL)
 TEST(URLRulesTest, ValidateURL)
 {
     const struct {
-        const char* address;
+        std::string address;
         const char* after; // when valid
         bool valid;
     } cases[] = {
@@ -180,6 +181,50 @@ TEST(URLRulesTest, ValidateURL)
         {"NEWS://group/x", "", false},
         {"http://", "", false},
         {"", "", false},
+        // Blanks around an address go; blanks alone are no address.
+        {"   ", "", false},
+        {"\t\r\n", "", false},
+        {"  http://host/a.html \n", "http://host/a.html", true},
+        // Other schemes, also without "//"; a host with a port is no scheme.
+        {"javascript:alert(1)", "", false},
+        {"JavaScript:void(0)", "", false},
+        {"javascript:1", "", false},
+        {"mailto:me@host", "", false},
+        {"data:text/html,<b>x</b>", "", false},
+        {"about:blank", "", false},
+        {"host:abc/", "", false},
+        {"localhost:8080", "http://localhost:8080/", true},
+        // Hosts with blanks, control bytes or markup.
+        {"http://ho st/", "", false},
+        {"http://host\x01/a.htm", "", false},
+        {"http://h<x>/", "", false},
+        {"http://h|x/", "", false},
+        // The query or anchor ends the host.
+        {"http://host?x=1", "http://host?x=1", true},
+        {"http://host#a b", "http://host/#a b", true},
+        // Ports: 1 to 65535 in digits, never wrapped or replaced by a default.
+        {"http://host:65535/", "http://host:65535/", true},
+        {"http://host:1/", "http://host:1/", true},
+        {"http://host:0080/a.htm", "http://host:80/a.htm", true},
+        {"http://host:/a.htm", "http://host:/a.htm", true},
+        {"http://host:99999/", "", false},
+        {"http://host:65536/", "", false},
+        {"http://host:0/", "", false},
+        {"http://host:-1/", "", false},
+        {"http://host:8o/", "", false},
+        {"http://host:18446744073709551697/", "", false},
+        // IPv6 literals.
+        {"http://[::1]:8080/", "http://[::1]:8080/", true},
+        {"http://[::1]", "http://[::1]/", true},
+        {"[::1]:8080/a.htm", "http://[::1]:8080/a.htm", true},
+        {"https://[2001:db8::5]/docs", "https://[2001:db8::5]/docs/", true},
+        {"http://[::ffff:127.0.0.1]/", "http://[::ffff:127.0.0.1]/", true},
+        {"http://[::1/", "", false},
+        {"http://[zz::1]/", "", false},
+        {"http://[::1]:0/", "", false},
+        {"http://[]/", "", false},
+        {std::string("http://[::\0\0" "1]/", 14), "", false}, // found by fuzzing: the parse stopped at the NUL
+        {"http://[::1%25eth0]/", "", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address);
@@ -193,6 +238,10 @@ TEST(URLRulesTest, ValidateURL)
     EXPECT_EQ(ResolveAndValidateURL("../a.html", "http://host/d/"), "http://host/a.html");
     EXPECT_EQ(ResolveAndValidateURL("news://x/y", "http://host/d/"), "");
     EXPECT_EQ(ResolveAndValidateURL("sub", "https://host/d/"), "https://host/d/sub/");
+    EXPECT_EQ(ResolveAndValidateURL("http://ho st/x.htm", "http://host/d/"), "");
+    EXPECT_EQ(ResolveAndValidateURL("http://host:99999/x.htm", "http://host/d/"), "");
+    EXPECT_EQ(ResolveAndValidateURL("a b.htm", "http://[::1]:8080/d/"), "http://[::1]:8080/d/a%20b.htm");
+    EXPECT_EQ(ResolveAndValidateURL("/x.htm", "http://[::1]:8080/d/"), "http://[::1]:8080/x.htm");
     // What comes out is always an address that validates again (a fuzzer found "\t#" with no base).
     for (const char* link : {"\t#", "\t", " #", "\t\t/"}) {
         std::string url = ResolveAndValidateURL(link, "");
@@ -292,9 +341,20 @@ TEST(URLRulesTest, LocalFileNameAndLocalLink)
         {"http://host/a|b*c.htm", "host/a" + kBar + "b" + kDegree + "c.htm", "../a%C2%A6b%C2%B0c.htm"},
         {"http://host/a%23b%25.htm", "host/a%23b%25.htm", "../a%2523b%2525.htm"},
         {"http://host/it's&lt;.htm", "host/it's&lt;.htm", "../it%27s%26lt;.htm"},
-        // The scheme and the port take no part in the layout.
+        // The scheme takes no part in the layout; a port other than the scheme's default does.
         {"https://host/docs/intro.html", "host/docs/intro.html", "intro.html"},
-        {"HTTPS://host:8443/docs/a.htm", "host/docs/a.htm", "a.htm"},
+        {"http://host:80/docs/a.htm", "host/docs/a.htm", "a.htm"},
+        {"http://host:0080/docs/a.htm", "host/docs/a.htm", "a.htm"},
+        {"https://host:443/docs/a.htm", "host/docs/a.htm", "a.htm"},
+        {"HTTPS://host:8443/docs/a.htm", "host_8443/docs/a.htm", "../../host_8443/docs/a.htm"},
+        {"http://host:8001/a.txt", "host_8001/a.txt", "../../host_8001/a.txt"},
+        {"http://host:443/a.txt", "host_443/a.txt", "../../host_443/a.txt"},
+        {"https://host:80/a.txt", "host_80/a.txt", "../../host_80/a.txt"},
+        // A port that is no port is left out (such addresses never validate).
+        {"http://host:99999/docs/a.htm", "host/docs/a.htm", "a.htm"},
+        // IPv6 literals: brackets kept, colons as "-".
+        {"http://[::1]:8080/x.htm", "[--1]_8080/x.htm", "../../%5B--1%5D_8080/x.htm"},
+        {"http://[2001:db8::5]/", "[2001-db8--5]/index.htm", "../../%5B2001-db8--5%5D/index.htm"},
         // Dot segments resolve like a browser's, never above the host's folder.
         {"http://host/a/../b.html", "host/b.html", "../b.html"},
         {"http://host/../../etc/passwd.txt", "host/etc/passwd.txt", "../etc/passwd.txt"},
@@ -306,11 +366,13 @@ TEST(URLRulesTest, LocalFileNameAndLocalLink)
         // Odd hosts.
         {"http://../a.htm", "__/a.htm", "../../__/a.htm"},
         {"http:///a.htm", "a.htm", "../../a.htm"},
-        {"http://h?x/a.htm", "h" + kQuest + "x/a.htm", "../../h%C2%BFx/a.htm"},
+        {"http://h?x/a.htm", "h/" + kQuest + "x" + kExcl + "a.htm.html", "../../h/%C2%BFx%C2%A1a.htm.html"},
         {std::string("http://host/a\0b\x01.htm", 20), "host/a_b_.htm", "../a_b_.htm"},
-        // Long names keep their first 250 bytes and their extension.
-        {"http://host/" + long300 + ".html", "host/" + long300.substr(0, 250) + ".html", "../" + long300.substr(0, 250) + ".html"},
-        {"http://host/" + long300 + "/x.htm", "host/" + long300.substr(0, 250) + "/x.htm", "../" + long300.substr(0, 250) + "/x.htm"},
+        // Long names keep their first bytes and their extension, leaving room for suffixes.
+        {"http://host/" + long300 + ".html", "host/" + long300.substr(0, kMaxLocalNameBytes - 5) + ".html",
+         "../" + long300.substr(0, kMaxLocalNameBytes - 5) + ".html"},
+        {"http://host/" + long300 + "/x.htm", "host/" + long300.substr(0, kMaxLocalNameBytes) + "/x.htm",
+         "../" + long300.substr(0, kMaxLocalNameBytes) + "/x.htm"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -327,13 +389,90 @@ TEST(URLRulesTest, LongNamesFitOneDirectoryEntryInBytes)
         query += "?";
     const std::string file = LocalFileName("/r/", "", "http://host/x" + query);
     const std::string name = file.substr(file.rfind('/') + 1);
-    EXPECT_LE(name.size(), 255u);
+    EXPECT_LE(name.size(), kMaxLocalNameBytes);
     EXPECT_TRUE(name.ends_with(".html"));
     EXPECT_EQ((name.size() - 1 - 5) % 2, 0u) << "x + whole two-byte characters + .html";
 
     // An extension too long to keep is dropped rather than overflowing the name.
     const std::string longExtension = LocalFileName("/r/", "", "http://host/a." + std::string(400, 'e'));
-    EXPECT_LE(longExtension.size() - longExtension.rfind('/') - 1, 255u);
+    EXPECT_LE(longExtension.size() - longExtension.rfind('/') - 1, kMaxLocalNameBytes);
+
+    // Bytes that are no UTF-8 (a run of continuation bytes) are cut at the limit, never to nothing
+    // (found by fuzzing).
+    const std::string latin = LocalFileName("/r/", "", "http://host/" + std::string(300, '\x9E') + ".htm");
+    EXPECT_EQ(latin, "/r/host/" + std::string(kMaxLocalNameBytes - 4, '\x9E') + ".htm");
+
+    // A long host keeps its port.
+    const std::string longHost = LocalFileName("/r/", "", "http://" + std::string(300, 'h') + ":8001/a.htm");
+    const std::string hostFolder = Split(longHost)[2];
+    EXPECT_LE(hostFolder.size(), kMaxLocalNameBytes);
+    EXPECT_TRUE(hostFolder.ends_with("h_8001"));
+}
+
+// A cut name still takes ".pxpart" for a partial body and the atomic writer's temporary suffix
+// (".tmp<pid>-<n>", 22 bytes at the most) on a real file system.
+TEST(URLRulesTest, LongNamesLeaveRoomForSuffixesOnDisk)
+{
+    test::TTempFolder folder;
+    const std::string root = folder.Text();
+    std::string accented;
+    for (int i = 0; i < 150; ++i)
+        accented += "\xC3\xA9"; // 300 bytes of "é"
+    const std::string urls[] = {
+        "http://host/" + std::string(300, 'a') + ".html",
+        "http://host/" + std::string(300, 'b'),
+        "http://host/" + accented + ".txt",
+        "http://host/d/x.asp?" + std::string(300, 'q'),
+        "http://" + std::string(300, 'h') + ":8001/" + std::string(300, 'c') + "/" + std::string(300, 'd') + ".gif",
+    };
+    const std::string writerSuffix = ".tmp4194304-4294967295";
+    for (const std::string& url : urls) {
+        SCOPED_TRACE(url.substr(0, 40));
+        const std::string file = LocalFileName(root, "", url);
+        for (const std::string& segment : Split(file.substr(root.size()))) {
+            EXPECT_LE(segment.size(), kMaxLocalNameBytes);
+            EXPECT_LE(segment.size() + 7 + writerSuffix.size(), 255u);
+        }
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
+        ASSERT_FALSE(error) << error.message();
+        // The atomic writer puts its own suffix on each of these while it writes.
+        ASSERT_TRUE(WriteFileAtomically(file, "x"));
+        ASSERT_TRUE(WriteFileAtomically(file + ".pxpart", "x"));
+        std::ofstream longest(file + ".pxpart" + writerSuffix);
+        EXPECT_TRUE(longest.good());
+        // The cut name holds whole UTF-8 characters only.
+        const std::string name = file.substr(file.rfind('/') + 1);
+        if (url.find('\xC3') != std::string::npos) {
+            EXPECT_TRUE(name.ends_with(".txt"));
+            EXPECT_EQ((name.size() - 4) % 2, 0u);
+        }
+    }
+}
+
+// Two servers on one host name, on two ports: each keeps its own files, and the links between
+// them reach the other server's files.
+TEST(URLRulesTest, TwoPortsOfOneHostKeepTheirOwnFiles)
+{
+    test::TTempFolder folder;
+    const std::string root = folder.Text();
+    const std::string one = "http://h:8001/";
+    const std::string two = "http://h:8002/";
+    const std::string files[] = {one + "a.txt", two + "a.txt", one + "docs/b.txt", two + "docs/b.txt", "http://h:80/a.txt"};
+    for (const std::string& url : files) {
+        const std::string file = LocalFileName(root, "", url);
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+        ASSERT_FALSE(std::filesystem::exists(file)) << url << " shares " << file;
+        ASSERT_TRUE(WriteFileAtomically(file, url));
+    }
+    EXPECT_TRUE(std::filesystem::exists(root + "h/a.txt")) << "the default port keeps the plain host folder";
+    for (const std::string& page : {one + "index.html", two + "docs/index.html", std::string("http://h/index.html")}) {
+        for (const std::string& url : files) {
+            SCOPED_TRACE(page + " -> " + url);
+            const std::string opened = OpenedByBrowser(LocalFileName(root, "", page), LocalLink(url, URLDirectory(page)));
+            EXPECT_EQ(ReadWholeFile(opened).value_or("(nothing)"), url);
+        }
+    }
 }
 
 TEST(URLRulesTest, SiteName)
@@ -345,6 +484,26 @@ TEST(URLRulesTest, SiteName)
     EXPECT_EQ(SiteName("http:\\\\www.example.net\\"), "example");
     EXPECT_EQ(SiteName("http://www.example/x.html"), "example");
     EXPECT_EQ(SiteName("http://www.intranet:81/"), "intranet");
+
+    // IPv6 literals, and names that would not do as file names.
+    const struct {
+        const char* url;
+        const char* name;
+    } cases[] = {
+        {"http://[::1]:8080/", "ipv6-1"},
+        {"http://[fe80::2:3]/x.html", "ipv6-fe80-2-3"},
+        {"https://[2001:db8::5]/", "ipv6-2001-db8-5"},
+        {"http://[::]/", "ipv6"},
+        {"http://www.a*b|c\"d/", "a_b_c_d"},
+        {"http://h<x>\x01y/", "h_x__y"},
+        {"http://www../", ""},
+        {"http://./", ""},
+        {"http://host?x=1/y", "host"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(SiteName(c.url), c.name);
+    }
 }
 
 // Thousands of hostile URLs: every file stays under its root with sane names, and the link a

@@ -1,6 +1,9 @@
 // Tests for TbwURL: how URL texts split into their parts.
 #include "links/url.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 namespace pellix {
@@ -51,6 +54,18 @@ TEST(TbwURLTest, SplitsIntoParts)
         // The text after a colon is taken as a port.
         {"mailto:me@host", "", "mailto", "me@host", "", "", "", "", ""},
         {"", "", "", "", "", "", "", "", ""},
+        // A query or an anchor ends the host, and the port.
+        {"http://h?x=1", "http://", "h", "", "", "", "", "?x=1", ""},
+        {"http://h#a b", "http://", "h", "", "", "", "", "", "#a b"},
+        {"http://h:81?x/y", "http://", "h", "81", "", "", "", "?x/y", ""},
+        {"http://h:81#t", "http://", "h", "81", "", "", "", "", "#t"},
+        // IPv6 literals keep their brackets; their colons are no port.
+        {"http://[::1]:8080/a.htm", "http://", "[::1]", "8080", "", "a.htm", ".htm", "", ""},
+        {"http://[2001:db8::5]/d/", "http://", "[2001:db8::5]", "", "d/", "", "", "", ""},
+        {"http://[::1]", "http://", "[::1]", "", "", "", "", "", ""},
+        {"http://[::1]?q", "http://", "[::1]", "", "", "", "", "?q", ""},
+        // A bracket closed only after the path is no literal.
+        {"http://[x/]", "http://", "[x", "", "]/", "", "", "", ""},
         // Only the first "://" makes the protocol.
         {"http://host/r?u=http://x/", "http://", "host", "", "", "r", "", "?u=http://x/", ""},
     };
@@ -66,6 +81,54 @@ TEST(TbwURLTest, SplitsIntoParts)
         EXPECT_EQ(url.Extension(), c.extension);
         EXPECT_EQ(url.Query(), c.query);
         EXPECT_EQ(url.Anchor(), c.anchor);
+    }
+}
+
+TEST(TbwURLTest, PortNumberRefusesWhatIsNoPort)
+{
+    const struct {
+        const char* text;
+        int port;
+    } cases[] = {
+        {"http://h/", 0},
+        {"http://h:/", 0},
+        {"http://h:80/", 80},
+        {"http://h:1", 1},
+        {"http://h:65535/", 65535},
+        {"http://h:000080/", 80},
+        {"http://[::1]:8080/", 8080},
+        {"http://[::1]/", 0},
+        {"http://h:0/", -1},
+        {"http://h:65536/", -1},
+        {"http://h:99999/", -1},
+        {"http://h:4294967376/", -1},
+        {"http://h:99999999999999999999999/", -1},
+        {"http://h:-1/", -1},
+        {"http://h:+80/", -1},
+        {"http://h: 80/", -1},
+        {"http://h:8o/", -1},
+        {"mailto:me@host", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(TbwURL(c.text).PortNumber(), c.port);
+    }
+}
+
+// The resolver takes an IPv6 literal without brackets, a name as it is.
+TEST(TbwURLTest, LookupHostIsWhatTheResolverTakes)
+{
+    EXPECT_EQ(TbwURL("http://[::1]:8080/").LookupHost(), "::1");
+    EXPECT_EQ(TbwURL("http://host:8080/").LookupHost(), "host");
+    EXPECT_EQ(TbwURL("http://127.0.0.1/").LookupHost(), "127.0.0.1");
+    for (const char* text : {"http://[::1]:8080/", "http://[2001:db8::5]/", "http://127.0.0.1/"}) {
+        addrinfo hints{};
+        hints.ai_flags = AI_NUMERICHOST; // no look-up on the network
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        EXPECT_EQ(::getaddrinfo(TbwURL(text).LookupHost().c_str(), nullptr, &hints, &found), 0) << text;
+        if (found)
+            ::freeaddrinfo(found);
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "links/css_scanner.h"
+#include "links/text_helpers.h"
 #include "links/url_rules.h"
 
 namespace pellix {
@@ -79,6 +81,152 @@ TEST(TLinkRepairTest, PassesFollowTheParserSetting)
     std::string untouched = page;
     EXPECT_EQ(TLinkRepair(1).RepairPage(kPage, untouched), 0u);
     EXPECT_EQ(untouched, page);
+}
+
+// The links of a page on one port to failed files of the same host on another port.
+TEST(TLinkRepairTest, PortsKeepTheirOwnFiles)
+{
+    TLinkRepair repair(0);
+    repair.AddFailed("http://h:8002/a.txt");
+    repair.AddSaved("http://h:8001/a.txt");
+    repair.AddFailed("http://h/b.txt");
+    const std::string page = "http://h:8001/index.html";
+    const std::string toOther = LocalLink("http://h:8002/a.txt", URLDirectory(page));
+    ASSERT_EQ(toOther, "../h_8002/a.txt");
+    std::string text = "<a href=\"" + toOther + "\"></a><a href=\"a.txt\"></a><a href=\"../h/b.txt\"></a>"
+                       "<a href=\"b.txt\"></a>";
+    EXPECT_EQ(repair.RepairPage(page, text), 2u);
+    EXPECT_EQ(text, "<a href=\"http://h:8002/a.txt\"></a><a href=\"a.txt\"></a><a href=\"http://h/b.txt\"></a>"
+                    "<a href=\"b.txt\"></a>");
+}
+
+// srcset lists and style text hold local links too: the parse thread rewrites them.
+TEST(TLinkRepairTest, RepairsListsAndStyles)
+{
+    const TLinkRepair repair = FailedSite(0);
+    std::string page = "<img srcset=\"../missing.png 2x, ../logo.png 3x\">"
+                       "<div style=\"background: url(../missing.png#a)\"></div>"
+                       "<style>@import 'shared.css'; p { background: url(\"../missing.png\") }</style>";
+    EXPECT_EQ(repair.RepairPage(kPage, page), 3u);
+    EXPECT_EQ(page, "<img srcset=\"http://www.x.com/docs/missing.png 2x, ../logo.png 3x\">"
+                    "<div style=\"background: url(http://www.x.com/docs/missing.png#a)\"></div>"
+                    "<style>@import 'shared.css'; p { background: url(\"http://www.x.com/docs/missing.png\") }</style>");
+
+    std::string sheet = "a { background: url(../../missing.png) } b { background: url( 'img/ok.png' ) }";
+    EXPECT_EQ(repair.RepairPage("http://www.x.com/docs/guide/css/site.css", sheet, true), 1u);
+    EXPECT_EQ(sheet, "a { background: url(http://www.x.com/docs/missing.png) } b { background: url( 'img/ok.png' ) }");
+}
+
+TEST(TLinkRepairTest, RecoveredItemsGetLocalLinksAgain)
+{
+    TLinkRepair repair(1);
+    repair.AddRecovered("http://www.x.com/docs/missing.png");
+    repair.AddRecovered("http://other.invalid/it's (1).png");
+    repair.AddRecovered("http://www.x.com/applets/Gone.class");
+    const struct {
+        const char* name;
+        std::string page;
+        std::string expected;
+    } cases[] = {
+        {"anchor kept", "<a href=\"http://www.x.com/docs/missing.png#part\">x</a>", "<a href=\"../missing.png#part\">x</a>"},
+        {"address as the repair made it safe", "<img src='http://other.invalid/it%27s%20(1).png'>",
+         "<img src='../../../other.invalid/it%27s%20(1).png'>"},
+        {"script string with a port-less address", "<script>var i = 'http://www.x.com/docs/missing.png';</script>",
+         "<script>var i = '../missing.png';</script>"},
+        {"applet code below its code base", "<applet codebase=\"../../applets/\" code=\"http://www.x.com/applets/Gone.class\">",
+         "<applet codebase=\"../../applets/\" code=\"Gone.class\">"},
+        {"other addresses and local links stay",
+         "<a href=\"http://www.x.com/docs/other.png\"></a><a href=\"../missing.png\"></a>"
+         "<a href=\"HTTP://WWW.X.COM/docs/missing.png\"></a><a href=\"http://www.x.com/docs/missing.png?x\"></a>",
+         "<a href=\"http://www.x.com/docs/other.png\"></a><a href=\"../missing.png\"></a>"
+         "<a href=\"HTTP://WWW.X.COM/docs/missing.png\"></a><a href=\"http://www.x.com/docs/missing.png?x\"></a>"},
+        {"text that is no link stays", "<p>see http://www.x.com/docs/missing.png</p><p title=\"http://www.x.com/docs/missing.png\"></p>",
+         "<p>see http://www.x.com/docs/missing.png</p><p title=\"http://www.x.com/docs/missing.png\"></p>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = c.page;
+        const std::size_t changed = repair.RestorePage(kPage, text);
+        EXPECT_EQ(text, c.expected);
+        EXPECT_EQ(changed > 0, c.page != c.expected);
+    }
+
+    std::string untouched = cases[0].page;
+    EXPECT_EQ(FailedSite().RestorePage(kPage, untouched), 0u);
+    EXPECT_EQ(untouched, cases[0].page);
+}
+
+// What the parse thread wrote, given back its addresses for failed items and then recovered:
+// the page is the same, byte for byte, under every parser setting.
+TEST(TLinkRepairTest, RepairThenRecoveryGivesBackThePage)
+{
+    const std::string page = "http://h:8001/docs/guide/index.html";
+    const std::string folder = URLDirectory(page);
+    const std::string failed[] = {
+        "http://h:8001/docs/missing.png",
+        "http://h:8002/docs/other port.png",
+        "http://other.invalid/it's (1).png",
+        "http://h:8001/docs/guide/p.asp?id=3",
+        "http://h:8001/applets/Gone.class",
+        "http://[::1]:8080/v6.css",
+    };
+    const auto local = [&](const std::string& url) { return LocalLink(url, folder); };
+    const std::string original =
+        "<html><head><link rel=\"stylesheet\" href=\"" + local(failed[5]) + "\">"
+        "<style>p { background: url(" + local(failed[0]) + ") } q { background: url('" + local(failed[1]) + "') }</style>"
+        "</head><body>"
+        "<a href=\"" + local(failed[3]) + "#top\">p</a> <a href=" + local(failed[0]) + ">m</a>"
+        "<img src='" + local(failed[2]) + "' srcset=\"" + local(failed[1]) + " 2x, ../logo.png 3x\">"
+        "<applet codebase=\"../../applets/\" code=\"Gone.class\"></applet>"
+        "<div style=\"background-image: url(&quot;" + local(failed[1]) + "&quot;)\"></div>"
+        "<a href=\"../saved.html\">s</a> <a href=\"http://h:8001/docs/missing.png\">kept?</a>"
+        "<script>var a = '" + local(failed[0]) + "'; var b = \"" + local(failed[1]) + "\"; var c = 'x:y';</script>"
+        "<p>\x01 \x02 bytes the page holds</p>"
+        "</body></html>";
+
+    for (const int aggressive : {0, 1, 2}) {
+        SCOPED_TRACE(aggressive);
+        TLinkRepair repair(aggressive);
+        TLinkRepair recovery(aggressive);
+        for (const std::string& url : failed) {
+            repair.AddFailed(url);
+            recovery.AddRecovered(url);
+        }
+        repair.AddSaved("http://h:8001/docs/saved.html");
+        std::string text = original;
+        const std::size_t repaired = repair.RepairPage(page, text);
+        EXPECT_GT(repaired, 0u);
+        if (aggressive == 1) { // every scanner pass: no dead local link is left
+            for (const std::string& url : failed)
+                EXPECT_EQ(text.find(local(url)), std::string::npos) << url;
+            EXPECT_EQ(text.find("\"Gone.class\""), std::string::npos);
+        }
+        EXPECT_EQ(recovery.RestorePage(page, text) > 0, repaired > 0);
+        // The absolute link the page held from the start turns local like the repaired ones.
+        const std::string expected = ReplaceText(original, "\"http://h:8001/docs/missing.png\"",
+                                                 "\"" + local(failed[0]) + "\"", false);
+        EXPECT_EQ(text, expected);
+        // Once more: nothing left to do.
+        std::string again = text;
+        recovery.RestorePage(page, again);
+        EXPECT_EQ(again, text);
+    }
+
+    // A style sheet, quoted and unquoted.
+    const std::string sheetURL = "http://h:8001/docs/css/site.css";
+    const std::string sheet = "a { background: url(" + UnquotedCssURL(LocalLink(failed[2], URLDirectory(sheetURL))) + ") }"
+                              " @import \"" + LocalLink(failed[5], URLDirectory(sheetURL)) + "\";";
+    TLinkRepair repair(1);
+    TLinkRepair recovery(1);
+    for (const std::string& url : failed) {
+        repair.AddFailed(url);
+        recovery.AddRecovered(url);
+    }
+    std::string text = sheet;
+    EXPECT_EQ(repair.RepairPage(sheetURL, text, true), 2u);
+    EXPECT_NE(text, sheet);
+    EXPECT_EQ(recovery.RestorePage(sheetURL, text, true), 2u);
+    EXPECT_EQ(text, sheet);
 }
 
 } // namespace

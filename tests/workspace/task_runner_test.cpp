@@ -28,6 +28,12 @@
 namespace pellix {
 namespace {
 
+// The folder of the test server's files: its host and, as it is no default port, its port.
+std::string HostFolder(const test::TTestHttpServer& server)
+{
+    return "127.0.0.1_" + std::to_string(server.Port());
+}
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using TClock = TLoopOwnerThread::TClock;
@@ -122,8 +128,11 @@ void ServeSite(test::TTestHttpServer& server, std::chrono::milliseconds slowDela
     server.Route("/slow.png").Header("Content-Type", "image/png").Body("PNGDATA-SLOW").Delay(slowDelay);
 }
 
-const std::set<std::string> kSiteEntries = {"127.0.0.1/index.htm", "127.0.0.1/about.html", "127.0.0.1/a.png",
-                                            "127.0.0.1/slow.png"};
+std::set<std::string> SiteEntries(const test::TTestHttpServer& server)
+{
+    const std::string host = HostFolder(server);
+    return {host + "/index.htm", host + "/about.html", host + "/a.png", host + "/slow.png"};
+}
 
 TEST(TTaskRunnerTest, CompletionReportDropsWholeDays)
 {
@@ -207,7 +216,7 @@ TEST(TTaskRunnerTest, ZipModeRunPacksRenamesAfterTitleAndReports)
     h.owner->Call([&] { downloads = h.app->DownloadsFolder(); });
     // ":" and "?" of the title become blanks.
     EXPECT_EQ(task->Destination(), downloads + "Docs  What .zip");
-    EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
+    EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));
     EXPECT_EQ(FilesIn(downloads, "*.zip").size(), 1u);
     EXPECT_TRUE(h.messages.empty()) << h.messages.front();
     EXPECT_NE(h.report.find("Destination: " + downloads + "Docs  What .zip\n"), std::string::npos);
@@ -231,7 +240,7 @@ TEST(TTaskRunnerTest, IntranetRunCompletesWithStatus7)
     const auto task = h.Create(server.Url("/"), true);
     ASSERT_TRUE(h.Start(task, kRunRestart));
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusTaskComplete; }));
-    EXPECT_TRUE(fs::exists(folder.Path() / "site" / "127.0.0.1" / "slow.png"));
+    EXPECT_TRUE(fs::exists(folder.Path() / "site" / HostFolder(server) / "slow.png"));
     EXPECT_FALSE(h.report.empty());
     EXPECT_TRUE(FilesIn(h.app->DownloadsFolder(), "*.zip").empty());
 }
@@ -270,7 +279,7 @@ TEST(TTaskRunnerTest, ZipLastPacksOnlyAfterDownloadComplete)
             EXPECT_EQ(test::ZipEntryNames(task->Destination()).size(), 3u);
         }
         ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
-        EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
+        EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));
         if (zipLast)
             EXPECT_EQ(statusAtPack, std::vector<int>{kStatusComplete});
         else
@@ -297,11 +306,11 @@ TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
     const std::string zip = task->Destination();
     const std::set<std::string> packed = test::ZipEntryNames(zip);
     EXPECT_EQ(packed.size(), 3u);
-    EXPECT_FALSE(packed.count("127.0.0.1/slow.png"));
+    EXPECT_FALSE(packed.count(HostFolder(server) + "/slow.png"));
 
     ASSERT_TRUE(h.Start(task, kRunResume));
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
-    EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
+    EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));
 }
 
 // A start that cannot go on leaves the task stopped with the reason, never "Downloading..." with
@@ -485,7 +494,7 @@ TEST(TTaskRunnerTest, ResumeInNewProcessPacksFilesNeverPacked)
     second.owner->Call([&] { task->Load(); });
     ASSERT_TRUE(second.Start(task, kRunResume));
     ASSERT_TRUE(second.WaitFor([&] { return task->Status() == kStatusZipped; }));
-    EXPECT_EQ(test::ZipEntryNames(task->Destination()), kSiteEntries);
+    EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));
     EXPECT_NE(second.report.find("Pages:\n    2 downloaded"), std::string::npos) << second.report;
 }
 
@@ -528,10 +537,10 @@ TEST(TTaskRunnerLinkRepairTest, IntranetPagesLinkFailedItemsByAddress)
     EXPECT_GE(task->ResourceErrors(), 3);
 
     const fs::path root = folder.Path() / "site";
-    const std::string start = ReadWholeFile(root / "127.0.0.1" / "index.htm").value_or("");
+    const std::string start = ReadWholeFile(root / HostFolder(server) / "index.htm").value_or("");
     ExpectRepairedStartPage(start, server.Url("/missing.png"));
     EXPECT_NE(start.find(server.Url("/gone.png")), std::string::npos) << start;
-    const std::string about = ReadWholeFile(root / "127.0.0.1" / "about.html").value_or("");
+    const std::string about = ReadWholeFile(root / HostFolder(server) / "about.html").value_or("");
     EXPECT_NE(about.find("src=\"" + server.Url("/missing.png") + "\""), std::string::npos) << about;
     const test::TSiteReport report = test::TSiteChecker(root).Check();
     EXPECT_EQ(report.pages, 2u);
@@ -557,9 +566,9 @@ TEST(TTaskRunnerLinkRepairTest, ZipPagesPackedEarlierAreRepairedInTheZip)
     ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3 && task->Status() == kStatusDownloading; }));
     h.owner->Call([&] { h.runner->ZipTimerTick(); });
     const std::string temp = task->WorkFolder();
-    ASSERT_TRUE(test::ZipEntryNames(task->Destination()).count("127.0.0.1/index.htm"));
-    fs::remove(fs::path(temp) / "127.0.0.1" / "index.htm");
-    fs::remove(fs::path(temp) / "127.0.0.1" / "about.html");
+    ASSERT_TRUE(test::ZipEntryNames(task->Destination()).count(HostFolder(server) + "/index.htm"));
+    fs::remove(fs::path(temp) / HostFolder(server) / "index.htm");
+    fs::remove(fs::path(temp) / HostFolder(server) / "about.html");
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
     EXPECT_TRUE(h.messages.empty()) << h.messages.front();
 
@@ -570,13 +579,13 @@ TEST(TTaskRunnerLinkRepairTest, ZipPagesPackedEarlierAreRepairedInTheZip)
     for (const TZipEntry& row : opened.rows)
         comments[row.name] = row.comment;
     EXPECT_EQ(comments.size(), 3u); // index.htm, about.html, a.png: no entry twice
-    EXPECT_EQ(comments["127.0.0.1/index.htm"], "Broken");
-    EXPECT_EQ(comments["127.0.0.1/about.html"], "About");
+    EXPECT_EQ(comments[HostFolder(server) + "/index.htm"], "Broken");
+    EXPECT_EQ(comments[HostFolder(server) + "/about.html"], "About");
 
     const fs::path unpacked = folder.Path() / "unpacked";
     const TZipOutcome extracted = archive.Extract(*opened.zip, {"*.*"}, unpacked.string(), true, true);
     ASSERT_EQ(extracted.code, kZipOk) << archive.Engine().LastError();
-    ExpectRepairedStartPage(ReadWholeFile(unpacked / "127.0.0.1" / "index.htm").value_or(""),
+    ExpectRepairedStartPage(ReadWholeFile(unpacked / HostFolder(server) / "index.htm").value_or(""),
                             server.Url("/missing.png"));
     const test::TSiteReport report = test::TSiteChecker(unpacked).Check();
     EXPECT_EQ(report.pages, 2u);
