@@ -22,12 +22,52 @@ int Lower(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
 }
 
-bool LessNoCase(std::string_view a, std::string_view b)
+// The parts of a URL that name the same thing in any letter case: the scheme (with its "://")
+// and the host with its port. The user name, path and query keep their case: on this system
+// "Index.html" and "index.html" are two files.
+struct TCaseBlind {
+    std::size_t schemeEnd = 0;
+    std::size_t hostBegin = 0;
+    std::size_t hostEnd = 0;
+
+    bool Folds(std::size_t i) const { return i < schemeEnd || (i >= hostBegin && i < hostEnd); }
+};
+
+TCaseBlind CaseBlindPartsOf(std::string_view url)
 {
+    TCaseBlind parts;
+    const std::size_t separator = url.find("://");
+    if (separator == std::string_view::npos || separator == 0)
+        return parts;
+    for (std::size_t i = 0; i < separator; ++i) {
+        const unsigned char c = static_cast<unsigned char>(url[i]);
+        const bool schemeByte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+        if (!schemeByte)
+            return parts; // "://" inside a path or query: no scheme to fold
+    }
+    const std::size_t authority = separator + 3;
+    std::size_t end = url.find_first_of("/?#", authority);
+    if (end == std::string_view::npos)
+        end = url.size();
+    const std::size_t at = url.substr(authority, end - authority).rfind('@');
+    parts.schemeEnd = authority;
+    parts.hostBegin = at == std::string_view::npos ? authority : authority + at + 1;
+    parts.hostEnd = end;
+    return parts;
+}
+
+// Orders URLs as their index keys (URLIndexKey) would, without making the keys.
+bool LessURL(std::string_view a, std::string_view b)
+{
+    const TCaseBlind foldA = CaseBlindPartsOf(a);
+    const TCaseBlind foldB = CaseBlindPartsOf(b);
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const int ca = Lower(static_cast<unsigned char>(a[i]));
-        const int cb = Lower(static_cast<unsigned char>(b[i]));
+        const unsigned char rawA = static_cast<unsigned char>(a[i]);
+        const unsigned char rawB = static_cast<unsigned char>(b[i]);
+        const int ca = foldA.Folds(i) ? Lower(rawA) : rawA;
+        const int cb = foldB.Folds(i) ? Lower(rawB) : rawB;
         if (ca != cb)
             return ca < cb;
     }
@@ -90,6 +130,32 @@ std::string RecordText(std::string_view text)
 }
 
 
+// Whether a URL line can be one the list wrote: a scheme, "://", and no control bytes. A file of
+// other text or random bytes fails this on its first line.
+bool LooksLikeURLLine(std::string_view line)
+{
+    if (CaseBlindPartsOf(line).schemeEnd == 0)
+        return false;
+    return std::none_of(line.begin(), line.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
+// A short, printable rendering of a field for a message: the file may hold any bytes.
+std::string Quoted(std::string_view text)
+{
+    constexpr std::size_t kMax = 40;
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size() && i < kMax; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        out += (byte < 0x20 || byte >= 0x7F) ? '?' : text[i];
+    }
+    if (text.size() > kMax)
+        out += "...";
+    return out + "\"";
+}
+
 // Splits a list file into lines the way a text-file reader does: CR LF, LF or a lone CR end a
 // line; a last line without an ending still counts.
 std::vector<std::string_view> SplitLines(std::string_view data)
@@ -128,19 +194,29 @@ std::string RecordURL(std::string_view url)
     return out;
 }
 
+std::string URLIndexKey(std::string_view url)
+{
+    std::string key = RecordURL(url);
+    const TCaseBlind fold = CaseBlindPartsOf(key);
+    for (std::size_t i = 0; i < key.size(); ++i)
+        if (fold.Folds(i))
+            key[i] = static_cast<char>(Lower(static_cast<unsigned char>(key[i])));
+    return key;
+}
+
 bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::uint32_t b) const
 {
-    return LessNoCase((*pairs)[a].urlLine, (*pairs)[b].urlLine);
+    return LessURL((*pairs)[a].urlLine, (*pairs)[b].urlLine);
 }
 
 bool TPXDownloadList::TURLLess::operator()(std::string_view a, std::uint32_t b) const
 {
-    return LessNoCase(a, (*pairs)[b].urlLine);
+    return LessURL(a, (*pairs)[b].urlLine);
 }
 
 bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::string_view b) const
 {
-    return LessNoCase((*pairs)[a].urlLine, b);
+    return LessURL((*pairs)[a].urlLine, b);
 }
 
 TPXDownloadList::TPXDownloadList(TPXTask& task)
@@ -161,7 +237,7 @@ const std::filesystem::path& TPXDownloadList::FilePath()
 
 void TPXDownloadList::IndexLocked(std::uint32_t pair)
 {
-    m_urlIndex.insert(pair); // a URL already there (in any case) keeps its entry
+    m_urlIndex.insert(pair); // a URL already there (host in any case) keeps its entry
 }
 
 void TPXDownloadList::ApplyStateLocked(TPXQItem& item, int state, int action)
@@ -398,12 +474,22 @@ TListResult TPXDownloadList::LoadList()
         if (m_pairs[pair].item)
             continue; // made by an earlier load or an add
         const std::size_t recordIndex = pair * 2 + 1;
+        if (!LooksLikeURLLine(m_pairs[pair].urlLine)) {
+            // Nothing in a file that does not start like a list is taken for an item.
+            result = {false, pair == 0 ? "Not a Pellix download list: " + FilePath().string() +
+                                             " (line 1 is not a web address); nothing was loaded."
+                                       : "The download list " + FilePath().string() + " has " +
+                                             Quoted(m_pairs[pair].urlLine) + " on line " +
+                                             std::to_string(recordIndex) +
+                                             ", which is not a web address; loading stopped there."};
+            break;
+        }
         std::string& record = m_pairs[pair].recordLine;
         const std::string stateField = FieldOf(record, kRecordSeparator, 0);
         const std::optional<int> parsed = ParseNumber<int>(stateField);
         if (!parsed) {
-            result = {false, "The download list " + FilePath().string() + " has \"" + CleanText(stateField) +
-                                 "\" as the state on line " + std::to_string(recordIndex + 1) +
+            result = {false, "The download list " + FilePath().string() + " has " + Quoted(stateField) +
+                                 " as the state on line " + std::to_string(recordIndex + 1) +
                                  ", which is not a valid integer value; loading stopped there."};
             break;
         }
@@ -545,6 +631,35 @@ TPXQItem* TPXDownloadList::Item(std::size_t pairIndex) const
 }
 
 // ---- run preparation ----
+
+TListCounts TPXDownloadList::CountStates() const
+{
+    TListCounts counts;
+    for (const TPair& pair : m_pairs) {
+        const TPXQItem* item = pair.item.get();
+        if (!item)
+            continue;
+        const bool page = item->IsPage();
+        const int state = item->State();
+        (page ? counts.totalPages : counts.totalResources) += 1;
+        // The states a transfer leaves behind when it ends, as its end is counted; "Downloaded"
+        // is never set and leaving it takes nothing off.
+        if (state == kStateError || state >= kStateSaved)
+            (page ? counts.pagesSaved : counts.resourcesSaved) += 1;
+        if (state == kStateError)
+            (page ? counts.pageErrors : counts.resourceErrors) += 1;
+        if (state == kStateError || state >= kStateSaved) {
+            const std::string_view record = pair.recordLine;
+            const std::int64_t held = TPXQItem::BytesHeld(
+                state, FieldOf(record, kRecordSeparator, 1),
+                ParseNumber<std::int64_t>(FieldOf(record, kRecordSeparator, 9)).value_or(0));
+            // A damaged record may claim anything; the sum saturates instead of wrapping.
+            if (held > 0)
+                counts.bytesHeld = held > INT64_MAX - counts.bytesHeld ? INT64_MAX : counts.bytesHeld + held;
+        }
+    }
+    return counts;
+}
 
 void TPXDownloadList::ResetInterrupted()
 {
