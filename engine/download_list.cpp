@@ -33,36 +33,67 @@ struct TCaseBlind {
     bool Folds(std::size_t i) const { return i < schemeEnd || (i >= hostBegin && i < hostEnd); }
 };
 
+bool IsSchemeByte(unsigned char c, bool first)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+        return true;
+    return !first && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.');
+}
+
+// One pass over the scheme and the authority, which comparisons of the index run often.
 TCaseBlind CaseBlindPartsOf(std::string_view url)
 {
     TCaseBlind parts;
-    const std::size_t separator = url.find("://");
-    if (separator == std::string_view::npos || separator == 0)
-        return parts;
-    for (std::size_t i = 0; i < separator; ++i) {
-        const unsigned char c = static_cast<unsigned char>(url[i]);
-        const bool schemeByte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                                (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
-        if (!schemeByte)
-            return parts; // "://" inside a path or query: no scheme to fold
+    const std::size_t n = url.size();
+    std::size_t i = 0;
+    while (i < n && IsSchemeByte(static_cast<unsigned char>(url[i]), i == 0))
+        ++i;
+    if (i == 0 || i + 3 > n || url[i] != ':' || url[i + 1] != '/' || url[i + 2] != '/')
+        return parts; // no scheme (a "://" further on belongs to a path or query)
+    const std::size_t authority = i + 3;
+    std::size_t hostBegin = authority;
+    std::size_t end = authority;
+    for (; end < n; ++end) {
+        const char c = url[end];
+        if (c == '/' || c == '?' || c == '#')
+            break;
+        if (c == '@')
+            hostBegin = end + 1;
     }
-    const std::size_t authority = separator + 3;
-    std::size_t end = url.find_first_of("/?#", authority);
-    if (end == std::string_view::npos)
-        end = url.size();
-    const std::size_t at = url.substr(authority, end - authority).rfind('@');
     parts.schemeEnd = authority;
-    parts.hostBegin = at == std::string_view::npos ? authority : authority + at + 1;
+    parts.hostBegin = hostBegin;
     parts.hostEnd = end;
     return parts;
 }
 
-// Orders URLs as their index keys (URLIndexKey) would, without making the keys.
-bool LessURL(std::string_view a, std::string_view b)
+// Where the case-blind part of a URL ends (the end of its authority), or the largest value for a
+// text without a scheme; worked out once per URL line for the index's comparisons.
+std::uint32_t AuthorityEnd(std::string_view url)
 {
+    const TCaseBlind parts = CaseBlindPartsOf(url);
+    if (parts.schemeEnd == 0 || parts.hostEnd >= UINT32_MAX)
+        return UINT32_MAX;
+    return static_cast<std::uint32_t>(parts.hostEnd);
+}
+
+// Orders URLs as their index keys (URLIndexKey) would, without making the keys. authorityEnd is
+// AuthorityEnd of either URL.
+bool LessURL(std::string_view a, std::string_view b, std::uint32_t authorityEnd)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    std::size_t m = 0;
+    while (m < n && a[m] == b[m])
+        ++m;
+    // Most URLs of a list share their scheme and host: when the first difference lies past the
+    // authority of one, the other has that same authority, and the difference is compared as it
+    // stands.
+    if (authorityEnd < m) {
+        if (m == n)
+            return a.size() < b.size();
+        return static_cast<unsigned char>(a[m]) < static_cast<unsigned char>(b[m]);
+    }
     const TCaseBlind foldA = CaseBlindPartsOf(a);
     const TCaseBlind foldB = CaseBlindPartsOf(b);
-    const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned char rawA = static_cast<unsigned char>(a[i]);
         const unsigned char rawB = static_cast<unsigned char>(b[i]);
@@ -204,19 +235,28 @@ std::string URLIndexKey(std::string_view url)
     return key;
 }
 
+TPXDownloadList::TPair::TPair(std::string url, std::string record, std::unique_ptr<TPXQItem> owned)
+    : urlLine(std::move(url)), recordLine(std::move(record)), item(std::move(owned)),
+      authorityEnd(AuthorityEnd(urlLine))
+{
+}
+
 bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::uint32_t b) const
 {
-    return LessURL((*pairs)[a].urlLine, (*pairs)[b].urlLine);
+    const TPair& first = (*pairs)[a];
+    return LessURL(first.urlLine, (*pairs)[b].urlLine, first.authorityEnd);
 }
 
 bool TPXDownloadList::TURLLess::operator()(std::string_view a, std::uint32_t b) const
 {
-    return LessURL(a, (*pairs)[b].urlLine);
+    const TPair& second = (*pairs)[b];
+    return LessURL(a, second.urlLine, second.authorityEnd);
 }
 
 bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::string_view b) const
 {
-    return LessURL((*pairs)[a].urlLine, b);
+    const TPair& first = (*pairs)[a];
+    return LessURL(first.urlLine, b, first.authorityEnd);
 }
 
 TPXDownloadList::TPXDownloadList(TPXTask& task)
@@ -272,7 +312,7 @@ TPXQItem& TPXDownloadList::AddItem(std::unique_ptr<TPXQItem> owned)
         std::lock_guard lock(m_mutex);
         const auto pair = static_cast<std::uint32_t>(m_pairs.size());
         item.m_listIndex = std::size_t{pair} * 2;
-        m_pairs.push_back(TPair{RecordURL(item.m_url), BuildRecord(item, {}), std::move(owned)});
+        m_pairs.emplace_back(RecordURL(item.m_url), BuildRecord(item, {}), std::move(owned));
         IndexLocked(pair);
         ApplyStateLocked(item, item.State(), item.Action());
     }
@@ -456,7 +496,7 @@ TListResult TPXDownloadList::ReadFile()
     std::vector<TPair> pairs;
     pairs.reserve(lines.size() / 2);
     for (std::size_t i = 0; i + 1 < lines.size(); i += 2)
-        pairs.push_back(TPair{std::string(lines[i]), std::string(lines[i + 1]), nullptr});
+        pairs.emplace_back(std::string(lines[i]), std::string(lines[i + 1]), nullptr);
     std::lock_guard lock(m_mutex);
     m_pairs = std::move(pairs);
     return result;

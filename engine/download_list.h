@@ -158,9 +158,11 @@ private:
     friend class TPXQItem;
 
     struct TPair {
+        TPair(std::string url, std::string record, std::unique_ptr<TPXQItem> owned);
         std::string urlLine;
         std::string recordLine;
         std::unique_ptr<TPXQItem> item;
+        std::uint32_t authorityEnd; // where the URL line's scheme and host end, for the index
     };
 
     // Orders pair numbers by the index keys of their URL lines; looks up texts too.
