@@ -22,12 +22,83 @@ int Lower(unsigned char c)
     return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
 }
 
-bool LessNoCase(std::string_view a, std::string_view b)
+// The parts of a URL that name the same thing in any letter case: the scheme (with its "://")
+// and the host with its port. The user name, path and query keep their case: on this system
+// "Index.html" and "index.html" are two files.
+struct TCaseBlind {
+    std::size_t schemeEnd = 0;
+    std::size_t hostBegin = 0;
+    std::size_t hostEnd = 0;
+
+    bool Folds(std::size_t i) const { return i < schemeEnd || (i >= hostBegin && i < hostEnd); }
+};
+
+bool IsSchemeByte(unsigned char c, bool first)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+        return true;
+    return !first && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.');
+}
+
+// One pass over the scheme and the authority, which comparisons of the index run often.
+TCaseBlind CaseBlindPartsOf(std::string_view url)
+{
+    TCaseBlind parts;
+    const std::size_t n = url.size();
+    std::size_t i = 0;
+    while (i < n && IsSchemeByte(static_cast<unsigned char>(url[i]), i == 0))
+        ++i;
+    if (i == 0 || i + 3 > n || url[i] != ':' || url[i + 1] != '/' || url[i + 2] != '/')
+        return parts; // no scheme (a "://" further on belongs to a path or query)
+    const std::size_t authority = i + 3;
+    std::size_t hostBegin = authority;
+    std::size_t end = authority;
+    for (; end < n; ++end) {
+        const char c = url[end];
+        if (c == '/' || c == '?' || c == '#')
+            break;
+        if (c == '@')
+            hostBegin = end + 1;
+    }
+    parts.schemeEnd = authority;
+    parts.hostBegin = hostBegin;
+    parts.hostEnd = end;
+    return parts;
+}
+
+// Where the case-blind part of a URL ends (the end of its authority), or the largest value for a
+// text without a scheme; worked out once per URL line for the index's comparisons.
+std::uint32_t AuthorityEnd(std::string_view url)
+{
+    const TCaseBlind parts = CaseBlindPartsOf(url);
+    if (parts.schemeEnd == 0 || parts.hostEnd >= UINT32_MAX)
+        return UINT32_MAX;
+    return static_cast<std::uint32_t>(parts.hostEnd);
+}
+
+// Orders URLs as their index keys (URLIndexKey) would, without making the keys. authorityEnd is
+// AuthorityEnd of either URL.
+bool LessURL(std::string_view a, std::string_view b, std::uint32_t authorityEnd)
 {
     const std::size_t n = std::min(a.size(), b.size());
+    std::size_t m = 0;
+    while (m < n && a[m] == b[m])
+        ++m;
+    // Most URLs of a list share their scheme and host: when the first difference lies past the
+    // authority of one, the other has that same authority, and the difference is compared as it
+    // stands.
+    if (authorityEnd < m) {
+        if (m == n)
+            return a.size() < b.size();
+        return static_cast<unsigned char>(a[m]) < static_cast<unsigned char>(b[m]);
+    }
+    const TCaseBlind foldA = CaseBlindPartsOf(a);
+    const TCaseBlind foldB = CaseBlindPartsOf(b);
     for (std::size_t i = 0; i < n; ++i) {
-        const int ca = Lower(static_cast<unsigned char>(a[i]));
-        const int cb = Lower(static_cast<unsigned char>(b[i]));
+        const unsigned char rawA = static_cast<unsigned char>(a[i]);
+        const unsigned char rawB = static_cast<unsigned char>(b[i]);
+        const int ca = foldA.Folds(i) ? Lower(rawA) : rawA;
+        const int cb = foldB.Folds(i) ? Lower(rawB) : rawB;
         if (ca != cb)
             return ca < cb;
     }
@@ -90,6 +161,32 @@ std::string RecordText(std::string_view text)
 }
 
 
+// Whether a URL line can be one the list wrote: a scheme, "://", and no control bytes. A file of
+// other text or random bytes fails this on its first line.
+bool LooksLikeURLLine(std::string_view line)
+{
+    if (CaseBlindPartsOf(line).schemeEnd == 0)
+        return false;
+    return std::none_of(line.begin(), line.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
+// A short, printable rendering of a field for a message: the file may hold any bytes.
+std::string Quoted(std::string_view text)
+{
+    constexpr std::size_t kMax = 40;
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size() && i < kMax; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        out += (byte < 0x20 || byte >= 0x7F) ? '?' : text[i];
+    }
+    if (text.size() > kMax)
+        out += "...";
+    return out + "\"";
+}
+
 // Splits a list file into lines the way a text-file reader does: CR LF, LF or a lone CR end a
 // line; a last line without an ending still counts.
 std::vector<std::string_view> SplitLines(std::string_view data)
@@ -128,19 +225,38 @@ std::string RecordURL(std::string_view url)
     return out;
 }
 
+std::string URLIndexKey(std::string_view url)
+{
+    std::string key = RecordURL(url);
+    const TCaseBlind fold = CaseBlindPartsOf(key);
+    for (std::size_t i = 0; i < key.size(); ++i)
+        if (fold.Folds(i))
+            key[i] = static_cast<char>(Lower(static_cast<unsigned char>(key[i])));
+    return key;
+}
+
+TPXDownloadList::TPair::TPair(std::string url, std::string record, std::unique_ptr<TPXQItem> owned)
+    : urlLine(std::move(url)), recordLine(std::move(record)), item(std::move(owned)),
+      authorityEnd(AuthorityEnd(urlLine))
+{
+}
+
 bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::uint32_t b) const
 {
-    return LessNoCase((*pairs)[a].urlLine, (*pairs)[b].urlLine);
+    const TPair& first = (*pairs)[a];
+    return LessURL(first.urlLine, (*pairs)[b].urlLine, first.authorityEnd);
 }
 
 bool TPXDownloadList::TURLLess::operator()(std::string_view a, std::uint32_t b) const
 {
-    return LessNoCase(a, (*pairs)[b].urlLine);
+    const TPair& second = (*pairs)[b];
+    return LessURL(a, second.urlLine, second.authorityEnd);
 }
 
 bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::string_view b) const
 {
-    return LessNoCase((*pairs)[a].urlLine, b);
+    const TPair& first = (*pairs)[a];
+    return LessURL(first.urlLine, b, first.authorityEnd);
 }
 
 TPXDownloadList::TPXDownloadList(TPXTask& task)
@@ -161,7 +277,7 @@ const std::filesystem::path& TPXDownloadList::FilePath()
 
 void TPXDownloadList::IndexLocked(std::uint32_t pair)
 {
-    m_urlIndex.insert(pair); // a URL already there (in any case) keeps its entry
+    m_urlIndex.insert(pair); // a URL already there (host in any case) keeps its entry
 }
 
 void TPXDownloadList::ApplyStateLocked(TPXQItem& item, int state, int action)
@@ -196,7 +312,7 @@ TPXQItem& TPXDownloadList::AddItem(std::unique_ptr<TPXQItem> owned)
         std::lock_guard lock(m_mutex);
         const auto pair = static_cast<std::uint32_t>(m_pairs.size());
         item.m_listIndex = std::size_t{pair} * 2;
-        m_pairs.push_back(TPair{RecordURL(item.m_url), BuildRecord(item, {}), std::move(owned)});
+        m_pairs.emplace_back(RecordURL(item.m_url), BuildRecord(item, {}), std::move(owned));
         IndexLocked(pair);
         ApplyStateLocked(item, item.State(), item.Action());
     }
@@ -380,7 +496,7 @@ TListResult TPXDownloadList::ReadFile()
     std::vector<TPair> pairs;
     pairs.reserve(lines.size() / 2);
     for (std::size_t i = 0; i + 1 < lines.size(); i += 2)
-        pairs.push_back(TPair{std::string(lines[i]), std::string(lines[i + 1]), nullptr});
+        pairs.emplace_back(std::string(lines[i]), std::string(lines[i + 1]), nullptr);
     std::lock_guard lock(m_mutex);
     m_pairs = std::move(pairs);
     return result;
@@ -398,12 +514,22 @@ TListResult TPXDownloadList::LoadList()
         if (m_pairs[pair].item)
             continue; // made by an earlier load or an add
         const std::size_t recordIndex = pair * 2 + 1;
+        if (!LooksLikeURLLine(m_pairs[pair].urlLine)) {
+            // Nothing in a file that does not start like a list is taken for an item.
+            result = {false, pair == 0 ? "Not a Pellix download list: " + FilePath().string() +
+                                             " (line 1 is not a web address); nothing was loaded."
+                                       : "The download list " + FilePath().string() + " has " +
+                                             Quoted(m_pairs[pair].urlLine) + " on line " +
+                                             std::to_string(recordIndex) +
+                                             ", which is not a web address; loading stopped there."};
+            break;
+        }
         std::string& record = m_pairs[pair].recordLine;
         const std::string stateField = FieldOf(record, kRecordSeparator, 0);
         const std::optional<int> parsed = ParseNumber<int>(stateField);
         if (!parsed) {
-            result = {false, "The download list " + FilePath().string() + " has \"" + CleanText(stateField) +
-                                 "\" as the state on line " + std::to_string(recordIndex + 1) +
+            result = {false, "The download list " + FilePath().string() + " has " + Quoted(stateField) +
+                                 " as the state on line " + std::to_string(recordIndex + 1) +
                                  ", which is not a valid integer value; loading stopped there."};
             break;
         }
@@ -545,6 +671,35 @@ TPXQItem* TPXDownloadList::Item(std::size_t pairIndex) const
 }
 
 // ---- run preparation ----
+
+TListCounts TPXDownloadList::CountStates() const
+{
+    TListCounts counts;
+    for (const TPair& pair : m_pairs) {
+        const TPXQItem* item = pair.item.get();
+        if (!item)
+            continue;
+        const bool page = item->IsPage();
+        const int state = item->State();
+        (page ? counts.totalPages : counts.totalResources) += 1;
+        // The states a transfer leaves behind when it ends, as its end is counted; "Downloaded"
+        // is never set and leaving it takes nothing off.
+        if (state == kStateError || state >= kStateSaved)
+            (page ? counts.pagesSaved : counts.resourcesSaved) += 1;
+        if (state == kStateError)
+            (page ? counts.pageErrors : counts.resourceErrors) += 1;
+        if (state == kStateError || state >= kStateSaved) {
+            const std::string_view record = pair.recordLine;
+            const std::int64_t held = TPXQItem::BytesHeld(
+                state, FieldOf(record, kRecordSeparator, 1),
+                ParseNumber<std::int64_t>(FieldOf(record, kRecordSeparator, 9)).value_or(0));
+            // A damaged record may claim anything; the sum saturates instead of wrapping.
+            if (held > 0)
+                counts.bytesHeld = held > INT64_MAX - counts.bytesHeld ? INT64_MAX : counts.bytesHeld + held;
+        }
+    }
+    return counts;
+}
 
 void TPXDownloadList::ResetInterrupted()
 {

@@ -30,6 +30,17 @@ struct TListResult {
     std::string message; // why not, when !ok
 };
 
+// A task's counters as the states of its list's items give them (TPXDownloadList::CountStates).
+struct TListCounts {
+    int totalPages = 0;
+    int totalResources = 0;
+    int pagesSaved = 0;     // pages whose transfer ended: Error, Saved and every later state
+    int resourcesSaved = 0;
+    int pageErrors = 0;     // pages in Error
+    int resourceErrors = 0;
+    std::int64_t bytesHeld = 0; // TPXQItem::BytesHeld summed over the items
+};
+
 // The explore view's rows, watched on the owner thread. Calls never come from inside the list's
 // lock, so an observer may read the list and its items.
 class IDownloadListObserver {
@@ -49,6 +60,11 @@ public:
 // A URL as a URL line or record field can hold it: line breaks dropped, the separator byte
 // percent-encoded (the same URL to a server).
 std::string RecordURL(std::string_view url);
+
+// What the URL index compares: RecordURL of the URL with its scheme and host (and port) in lower
+// case. Two URLs are one item exactly when their keys are equal: "HTTP://Host/a" is
+// "http://host/a", but "http://host/A" is another file.
+std::string URLIndexKey(std::string_view url);
 
 // Locking: the owner thread (the "user-interface thread") makes every change: it takes m_mutex
 // around each change of the lines, the URL index, an item's state, action or type group, and the
@@ -78,8 +94,11 @@ public:
     void Clear();
 
     // Reads the file when the list is empty and makes an item for every pair. A missing file
-    // gives an empty list. A record line whose state is not a number stops the load with an error;
-    // the items made before it stay, and the remaining lines stay too so a save loses nothing.
+    // gives an empty list. A URL line that is no web address (scheme, "://", no control bytes) or
+    // a record line whose state is not a number stops the load with an error; the items made
+    // before it stay, and the remaining lines stay too so a save loses nothing. A file whose first
+    // line is no address (other text, random bytes) is thus refused whole: "Not a Pellix download
+    // list: <path> ...".
     TListResult LoadList();
     // Writes every line to the file atomically, CR LF ended, replacing it.
     TListResult SaveList();
@@ -97,12 +116,17 @@ public:
     // First page or style sheet in state "Saved" (waiting for the parse thread).
     TPXQItem* NextSavedPage() const;
 
-    // URL index (any thread): whether a URL of the list matches, ignoring ASCII case.
-    // Looks the URL up in the form the list stores it (see RecordURL).
+    // URL index (any thread): whether a URL of the list has the same key (URLIndexKey): the
+    // scheme and host compare without case, the rest with it. Looks the URL up in the form the
+    // list stores it (see RecordURL).
     bool ContainsURL(std::string_view url) const;
     std::size_t URLIndexCount() const;
     // The index's URLs in sorted order (owner thread; for the explore view and tests).
     std::vector<std::string> IndexedURLs() const;
+
+    // Counts the items by kind and state the way the transfers count them as they end (owner
+    // thread). Pairs left without an item by a load that stopped early are not counted.
+    TListCounts CountStates() const;
 
     // Items left in "Downloading" or "Updating" go back to "None".
     void ResetInterrupted();
@@ -134,12 +158,14 @@ private:
     friend class TPXQItem;
 
     struct TPair {
+        TPair(std::string url, std::string record, std::unique_ptr<TPXQItem> owned);
         std::string urlLine;
         std::string recordLine;
         std::unique_ptr<TPXQItem> item;
+        std::uint32_t authorityEnd; // where the URL line's scheme and host end, for the index
     };
 
-    // Orders pair numbers by their URL lines, ignoring ASCII case; looks up texts too.
+    // Orders pair numbers by the index keys of their URL lines; looks up texts too.
     struct TURLLess {
         using is_transparent = void;
         const std::vector<TPair>* pairs;

@@ -1,6 +1,7 @@
 #include "engine/queue_item.h"
 
 #include <charconv>
+#include <optional>
 
 #include "engine/download_list.h"
 #include "engine/task.h"
@@ -11,7 +12,7 @@ namespace pellix {
 namespace {
 
 // n of a status text "Incomplete (n bytes)", when it has that form.
-std::optional<std::int64_t> IncompleteBytes(const std::string& statusText)
+std::optional<std::int64_t> IncompleteBytes(std::string_view statusText)
 {
     static constexpr std::string_view kPrefix = "Incomplete (";
     static constexpr std::string_view kSuffix = " bytes)";
@@ -79,7 +80,7 @@ void TPXQItem::SetState(int newState)
                 m_task->AddPagesSaved(-1);
             else
                 m_task->AddResourcesSaved(-1);
-            m_task->AddTotalBytes(-IncompleteBytes(m_statusText).value_or(m_size));
+            m_task->AddTotalBytes(-BytesHeld(oldState, m_statusText, m_size));
         }
     }
     if (m_list)
@@ -88,6 +89,17 @@ void TPXQItem::SetState(int newState)
         m_state.store(newState, std::memory_order_relaxed);
     if (m_task)
         m_task->NotifyProgress("", 0, 0);
+}
+
+std::int64_t TPXQItem::BytesHeld(int state, std::string_view statusText, std::int64_t size)
+{
+    const std::optional<std::int64_t> incomplete = IncompleteBytes(statusText);
+    if (state >= kStateSaved)
+        return incomplete.value_or(size);
+    // A failed body that broke off keeps its bytes for the next try, which asks only for the rest.
+    if (state == kStateError)
+        return incomplete.value_or(0);
+    return 0;
 }
 
 void TPXQItem::SetAction(int action)

@@ -106,6 +106,11 @@ public:
     // Empties URL, status text, parent URL, Last-Modified and title in memory.
     void ReleaseStrings();
 
+    // The bytes that the task's "Total Bytes" holds for an item in this state: for a finished
+    // item (Saved and after) n of "Incomplete (n bytes)" or else its size, for a failed one n of
+    // that text or else nothing. Leaving a finished state takes them off again (SetState).
+    static std::int64_t BytesHeld(int state, std::string_view statusText, std::int64_t size);
+
     std::string StateText() const { return StateText(State()); }
     static std::string StateText(int state);
 

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "engine/active_task_list.h"
+#include "links/file_io.h"
 #include "links/file_types.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
@@ -253,7 +254,26 @@ bool TPXTask::Load(std::string* error)
             *error = "The task file " + m_taskFile + " is too large to be one (" + std::to_string(size) + " bytes).";
         return false;
     }
-    const TIniFile file(m_taskFile);
+    const std::optional<std::string> data = ReadWholeFile(m_taskFile);
+    if (!data) {
+        if (error)
+            *error = std::filesystem::exists(m_taskFile, ec) ? "Cannot read the task file " + m_taskFile + "."
+                                                             : "The task file " + m_taskFile + " does not exist.";
+        return false;
+    }
+    const TIniFile file(m_taskFile, *data);
+    // The least a task file holds is its "Task" section with the start address; an empty, cut or
+    // foreign file would otherwise run as a blank task and be saved over.
+    if (!file.SectionExists(kTaskSection)) {
+        if (error)
+            *error = "Not a Pellix task file: " + m_taskFile + " (it has no [Task] section).";
+        return false;
+    }
+    if (TrimBlanks(file.ReadString(kTaskSection, kKeyURL, "")).empty()) {
+        if (error)
+            *error = "The task file " + m_taskFile + " has no start address.";
+        return false;
+    }
     m_taskName = file.ReadString(kTaskSection, kKeyTaskName, FileNameNoExt(m_taskFile));
     m_url = file.ReadString(kTaskSection, kKeyURL, "");
     SetStartPageTitle(file.ReadString(kTaskSection, kKeyStartPageTitle, ""));
@@ -401,13 +421,48 @@ void TPXTask::ContinueRun()
     ResetTaken();
 }
 
+void TPXTask::RecountFromList()
+{
+    const TListCounts counts = m_list->CountStates();
+    SetTotalPages(counts.totalPages);
+    SetTotalResources(counts.totalResources);
+    SetPagesSaved(counts.pagesSaved);
+    SetResourcesSaved(counts.resourcesSaved);
+    SetPageErrors(counts.pageErrors);
+    SetResourceErrors(counts.resourceErrors);
+    // The stored figure also holds bytes no item keeps (error pages, bodies fetched twice), but
+    // not what a killed process received after its last save of the task.
+    if (counts.bytesHeld > TotalBytes())
+        SetTotalBytes(counts.bytesHeld);
+}
+
+void TPXTask::RecoverStartPageTitle()
+{
+    if (!StartPageTitle().empty() || m_list->Count() == 0)
+        return;
+    const std::string record = m_list->Line(1);
+    if (TPXDownloadList::RecordField(record, 4) != "0")
+        return; // not the start page
+    std::string title = TPXDownloadList::RecordField(record, 8);
+    if (!title.empty())
+        SetStartPageTitle(std::move(title));
+}
+
 TListResult TPXTask::PrepareRun(bool listInMemory)
 {
     TListResult result;
     const bool resumes = m_runMode == kRunResume || m_runMode == kRunSmartUpdate || m_runMode == kRunSmartRecovery;
     if (resumes) {
-        if (!listInMemory)
+        if (!listInMemory) {
             result = m_list->LoadList();
+            // Nothing runs on a list that did not load whole: the task stays as it was, unsaved.
+            if (!result.ok)
+                return result;
+            // The counters in the task file are those of its last save; a process killed after it
+            // left the rest of its work only in the list.
+            RecountFromList();
+            RecoverStartPageTitle();
+        }
         ContinueRun();
         if (m_runMode == kRunSmartRecovery)
             m_list->PrepareRetry();

@@ -194,8 +194,9 @@ public:
     // Clear, then zero the counters and times of a fresh run; reads "Zip Last".
     void Reset();
     // Reads the task file (the "Task" section, then the profile). Missing keys read as their
-    // defaults and unreadable date-times as 0. False only when the file is too large to be a
-    // task file; the task then keeps its defaults.
+    // defaults and unreadable date-times as 0. A file is refused (false, with a reason; the task
+    // keeps its fields and nothing is written) when it cannot be read, is too large to be a task
+    // file, has no "Task" section ("Not a Pellix task file: <path> ...") or no start address.
     bool Load(std::string* error = nullptr);
     // Writes the task file (owner-only when it holds a password), brings "ActiveTasks.lst" up
     // to date and calls the on-saved notification. False with a reason when a file could not be
@@ -210,8 +211,19 @@ public:
     void ContinueRun();
     // Prepares the task by its run mode and sets status "Downloading...": resume, update and
     // retry load the list unless listInMemory says the one in memory is to be used; restart and
-    // map reset and begin a run. The task is saved. The list's load result is returned.
+    // map reset and begin a run. A list loaded whole from its file then gives the counters
+    // (RecountFromList) and, when the task has none, the start page title
+    // (RecoverStartPageTitle), before update and retry prepare their items. The task is saved.
+    // The list's load result is returned; when it failed, nothing else was done (the status is
+    // unchanged and the task not saved).
     TListResult PrepareRun(bool listInMemory);
+    // Sets the counters from the states of the list's items (TPXDownloadList::CountStates), so
+    // that they cover every process that worked on the task: totals, saved and error counts as
+    // the list has them; "Total Bytes" rises to the bytes the items hold when it was below.
+    void RecountFromList();
+    // A task without a start page title takes the title of the list's start item (the first
+    // pair, depth 0), which the parse thread stored there with the page.
+    void RecoverStartPageTitle();
 
     // A new item for url: base URL and file-type group worked out, state 0, the given action.
     std::unique_ptr<TPXQItem> MakeItem(const std::string& url, int action) const;

@@ -212,7 +212,7 @@ private:
             if (m_task.Profile().ConvertFollowedLinks() == 1)
                 converted = LocalLink(url, localBase) + URLAnchor(url);
             std::string itemURL = StripAnchor(url);
-            const std::string key = LowerCase(RecordURL(itemURL));
+            const std::string key = URLIndexKey(itemURL);
             if (!m_queuedKeys.contains(key) && !m_task.DownloadList().ContainsURL(itemURL)) {
                 auto item = std::make_unique<TPXQItem>(std::move(itemURL), group, action);
                 if (parser != nullptr)
@@ -245,7 +245,7 @@ private:
     std::string m_ownFolder;
     std::string m_startFolder;
     std::string m_startRoot;
-    std::set<std::string> m_queuedKeys; // accepted new URLs of this page, lowercased
+    std::set<std::string> m_queuedKeys; // accepted new URLs of this page, as the URL index keys them
 };
 
 } // namespace

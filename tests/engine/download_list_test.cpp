@@ -9,12 +9,17 @@
 
 #include <atomic>
 #include <chrono>
+#include <cctype>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "engine/task.h"
 #include "links/file_io.h"
+#include "tests/support/crawl_fixture.h"
+#include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_http_server.h"
 #include "workspace/app_settings.h"
 
 namespace pellix {
@@ -246,16 +251,115 @@ TEST_F(DownloadListTest, LoadedStyleSheetWaitsForTheParseThreadWithItsURLRelease
     EXPECT_EQ(List().NextSavedPage(), sheet);
 }
 
-TEST_F(DownloadListTest, URLIndexIgnoresLetterCaseAndStaysSorted)
+TEST_F(DownloadListTest, URLIndexComparesSchemeAndHostWithoutCaseAndTheRestWithIt)
 {
-    Add("http://host/B.html");
-    Add("http://host/a.html");
-    Add("http://HOST/b.HTML");
-    EXPECT_EQ(List().Count(), 3u);
-    EXPECT_EQ(List().URLIndexCount(), 2u);
-    EXPECT_EQ(List().IndexedURLs(), (std::vector<std::string>{"http://host/a.html", "http://host/B.html"}));
-    EXPECT_TRUE(List().ContainsURL("HTTP://HOST/A.HTML"));
-    EXPECT_FALSE(List().ContainsURL("http://host/c.html"));
+    struct TCase {
+        const char* first;
+        const char* second;
+        bool oneItem;
+    };
+    const TCase cases[] = {
+        {"http://host/Index.html", "http://host/index.html", false},
+        {"http://host/docs/A/b.html", "http://host/docs/a/b.html", false},
+        {"http://host/a.html?Q=1", "http://host/a.html?q=1", false},
+        {"http://User:pw@host/a.html", "http://user:pw@host/a.html", false},
+        {"http://HOST/a.html", "http://host/a.html", true},
+        {"HTTP://Host/a.html", "http://host/a.html", true},
+        {"HTTPS://h/x.gif", "https://h/x.gif", true},
+        {"http://h:8080/a.html", "http://H:8080/a.html", true},
+        {"http://user@HOST/a.html", "http://user@host/a.html", true},
+        {"http://Host?Q", "http://host?Q", true},
+        {"http://host/a.html", "https://host/a.html", false},
+        // A "://" further on is no scheme: the whole text keeps its case.
+        {"x/http://Host/", "x/http://host/", false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::string(c.first) + " / " + c.second);
+        m_task->Reset();
+        Add(c.first);
+        EXPECT_EQ(List().ContainsURL(c.second), c.oneItem);
+        Add(c.second);
+        EXPECT_EQ(List().Count(), 2u); // the list keeps every pair it is given
+        EXPECT_EQ(List().URLIndexCount(), c.oneItem ? 1u : 2u);
+        EXPECT_EQ(URLIndexKey(c.first) == URLIndexKey(c.second), c.oneItem);
+    }
+}
+
+// The index is a sorted set under a comparator that folds only some bytes of each URL; if that
+// order were not consistent, lookups would miss URLs the index holds.
+TEST_F(DownloadListTest, URLIndexAgreesWithItsKeysForManyMixedCaseURLs)
+{
+    std::mt19937 random(11);
+    const auto mixCase = [&](std::string text) {
+        for (char& c : text)
+            if (random() % 2 == 0)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return text;
+    };
+    std::set<std::string> keys;
+    std::vector<std::string> added;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string url = mixCase(i % 2 ? "http" : "https") + "://" + mixCase("host" + std::to_string(i % 5)) +
+                                "/" + mixCase("dir" + std::to_string(i % 7)) + "/" + mixCase("page") +
+                                (i % 3 ? ".html" : "?id=" + std::to_string(i % 11));
+        Add(url);
+        added.push_back(url);
+        keys.insert(URLIndexKey(url));
+    }
+    EXPECT_EQ(List().URLIndexCount(), keys.size());
+    for (const std::string& url : added)
+        ASSERT_TRUE(List().ContainsURL(url)) << url;
+    // Sorted by key: each indexed URL's key is above the one before it.
+    const std::vector<std::string> indexed = List().IndexedURLs();
+    ASSERT_EQ(indexed.size(), keys.size());
+    for (std::size_t i = 1; i < indexed.size(); ++i)
+        ASSERT_LT(URLIndexKey(indexed[i - 1]), URLIndexKey(indexed[i])) << indexed[i];
+    EXPECT_FALSE(List().ContainsURL("http://host0/DIR0/PAGE.HTMLX"));
+
+    // The same holds after the list went through its file.
+    ASSERT_TRUE(List().SaveList().ok);
+    TPXTask loaded(m_app.get());
+    loaded.SetTaskName("Site");
+    loaded.SetTaskFile(m_task->TaskFile());
+    ASSERT_TRUE(loaded.DownloadList().LoadList().ok);
+    EXPECT_EQ(loaded.DownloadList().URLIndexCount(), keys.size());
+    EXPECT_EQ(loaded.DownloadList().IndexedURLs(), indexed);
+}
+
+// Through the whole crawl: links that differ only in the letter case of their path are two files
+// on this system, each fetched, saved and linked to.
+TEST(DownloadListCrawlTest, NamesThatDifferInCaseAreFetchedAsTwoFiles)
+{
+    test::TTestHttpServer server;
+    server.Route("/start.html")
+        .Header("Content-Type", "text/html")
+        .Body("<html><body><a href=\"Doc.html\">upper</a> <a href=\"doc.html\">lower</a>"
+              "<img src=\"Pic.gif\"><img src=\"pic.gif\"><a href=\"doc.html#again\">again</a></body></html>");
+    server.Route("/Doc.html").Header("Content-Type", "text/html").Body("<html><body>Upper</body></html>");
+    server.Route("/doc.html").Header("Content-Type", "text/html").Body("<html><body>lower</body></html>");
+    server.Route("/Pic.gif").Header("Content-Type", "image/gif").Body("GIF89a upper");
+    server.Route("/pic.gif").Header("Content-Type", "image/gif").Body("GIF89a lower");
+    test::TTempFolder folder;
+    test::TCrawlFixture crawl(folder.Path());
+    crawl.NewTask(server.Url("/start.html"));
+    ASSERT_TRUE(crawl.Run(kRunRestart));
+    ASSERT_TRUE(crawl.WaitComplete(std::chrono::seconds(60)));
+
+    EXPECT_EQ(crawl.Task().DownloadList().Count(), 5u);
+    EXPECT_EQ(crawl.CountInState(kStateError), 0);
+    const auto content = [&](const std::string& path) {
+        return ReadWholeFile(crawl.FileOf(server.Url(path))).value_or("<missing>");
+    };
+    EXPECT_NE(crawl.FileOf(server.Url("/Doc.html")), crawl.FileOf(server.Url("/doc.html")));
+    EXPECT_NE(content("/Doc.html").find("Upper"), std::string::npos);
+    EXPECT_NE(content("/doc.html").find("lower"), std::string::npos);
+    EXPECT_EQ(content("/Pic.gif"), "GIF89a upper");
+    EXPECT_EQ(content("/pic.gif"), "GIF89a lower");
+    const std::string start = content("/start.html");
+    EXPECT_NE(start.find("href=\"Doc.html\""), std::string::npos) << start;
+    EXPECT_NE(start.find("href=\"doc.html\""), std::string::npos) << start;
+    const test::TSiteReport report = test::TSiteChecker(crawl.SiteFolder()).Check();
+    EXPECT_TRUE(report.broken.empty()) << report.Describe();
 }
 
 TEST_F(DownloadListTest, FailedPageRetriesAndKeepsItsStatusText)
@@ -345,26 +449,36 @@ TEST_F(DownloadListTest, StateThatIsNotANumberStopsTheLoadAndKeepsWhatCameBefore
     EXPECT_EQ(ReadWholeFile(List().FilePath()), data);
 }
 
-TEST_F(DownloadListTest, BadFilesLoadWithoutCrashing)
+TEST_F(DownloadListTest, BadFilesAreRefusedOrLoadWhatIsSound)
 {
     struct TCase {
         const char* name;
         std::string data;
         bool ok;
         std::size_t items;
+        const char* message = ""; // a part of the message when !ok
     };
     std::string binary;
     std::mt19937 random(7);
     for (int i = 0; i < 20000; ++i)
         binary += static_cast<char>(random());
+    const std::string good = "http://h/a.html\r\n" + Record({"10", "200 OK", "HTML"}) + "\r\n";
     const TCase cases[] = {
         {"empty", "", true, 0},
-        {"only line breaks", "\r\n\r\n\n", false, 0},
-        {"cut after a URL line", "http://h/a.html\r\n" + Record({"0", "", "HTML"}) + "\r\nhttp://h/b.html\r\n", false, 1},
+        {"only line breaks", "\r\n\r\n\n", false, 0, "Not a Pellix download list: "},
+        {"cut after a URL line", good + "http://h/b.html\r\n", false, 1, "without its record line"},
         {"cut inside a record", "http://h/a.html\r\n5\xB6" "200 O", true, 1},
         {"record without separators", "http://h/a.html\r\n1", true, 1},
-        {"binary", binary, false, 0},
-        {"state out of range", "http://h/a.html\r\n99999999999\xB6", false, 0},
+        {"binary", binary, false, 0, "(line 1 is not a web address); nothing was loaded."},
+        // Lines that pass for records but follow no address are no items.
+        {"numbers", "12\r\n3\xB6\r\n45\r\n6\xB6\r\n", false, 0, "Not a Pellix download list: "},
+        {"other text", "[Task]\r\nURL=http://h/\r\n", false, 0, "Not a Pellix download list: "},
+        {"garbage after sound pairs", good + "\x01\x02zz\xff\r\n5\xB6\r\n" + good, false, 1,
+         "has \"??zz?\" on line 3, which is not a web address; loading stopped there."},
+        {"NUL in an address", good + std::string("http://h/\0.html\r\n5\xB6\r\n", 21), false, 1, "on line 3"},
+        {"binary state", good + "http://h/b.html\r\n\x01\x02\xB6\r\n", false, 1,
+         "has \"??\" as the state on line 4"},
+        {"state out of range", "http://h/a.html\r\n99999999999\xB6", false, 0, "99999999999"},
         {"absurd size and depth", "http://h/a.html\r\n" + Record({"3", "", "HTML", "", "-99999999999999999999", "", "", "7", "", "1e400", ""}), true, 1},
         {"LF line ends", "http://h/a.html\n" + Record({"0"}) + "\n", true, 1},
     };
@@ -375,8 +489,10 @@ TEST_F(DownloadListTest, BadFilesLoadWithoutCrashing)
         const TListResult result = List().LoadList();
         EXPECT_EQ(result.ok, c.ok) << result.message;
         if (!result.ok) {
-            EXPECT_FALSE(result.message.empty());
+            EXPECT_NE(result.message.find(c.message), std::string::npos) << result.message;
         }
+        // Loading never writes: the file is as it was.
+        EXPECT_EQ(ReadWholeFile(List().FilePath()), c.data);
         std::size_t items = 0;
         for (std::size_t i = 0; i < List().Count(); ++i)
             if (TPXQItem* item = List().Item(i)) {
@@ -385,6 +501,20 @@ TEST_F(DownloadListTest, BadFilesLoadWithoutCrashing)
                 item->WriteBack(true);
             }
         EXPECT_EQ(items, c.items);
+    }
+
+    // Random files of any length, also ones made of the bytes a list holds, never give an item.
+    const std::string alphabet = "0123456789\xB6\r\n:/htp";
+    for (int round = 0; round < 300; ++round) {
+        std::string data;
+        const std::size_t size = random() % 400;
+        for (std::size_t i = 0; i < size; ++i)
+            data += round % 2 ? static_cast<char>(random()) : alphabet[random() % alphabet.size()];
+        m_task->Reset();
+        ASSERT_TRUE(ReplaceFileQuickly(List().FilePath(), data)); // no flush: 300 files
+        const TListResult result = List().LoadList();
+        ASSERT_EQ(List().Item(0), nullptr) << "round " << round << ": " << result.message;
+        ASSERT_EQ(result.ok, data.empty()) << "round " << round;
     }
 }
 

@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 
 #include "engine/active_task_list.h"
+#include "engine/loop_owner_thread.h"
 #include "links/file_io.h"
+#include "tests/support/crawl_fixture.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_http_server.h"
 #include "workspace/app_settings.h"
 #include "workspace/ini_file.h"
 
@@ -17,6 +20,32 @@ namespace {
 const std::filesystem::path kFixtures = std::filesystem::path(PELLIX_SOURCE_DIR) / "tests/fixtures/task_model";
 
 constexpr TDateTime kMinute = 1.0 / (24 * 60);
+
+std::string Record(std::initializer_list<std::string> fields)
+{
+    std::string line;
+    for (const std::string& field : fields)
+        line += field + kRecordSeparator;
+    return line;
+}
+
+struct TCounters {
+    int totalPages, totalResources, pagesSaved, resourcesSaved, pageErrors, resourceErrors;
+    std::int64_t totalBytes;
+    bool operator==(const TCounters&) const = default;
+};
+
+TCounters CountersOf(const TPXTask& task)
+{
+    return {task.TotalPages(), task.TotalResources(), task.PagesSaved(), task.ResourcesSaved(),
+            task.PageErrors(), task.ResourceErrors(), task.TotalBytes()};
+}
+
+void PrintTo(const TCounters& c, std::ostream* out)
+{
+    *out << "pages " << c.totalPages << "/" << c.pagesSaved << "/" << c.pageErrors << ", resources "
+         << c.totalResources << "/" << c.resourcesSaved << "/" << c.resourceErrors << ", bytes " << c.totalBytes;
+}
 
 class TaskTest : public ::testing::Test {
 protected:
@@ -93,32 +122,59 @@ TEST_F(TaskTest, MissingKeysReadAsDefaults)
     EXPECT_EQ(written.ReadString(kTaskSection, "Elapsed Time", "?"), "");
 }
 
-TEST_F(TaskTest, BadTaskFilesLoadWithDefaults)
+TEST_F(TaskTest, FilesThatAreNoTaskAreRefusedAndLeftUntouched)
 {
     std::string binary;
     for (int i = 0; i < 5000; ++i)
         binary += static_cast<char>((i * 7919) % 256);
-    const std::pair<const char*, std::string> cases[] = {
-        {"empty", ""},
-        {"binary", binary},
-        {"cut short", "[Task]\r\nTask Name=Cut\r\nStatus=2\r\nTotal By"},
-        {"absurd numbers", "[Task]\r\nStatus=99999999999999\r\nTotal Pages=-99999999999\r\nTotal Bytes=1e99\r\n"
-                           "Elapsed Time=99/99/99 99:99:99\r\n[Profile]\r\nDepth=12345678901234\r\n"},
+    struct TCase {
+        const char* name;
+        std::string data;
+        const char* message; // a part of the reason
     };
-    for (const auto& [name, data] : cases) {
-        SCOPED_TRACE(name);
-        const std::string path = TaskPath("Bad");
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        ASSERT_TRUE(WriteFileAtomically(path, data));
+    const TCase cases[] = {
+        {"empty", "", "Not a Pellix task file: "},
+        {"binary", binary, "Not a Pellix task file: "},
+        {"other text", "just some notes\r\nURL=http://h/\r\n", "Not a Pellix task file: "},
+        {"only the profile", "[Profile]\r\nDepth=3\r\n", "it has no [Task] section"},
+        {"cut short", "[Task]\r\nTask Name=Cut\r\nStatus=2\r\nTotal By", "has no start address"},
+        {"empty address", "[Task]\r\nTask Name=X\r\nURL=  \r\n[Profile]\r\nDepth=1\r\n", "has no start address"},
+    };
+    const std::string path = TaskPath("Bad");
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteFileAtomically(path, c.data));
         TPXTask task(m_app.get());
         task.SetTaskFile(path);
-        EXPECT_TRUE(task.Load());
-        EXPECT_GE(task.Status(), 0);
-        EXPECT_EQ(task.TotalPages(), 0);
-        EXPECT_EQ(task.TotalBytes(), 0);
-        EXPECT_EQ(task.ElapsedTime(), 0);
-        EXPECT_EQ(task.Profile().Depth(), -1);
+        task.SetTaskName("Before");
+        std::string error;
+        EXPECT_FALSE(task.Load(&error));
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        EXPECT_EQ(task.TaskName(), "Before"); // nothing of the file was taken
+        EXPECT_EQ(ReadWholeFile(path), c.data);
     }
+    std::string error;
+    TPXTask missing(m_app.get());
+    missing.SetTaskFile(TaskPath("Missing"));
+    EXPECT_FALSE(missing.Load(&error));
+    EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+
+    // The least a task file needs is its section with the start address; the rest reads as the
+    // defaults, and absurd values as sane ones.
+    ASSERT_TRUE(WriteFileAtomically(path, "[Task]\r\nURL=http://h/\r\nStatus=99999999999999\r\n"
+                                          "Total Pages=-99999999999\r\nTotal Bytes=1e99\r\n"
+                                          "Elapsed Time=99/99/99 99:99:99\r\n[Profile]\r\nDepth=12345678901234\r\n"));
+    TPXTask task(m_app.get());
+    task.SetTaskFile(path);
+    ASSERT_TRUE(task.Load(&error)) << error;
+    EXPECT_EQ(task.URL(), "http://h/");
+    EXPECT_GE(task.Status(), 0);
+    EXPECT_EQ(task.TotalPages(), 0);
+    EXPECT_EQ(task.TotalBytes(), 0);
+    EXPECT_EQ(task.ElapsedTime(), 0);
+    EXPECT_EQ(task.Profile().Depth(), -1);
 
     // A file far larger than any task file is refused with a reason, not read.
     const std::string huge = TaskPath("Huge");
@@ -128,12 +184,34 @@ TEST_F(TaskTest, BadTaskFilesLoadWithDefaults)
         ASSERT_EQ(::ftruncate(::fileno(f), 64 << 20), 0);
         std::fclose(f);
     }
-    TPXTask task(m_app.get());
-    task.SetTaskFile(huge);
-    std::string error;
-    EXPECT_FALSE(task.Load(&error));
+    TPXTask hugeTask(m_app.get());
+    hugeTask.SetTaskFile(huge);
+    EXPECT_FALSE(hugeTask.Load(&error));
     EXPECT_NE(error.find("too large"), std::string::npos);
-    EXPECT_EQ(task.TaskName(), "");
+    EXPECT_EQ(hugeTask.TaskName(), "");
+}
+
+TEST_F(TaskTest, TaskFilesTheProgramWritesLoad)
+{
+    // A new task as the address bar makes it, and one with every field set.
+    auto plain = NewTask("Plain");
+    ASSERT_TRUE(plain->Save());
+    auto full = NewTask("Full");
+    full->SetStartPageTitle("Title");
+    full->SetPassword("pw");
+    full->SetStatus(kStatusZipped);
+    full->SetIntranetMode(true);
+    full->SetDestination("/tmp/x/");
+    ASSERT_TRUE(full->Save());
+    for (const std::string name : {"Plain", "Full"}) {
+        SCOPED_TRACE(name);
+        TPXTask loaded(m_app.get());
+        loaded.SetTaskFile(TaskPath(name));
+        std::string error;
+        ASSERT_TRUE(loaded.Load(&error)) << error;
+        EXPECT_EQ(loaded.TaskName(), name);
+        EXPECT_EQ(loaded.URL(), "http://host/docs/index.html");
+    }
 }
 
 TEST_F(TaskTest, StatusTexts)
@@ -315,6 +393,173 @@ TEST_F(TaskTest, RunModesPrepareTheList)
         loaded.SetStatus(kStatusStopped);
         loaded.Save();
     }
+}
+
+// A process killed mid-run saved its list now and then but the task file only when the run
+// started: the counters there are those of an earlier moment, the list has the truth.
+TEST_F(TaskTest, ResumeFromTheListOfAKilledRunCountsTheWholeTask)
+{
+    const std::string page = "HTML";
+    const std::string image = "Images";
+    const std::string parent = "http://host/docs/index.html";
+    std::string list;
+    const auto pair = [&](const std::string& name, std::initializer_list<std::string> fields) {
+        list += "http://host/docs/" + name + "\r\n" + Record(fields) + "\r\n";
+    };
+    // state, status text, group, -, depth, parent, Last-Modified, action, title, size, frame
+    pair("index.html", {"10", "200 OK", page, "", "0", "", "", "1", "Docs Home", "500", ""});
+    pair("a.html", {"10", "200 OK", page, "", "1", parent, "", "1", "A", "300", ""});
+    pair("b.html", {"1", "", page, "", "1", parent, "", "1", "B", "0", ""}); // was being fetched
+    pair("missing.html", {"3", "404 Not Found", page, "", "1", parent, "", "1", "", "0", ""});
+    pair("c.html", {"5", "200 OK", page, "", "1", parent, "", "1", "", "200", ""}); // waits for parsing
+    pair("d.html", {"0", "", page, "", "1", parent, "", "1", "", "0", ""});
+    pair("skipped.html", {"0", "", page, "", "2", parent, "", "0", "", "0", ""});
+    pair("a.gif", {"5", "200 OK", image, "", "1", parent, "", "1", "", "1000", ""});
+    pair("b.gif", {"3", "Incomplete (400 bytes)", image, "", "1", parent, "", "1", "", "4000", ""});
+    pair("c.gif", {"2", "", image, "", "1", parent, "", "3", "", "70", ""}); // was being updated
+    pair("d.gif", {"6", "304 Not Modified", image, "", "1", parent, "", "3", "", "50", ""});
+    pair("e.gif", {"3", "404 Not Found", image, "", "1", parent, "", "1", "", "0", ""});
+
+    struct TCase {
+        int mode;
+        const char* storedTitle;
+        TCounters expected;
+        const char* title;
+    };
+    const TCase cases[] = {
+        // Pages: 7, of which index, a, missing and c ended (missing failed); resources: 5, of
+        // which a, b, d and e ended (b and e failed). Bytes: what the ended items hold.
+        {kRunResume, "", {7, 5, 4, 4, 1, 2, 500 + 300 + 200 + 1000 + 400 + 50}, "Docs Home"},
+        {kRunResume, "Kept", {7, 5, 4, 4, 1, 2, 2450}, "Kept"},
+        // Retry takes the failed items back (b.gif keeps its 400 bytes for the rest of its body).
+        {kRunSmartRecovery, "", {7, 5, 3, 2, 0, 0, 2450}, "Docs Home"},
+        // Update takes the finished ones back, and their bytes.
+        {kRunSmartUpdate, "", {7, 5, 1, 2, 1, 2, 400}, "Docs Home"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + " " + c.storedTitle);
+        auto killed = NewTask("Killed");
+        killed->SetStatus(kStatusDownloading);
+        killed->SetTotalPages(1); // as saved when the run began
+        killed->SetStartPageTitle(c.storedTitle);
+        ASSERT_TRUE(killed->Save());
+        ASSERT_TRUE(WriteFileAtomically(killed->DefaultDownloadListPath(), list));
+
+        TPXTask task(m_app.get());
+        task.SetTaskFile(TaskPath("Killed"));
+        ASSERT_TRUE(task.Load());
+        task.SetRunMode(c.mode);
+        const TListResult prepared = task.PrepareRun(false);
+        ASSERT_TRUE(prepared.ok) << prepared.message;
+        EXPECT_EQ(CountersOf(task), c.expected);
+        EXPECT_EQ(task.StartPageTitle(), c.title);
+        // What remains to fetch is what the counters say remains.
+        EXPECT_EQ(task.DownloadList().CountStates().pagesSaved, task.PagesSaved());
+        TPXTask stored(m_app.get());
+        stored.SetTaskFile(TaskPath("Killed"));
+        ASSERT_TRUE(stored.Load());
+        EXPECT_EQ(CountersOf(stored), c.expected);
+        EXPECT_EQ(stored.StartPageTitle(), c.title);
+        task.SetStatus(kStatusStopped);
+        task.Save();
+    }
+
+    // The stored byte count stays when it holds more than the items do (bodies of failed
+    // replies, bodies fetched twice).
+    auto task = NewTask("Killed");
+    task->SetTotalBytes(999999);
+    task->DownloadList().LoadList();
+    task->RecountFromList();
+    EXPECT_EQ(task->TotalBytes(), 999999);
+    EXPECT_EQ(task->PagesSaved(), 4);
+}
+
+TEST_F(TaskTest, PrepareRunOnAListThatDoesNotLoadLeavesTheTaskAsItWas)
+{
+    auto task = NewTask("Broken");
+    task->SetStatus(kStatusStopped);
+    task->SetPagesSaved(3);
+    ASSERT_TRUE(task->Save());
+    const std::string garbage = "\x7f\x45\x4c\x46\x02\x01\r\n\x01\xB6\r\n";
+    ASSERT_TRUE(WriteFileAtomically(task->DefaultDownloadListPath(), garbage));
+    const std::optional<std::string> before = ReadWholeFile(TaskPath("Broken"));
+
+    TPXTask loaded(m_app.get());
+    loaded.SetTaskFile(TaskPath("Broken"));
+    ASSERT_TRUE(loaded.Load());
+    loaded.SetRunMode(kRunResume);
+    const TListResult prepared = loaded.PrepareRun(false);
+    EXPECT_FALSE(prepared.ok);
+    EXPECT_NE(prepared.message.find("Not a Pellix download list: "), std::string::npos) << prepared.message;
+    EXPECT_EQ(loaded.Status(), kStatusStopped);
+    EXPECT_EQ(loaded.PagesSaved(), 3);
+    EXPECT_EQ(ReadWholeFile(TaskPath("Broken")), before);
+    EXPECT_EQ(ReadWholeFile(loaded.DefaultDownloadListPath()), garbage);
+    EXPECT_EQ(ActiveList(), "<missing>");
+}
+
+// The recount must give what a clean run counts as its transfers end, or a resumed task would
+// report other figures than one that ran straight through.
+TEST(TaskRecountTest, RecountAgreesWithACleanRun)
+{
+    test::TTestHttpServer server;
+    server.Route("/index.html")
+        .Header("Content-Type", "text/html")
+        .Body("<html><head><title>Start Page</title></head><body><a href=\"a.html\">a</a>"
+              "<a href=\"gone.html\">gone</a><img src=\"a.gif\"><img src=\"gone.gif\">"
+              "<link rel=stylesheet href=\"s.css\"></body></html>");
+    server.Route("/a.html").Header("Content-Type", "text/html").Body("<html><body><img src=\"b.gif\"></body></html>");
+    server.Route("/s.css").Body("body { background: url(c.gif) }");
+    for (const char* image : {"/a.gif", "/b.gif", "/c.gif"})
+        server.Route(image).Header("Content-Type", "image/gif").Body(std::string("GIF89a ") + image);
+    server.Route("/gone.html").Status(404, "Not Found").Body("no such page");
+    server.Route("/gone.gif").Status(404, "Not Found").Body("no such image");
+
+    test::TTempFolder folder;
+    TCounters clean{};
+    std::string title;
+    {
+        test::TCrawlFixture crawl(folder.Path());
+        crawl.NewTask(server.Url("/index.html"));
+        ASSERT_TRUE(crawl.Run(kRunRestart));
+        ASSERT_TRUE(crawl.WaitComplete(std::chrono::seconds(60)));
+        crawl.Owner().Call([&] {
+            clean = CountersOf(crawl.Task());
+            title = crawl.Task().StartPageTitle();
+            const TListCounts counts = crawl.Task().DownloadList().CountStates();
+            EXPECT_EQ((TCounters{counts.totalPages, counts.totalResources, counts.pagesSaved, counts.resourcesSaved,
+                                 counts.pageErrors, counts.resourceErrors, clean.totalBytes}),
+                      clean);
+            EXPECT_GT(counts.bytesHeld, 0);
+            EXPECT_LE(counts.bytesHeld, clean.totalBytes);
+        });
+    }
+    EXPECT_EQ(clean.pageErrors, 1);
+    EXPECT_EQ(clean.resourceErrors, 1);
+    EXPECT_EQ(title, "Start Page");
+
+    // The same list with the task file of a process killed right after it started.
+    {
+        TIniFile file(folder.Path() / "home" / "Tasks" / "General" / "Site.pxt");
+        for (const char* key : {"Total Pages", "Total Resources", "Pages Saved", "Resources Saved", "Page Errors",
+                                "Resource Errors", "Total Bytes"})
+            file.WriteInteger(kTaskSection, key, 0);
+        file.WriteString(kTaskSection, "Start Page Title", "");
+        file.WriteInteger(kTaskSection, "Status", kStatusDownloading);
+        ASSERT_TRUE(file.Save());
+    }
+    test::TCrawlFixture resumed(folder.Path());
+    ASSERT_TRUE(resumed.LoadTask());
+    ASSERT_TRUE(resumed.Run(kRunResume));
+    ASSERT_TRUE(resumed.WaitComplete(std::chrono::seconds(60)));
+    resumed.Owner().Call([&] {
+        TCounters counters = CountersOf(resumed.Task());
+        EXPECT_GT(counters.totalBytes, 0);
+        EXPECT_LE(counters.totalBytes, clean.totalBytes);
+        counters.totalBytes = clean.totalBytes;
+        EXPECT_EQ(counters, clean);
+        EXPECT_EQ(resumed.Task().StartPageTitle(), title);
+    });
 }
 
 } // namespace
