@@ -446,8 +446,8 @@ bool TThreadHTTP::Run()
                     saveError = "Failed to create file: " + localPath.string() + " (" + WriteErrorReason(renameError) + ")";
                     if (IsRunStoppingWriteError(renameError)) {
                         // The whole body waits in the part file: a resume asks for its last byte.
+                        // The item goes back to the queue once the fault is recorded.
                         item.SetStatusText(IncompleteText(m_bodyHeld));
-                        item.SetState(kStateNone);
                     } else {
                         item.SetStatusText("Error: " + saveError);
                         item.SetState(kStateError);
@@ -475,7 +475,7 @@ bool TThreadHTTP::Run()
         m_driver.SetStatus(saveError);
         m_driver.SetState(hsError);
         if (IsRunStoppingWriteError(renameError))
-            RecordWriteFault(renameError);
+            GiveBack(renameError);
     }
     return true;
 }
@@ -485,10 +485,21 @@ std::string TThreadHTTP::IncompleteText(std::int64_t held)
     return "Incomplete (" + std::to_string(held) + " bytes)";
 }
 
-void TThreadHTTP::RecordWriteFault(int error)
+void TThreadHTTP::GiveBack(int error)
 {
+    // The fault first: once the item is waiting again, the coordinator must not hand it out.
     if (m_job.task)
         m_job.task->RecordWriteFault(m_job.localPath, WriteErrorReason(error));
+    if (!m_job.item)
+        return;
+    TPXQItem& item = *m_job.item;
+    // A stop that came meanwhile drops this call; its reset of interrupted items does the same.
+    OwnerCall([&] {
+        item.Reload();
+        if (item.State() == kStateDownloading || item.State() == kStateUpdating)
+            item.SetState(kStateNone);
+        item.WriteBack(true);
+    });
 }
 
 void TThreadHTTP::LocalFailure()
@@ -510,7 +521,6 @@ void TThreadHTTP::LocalFailure()
             } else {
                 item.SetStatusText(m_job.statusText);
             }
-            item.SetState(kStateNone);
         } else {
             item.SetStatusText("Error: Failed to create file: " + m_job.localPath + " (" +
                                WriteErrorReason(m_localError) + ")");
@@ -518,9 +528,8 @@ void TThreadHTTP::LocalFailure()
         }
         item.WriteBack(true);
     });
-    // After the item is back in the queue, so that a run stopped for the fault finds it there.
     if (runStopping)
-        RecordWriteFault(m_localError);
+        GiveBack(m_localError);
 }
 
 void TThreadHTTP::FailurePath(const std::string& message)

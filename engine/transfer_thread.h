@@ -70,7 +70,8 @@ private:
     // The part file could not be written: the item waits for a resume (a full or read-only disk,
     // recorded on the task as its write fault) or fails with the reason (a bad name).
     void LocalFailure();
-    void RecordWriteFault(int error);
+    // Records the task's write fault, then puts the item back in the queue (state None).
+    void GiveBack(int error);
     static std::string IncompleteText(std::int64_t held);
     // Runs fn on the owner thread and waits; false when it was abandoned and did not run.
     bool OwnerCall(std::function<void()> fn);
