@@ -78,6 +78,18 @@ bool TThreadDownload::Suspended() const
     return !m_running;
 }
 
+bool TThreadDownload::WaitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_suspendCv.wait_for(lock, timeout, [&] { return m_passes >= count || m_terminated; });
+}
+
+std::uint64_t TThreadDownload::Passes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_passes;
+}
+
 bool TThreadDownload::WaitSuspended(std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_mutex);
@@ -155,6 +167,10 @@ void TThreadDownload::FinishTransfer(TPXSocket& slot, TPXTask& task)
     if (!item)
         return;
     item->Reload();
+    // The transfer gave its item back to the queue (its file could not be written for a reason
+    // the whole run shares): a resume fetches it; nothing to count.
+    if (item->State() == kStateNone)
+        return;
     // A worker that ended without recording an outcome leaves its item failed, not stuck.
     if (slot.Driver().State() == hsError || item->State() == kStateDownloading ||
         item->State() == kStateUpdating) {
@@ -217,6 +233,10 @@ TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slo
         return TStepResult::Done;
     }
     if (!task)
+        return TStepResult::Done;
+    // After a local write failed for good (full or read-only disk) every new transfer would fail
+    // the same way: none is started, and the run waits to be stopped with its items kept.
+    if (task->WriteFault())
         return TStepResult::Done;
     if (TPXQItem* item = ChooseItem(*task, CurrentPriority())) {
         idle->StartTransfer(*item, *task, m_app);
@@ -283,6 +303,8 @@ void TThreadDownload::Execute()
         }
 
         lock.lock();
+        ++m_passes;
+        m_suspendCv.notify_all();
         // A start that came meanwhile wins over the suspension.
         if (finished && generation == m_generation) {
             m_running = false;

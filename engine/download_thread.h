@@ -48,6 +48,10 @@ public:
     bool Suspended() const;
     // Waits until the thread has suspended itself (stopped or finished); false on timeout.
     bool WaitSuspended(std::chrono::milliseconds timeout) const;
+    // Passes of the main loop (collect, hand out work) made since construction, and a wait until
+    // there have been count of them; false on timeout.
+    std::uint64_t Passes() const;
+    bool WaitForPasses(std::uint64_t count, std::chrono::milliseconds timeout) const;
 
     // Overrides the "Priority" setting (0 pages first ... 10 media files first).
     void SetPriority(std::optional<int> priority);
@@ -77,7 +81,7 @@ private:
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cv;        // wake, start, stop, terminate
-    mutable std::condition_variable m_suspendCv; // the thread suspended itself
+    mutable std::condition_variable m_suspendCv; // the thread suspended itself, or made a pass
     TPXTask* m_task = nullptr;
     TSlotList* m_slots = nullptr;
     TStatusModel* m_status = nullptr;
@@ -86,6 +90,7 @@ private:
     bool m_woken = false;
     bool m_terminated = false;
     std::uint64_t m_generation = 0; // counts starts
+    std::uint64_t m_passes = 0;
     std::optional<int> m_priority;
     std::function<TDateTime()> m_clock;
 

@@ -1,12 +1,13 @@
 #include "engine/file_body_sink.h"
 
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "links/file_io.h"
 
 namespace pellix {
 
@@ -24,18 +25,30 @@ void TFileBodySink::CloseFile()
     m_fd = -1;
 }
 
+bool TFileBodySink::Fail(const char* what, int errorNumber, std::string& error)
+{
+    m_errno = errorNumber;
+    error = std::string(what) + m_path.string() + " (" + WriteErrorReason(errorNumber) + ")";
+    CloseFile();
+    return false;
+}
+
 bool TFileBodySink::Start(std::int64_t keep, std::string& error)
 {
     CloseFile();
     m_size = 0;
+    m_errno = 0;
     std::error_code ec;
     if (m_path.has_parent_path())
         std::filesystem::create_directories(m_path.parent_path(), ec);
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (keep > 0 ? 0 : O_TRUNC);
     m_fd = ::open(m_path.c_str(), flags, 0644);
     if (m_fd < 0) {
-        error = "Failed to create file: " + m_path.string() + " (" + std::strerror(errno) + ")";
-        return false;
+        // A folder that could not be made leaves the file "missing": the folder's reason (a
+        // read-only or full disk) is the one that counts.
+        const int openError = errno;
+        const int cause = (openError == ENOENT && ec) ? ec.value() : openError;
+        return Fail("Failed to create file: ", cause, error);
     }
     if (keep > 0) {
         struct stat info {};
@@ -44,11 +57,8 @@ bool TFileBodySink::Start(std::int64_t keep, std::string& error)
             CloseFile();
             return false;
         }
-        if (::ftruncate(m_fd, keep) != 0 || ::lseek(m_fd, keep, SEEK_SET) != keep) {
-            error = "Failed to write file: " + m_path.string() + " (" + std::strerror(errno) + ")";
-            CloseFile();
-            return false;
-        }
+        if (::ftruncate(m_fd, keep) != 0 || ::lseek(m_fd, keep, SEEK_SET) != keep)
+            return Fail("Failed to write file: ", errno, error);
         m_size = keep;
     }
     return true;
@@ -57,16 +67,13 @@ bool TFileBodySink::Start(std::int64_t keep, std::string& error)
 bool TFileBodySink::Write(std::string_view data, std::string& error)
 {
     while (!data.empty()) {
-        if (m_fd < 0) {
-            error = "Failed to write file: " + m_path.string() + " (not open)";
-            return false;
-        }
+        if (m_fd < 0)
+            return Fail("Failed to write file: ", EBADF, error);
         ssize_t written = ::write(m_fd, data.data(), data.size());
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            error = "Failed to write file: " + m_path.string() + " (" + std::strerror(errno) + ")";
-            return false;
+            return Fail("Failed to write file: ", errno, error);
         }
         data.remove_prefix(static_cast<std::size_t>(written));
         m_size += written;
@@ -80,10 +87,8 @@ bool TFileBodySink::Finish(std::string& error)
         return true;
     int rc = ::close(m_fd);
     m_fd = -1;
-    if (rc != 0) {
-        error = "Failed to write file: " + m_path.string() + " (" + std::strerror(errno) + ")";
-        return false;
-    }
+    if (rc != 0)
+        return Fail("Failed to write file: ", errno, error);
     return true;
 }
 

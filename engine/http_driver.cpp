@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "engine/download_list.h"
 #include "engine/owner_thread.h"
 #include "engine/queue_item.h"
 #include "engine/task.h"
@@ -96,6 +97,16 @@ void TbwHTTP::Start(TPXTask& task)
         job.statusText = m_item->StatusText();
         job.lastModified = m_item->LastModified();
         job.localPath = task.LocalFileOf(m_url);
+        if (m_item->Depth() > 0) {
+            const TPXDownloadList& list = task.DownloadList();
+            TRedirectRule rule;
+            rule.profile = task.Profile();
+            // The start address is the list's first item, as for the links of every page.
+            rule.startFolder = URLDirectory(list.Count() > 0 ? list.Line(0) : task.URL());
+            rule.level = m_item->Depth() - 1;
+            rule.typeGroup = m_item->TypeGroup();
+            job.redirectRule = std::move(rule);
+        }
     }
     try {
         m_http->SetProxy(m_proxy);

@@ -7,9 +7,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "engine/http_client.h"
+#include "links/profile.h"
 
 namespace pellix {
 
@@ -19,6 +21,16 @@ class TPXTask;
 class TThreadHTTP;
 
 enum TbwHTTPState { hsIdle, hsConnecting, hsDownloading, hsComplete, hsError, hsStopping };
+
+// Where an item may be redirected: the profile's link test, as the item's link passed it.
+struct TRedirectRule {
+    TPXProfile profile;
+    std::string startFolder; // folder of the task's start address
+    int level = 0;           // a redirect keeps the item's depth: it never fails the depth test
+    std::string typeGroup;   // the item's: a redirected page is still saved and parsed as a page
+
+    bool Accepts(const std::string& url) const { return profile.AcceptLink(url, startFolder, level, typeGroup); }
+};
 
 // What a transfer works from, copied on the owner thread when it starts, so that the worker
 // never reads the item or the task from its own thread.
@@ -33,6 +45,8 @@ struct TTransferJob {
     std::string userName;
     std::string password;
     std::string startError;   // the client refused the settings; the transfer fails at once
+    // Redirect targets must pass it. Not set for the start address (no rule chose it).
+    std::optional<TRedirectRule> redirectRule;
 };
 
 // Owner thread: URL, QItem, proxy and credential fields, Start, Stop, FreeWorker.

@@ -8,6 +8,7 @@
 #include "engine/owner_thread.h"
 #include "engine/queue_item.h"
 #include "engine/task.h"
+#include "links/file_io.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
 
@@ -80,6 +81,8 @@ public:
 
     // The last reply's body went to the part file.
     bool ToFile() const { return m_toFile; }
+    // errno of a failed write of the part file; 0 when the local file never failed.
+    int LocalError() const { return m_toFile ? m_file.ErrorNumber() : 0; }
 
 private:
     TagHTTP& m_http;
@@ -261,7 +264,10 @@ void TThreadHTTP::Execute()
             m_driver.SetState(hsError);
         }
         try {
-            FailurePath(error);
+            if (m_localError != 0)
+                LocalFailure();
+            else
+                FailurePath(error);
         } catch (...) {
             // The item keeps its state; the coordinator records the failure.
         }
@@ -345,6 +351,11 @@ bool TThreadHTTP::Run()
             failure = reply.reason + " (redirect to an address that cannot be fetched: " + location + ")";
             return false;
         }
+        // A redirect must not take the crawl where the profile would not follow a link.
+        if (m_job.redirectRule && !m_job.redirectRule->Accepts(next)) {
+            failure = reply.reason + " (redirect refused by the profile: " + next + ")";
+            return false;
+        }
         url = next;
         return true;
     };
@@ -406,6 +417,7 @@ bool TThreadHTTP::Run()
         // What the body left in the part file decides whether the item is "Incomplete".
         m_bodyToFile = sink.ToFile();
         m_bodyHeld = sink.Size();
+        m_localError = sink.LocalError();
         throw;
     }
     try {
@@ -418,6 +430,7 @@ bool TThreadHTTP::Run()
     // Save the result on the owner thread: the GET's own status decides.
     const bool saved = IsSuccess(final.statusCode) && m_bodyToFile;
     std::string saveError;
+    int renameError = 0;
     if (!OwnerCall([&] {
             item.Reload();
             if (item.Size() == 0)
@@ -429,9 +442,16 @@ bool TThreadHTTP::Run()
                 std::error_code ec;
                 std::filesystem::rename(partPath, localPath, ec);
                 if (ec) {
-                    saveError = "Failed to create file: " + localPath.string() + " (" + ec.message() + ")";
-                    item.SetStatusText(saveError);
-                    item.SetState(kStateError);
+                    renameError = ec.value();
+                    saveError = "Failed to create file: " + localPath.string() + " (" + WriteErrorReason(renameError) + ")";
+                    if (IsRunStoppingWriteError(renameError)) {
+                        // The whole body waits in the part file: a resume asks for its last byte.
+                        // The item goes back to the queue once the fault is recorded.
+                        item.SetStatusText(IncompleteText(m_bodyHeld));
+                    } else {
+                        item.SetStatusText("Error: " + saveError);
+                        item.SetState(kStateError);
+                    }
                 } else {
                     item.SetLocalPath(localPath.string());
                     if (!final.reason.empty())
@@ -454,8 +474,62 @@ bool TThreadHTTP::Run()
     if (!saveError.empty()) {
         m_driver.SetStatus(saveError);
         m_driver.SetState(hsError);
+        if (IsRunStoppingWriteError(renameError))
+            GiveBack(renameError);
     }
     return true;
+}
+
+std::string TThreadHTTP::IncompleteText(std::int64_t held)
+{
+    return "Incomplete (" + std::to_string(held) + " bytes)";
+}
+
+void TThreadHTTP::GiveBack(int error)
+{
+    // The fault first: once the item is waiting again, the coordinator must not hand it out.
+    if (m_job.task)
+        m_job.task->RecordWriteFault(m_job.localPath, WriteErrorReason(error));
+    if (!m_job.item)
+        return;
+    TPXQItem& item = *m_job.item;
+    // A stop that came meanwhile drops this call; its reset of interrupted items does the same.
+    OwnerCall([&] {
+        item.Reload();
+        if (item.State() == kStateDownloading || item.State() == kStateUpdating)
+            item.SetState(kStateNone);
+        item.WriteBack(true);
+    });
+}
+
+void TThreadHTTP::LocalFailure()
+{
+    if (!m_job.item)
+        return;
+    TPXQItem& item = *m_job.item;
+    const bool runStopping = IsRunStoppingWriteError(m_localError);
+    const std::int64_t held = m_bodyToFile ? m_bodyHeld : 0;
+    OwnerCall([&] {
+        item.Reload();
+        if (runStopping) {
+            // Every later write would fail the same way: the item waits for a resume, with the
+            // bytes it holds, instead of failing.
+            if (held >= 1) {
+                if (item.Size() == 0)
+                    item.SetSize(held);
+                item.SetStatusText(IncompleteText(held));
+            } else {
+                item.SetStatusText(m_job.statusText);
+            }
+        } else {
+            item.SetStatusText("Error: Failed to create file: " + m_job.localPath + " (" +
+                               WriteErrorReason(m_localError) + ")");
+            item.SetState(kStateError);
+        }
+        item.WriteBack(true);
+    });
+    if (runStopping)
+        GiveBack(m_localError);
 }
 
 void TThreadHTTP::FailurePath(const std::string& message)
@@ -471,7 +545,7 @@ void TThreadHTTP::FailurePath(const std::string& message)
             // The bytes stay in the part file; the next try asks only for the rest.
             if (item.Size() == 0)
                 item.SetSize(held);
-            item.SetStatusText("Incomplete (" + std::to_string(held) + " bytes)");
+            item.SetStatusText(IncompleteText(held));
             // An update keeps "Updating": in "Downloading" it would be picked again before the
             // coordinator records the failure.
             item.SetState(m_job.action == kActionUpdate ? kStateUpdating : kStateDownloading);

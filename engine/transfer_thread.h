@@ -67,6 +67,12 @@ private:
     // Everything of the transfer that may raise; true when the outcome was recorded.
     bool Run();
     void FailurePath(const std::string& message);
+    // The part file could not be written: the item waits for a resume (a full or read-only disk,
+    // recorded on the task as its write fault) or fails with the reason (a bad name).
+    void LocalFailure();
+    // Records the task's write fault, then puts the item back in the queue (state None).
+    void GiveBack(int error);
+    static std::string IncompleteText(std::int64_t held);
     // Runs fn on the owner thread and waits; false when it was abandoned and did not run.
     bool OwnerCall(std::function<void()> fn);
     void CheckStop() const;
@@ -81,6 +87,7 @@ private:
     std::condition_variable m_doneCv;
     std::int64_t m_bodyHeld = 0;   // bytes of the body in the part file
     bool m_bodyToFile = false;     // the last GET's body went to the part file
+    int m_localError = 0;          // errno of a failed write of the part file
     std::thread m_thread;
 };
 

@@ -1,6 +1,11 @@
 // TThreadParse: turns saved pages into new queue items and rewrites their links for offline use.
 #include "links/parse_thread.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -33,6 +38,61 @@ std::string WithTrailingSlash(std::string folder)
     return folder;
 }
 
+// "32 MB", "200 KB", "1000 bytes".
+std::string SizeText(std::int64_t bytes)
+{
+    constexpr std::int64_t kMB = 1024 * 1024;
+    if (bytes >= kMB && bytes % kMB == 0)
+        return std::to_string(bytes / kMB) + " MB";
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return std::to_string(bytes / 1024) + " KB";
+    return std::to_string(bytes) + " bytes";
+}
+
+enum class TPageRead { Ok, Unreadable, TooLarge };
+
+// Reads a saved page whole, unless it holds more than limit bytes (0: no limit). The text is
+// allocated once at the file's size, where a stream read would grow a buffer to twice that.
+TPageRead ReadPage(const std::string& path, std::int64_t limit, std::string& text)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return TPageRead::Unreadable;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        return TPageRead::Unreadable;
+    }
+    if (limit > 0 && info.st_size > limit) {
+        ::close(fd);
+        return TPageRead::TooLarge;
+    }
+    text.clear();
+    text.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ::close(fd);
+            return TPageRead::Unreadable;
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (limit > 0 && static_cast<std::int64_t>(text.size()) > limit) {
+            // It grew since the look at its size.
+            ::close(fd);
+            text.clear();
+            text.shrink_to_fit();
+            return TPageRead::TooLarge;
+        }
+    }
+    ::close(fd);
+    return TPageRead::Ok;
+}
+
 // What the parse needs of the page item, the task and the settings, copied on the owner thread.
 struct TPageSnapshot {
     std::string url;          // the item's URL: its local file and parent of its links
@@ -45,6 +105,7 @@ struct TPageSnapshot {
     bool noAds = false;
     bool intranet = false;
     bool styleSheet = false;
+    std::int64_t maxParsedSize = TPXApp::kDefaultMaxParsedPageSize;
     std::vector<TFileTypeGroup> groups;
 };
 
@@ -354,6 +415,10 @@ void TThreadParse::ShowStatus(const std::string& text) const
 
 TThreadParse::TStep TThreadParse::ProcessNextPage(TPXTask& task)
 {
+    // A page that could not be written back stays "Saved": while the task's write fault stands
+    // (the run is being stopped) no page is taken, or the same one would be taken again and again.
+    if (task.WriteFault())
+        return TStep::NoPage;
     TPXQItem* page = task.DownloadList().NextSavedPage();
     if (page == nullptr)
         return TStep::NoPage;
@@ -382,6 +447,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         snapshot.intranet = task.IntranetMode();
         if (TPXApp* app = task.App()) {
             snapshot.noAds = app->NoAds();
+            snapshot.maxParsedSize = app->MaxParsedPageSize();
             snapshot.groups = ReadFileTypeGroups(app->Store());
         }
     });
@@ -411,14 +477,25 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         ShowStatus("");
         return finish(kStateNone, "", "") ? TStep::Done : TStep::OwnerGone;
     }
-    std::optional<std::string> read = ReadWholeFile(snapshot.localPath);
-    if (!read) {
+    const bool zipMode = !snapshot.intranet;
+    const std::string localPath = snapshot.localPath;
+    std::string text;
+    const TPageRead outcome = ReadPage(snapshot.localPath, snapshot.maxParsedSize, text);
+    if (outcome == TPageRead::Unreadable) {
         ShowStatus("");
         return finish(kStateError, "Cannot read the saved page", "") ? TStep::Done : TStep::OwnerGone;
     }
-    const bool zipMode = !snapshot.intranet;
-    const std::string localPath = snapshot.localPath;
-    if (read->empty()) {
+    if (outcome == TPageRead::TooLarge) {
+        // Scanning and rewriting hold the page in memory more than once: a page above the limit
+        // is kept as it came, links and all, and packed like any other.
+        ShowStatus("");
+        if (!finish(kStateParsed, kNotScannedText + SizeText(snapshot.maxParsedSize), ""))
+            return TStep::OwnerGone;
+        if (zipMode)
+            task.AppendToZipQueue(localPath, &page);
+        return TStep::Done;
+    }
+    if (text.empty()) {
         // Nothing to scan or rewrite; the file stays as it is.
         ShowStatus("");
         if (!finish(kStateParsed, "", ""))
@@ -431,7 +508,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
     const bool styleSheet = snapshot.styleSheet;
     const bool banner = !styleSheet && snapshot.frameFlag != "Y" && !snapshot.noAds;
     const int depth = snapshot.depth;
-    TPageJob job(task, std::move(snapshot), std::move(*read));
+    TPageJob job(task, std::move(snapshot), std::move(text));
     std::string title;
     if (!styleSheet) {
         job.TakeBase();
@@ -503,12 +580,22 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
 
     ShowStatus("Saving Changes: " + localPath);
     std::string error;
+    errno = 0;
     const bool written = m_writePage ? m_writePage(localPath, job.Text(), &error)
                                      : ReplaceFileQuickly(localPath, job.Text(), &error);
+    const int writeError = errno;
     ShowStatus("");
     if (!written) {
-        return finish(kStateError, "Cannot save the page: " + error, title) ? TStep::Done
-                                                                            : TStep::OwnerGone;
+        if (IsRunStoppingWriteError(writeError)) {
+            // Every later write would fail the same way: the page stays "Saved" with its file as
+            // it came, the links it queued stay queued, and a resume parses it again.
+            task.RecordWriteFault(localPath, WriteErrorReason(writeError));
+            return TStep::Done;
+        }
+        const std::string reason = writeError != 0 ? WriteErrorReason(writeError) : error;
+        return finish(kStateError, "Error: Failed to create file: " + localPath + " (" + reason + ")", title)
+                   ? TStep::Done
+                   : TStep::OwnerGone;
     }
     if (!finish(kStateParsed, "", title))
         return TStep::OwnerGone;

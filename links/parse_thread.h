@@ -39,18 +39,24 @@ inline constexpr TLinkTableRow kLinkListTable[] = {
     {"IMG", "SRCSET"},     {"SOURCE", "SRCSET"},
 };
 
+// The status text of a page or style sheet above the parsed-size limit ("Max Parsed Page Size"),
+// followed by the limit ("32 MB"): it is saved and packed as it came, but not scanned for links.
+inline constexpr const char* kNotScannedText = "Saved, not scanned for links: larger than ";
+
 // Status texts for the status line (empty: clear it). Called on the parse thread, as often as
 // once per link: the receiver throttles what it shows.
 using TParseStatusEvent = std::function<void(const std::string& text)>;
 // New items were added to the task; called on the parse thread after they are in the list.
 using TParseQueuedEvent = std::function<void()>;
-// Writes a rewritten page in place of the saved one; false with the reason in error.
+// Writes a rewritten page in place of the saved one; false with the reason in error and errno
+// set, as the atomic writers leave it (a full or read-only disk stops the run).
 using TPageWriter = std::function<bool(const std::filesystem::path& path, std::string_view data, std::string* error)>;
 
 // One thread for the life of the program, waiting while it has no task or is stopped.
 //
 // It takes the task's saved pages and style sheets one at a time, in list order: reads the
-// file, removes the BASE tag (links are still resolved against it), notes the title, runs one
+// file (one above the "Max Parsed Page Size" setting is marked "Parsed" as it came, unscanned, so
+// that memory stays bounded whatever a server sends), removes the BASE tag (links are still resolved against it), notes the title, runs one
 // scanner pass per row of the link tables, one over the page's style blocks and style
 // attributes (and the quoted-string passes of the "Aggressive Parser" setting), tests each link
 // with the task's profile, queues the accepted new ones, rewrites links to local ones, adds the
@@ -61,6 +67,9 @@ using TPageWriter = std::function<bool(const std::filesystem::path& path, std::s
 // page file is read, scanned and written on this thread. A page in progress is finished before
 // a stop takes effect. Links found in a page are resolved against the address it was finally
 // served from, while the rewritten links are made relative to where the page itself is saved.
+// A write-back that fails for a reason every later write shares (a full or read-only disk) is
+// recorded as the task's write fault and leaves the page "Saved"; no page is taken while the
+// fault stands (the run is being stopped), and a resume parses it again.
 class TThreadParse final {
 public:
     using TClock = std::chrono::steady_clock;

@@ -61,11 +61,20 @@ protected:
         m_owner->Stop();
     }
 
-    // Adds an item to the task's list; "HTML" marks a page.
-    TPXQItem* Add(const std::string& url, const std::string& group = "GIF", int action = kActionDownload)
+    // Adds an item to the task's list; "HTML" marks a page. The first item is the start address;
+    // a link found on a page has depth 1 or more.
+    TPXQItem* Add(const std::string& url, const std::string& group = "GIF", int action = kActionDownload,
+                  int depth = 0)
     {
         TPXQItem* item = nullptr;
-        m_owner->Call([&] { item = &m_task->DownloadList().AddItem(std::make_unique<TPXQItem>(url, group, action)); });
+        m_owner->Call([&] {
+            item = &m_task->DownloadList().AddItem(std::make_unique<TPXQItem>(url, group, action));
+            if (depth != 0) {
+                item->Reload();
+                item->SetDepth(depth);
+                item->WriteBack(true);
+            }
+        });
         return item;
     }
 

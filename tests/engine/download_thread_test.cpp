@@ -153,6 +153,22 @@ TEST_F(TThreadDownloadTest, LinksQueuedWhileRunningAreFetchedAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - started, TThreadDownload::kCycle);
 }
 
+TEST_F(TThreadDownloadTest, TransfersThatCannotStartStillSendTheNextItemOutAtOnce)
+{
+    // The client refuses the address before any request: the transfer ends at its start.
+    constexpr int kItems = 100;
+    for (int i = 0; i < kItems; ++i)
+        Add("ftp://127.0.0.1/f" + std::to_string(i) + ".gif");
+    SetConnections(4);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RunToEnd());
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(m_task->Status(), kStatusComplete);
+    EXPECT_EQ(m_task->ResourceErrors(), kItems);
+    // One cycle per item would take 25 s over 4 connections.
+    EXPECT_LT(took, 5s);
+}
+
 TEST_F(TThreadDownloadTest, ConnectionCountFollowsTheSliderDuringARun)
 {
     TTestHttpServer server;

@@ -2,7 +2,11 @@
 #include "engine/transfer_thread.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <csignal>
 
 #include "tests/engine/crawl_fixture.h"
 
@@ -299,20 +303,192 @@ TEST_F(TThreadHTTPTest, GetResetAfterHeadEndsInErrorWithTheReason)
     EXPECT_EQ(StateOf(other), kStateSaved);
 }
 
-TEST_F(TThreadHTTPTest, FileThatCannotBeWrittenEndsInErrorWithTheReason)
+TEST_F(TThreadHTTPTest, FileThatCannotBeCreatedEndsInErrorWithThePathAndTheReason)
 {
+    struct TCase {
+        const char* name;
+        // Puts something in the way of the item's file.
+        std::function<void(const std::filesystem::path& file)> block;
+        const char* reason;
+    };
+    const TCase cases[] = {
+        {"a file where its folder should be",
+         [](const std::filesystem::path& file) {
+             std::filesystem::create_directories(file.parent_path().parent_path());
+             ASSERT_TRUE(WriteFileAtomically(file.parent_path(), "in the way"));
+         },
+         "Not a directory"},
+        {"a folder of that name (the body arrives, the rename fails)",
+         [](const std::filesystem::path& file) {
+             std::filesystem::create_directories(file);
+             ASSERT_TRUE(WriteFileAtomically(file / "inside", "x"));
+         },
+         "Is a directory"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        TTestHttpServer server;
+        server.Route("/dir/a.gif").Body("data");
+        server.Route("/b.gif").Body("fine");
+        const std::string url = server.Url("/dir/a.gif");
+        c.block(LocalPath(url));
+        TPXQItem* item = Add(url);
+        TPXQItem* other = Add(server.Url("/b.gif"));
+        ASSERT_TRUE(RunToEnd());
+        // One item's bad name is that item's failure: the run goes on and completes.
+        EXPECT_EQ(m_task->Status(), kStatusComplete);
+        EXPECT_FALSE(m_task->WriteFault());
+        EXPECT_EQ(StateOf(item), kStateError);
+        EXPECT_EQ(StatusTextOf(item),
+                  "Error: Failed to create file: " + LocalPath(url).string() + " (" + c.reason + ")");
+        EXPECT_EQ(StateOf(other), kStateSaved);
+        EXPECT_EQ(m_task->ResourceErrors(), 1);
+    }
+}
+
+// Lowers this process's file size limit (the soft one, which may be raised again) with SIGXFSZ
+// ignored, so that writing past it fails with EFBIG, as a full disk fails with ENOSPC.
+class TFileSizeLimit final {
+public:
+    explicit TFileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~TFileSizeLimit() { Lift(); }
+    void Lift()
+    {
+        if (m_lifted)
+            return;
+        m_lifted = true;
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = SIG_DFL;
+    bool m_lifted = false;
+};
+
+TEST_F(TThreadHTTPTest, WriteFaultKeepsTheItemForAResumeAndStartsNoMoreTransfers)
+{
+    constexpr std::size_t kLimit = 64 * 1024;
     TTestHttpServer server;
-    server.Route("/dir/a.gif").Body("data");
-    const std::string url = server.Url("/dir/a.gif");
-    // A file where the item's folder should be.
-    std::filesystem::create_directories(LocalPath(url).parent_path().parent_path());
-    ASSERT_TRUE(WriteFileAtomically(LocalPath(url).parent_path(), "in the way"));
-    TPXQItem* item = Add(url);
+    const std::string body = Pattern(200000);
+    server.Route("/big.bin").Adjust(HonourRange(body));
+    server.Route("/next.gif").Body("next");
+    const std::string url = server.Url("/big.bin");
+    SetConnections(1);
+    TPXQItem* big = Add(url, "BIN");
+    TPXQItem* next = Add(server.Url("/next.gif"));
+    std::atomic<int> faults{0};
+    m_task->SetOnWriteFault([&] { ++faults; });
+    {
+        TFileSizeLimit limit(kLimit);
+        StartRun();
+        // The transfer gives its item back and ends; the coordinator collects it.
+        ASSERT_TRUE(m_owner->WaitUntil([&] { return m_task->WriteFault() && big->State() == kStateNone &&
+                                                    m_slots->BusyCount() == 0; },
+                                       std::chrono::steady_clock::now() + kDeadline));
+        // Two more passes, each with an idle slot and a waiting item.
+        for (int i = 0; i < 2; ++i) {
+            const std::uint64_t passes = m_coordinator->Passes();
+            m_coordinator->Wake();
+            ASSERT_TRUE(m_coordinator->WaitForPasses(passes + 1, kDeadline));
+        }
+    }
+    const std::optional<TWriteFault> fault = m_task->WriteFault();
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->path, LocalPath(url).string());
+    EXPECT_EQ(fault->reason, "file size limit reached");
+    EXPECT_EQ(faults.load(), 1);
+    // Nothing failed, nothing more was started, and the task is not complete.
+    EXPECT_EQ(StatusTextOf(big), "Incomplete (" + std::to_string(kLimit) + " bytes)");
+    EXPECT_EQ(StateOf(next), kStateNone);
+    EXPECT_TRUE(Requests(server, "GET") == std::vector<std::string>{"GET /big.bin"});
+    EXPECT_EQ(m_task->ResourceErrors(), 0);
+    EXPECT_EQ(m_task->ResourcesSaved(), 0);
+    EXPECT_EQ(m_task->Status(), kStatusDownloading);
+    EXPECT_FALSE(m_coordinator->Suspended());
+    EXPECT_EQ(std::filesystem::file_size(LocalPath(url).string() + TThreadHTTP::kPartSuffix), kLimit);
+
+    // The run is stopped for the fault; with room again, a resume continues the part file.
+    EndRun();
+    m_task->ClearWriteFault();
+    const std::size_t before = server.Requests().size();
     ASSERT_TRUE(RunToEnd());
     EXPECT_EQ(m_task->Status(), kStatusComplete);
-    EXPECT_EQ(StateOf(item), kStateError);
-    EXPECT_NE(StatusTextOf(item).find("Failed to create file"), std::string::npos) << StatusTextOf(item);
-    EXPECT_EQ(m_task->ResourceErrors(), 1);
+    EXPECT_EQ(StateOf(big), kStateSaved);
+    EXPECT_EQ(StateOf(next), kStateSaved);
+    EXPECT_EQ(FileText(url), body);
+    EXPECT_EQ(server.Requests()[before].Header("Range"), "Bytes=" + std::to_string(kLimit - 1) + "-");
+    EXPECT_EQ(m_task->ResourceErrors(), 0);
+}
+
+TEST_F(TThreadHTTPTest, RedirectsAreFollowedOnlyWhereTheProfileFollowsLinks)
+{
+    TTestHttpServer other; // another port: another site
+    other.Route("/x.html").Body("elsewhere");
+    other.Route("/x.gif").Body("image elsewhere");
+    struct TCase {
+        const char* name;
+        std::string target; // the item, on the first server
+        std::string group;
+        int depth;
+        std::string location; // where it redirects
+        std::function<void(TPXProfile&)> profile;
+        bool followed;
+    };
+    const auto same = [](TPXProfile&) {};
+    const TCase cases[] = {
+        {"page to another port", "/a.html", "HTML", 1, other.Url("/x.html"), same, false},
+        {"page to another port, pages anywhere", "/a.html", "HTML", 1, other.Url("/x.html"),
+         [](TPXProfile& p) { p.SetPageLocation(kLocationAnywhere); }, true},
+        {"image to another port (resources anywhere)", "/a.gif", "GIF", 1, other.Url("/x.gif"), same, true},
+        {"image to another port, resources on the site", "/a.gif", "GIF", 1, other.Url("/x.gif"),
+         [](TPXProfile& p) { p.SetResourceLocation(kLocationCurrentSite); }, false},
+        {"page within the site", "/a.html", "HTML", 1, "/b.html", same, true},
+        {"page to an excluded address", "/a.html", "HTML", 1, "/logout.html",
+         [](TPXProfile& p) { p.SetExcludeFilters({"[AL]logout"}); }, false},
+        {"page at the depth limit", "/a.html", "HTML", 2, "/b.html", [](TPXProfile& p) { p.SetDepth(1); }, true},
+        {"the start address to another port", "/index.html", "HTML", 0, other.Url("/x.html"), same, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        ParsePagesOnSave();
+        TTestHttpServer server;
+        server.Route("/index.html").Body("home");
+        server.Route("/b.html").Body("within");
+        server.Route("/logout.html").Body("bye");
+        server.Route(c.target).Status(302).Header("Location", c.location);
+        m_owner->Call([&] { c.profile(m_task->Profile()); });
+        const std::size_t otherBefore = other.Requests().size();
+        const std::string url = server.Url(c.target);
+        if (c.depth > 0)
+            Add(server.Url("/index.html"), "HTML");
+        TPXQItem* item = Add(url, c.group, kActionDownload, c.depth);
+        ASSERT_TRUE(RunToEnd());
+        const std::string resolved = c.location.starts_with("http") ? c.location : server.Url(c.location);
+        if (c.followed) {
+            EXPECT_NE(StateOf(item), kStateError) << StatusTextOf(item);
+            EXPECT_NE(FileText(url), "<missing>");
+        } else {
+            EXPECT_EQ(StateOf(item), kStateError);
+            EXPECT_EQ(StatusTextOf(item), "302 Found (redirect refused by the profile: " + resolved + ")");
+            EXPECT_FALSE(FileExists(url));
+            EXPECT_EQ(other.Requests().size(), otherBefore);
+            for (const TReceivedRequest& request : server.Requests())
+                EXPECT_NE(request.target, c.location);
+        }
+    }
 }
 
 TEST_F(TThreadHTTPTest, CredentialsReachBothRequests)

@@ -79,6 +79,9 @@ void TCrawlFixture::Wire()
         m_slots->OnPageSaved = [this](TPXQItem&) { m_parse->Wake(); };
     });
     m_parse->SetOnItemsQueued([this] { m_coordinator->Wake(); });
+    // A write fault may be recorded on any worker: the reaction goes through the owner thread,
+    // never waiting there (the worker may be the one a stop would wait for).
+    m_task->SetOnWriteFault([this] { m_owner->Post([this] { m_coordinator->Wake(); }); });
 }
 
 void TCrawlFixture::NewTask(const std::string& url, bool intranet)
@@ -103,6 +106,7 @@ bool TCrawlFixture::Run(int runMode)
     bool ok = false;
     m_owner->Call([&] {
         m_task->SetRunMode(runMode);
+        m_task->ClearWriteFault();
         ok = m_task->PrepareRun(false).ok;
         if (!ok)
             return;
@@ -130,6 +134,12 @@ bool TCrawlFixture::WaitComplete(std::chrono::milliseconds timeout)
         m_running = false;
     }
     return done;
+}
+
+bool TCrawlFixture::WaitForWriteFault(std::chrono::milliseconds timeout)
+{
+    return m_owner->WaitUntil([this] { return m_task->WriteFault().has_value(); },
+                              TLoopOwnerThread::TClock::now() + timeout);
 }
 
 void TCrawlFixture::Stop()

@@ -38,12 +38,15 @@ public:
     // Loads the task file saved by an earlier fixture on this folder. False when there is none.
     bool LoadTask();
 
-    // Prepares the run in runMode (the task's begin or continue run, saved) and starts the
-    // coordinator and the parse thread. False when the list could not be loaded or saved.
+    // Prepares the run in runMode (the task's begin or continue run, saved; the last run's write
+    // fault cleared) and starts the coordinator and the parse thread. False when the list could not be loaded or saved.
     bool Run(int runMode);
     // Waits (on the owner thread's progress, no sleeps) until the task's status is 5 or the
     // deadline passes; then the parse thread is stopped as the end of a run does.
     bool WaitComplete(std::chrono::milliseconds timeout);
+    // Waits until a local write failed for good (the task's write fault) or the deadline passes.
+    // The run then waits for Stop, as the task runner stops it.
+    bool WaitForWriteFault(std::chrono::milliseconds timeout);
     // The end of a run by hand: stop flags, slots reset, interrupted items back to "None", the
     // list and the task saved with status 3 ("Download Stopped").
     void Stop();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -294,6 +295,47 @@ bool HasHeader(const TRoute& route, const std::string& name)
     return false;
 }
 
+// A generated body: the head, then the pattern from the right phase in pieces of about 64 KiB.
+void ServeGenerated(TConnection& connection, const TReceivedRequest& request, const TRoute& route)
+{
+    const std::int64_t size = std::max<std::int64_t>(route.generatedSize, 0);
+    std::int64_t from = 0;
+    int status = route.status;
+    const std::string range = request.Header("Range");
+    if (Lower(range).rfind("bytes=", 0) == 0) {
+        from = std::clamp<std::int64_t>(std::strtoll(range.c_str() + 6, nullptr, 10), 0, size);
+        status = 206;
+    }
+    const std::int64_t length = size - from;
+    std::string head = "HTTP/1.0 " + std::to_string(status) + " " +
+                       (route.reason.empty() || status != route.status ? StandardReason(status) : route.reason) + "\r\n";
+    for (const auto& [name, value] : route.headers)
+        head += name + ": " + value + "\r\n";
+    head += "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+    if (!connection.WriteAll(head))
+        return;
+    const std::int64_t end = request.method == "HEAD" ? 0
+                             : route.cutAfter >= 0   ? std::min(length, route.cutAfter)
+                                                     : length;
+    const std::string& pattern = route.generatedPattern;
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::string buffer;
+    while (buffer.size() < kPiece + pattern.size())
+        buffer += pattern;
+    for (std::int64_t sent = 0; sent < end;) {
+        const std::size_t phase = static_cast<std::size_t>((from + sent) % static_cast<std::int64_t>(pattern.size()));
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(kPiece, end - sent));
+        if (!connection.WriteAll(std::string_view(buffer).substr(phase, n)))
+            return;
+        sent += static_cast<std::int64_t>(n);
+    }
+    if (route.resetAtCut && end < length && request.method != "HEAD") {
+        connection.Reset();
+        return;
+    }
+    connection.Finish();
+}
+
 } // namespace
 
 std::string TReceivedRequest::Header(const std::string& name) const
@@ -378,6 +420,16 @@ TRouteBuilder& TRouteBuilder::Delay(std::chrono::milliseconds delay)
 TRouteBuilder& TRouteBuilder::Slow(std::size_t bytesPerPiece, std::chrono::milliseconds pause)
 {
     return Edit([&](TRoute& r) { r.slowBytes = bytesPerPiece; r.slowPause = pause; });
+}
+TRouteBuilder& TRouteBuilder::Generated(std::int64_t size, std::string pattern)
+{
+    if (pattern.empty())
+        pattern = " ";
+    return Edit([&](TRoute& r) {
+        r.mode = TReplyMode::Whole;
+        r.generatedSize = size;
+        r.generatedPattern = std::move(pattern);
+    });
 }
 TRouteBuilder& TRouteBuilder::Adjust(std::function<void(const TReceivedRequest&, TRoute&)> adjust)
 {
@@ -575,6 +627,10 @@ void TTestHttpServer::Serve(int fd)
     }
     if (route.mode == TReplyMode::NeverAnswer) {
         connection.WaitForPeerClose();
+        return;
+    }
+    if (route.generatedSize >= 0) {
+        ServeGenerated(connection, request, route);
         return;
     }
 

@@ -60,7 +60,18 @@ struct TRoute {
     std::chrono::milliseconds slowPause{0}; // ...with this pause after each piece
     // Called with each request before answering; may change the reply (e.g. honour Range).
     std::function<void(const TReceivedRequest&, TRoute&)> adjust;
+    // >= 0: instead of body, generatedSize bytes of generatedPattern repeated, made piece by
+    // piece as they are sent (never held whole), with Content-Length; "Range: Bytes=n-" gets
+    // 206 and the bytes from n on. cutAfter and resetAtCut apply to it as to a body.
+    std::int64_t generatedSize = -1;
+    std::string generatedPattern;
 };
+
+// Byte i of a generated body: pattern repeated.
+inline char GeneratedByte(const std::string& pattern, std::int64_t i)
+{
+    return pattern[static_cast<std::size_t>(i % static_cast<std::int64_t>(pattern.size()))];
+}
 
 class TTestHttpServer;
 
@@ -82,6 +93,8 @@ public:
     TRouteBuilder& Delay(std::chrono::milliseconds delay);
     TRouteBuilder& Slow(std::size_t bytesPerPiece, std::chrono::milliseconds pause);
     TRouteBuilder& Adjust(std::function<void(const TReceivedRequest&, TRoute&)> adjust);
+    // A body of size bytes, pattern repeated, streamed without being held (see TRoute).
+    TRouteBuilder& Generated(std::int64_t size, std::string pattern);
 
 private:
     TRouteBuilder& Edit(const std::function<void(TRoute&)>& edit);
