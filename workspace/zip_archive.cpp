@@ -6,7 +6,14 @@
 #include <filesystem>
 #include <map>
 #include <system_error>
+#include <unordered_map>
 
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+
+#include "links/file_io.h"
 #include "links/text_helpers.h"
 
 namespace pellix {
@@ -208,66 +215,111 @@ TZipOutcome TZipArchive::AddFiles(TZipObj& zip, const std::vector<std::string>& 
     m_engine.SetUsePaths(usePaths);
     m_engine.SetRecurse(recurse);
     m_engine.SetFilesToProcess(files);
-    std::vector<std::string> added;
-    auto collect = [&added](const TZipEntry& e) { added.push_back(e.name); };
-    auto adding = m_engine.OnAdding;
-    auto updating = m_engine.OnUpdating;
-    m_engine.OnAdding = [&](const TZipEntry& e) { collect(e); adding(e); };
-    m_engine.OnUpdating = [&](const TZipEntry& e) { collect(e); updating(e); };
     int code = m_engine.Add(action);
-    m_engine.OnAdding = adding;
-    m_engine.OnUpdating = updating;
     TZipOutcome outcome = Finish(code, "adding");
-    if (outcome.view.yield != TZipYield::Error) {
-        for (const std::string& name : added) {
-            Register(zip, name);
-        }
-        outcome.entries = std::move(added);
+    // What the file holds now, also after a failure part way.
+    outcome.entries = m_engine.Added();
+    for (const std::string& name : outcome.entries) {
+        Register(zip, name);
+    }
+    if (outcome.view.yield == TZipYield::Error) {
+        outcome.failed = true;
+        outcome.systemError = m_engine.LastSystemError();
+        outcome.fault = ZipAddFaultOf(code, outcome.systemError);
     }
     return outcome;
 }
 
+namespace {
+
+// "a, b, c and 12 more": the first names, then how many are left.
+std::string NameList(const std::vector<std::string>& names) {
+    constexpr std::size_t kShown = 3;
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < kShown; ++i) {
+        text += (i == 0 ? "" : ", ") + names[i];
+    }
+    if (names.size() > kShown) {
+        text += " and " + std::to_string(names.size() - kShown) + " more";
+    }
+    return text;
+}
+
+} // namespace
+
 TZipOutcome TZipArchive::AddTaskFiles(TZipObj& zip, const std::string& tempFolder,
                                       const std::vector<TZipTaskFile>& files) {
-    fs::path temp = fs::path(tempFolder).lexically_normal();
-    std::vector<std::string> names;
-    std::map<std::string, std::string> titles;  // entry name -> title
+    const fs::path temp = fs::path(tempFolder).lexically_normal();
+    std::vector<std::string> names;       // as the engine takes them
+    std::vector<std::string> entryNames;  // per file; reserved, so views into it stay valid
+    std::unordered_map<std::string_view, std::string_view> titles;  // entry name -> title
+    names.reserve(files.size());
+    entryNames.reserve(files.size());
+    titles.reserve(files.size());
     for (const TZipTaskFile& file : files) {
         fs::path local = fs::path(file.localPath).lexically_normal();
         fs::path relative = local.lexically_relative(temp);
         bool inside = !relative.empty() && *relative.begin() != "..";
-        std::string given = inside ? relative.string() : local.string();
-        names.push_back(given);
-        std::string entry = inside ? relative.generic_string() : local.relative_path().generic_string();
-        titles[entry] = file.title.substr(0, 255);
+        names.push_back(inside ? relative.string() : local.string());
+        entryNames.push_back(inside ? relative.generic_string() : local.relative_path().generic_string());
+        titles[entryNames.back()] = std::string_view(file.title).substr(0, 255);
     }
     m_pendingComment = [&titles](const std::string& name) {
         auto it = titles.find(name);
-        return it == titles.end() ? std::string() : it->second;
+        return it == titles.end() ? std::string() : std::string(it->second);
     };
     m_engine.SetZipFileName(zip.path);
     m_engine.SetBaseDirectory(temp.string());
     m_engine.SetUsePaths(true);
     m_engine.SetRecurse(false);
-    m_engine.SetFilesToProcess(names);
-    std::vector<std::string> added;
-    auto adding = m_engine.OnAdding;
-    auto updating = m_engine.OnUpdating;
-    m_engine.OnAdding = [&](const TZipEntry& e) { added.push_back(e.name); adding(e); };
-    m_engine.OnUpdating = [&](const TZipEntry& e) { added.push_back(e.name); updating(e); };
+    m_engine.SetFilesToProcess(std::move(names));
     int code = m_engine.Add(kZipAddReplace);
-    m_engine.OnAdding = adding;
-    m_engine.OnUpdating = updating;
     m_pendingComment = nullptr;
     m_engine.SetBaseDirectory({});
     TZipOutcome outcome = Finish(code, "adding");
+
+    // Only what the file holds is registered and reported packed.
+    const std::vector<std::string>& added = m_engine.Added();
+    std::unordered_map<std::string_view, bool> in;  // entry name -> listed in entries yet
+    in.reserve(added.size());
     for (const std::string& name : added) {
-        bool failed = std::any_of(outcome.skipped.begin(), outcome.skipped.end(), [&](const TZipSkip& s) {
-            return fs::path(s.name).lexically_normal().generic_string().ends_with(name);
-        });
-        if (!failed) {
-            Register(zip, name);
-            outcome.entries.push_back(name);
+        Register(zip, name);
+        in.emplace(name, false);
+    }
+    std::unordered_set<std::string> skipped;  // normalised sources
+    for (const TZipSkip& skip : outcome.skipped) {
+        const fs::path path(skip.name);
+        skipped.insert((path.is_absolute() ? path : temp / path).lexically_normal().string());
+    }
+    outcome.filesPacked.assign(files.size(), false);
+    outcome.entries.reserve(added.size());
+    std::unordered_set<std::string_view> leftNames;
+    std::vector<std::string> left;  // files the failure kept out
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string& entry = entryNames[i];
+        if (auto found = in.find(entry); found != in.end()) {
+            outcome.filesPacked[i] = true;
+            if (!found->second) {
+                found->second = true;
+                outcome.entries.push_back(entry);
+            }
+        } else if ((skipped.empty() ||
+                    skipped.count(fs::path(files[i].localPath).lexically_normal().string()) == 0) &&
+                   leftNames.insert(entry).second) {
+            left.push_back(entry);
+        }
+    }
+    if (outcome.view.yield != TZipYield::Error) {
+        return outcome;
+    }
+    outcome.failed = true;
+    outcome.systemError = m_engine.LastSystemError();
+    outcome.fault = ZipAddFaultOf(code, outcome.systemError);
+    if (outcome.fault != TZipAddFault::Aborted) {
+        outcome.view.kind = TZipMessageKind::Error;
+        outcome.view.message = "Cannot add to " + zip.path + ": " + ZipAddFailureReason(code, outcome.systemError) + ".";
+        if (!left.empty()) {
+            outcome.view.message += " Not packed: " + NameList(left) + ".";
         }
     }
     return outcome;
@@ -356,36 +408,140 @@ TZipOutcome TZipArchive::ExtractAllForBrowsing(TZipObj& zip, const std::string& 
     return outcome;
 }
 
+namespace {
+
+constexpr std::size_t kMaxFileName = 255;  // bytes of one name on Linux file systems
+
+std::string TrimBlanks(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// At most size bytes, never ending inside a UTF-8 character.
+std::string CutUtf8(std::string text, std::size_t size) {
+    if (text.size() <= size) {
+        return text;
+    }
+    std::size_t n = size;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    text.resize(n);
+    return text;
+}
+
+// rename that never replaces a file: 0, or the errno (EEXIST when the name is taken).
+int MoveNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system without the flag: look first, as every caller did before it existed.
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(to, ec))) {
+        return EEXIST;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
 TZipRenameResult TZipArchive::Rename(TZipObj& zip, const std::string& newName) {
     TZipRenameResult result;
-    fs::path folder = fs::path(zip.path).parent_path();
-    std::string wanted = (folder / newName).string();
-    auto failure = [&](const std::string& path) {
+    const fs::path folder = fs::path(zip.path).parent_path();
+    auto refused = [&](const std::string& path) {
         result.message = "Unable to rename file to: " + path + "\n" +
                          "A file may not contain any of the following characters: \n\\/:*?\"<>|";
         return result;
     };
-    if (newName.empty() || newName.find('/') != std::string::npos || newName == "." || newName == "..") {
-        return failure(wanted);
-    }
-    if (wanted == zip.path) {
+    auto renamed = [&](const std::string& path) {
+        if (m_engine.ZipFileName() == zip.path) {
+            m_engine.SetZipFileName(path);
+        }
+        zip.path = path;
         result.ok = true;
-        result.newPath = wanted;
+        result.newPath = path;
+        return result;
+    };
+
+    std::string name = newName;
+    for (char& c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            c = ' ';
+        }
+    }
+    name = TrimBlanks(name);
+    if (name.find('/') != std::string::npos) {
+        return refused((folder / name).string());
+    }
+    std::string extension = ".zip";
+    std::string stem = name;
+    if (stem.size() >= 4 && SameText(std::string_view(stem).substr(stem.size() - 4), ".zip")) {
+        extension = stem.substr(stem.size() - 4);
+        stem.resize(stem.size() - 4);
+    }
+    // Room for the extension and the largest "(n)".
+    const std::size_t room = kMaxFileName - extension.size() - std::to_string(kMaxRenameTries - 1).size() - 2;
+    stem = TrimBlanks(CutUtf8(TrimBlanks(stem), room));
+    if (stem.find_first_not_of('.') == std::string::npos) {
+        return refused((folder / name).string());  // empty, ".", ".."
+    }
+
+    const std::string wanted = (folder / (stem + extension)).string();
+    for (int n = -1; n < kMaxRenameTries; ++n) {
+        const std::string candidate =
+            n < 0 ? wanted : (folder / (stem + "(" + std::to_string(n) + ")" + extension)).string();
+        if (candidate == zip.path) {
+            return renamed(candidate);  // it has that name already
+        }
+        const int error = MoveNoReplace(zip.path, candidate);
+        if (error == 0) {
+            return renamed(candidate);
+        }
+        if (error == EEXIST || error == ENOTEMPTY || error == EISDIR) {
+            continue;
+        }
+        if (error == ENAMETOOLONG || error == EINVAL || error == EILSEQ) {
+            return refused(candidate);
+        }
+        result.message = "Unable to rename file to: " + candidate + "\n" + WriteErrorReason(error) + ".";
         return result;
     }
-    std::string target = UniqueFileName(wanted);
-    std::error_code ec;
-    fs::rename(zip.path, target, ec);
-    if (ec) {
-        return failure(target);
-    }
-    if (m_engine.ZipFileName() == zip.path) {
-        m_engine.SetZipFileName(target);
-    }
-    zip.path = target;
-    result.ok = true;
-    result.newPath = target;
+    result.message = "Unable to rename file to: " + wanted + "\n" + "It and the next " +
+                     std::to_string(kMaxRenameTries) + " numbered names are taken.";
     return result;
+}
+
+bool TZipArchive::IsWasteful(const TZipSpace& space) {
+    return space.measured && space.deadBytes > kCompactMinDeadBytes &&
+           space.deadBytes * 100 > space.fileSize * kCompactMinDeadPercent;
+}
+
+TZipCompactOutcome TZipArchive::CompactIfWasteful(TZipObj& zip) {
+    TZipCompactOutcome outcome;
+    outcome.space = MeasureZipSpace(zip.path);
+    outcome.sizeAfter = outcome.space.fileSize;
+    if (!IsWasteful(outcome.space)) {
+        return outcome;
+    }
+    outcome.due = true;
+    Status("Compacting: " + fs::path(zip.path).filename().string());
+    const TZipCompaction compaction = CompactZip(zip.path);
+    outcome.compacted = compaction.rewritten;
+    outcome.sizeAfter = compaction.sizeAfter;
+    outcome.systemError = compaction.systemError;
+    if (!compaction.rewritten && compaction.code != kZipNothingToDo) {
+        outcome.message = "Cannot compact " + zip.path + ": " +
+                          ZipAddFailureReason(compaction.code, compaction.systemError) + ". The Zip file is unchanged.";
+    }
+    Status("Ready");
+    return outcome;
 }
 
 std::string TZipArchive::TotalsText(std::int64_t entries, std::int64_t size, std::int64_t packed, int engineCount) {

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "workspace/zip_compact.h"
 #include "workspace/zip_engine.h"
 #include "workspace/zip_result.h"
 
@@ -45,9 +46,27 @@ struct TZipOutcome {
     int code = kZipOk;
     TZipResultView view;
     std::vector<TZipSkip> skipped;
-    std::vector<std::string> entries;  // entries added or deleted
+    std::vector<std::string> entries;  // entries added (now in the Zip file) or deleted
     std::vector<std::string> folders;  // folders left empty by a delete (never the root)
     std::string status;                // status line text, when the operation has one
+    // Adds: the Zip file could not be written (or opened to be extended), so files that were to go
+    // in did not. entries still lists those that went in before the failure. Files skipped one by
+    // one (unreadable) do not make an add fail.
+    bool failed = false;
+    TZipAddFault fault = TZipAddFault::None;
+    int systemError = 0;  // errno of the failed write, 0 when it was no system error
+    // Task mode: per file given, whether its entry is now in the Zip file.
+    std::vector<bool> filesPacked;
+};
+
+// What a compaction at the end of a task did.
+struct TZipCompactOutcome {
+    bool due = false;        // the dead space passed the thresholds
+    bool compacted = false;  // the archive was rewritten
+    TZipSpace space;         // as measured before
+    std::int64_t sizeAfter = 0;
+    int systemError = 0;
+    std::string message;     // set when a due compaction failed; the archive is as it was
 };
 
 struct TZipOpenResult {
@@ -95,7 +114,11 @@ public:
                          bool recurse);
     // Task mode: one tick packs every queued file under its path relative to the temp folder (a
     // file outside it keeps its full path), in queue order, with its title as comment. A file that
-    // cannot be read is reported in skipped and does not stop the others.
+    // cannot be read is reported in skipped and does not stop the others. When the Zip file cannot
+    // be written the outcome is failed, its message names the Zip file, the first files left out
+    // and the reason ("Cannot add to /d/Site.zip: disk full. Not packed: a.htm, b.png, c.css and
+    // 12 more."), and the Zip file still holds its earlier entries plus those in entries; zip's
+    // entry list holds exactly what the file holds.
     TZipOutcome AddTaskFiles(TZipObj& zip, const std::string& tempFolder, const std::vector<TZipTaskFile>& files);
     // An entry path or a folder wildcard ("folder/*.*").
     TZipOutcome Delete(TZipObj& zip, const std::string& entryPath);
@@ -105,12 +128,27 @@ public:
     TZipOutcome ExtractForBrowsing(TZipObj& zip, const std::string& entryPath, const std::string& folder);
     // Once per Zip; skipped while a task's file is being added.
     TZipOutcome ExtractAllForBrowsing(TZipObj& zip, const std::string& tempFolder, bool taskFileBeingAdded);
+    // newName: a file name in the Zip's folder. Control bytes become blanks, blanks at either end
+    // go, ".zip" is added when missing and the name is cut to fit a file name with room for a
+    // "(n)"; a name taken by another file gets the first free "(0)", "(1)", ... up to
+    // kMaxRenameTries. Names with "/" or without a stem are refused.
     TZipRenameResult Rename(TZipObj& zip, const std::string& newName);
+
+    // Unused space in a task's Zip file is reclaimed once it is both this large and this share of
+    // the file: below that a rewrite costs more than the space is worth.
+    static constexpr std::int64_t kCompactMinDeadBytes = 1024 * 1024;
+    static constexpr int kCompactMinDeadPercent = 10;
+    static constexpr int kMaxRenameTries = 1000;
+    static bool IsWasteful(const TZipSpace& space);
+    // Measures zip's dead space and, when IsWasteful, rewrites the archive without it (entries,
+    // comments, times and CRCs as they were). A failed rewrite leaves the archive as it was.
+    TZipCompactOutcome CompactIfWasteful(TZipObj& zip);
 
     static std::string TotalsText(std::int64_t entries, std::int64_t size, std::int64_t packed, int engineCount);
     static std::string SelectionText(std::int64_t count, std::int64_t size, std::int64_t packed);
 
-    // Status line texts while operations run ("Adding: x", "Extracting \"x\".").
+    // Status line texts while operations run ("Adding: x", "Extracting \"x\"."). Called on the
+    // thread that runs the operation (a task's packing thread for its ticks): post to windows.
     std::function<void(const std::string&)> OnStatusText;
     // Asked before an existing file is overwritten when overwriting is not on.
     TZipReplaceEvent OnReplace;

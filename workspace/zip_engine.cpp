@@ -32,6 +32,9 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include "links/file_io.h"
+#include "workspace/zip_format.h"
+
 namespace pellix {
 
 namespace fs = std::filesystem;
@@ -39,13 +42,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
-constexpr std::uint32_t kLocalSignature = 0x04034b50;
-constexpr std::uint32_t kCentralSignature = 0x02014b50;
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
-constexpr std::size_t kEndSize = 22;
-constexpr std::size_t kCentralSize = 46;
-constexpr std::size_t kLocalSize = 30;
+constexpr std::size_t kEndSize = kZipEndSize;
+constexpr std::size_t kCentralSize = kZipCentralSize;
+constexpr std::size_t kLocalSize = kZipLocalSize;
 constexpr std::size_t kMaxComment = 255;
 constexpr std::int64_t kMaxOffset = 0xFFFFFFFFLL;
 
@@ -62,24 +61,6 @@ struct TZlib {
 const TZlib& Zlib() {
     static const TZlib zlib;
     return zlib;
-}
-
-void Put16(std::string& out, std::uint32_t v) {
-    out.push_back(static_cast<char>(v & 0xFF));
-    out.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-
-void Put32(std::string& out, std::uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
-std::uint32_t Get16(const std::string& s, std::size_t at) {
-    return static_cast<unsigned char>(s[at]) | (static_cast<unsigned char>(s[at + 1]) << 8);
-}
-
-std::uint32_t Get32(const std::string& s, std::size_t at) {
-    return Get16(s, at) | (Get16(s, at + 2) << 16);
 }
 
 std::string Upper(std::string s) {
@@ -122,20 +103,6 @@ int Ratio(std::int64_t size, std::int64_t packed) {
     return static_cast<int>(std::lround(100.0 - static_cast<double>(packed) * 100.0 / static_cast<double>(size)));
 }
 
-int CodeFromErrno(int err) {
-    switch (err) {
-    case ENOSPC:
-    case EDQUOT:
-        return kZipDiskFull;
-    case ENOMEM:
-        return kZipNoMemory;
-    case ENOENT:
-        return kZipNotFound;
-    default:
-        return kZipAccess;
-    }
-}
-
 int CodeFromLibzip(int zipError, int systemError) {
     switch (zipError) {
     case ZIP_ER_OK:
@@ -160,7 +127,7 @@ int CodeFromLibzip(int zipError, int systemError) {
     case ZIP_ER_WRITE:
     case ZIP_ER_CLOSE:
     case ZIP_ER_RENAME:
-        return CodeFromErrno(systemError);
+        return ZipCodeFromErrno(systemError);
     case ZIP_ER_OPEN:
     case ZIP_ER_READ:
         return systemError == ENOENT ? kZipNotFound : kZipAccess;
@@ -182,44 +149,9 @@ std::string LibzipText(int zipError, int systemError) {
     return text;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size, std::int64_t offset) {
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd, data, size, offset);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
-bool ReadAll(int fd, char* data, std::size_t size, std::int64_t offset) {
-    while (size > 0) {
-        ssize_t n = ::pread(fd, data, size, offset);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
 std::string EmptyArchive() {
     std::string end;
-    Put32(end, kEndSignature);
+    ZipPut32(end, kZipEndSignature);
     end.append(18, '\0');
     return end;
 }
@@ -295,79 +227,7 @@ struct TZipEngine::TPacker {
     }
 };
 
-// The parsed end record and central directory of an archive that the appender can extend.
-struct TZipEngine::TCentralDirectory {
-    bool simple = false;          // false: leave the archive to libzip
-    std::int64_t offset = 0;      // where the directory starts (= end of the entries)
-    std::string bytes;            // the directory as stored
-    std::string archiveComment;
-    std::uint32_t count = 0;
-    struct TRecord {
-        std::size_t at = 0;
-        std::size_t length = 0;
-        std::string_view name;  // inside bytes
-        std::uint32_t dosTime = 0;
-    };
-    std::vector<TRecord> records;
-};
 
-namespace {
-
-// Reads the end record and directory of the open archive. Leaves `simple` false for what the
-// appender does not handle itself (Zip64, leading data, split archives); libzip takes those.
-int ReadCentralDirectory(int fd, std::int64_t fileSize, std::string& bytes, std::int64_t& cdOffset,
-                         std::string& comment, std::uint32_t& count, bool& simple) {
-    simple = false;
-    if (fileSize == 0) {
-        simple = true;
-        return kZipOk;
-    }
-    if (fileSize < static_cast<std::int64_t>(kEndSize)) {
-        return kZipCorrupt;
-    }
-    std::int64_t tailSize = std::min<std::int64_t>(fileSize, kEndSize + 0xFFFF);
-    std::string tail(static_cast<std::size_t>(tailSize), '\0');
-    if (!ReadAll(fd, tail.data(), tail.size(), fileSize - tailSize)) {
-        return CodeFromErrno(errno);
-    }
-    std::int64_t found = -1;
-    for (std::int64_t at = tailSize - static_cast<std::int64_t>(kEndSize); at >= 0; --at) {
-        auto pos = static_cast<std::size_t>(at);
-        if (Get32(tail, pos) == kEndSignature && pos + kEndSize + Get16(tail, pos + 20) == tail.size()) {
-            found = at;
-            break;
-        }
-    }
-    if (found < 0) {
-        return kZipCorrupt;
-    }
-    auto e = static_cast<std::size_t>(found);
-    std::int64_t endPos = fileSize - tailSize + found;
-    std::uint32_t disk = Get16(tail, e + 4);
-    std::uint32_t cdDisk = Get16(tail, e + 6);
-    std::uint32_t onDisk = Get16(tail, e + 8);
-    count = Get16(tail, e + 10);
-    std::uint32_t cdSize = Get32(tail, e + 12);
-    std::uint32_t cdStart = Get32(tail, e + 16);
-    comment = tail.substr(e + kEndSize);
-    if (disk != 0 || cdDisk != 0) {
-        return kZipMultidisk;
-    }
-    bool zip64 = (found >= 20 && Get32(tail, e - 20) == kZip64LocatorSignature) || count == 0xFFFF ||
-                 cdSize == 0xFFFFFFFF || cdStart == 0xFFFFFFFF;
-    if (zip64 || onDisk != count || static_cast<std::int64_t>(cdStart) + cdSize != endPos) {
-        return kZipOk;  // readable, but not by the appender
-    }
-    bytes.assign(cdSize, '\0');
-    if (cdSize > 0 && !ReadAll(fd, bytes.data(), cdSize, cdStart)) {
-        return CodeFromErrno(errno);
-    }
-    cdOffset = cdStart;
-    simple = true;
-    return kZipOk;
-}
-
-} // namespace
 
 TZipEngine::TZipEngine() = default;
 TZipEngine::~TZipEngine() = default;
@@ -379,7 +239,9 @@ void TZipEngine::SetCompression(int value) {
 void TZipEngine::BeginOperation() {
     m_abort = false;
     m_skipped.clear();
+    m_added.clear();
     m_lastError.clear();
+    m_lastSystemError = 0;
 }
 
 bool TZipEngine::Fire(const TZipEntryEvent& event, const TZipEntry& entry) {
@@ -393,6 +255,17 @@ int TZipEngine::Fail(int code, std::string message) {
     m_lastError = std::move(message);
     m_filesToProcess.clear();
     return code;
+}
+
+int TZipEngine::NoteSystemError(int error) {
+    m_lastSystemError = error;
+    m_lastError = m_zipFileName + ": " + WriteErrorReason(error);
+    return ZipCodeFromErrno(error);
+}
+
+int TZipEngine::SystemFail(int error) {
+    const int code = NoteSystemError(error);
+    return Fail(code, m_lastError);
 }
 
 bool TZipEngine::MatchesPattern(const std::string& pattern, const std::string& name) {
@@ -462,13 +335,42 @@ struct TArchive {
     }
 };
 
+// An archive whose last add was cut short while it copied the directory (see ReadZipDirectory):
+// read as the archive before the torn bytes; cut back to it before libzip writes it.
+zip_t* OpenBeforeTornTail(const std::string& path, int flags, int& error) {
+    const std::int64_t size = ZipSizeBeforeTornTail(path);
+    if (size <= 0) {
+        return nullptr;
+    }
+    if ((flags & ZIP_RDONLY) == 0) {
+        return ::truncate(path.c_str(), size) == 0 ? zip_open(path.c_str(), flags, &error) : nullptr;
+    }
+    zip_error_t sourceError;
+    zip_error_init(&sourceError);
+    zip_source_t* source = zip_source_file_create(path.c_str(), 0, size, &sourceError);
+    zip_t* za = source == nullptr ? nullptr : zip_open_from_source(source, flags, &sourceError);
+    if (za == nullptr && source != nullptr) {
+        zip_source_free(source);
+    }
+    zip_error_fini(&sourceError);
+    return za;
+}
+
 int OpenArchive(const std::string& path, int flags, TArchive& archive, std::string& message) {
     int error = 0;
     archive.za = zip_open(path.c_str(), flags, &error);
+    if (archive.za == nullptr && (error == ZIP_ER_NOZIP || error == ZIP_ER_INCONS)) {
+        const int firstError = error;
+        archive.za = OpenBeforeTornTail(path, flags, error);
+        if (archive.za == nullptr) {
+            error = firstError;
+        }
+    }
     if (archive.za == nullptr) {
         int sys = errno;
         message = path + ": " + LibzipText(error, sys);
-        if (error == ZIP_ER_OPEN && !fs::exists(path)) {
+        std::error_code ec;
+        if (error == ZIP_ER_OPEN && !fs::exists(path, ec)) {
             return kZipNotFound;
         }
         return CodeFromLibzip(error, sys);
@@ -634,12 +536,13 @@ int TZipEngine::Delete() {
     }
     archive.za = nullptr;
     // libzip removes an archive left without entries; the user deleted entries, not the Zip file.
-    if (deleted == count && !fs::exists(m_zipFileName)) {
+    std::error_code ec;
+    if (deleted == count && !fs::exists(m_zipFileName, ec)) {
         std::string error;
         TFd fd(::open(m_zipFileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
         std::string empty = EmptyArchive();
-        if (fd.Get() < 0 || !WriteAll(fd.Get(), empty.data(), empty.size(), 0)) {
-            return Fail(CodeFromErrno(errno), m_zipFileName + ": " + std::strerror(errno));
+        if (fd.Get() < 0 || !ZipWriteAt(fd.Get(), empty.data(), empty.size(), 0)) {
+            return SystemFail(errno);
         }
     }
     return kZipOk;
@@ -702,9 +605,9 @@ int TZipEngine::ExtractOne(void* za, std::int64_t index, const TZipEntry& entry,
         m_skipped.push_back({entry.name, "refused: the name is absolute or leaves the extraction folder"});
         return kZipOk;
     }
-    fs::path base = m_extractDirectory.empty() ? fs::current_path() : fs::path(m_extractDirectory);
-    fs::path target = base / relative;
     std::error_code ec;
+    fs::path base = m_extractDirectory.empty() ? fs::current_path(ec) : fs::path(m_extractDirectory);
+    fs::path target = base / relative;
     if (folder) {
         fs::create_directories(target, ec);
         if (ec) {
@@ -773,9 +676,9 @@ int TZipEngine::ExtractOne(void* za, std::int64_t index, const TZipEntry& entry,
         if (n == 0) {
             break;
         }
-        if (!WriteAll(fd, buffer.data(), static_cast<std::size_t>(n), done)) {
+        if (!ZipWriteAt(fd, buffer.data(), static_cast<std::size_t>(n), done)) {
             m_lastError = target.string() + ": " + std::strerror(errno);
-            code = CodeFromErrno(errno);
+            code = ZipCodeFromErrno(errno);
             break;
         }
         done += n;
@@ -810,7 +713,8 @@ int TZipEngine::ExtractOne(void* za, std::int64_t index, const TZipEntry& entry,
 // ---- Add ----
 
 int TZipEngine::CollectAddItems(std::vector<TAddItem>& items) {
-    fs::path base = m_baseDirectory.empty() ? fs::current_path() : fs::path(m_baseDirectory);
+    std::error_code cwdError;
+    fs::path base = m_baseDirectory.empty() ? fs::current_path(cwdError) : fs::path(m_baseDirectory);
     std::set<std::string> seenSources;
     std::map<std::string, std::string> seenNames;  // entry name -> source
     bool repeated = false;
@@ -822,7 +726,7 @@ int TZipEngine::CollectAddItems(std::vector<TAddItem>& items) {
         fs::path given_path(given);
         fs::path relative = given_path.is_absolute() ? fs::path() : given_path.lexically_normal();
         std::string name = relative.empty() ? std::string() : relative.generic_string();
-        if (name.empty() || name.rfind("..", 0) == 0) {
+        if (name.empty() || *relative.begin() == "..") {
             // Outside the base folder: the full path without its root.
             name = source.lexically_normal().relative_path().generic_string();
         }
@@ -963,7 +867,7 @@ int TZipEngine::WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, 
         bool finished = false;
         while (!finished) {
             std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(kBufferSize, item.size - read));
-            if (want > 0 && !ReadAll(source.Get(), in.data(), want, read)) {
+            if (want > 0 && !ZipReadAt(source.Get(), in.data(), want, read)) {
                 m_skipped.push_back({item.sourcePath, std::strerror(errno)});
                 return kZipSkipped;
             }
@@ -972,9 +876,8 @@ int TZipEngine::WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, 
                                                       static_cast<uInt>(want)));
             finished = read >= item.size;
             if (!deflate) {
-                if (!WriteAll(archiveFd, in.data(), want, dataAt + packed)) {
-                    m_lastError = m_zipFileName + ": " + std::strerror(errno);
-                    return CodeFromErrno(errno);
+                if (!ZipWriteAt(archiveFd, in.data(), want, dataAt + packed)) {
+                    return NoteSystemError(errno);
                 }
                 packed += static_cast<std::int64_t>(want);
             } else {
@@ -989,9 +892,8 @@ int TZipEngine::WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, 
                     if (packed + static_cast<std::int64_t>(have) > item.size) {
                         return -1;
                     }
-                    if (!WriteAll(archiveFd, out.data(), have, dataAt + packed)) {
-                        m_lastError = m_zipFileName + ": " + std::strerror(errno);
-                        return CodeFromErrno(errno);
+                    if (!ZipWriteAt(archiveFd, out.data(), have, dataAt + packed)) {
+                        return NoteSystemError(errno);
                     }
                     packed += static_cast<std::int64_t>(have);
                 } while (zs.avail_out == 0);
@@ -1019,21 +921,20 @@ int TZipEngine::WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, 
     bool utf8 = std::any_of(item.entryName.begin(), item.entryName.end(),
                             [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     std::string header;
-    Put32(header, kLocalSignature);
-    Put16(header, 20);
-    Put16(header, utf8 ? 0x0800 : 0);
-    Put16(header, item.deflated ? 8 : 0);
-    Put32(header, item.dosTime);
-    Put32(header, item.crc);
-    Put32(header, static_cast<std::uint32_t>(item.packed));
-    Put32(header, static_cast<std::uint32_t>(item.size));
-    Put16(header, static_cast<std::uint32_t>(item.entryName.size()));
-    Put16(header, 0);
+    ZipPut32(header, kZipLocalSignature);
+    ZipPut16(header, 20);
+    ZipPut16(header, utf8 ? 0x0800 : 0);
+    ZipPut16(header, item.deflated ? 8 : 0);
+    ZipPut32(header, item.dosTime);
+    ZipPut32(header, item.crc);
+    ZipPut32(header, static_cast<std::uint32_t>(item.packed));
+    ZipPut32(header, static_cast<std::uint32_t>(item.size));
+    ZipPut16(header, static_cast<std::uint32_t>(item.entryName.size()));
+    ZipPut16(header, 0);
     header += item.entryName;
     // The header goes last: a killed write leaves no entry that looks complete.
-    if (!WriteAll(archiveFd, header.data(), header.size(), offset)) {
-        m_lastError = m_zipFileName + ": " + std::strerror(errno);
-        return CodeFromErrno(errno);
+    if (!ZipWriteAt(archiveFd, header.data(), header.size(), offset)) {
+        return NoteSystemError(errno);
     }
     written = static_cast<std::int64_t>(header.size()) + item.packed;
     item.written = true;
@@ -1043,18 +944,17 @@ int TZipEngine::WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, 
 int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     TFd fd(::open(m_zipFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (fd.Get() < 0) {
-        return Fail(CodeFromErrno(errno), m_zipFileName + ": " + std::strerror(errno));
+        return SystemFail(errno);
     }
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         return Fail(kZipBusy, m_zipFileName + " is being written by another process.");
     }
     struct stat st;
     if (::fstat(fd.Get(), &st) != 0) {
-        return Fail(CodeFromErrno(errno), m_zipFileName + ": " + std::strerror(errno));
+        return SystemFail(errno);
     }
-    TCentralDirectory cd;
-    int code = ReadCentralDirectory(fd.Get(), st.st_size, cd.bytes, cd.offset, cd.archiveComment, cd.count,
-                                    cd.simple);
+    TZipDirectory cd;
+    int code = ReadZipDirectory(fd.Get(), st.st_size, cd);
     if (code != kZipOk) {
         return Fail(code, m_zipFileName + ": not a readable Zip file.");
     }
@@ -1064,36 +964,24 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     // Parse the records: names for the add modes, positions to drop replaced ones.
     // Room for the end record now: the names below point into these bytes.
     cd.bytes.reserve(cd.bytes.size() + kEndSize + cd.archiveComment.size());
+    std::vector<TZipDirectoryRecord> records;
+    if (!ParseZipDirectory(cd, records)) {
+        return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
+    }
     std::unordered_map<std::string_view, std::size_t> byName;
-    byName.reserve(cd.count);
-    cd.records.reserve(cd.count);
-    for (std::size_t at = 0, i = 0; i < cd.count; ++i) {
-        if (at + kCentralSize > cd.bytes.size() || Get32(cd.bytes, at) != kCentralSignature) {
-            return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
-        }
-        std::size_t length = kCentralSize + Get16(cd.bytes, at + 28) + Get16(cd.bytes, at + 30) +
-                             Get16(cd.bytes, at + 32);
-        if (at + length > cd.bytes.size()) {
-            return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
-        }
-        TCentralDirectory::TRecord record;
-        record.at = at;
-        record.length = length;
-        record.name = std::string_view(cd.bytes).substr(at + kCentralSize, Get16(cd.bytes, at + 28));
-        record.dosTime = Get32(cd.bytes, at + 12);
-        byName[record.name] = cd.records.size();
-        cd.records.push_back(std::move(record));
-        at += length;
+    byName.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        byName[records[i].name] = i;
     }
 
     // Decide per file, ask the comments, and bound the space the new entries can take.
     std::int64_t reserve = 0;
-    std::size_t kept = cd.records.size();
+    std::size_t kept = records.size();
     for (TAddItem& item : items) {
         auto found = byName.find(item.entryName);
         item.replaces = found != byName.end();
         if (item.replaces) {
-            bool newer = item.dosTime > cd.records[found->second].dosTime;
+            bool newer = item.dosTime > records[found->second].dosTime;
             item.wanted = mode == kZipAddReplace || newer;
         } else {
             item.wanted = mode != kZipAddFreshen;
@@ -1125,17 +1013,16 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
 
     auto endRecord = [&](std::uint32_t count, std::uint32_t size, std::int64_t offset) {
         std::string end;
-        Put32(end, kEndSignature);
-        Put16(end, 0);
-        Put16(end, 0);
-        Put16(end, count);
-        Put16(end, count);
-        Put32(end, size);
-        Put32(end, static_cast<std::uint32_t>(offset));
-        Put16(end, static_cast<std::uint32_t>(cd.archiveComment.size()));
+        ZipPut32(end, kZipEndSignature);
+        ZipPut16(end, 0);
+        ZipPut16(end, 0);
+        ZipPut16(end, count);
+        ZipPut16(end, count);
+        ZipPut32(end, size);
+        ZipPut32(end, static_cast<std::uint32_t>(offset));
+        ZipPut16(end, static_cast<std::uint32_t>(cd.archiveComment.size()));
         return end + cd.archiveComment;
     };
-    auto ioFail = [&] { return Fail(CodeFromErrno(errno), m_zipFileName + ": " + std::strerror(errno)); };
 
     // 1. The old directory again, past everything this add can write.
     const std::int64_t copyAt = std::max<std::int64_t>(st.st_size, cd.offset + reserve);
@@ -1143,7 +1030,7 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     // names point into it.
     const std::size_t cdLength = cd.bytes.size();
     cd.bytes += endRecord(cd.count, static_cast<std::uint32_t>(cdLength), copyAt);
-    const bool copied = WriteAll(fd.Get(), cd.bytes.data(), cd.bytes.size(), copyAt);
+    const bool copied = ZipWriteAt(fd.Get(), cd.bytes.data(), cd.bytes.size(), copyAt);
     cd.bytes.resize(cdLength);
     if (!copied || ::fdatasync(fd.Get()) != 0) {
         int err = errno;
@@ -1151,8 +1038,7 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
             // The file still ends with a valid directory or with the copy's bytes cut short;
             // either way the old directory stands untouched before it.
         }
-        errno = err;
-        return ioFail();
+        return SystemFail(err);
     }
 
     // 2. The new entries where the old directory stood.
@@ -1172,6 +1058,7 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
         entry.dateTime = DateTimeFromTime(item.mtime);
         entry.comment = item.comment;
         if (!Fire(item.replaces ? OnUpdating : OnAdding, entry)) {
+            m_lastError = "Aborted.";
             result = kZipAborted;
             break;
         }
@@ -1186,22 +1073,22 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
         }
         bool utf8 = std::any_of(item.entryName.begin(), item.entryName.end(),
                                 [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        Put32(added, kCentralSignature);
-        Put16(added, 3 << 8 | 20);  // made by Unix, so the mode below is honoured
-        Put16(added, 20);
-        Put16(added, utf8 ? 0x0800 : 0);
-        Put16(added, item.deflated ? 8 : 0);
-        Put32(added, item.dosTime);
-        Put32(added, item.crc);
-        Put32(added, static_cast<std::uint32_t>(item.packed));
-        Put32(added, static_cast<std::uint32_t>(item.size));
-        Put16(added, static_cast<std::uint32_t>(item.entryName.size()));
-        Put16(added, 0);
-        Put16(added, static_cast<std::uint32_t>(item.comment.size()));
-        Put16(added, 0);
-        Put16(added, 0);
-        Put32(added, item.mode << 16);
-        Put32(added, static_cast<std::uint32_t>(pos));
+        ZipPut32(added, kZipCentralSignature);
+        ZipPut16(added, 3 << 8 | 20);  // made by Unix, so the mode below is honoured
+        ZipPut16(added, 20);
+        ZipPut16(added, utf8 ? 0x0800 : 0);
+        ZipPut16(added, item.deflated ? 8 : 0);
+        ZipPut32(added, item.dosTime);
+        ZipPut32(added, item.crc);
+        ZipPut32(added, static_cast<std::uint32_t>(item.packed));
+        ZipPut32(added, static_cast<std::uint32_t>(item.size));
+        ZipPut16(added, static_cast<std::uint32_t>(item.entryName.size()));
+        ZipPut16(added, 0);
+        ZipPut16(added, static_cast<std::uint32_t>(item.comment.size()));
+        ZipPut16(added, 0);
+        ZipPut16(added, 0);
+        ZipPut32(added, item.mode << 16);
+        ZipPut32(added, static_cast<std::uint32_t>(pos));
         added += item.entryName;
         added += item.comment;
         if (item.replaces) {
@@ -1216,12 +1103,13 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     std::string directory;
     std::uint32_t count = 0;
     if (replaced.empty()) {
-        count = static_cast<std::uint32_t>(cd.records.size());
-        cd.records.clear();  // their names point into the bytes moved here
+        count = static_cast<std::uint32_t>(records.size());
+        records.clear();  // their names point into the bytes moved here
+        byName.clear();
         directory = std::move(cd.bytes);
     } else {
         directory.reserve(cd.bytes.size() + added.size() + endBytes);
-        for (const auto& record : cd.records) {
+        for (const auto& record : records) {
             if (replaced.count(record.name) == 0) {
                 directory.append(cd.bytes, record.at, record.length);
                 ++count;
@@ -1233,10 +1121,20 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     count += addedCount;
     const auto cdSize = static_cast<std::uint32_t>(directory.size());
     directory += endRecord(count, cdSize, pos);
-    if (!WriteAll(fd.Get(), directory.data(), directory.size(), pos) || ::fdatasync(fd.Get()) != 0 ||
-        ::ftruncate(fd.Get(), pos + static_cast<std::int64_t>(directory.size())) != 0 ||
-        ::fdatasync(fd.Get()) != 0) {
-        return ioFail();
+    // Until the cut the file ends with the copy of the old directory: a failure before it leaves
+    // the archive as it was, without the new entries.
+    if (!ZipWriteAt(fd.Get(), directory.data(), directory.size(), pos) || ::fdatasync(fd.Get()) != 0 ||
+        ::ftruncate(fd.Get(), pos + static_cast<std::int64_t>(directory.size())) != 0) {
+        return SystemFail(errno);
+    }
+    for (const TAddItem& item : items) {
+        if (item.written) {
+            m_added.push_back(item.entryName);
+        }
+    }
+    // After the cut the new entries are what the file holds, whether or not the flush succeeds.
+    if (::fdatasync(fd.Get()) != 0) {
+        return SystemFail(errno);
     }
     if (result != kZipOk) {
         return Fail(result, m_lastError);
@@ -1249,7 +1147,7 @@ int TZipEngine::AddThroughLibrary(std::vector<TAddItem>& items, int mode) {
     if (int code = OpenArchive(m_zipFileName, ZIP_CREATE, archive, m_lastError); code != kZipOk) {
         return Fail(code, m_lastError);
     }
-    bool any = false;
+    std::vector<const TAddItem*> staged;
     for (TAddItem& item : items) {
         zip_int64_t existing = zip_name_locate(archive.za, item.entryName.c_str(), ZIP_FL_ENC_RAW);
         item.replaces = existing >= 0;
@@ -1276,7 +1174,7 @@ int TZipEngine::AddThroughLibrary(std::vector<TAddItem>& items, int mode) {
         entry.dateTime = DateTimeFromTime(item.mtime);
         entry.comment = item.comment;
         if (!Fire(item.replaces ? OnUpdating : OnAdding, entry)) {
-            return Fail(kZipAborted, "Aborted.");
+            return Fail(kZipAborted, "Aborted.");  // discarded: the archive stays as it was
         }
         zip_source_t* source = zip_source_file(archive.za, item.sourcePath.c_str(), 0, -1);
         zip_int64_t index = source == nullptr ? -1
@@ -1299,17 +1197,24 @@ int TZipEngine::AddThroughLibrary(std::vector<TAddItem>& items, int mode) {
             zip_file_set_comment(archive.za, static_cast<zip_uint64_t>(index), item.comment.data(),
                                  static_cast<zip_uint16_t>(item.comment.size()), ZIP_FL_ENC_GUESS);
         }
-        any = true;
+        staged.push_back(&item);
     }
-    if (!any) {
+    if (staged.empty()) {
         return m_skipped.empty() ? kZipNothingToDo : kZipSkipped;
     }
+    // libzip writes a new file and renames it over the old one: all or nothing.
     if (zip_close(archive.za) != 0) {
         zip_error_t* error = zip_get_error(archive.za);
+        if (zip_error_system_type(error) == ZIP_ET_SYS) {
+            m_lastSystemError = zip_error_code_system(error);
+        }
         int code = CodeFromLibzip(zip_error_code_zip(error), zip_error_code_system(error));
-        return Fail(code, zip_error_strerror(error));
+        return Fail(code, m_zipFileName + ": " + zip_error_strerror(error));
     }
     archive.za = nullptr;
+    for (const TAddItem* item : staged) {
+        m_added.push_back(item->entryName);
+    }
     return kZipOk;
 }
 

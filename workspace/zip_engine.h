@@ -84,8 +84,11 @@ public:
     void Abort() { m_abort = true; }
     bool Aborted() const { return m_abort; }
 
+    // Every operation runs to its end on the calling thread, raises its events there and returns
+    // its result as a value (a code, with Skipped(), Added(), LastError() and LastSystemError()).
     int Count(int& count);
     int FileStats(int index, TZipEntry& entry);
+    // A failed add leaves a valid archive: the entries it held before and those in Added().
     int Add(int mode);
     int Delete();
     int Extract();
@@ -97,6 +100,12 @@ public:
     // What the last operation left out (files missing, names refused), and the last failure text.
     const std::vector<TZipSkip>& Skipped() const { return m_skipped; }
     const std::string& LastError() const { return m_lastError; }
+    // The entries the last add put into the archive (new or replacing), in the order of the files
+    // given; after a failed add, those that went in before the failure.
+    const std::vector<std::string>& Added() const { return m_added; }
+    // errno of the archive write or open that made the last operation fail; 0 when the failure
+    // was not a system error (or nothing failed).
+    int LastSystemError() const { return m_lastSystemError; }
 
     TZipEntryEvent OnListing;
     TZipEntryEvent OnAdding;
@@ -116,12 +125,14 @@ public:
 
 private:
     struct TAddItem;
-    struct TCentralDirectory;
     struct TPacker;
 
     void BeginOperation();
     bool Fire(const TZipEntryEvent& event, const TZipEntry& entry);
     int Fail(int code, std::string message);
+    // Records a failed system call on the archive; returns its code.
+    int NoteSystemError(int error);
+    int SystemFail(int error);
     bool MatchesFilesToProcess(const std::string& name) const;
     int CollectAddItems(std::vector<TAddItem>& items);
     int AppendItems(std::vector<TAddItem>& items, int mode);
@@ -140,7 +151,9 @@ private:
     std::string m_baseDirectory;
     std::atomic<bool> m_abort{false};
     std::vector<TZipSkip> m_skipped;
+    std::vector<std::string> m_added;
     std::string m_lastError;
+    int m_lastSystemError = 0;
 };
 
 } // namespace pellix

@@ -1,6 +1,10 @@
 // Zip result codes: the table that turns a code and a verb into what the user sees.
 #include "workspace/zip_result.h"
 
+#include <cerrno>
+
+#include "links/file_io.h"
+
 namespace pellix {
 
 namespace {
@@ -63,6 +67,62 @@ TZipResultView InterpretZipResult(int code, const std::string& verb) {
         return Error("Wrong disk was inserted too many times.");
     default:
         return Error("An error occured while " + verb + " the specified files.");
+    }
+}
+
+TZipAddFault ZipAddFaultOf(int code, int systemError) {
+    if (InterpretZipResult(code, "adding").yield != TZipYield::Error) {
+        return TZipAddFault::None;
+    }
+    switch (systemError) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return TZipAddFault::DiskFull;
+    case EROFS:
+        return TZipAddFault::ReadOnly;
+    case EACCES:
+    case EPERM:
+        return TZipAddFault::Permission;
+    case 0:
+        break;
+    default:
+        return TZipAddFault::Other;
+    }
+    switch (code) {
+    case kZipDiskFull:
+        return TZipAddFault::DiskFull;
+    case kZipAborted:
+        return TZipAddFault::Aborted;
+    default:
+        return TZipAddFault::Other;
+    }
+}
+
+std::string ZipAddFailureReason(int code, int systemError) {
+    if (systemError != 0) {
+        return WriteErrorReason(systemError);
+    }
+    switch (code) {
+    case kZipDiskFull:
+        return "disk full";
+    case kZipNoMemory:
+        return "out of memory";
+    case kZipNotFound:
+        return "the Zip file or its folder is missing";
+    case kZipCorrupt:
+    case kZipBadData:
+        return "it is not a readable Zip file";
+    case kZipBusy:
+        return "another process is writing it";
+    case kZipAborted:
+        return "stopped";
+    case kZipLibraryMissing:
+        return "the compression library could not be loaded";
+    case kZipNamesRepeated:
+        return "two files would be stored under the same name";
+    default:
+        return "error " + std::to_string(code);
     }
 }
 

@@ -42,4 +42,14 @@ struct TZipResultView {
 // The message table. verb: "adding", "deleting" or "extracting".
 TZipResultView InterpretZipResult(int code, const std::string& verb);
 
+// Why an add failed as a whole: the Zip file could not be written (or opened to be extended).
+// DiskFull covers a full disk, a full quota and the file size limit.
+enum class TZipAddFault { None, DiskFull, ReadOnly, Permission, Aborted, Other };
+
+// The fault of an add that ended with code; systemError: errno of the failed write, or 0.
+TZipAddFault ZipAddFaultOf(int code, int systemError);
+// The reason in words: "disk full", "read-only file system", "permission denied", "file size
+// limit reached", the system's text for another errno, else what the code means.
+std::string ZipAddFailureReason(int code, int systemError);
+
 } // namespace pellix

@@ -1,5 +1,6 @@
 // TZipEngine: round trips with the zip/unzip tools, add modes, overwrite rules, stored extensions,
-// refused entry names, the result table, append cost and a kill during packing.
+// refused entry names, the result table, append cost, a kill during packing, a kill while the
+// directory is copied, and compaction of archives made by the zip tool.
 #include "workspace/zip_engine.h"
 
 #include <chrono>
@@ -13,12 +14,16 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zip.h>
 
 #include "links/file_io.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/zip_entries.h"
+#include "workspace/zip_compact.h"
+#include "workspace/zip_format.h"
 #include "workspace/zip_result.h"
 
 namespace pellix {
@@ -503,6 +508,138 @@ TEST(TZipEngineTest, KilledDuringPackingLeavesAValidArchive) {
         EXPECT_EQ(engine.Add(kZipAddReplace), kZipOk);
         EXPECT_EQ(RunShell("unzip -tq '" + zipPath + "'", &out), 0) << out;
     }
+}
+
+// The file size limit ends a child (SIGXFSZ) in the middle of the copy of the directory that an
+// add writes past the end first: the file then ends with a piece of that copy, after a gap the
+// size of the new file, where no reader looks for the end record.
+TEST(TZipEngineTest, KilledWhileCopyingTheDirectoryLeavesARecoverableArchive) {
+    test::TTempFolder temp;
+    const fs::path files = temp.Path() / "files";
+    std::vector<std::string> names;
+    for (int i = 0; i < 2000; ++i) {
+        names.push_back("f" + std::to_string(i) + ".txt");
+        WriteText(files / names.back(), "small file " + std::to_string(i));
+    }
+    std::string big;
+    for (unsigned v = 7; big.size() < 300000;) {
+        v = v * 1103515245 + 12345;
+        big.push_back(static_cast<char>(v >> 16));
+    }
+    WriteText(files / "big.bin", big);
+    const std::string zipPath = (temp.Path() / "site.zip").string();
+    TZipEngine engine;
+    engine.SetZipFileName(zipPath);
+    engine.SetBaseDirectory(files.string());
+    engine.SetFilesToProcess(names);
+    ASSERT_EQ(engine.Add(kZipAddReplace), kZipOk);
+    const auto size = static_cast<std::int64_t>(fs::file_size(zipPath));
+    const std::string end = ReadText(zipPath).substr(static_cast<std::size_t>(size) - kZipEndSize);
+    const std::int64_t directorySize = ZipGet32(end, 12);
+    ASSERT_GT(directorySize, 50000);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct rlimit noCore{0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        // Past the gap for big.bin, half way into the copy.
+        const auto limit = static_cast<rlim_t>(size + 300000 + 200 + directorySize / 2);
+        struct rlimit fileSize{limit, limit};
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        ::signal(SIGXFSZ, SIG_DFL);
+        TZipEngine killed;
+        killed.SetZipFileName(zipPath);
+        killed.SetBaseDirectory(files.string());
+        killed.SetFilesToProcess({"big.bin"});
+        killed.Add(kZipAddReplace);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    const auto tornSize = static_cast<std::int64_t>(fs::file_size(zipPath));
+    EXPECT_GT(tornSize, size + 300000);
+    EXPECT_EQ(ZipSizeBeforeTornTail(zipPath), size);
+
+    // Read as it was before the add; its dead space counts the torn bytes.
+    int count = 0;
+    ASSERT_EQ(engine.Count(count), kZipOk) << engine.LastError();
+    EXPECT_EQ(count, 2000);
+    EXPECT_EQ(ListAll(engine).size(), 2000u);
+    const TZipSpace space = MeasureZipSpace(zipPath);
+    ASSERT_TRUE(space.measured) << space.error;
+    EXPECT_EQ(space.deadBytes, tornSize - size);
+
+    // Deleting through libzip first cuts the torn bytes off.
+    const std::string copy = (temp.Path() / "copy.zip").string();
+    fs::copy_file(zipPath, copy);
+    TZipEngine other;
+    other.SetZipFileName(copy);
+    other.SetFilesToProcess({"f0.txt"});
+    EXPECT_EQ(other.Delete(), kZipOk) << other.LastError();
+    EXPECT_EQ(ListAll(other).size(), 1999u);
+    std::string out;
+    EXPECT_TRUE(test::UnzipTest(copy, &out)) << out;
+
+    // The next add writes over the torn bytes and ends the file cleanly.
+    engine.SetFilesToProcess({"big.bin"});
+    ASSERT_EQ(engine.Add(kZipAddReplace), kZipOk) << engine.LastError();
+    EXPECT_EQ(ListAll(engine).size(), 2001u);
+    EXPECT_EQ(ZipSizeBeforeTornTail(zipPath), 0);
+    EXPECT_TRUE(test::UnzipTest(zipPath, &out)) << out;
+    EXPECT_EQ(MeasureZipSpace(zipPath).deadBytes, 0);
+}
+
+// Archives from the zip tool: entries with data descriptors and an archive comment.
+TEST(TZipEngineTest, CompactionKeepsWhatTheZipToolWrote) {
+    test::TTempFolder temp;
+    const std::string zipPath = (temp.Path() / "tool.zip").string();
+    WriteText(temp.Path() / "a.txt", std::string(40000, 'a'));
+    WriteText(temp.Path() / "b.txt", "bee");
+    // Written to a pipe, the tool cannot seek back: its entry "-" carries a data descriptor.
+    ASSERT_EQ(RunShell("cd '" + temp.Path().string() + "' && cat a.txt | zip -q -fz- - - | cat > '" + zipPath +
+                       "' && zip -q '" + zipPath + "' a.txt b.txt && echo 'the archive comment' | zip -q -z '" +
+                       zipPath + "'"),
+              0);
+    TZipSpace space = MeasureZipSpace(zipPath);
+    ASSERT_TRUE(space.measured) << space.error;
+    EXPECT_EQ(space.deadBytes, 0);
+
+    // Replaced by us: the tool's old a.txt becomes dead space.
+    TZipEngine engine;
+    engine.SetZipFileName(zipPath);
+    engine.SetBaseDirectory(temp.Text());
+    WriteText(temp.Path() / "a.txt", std::string(30000, 'A') + "changed");
+    engine.SetFilesToProcess({"a.txt"});
+    ASSERT_EQ(engine.Add(kZipAddReplace), kZipOk) << engine.LastError();
+    space = MeasureZipSpace(zipPath);
+    EXPECT_GT(space.deadBytes, 0);
+    const std::vector<test::TStoredZipEntry> before = test::StoredZipEntries(zipPath);
+    ASSERT_EQ(before.size(), 3u);
+
+    const TZipCompaction compaction = CompactZip(zipPath);
+    ASSERT_TRUE(compaction.rewritten) << compaction.error;
+    EXPECT_EQ(compaction.sizeBefore, space.fileSize);
+    EXPECT_EQ(compaction.sizeAfter, space.liveBytes);
+    EXPECT_EQ(test::StoredZipEntries(zipPath), before);
+    EXPECT_EQ(MeasureZipSpace(zipPath).deadBytes, 0);
+    std::string out;
+    EXPECT_TRUE(test::UnzipTest(zipPath, &out)) << out;
+    EXPECT_EQ(RunShell("unzip -z '" + zipPath + "'", &out), 0);
+    EXPECT_NE(out.find("the archive comment"), std::string::npos) << out;
+    engine.SetExtractDirectory((temp.Path() / "out").string());
+    engine.SetOverwrite(xowAlways);
+    engine.SetFilesToProcess({"*.*"});
+    ASSERT_EQ(engine.Extract(), kZipOk) << engine.LastError();
+    EXPECT_EQ(ReadText(temp.Path() / "out/-"), std::string(40000, 'a'));
+    EXPECT_EQ(ReadText(temp.Path() / "out/a.txt"), std::string(30000, 'A') + "changed");
+
+    // Not a Zip file: measured as unreadable and left alone.
+    WriteText(temp.Path() / "junk.zip", std::string(300, 'x'));
+    EXPECT_EQ(MeasureZipSpace((temp.Path() / "junk.zip").string()).code, kZipCorrupt);
+    EXPECT_FALSE(CompactZip((temp.Path() / "junk.zip").string()).rewritten);
+    EXPECT_EQ(ReadText(temp.Path() / "junk.zip"), std::string(300, 'x'));
 }
 
 } // namespace
