@@ -708,6 +708,9 @@ int Run(const TCliOptions& options)
     int exitCode = kExitCompleted;
     if (!failure.empty()) {
         exitCode = Fail(failure);
+        // A start that failed to write (the Zip could not be made) is no fault of the input.
+        if (task && task->WriteFault())
+            exitCode = kExitWriteFailed;
     } else {
         bool interrupted = false;
         std::string limitReached;

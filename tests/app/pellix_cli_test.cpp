@@ -405,6 +405,10 @@ TEST(PellixCliTest, ExitStatusTable)
     tlsOptions.tls = true;
     test::TTestHttpServer secure(tlsOptions);
     ServeSite(secure);
+    test::TServerOptions otherNameOptions = tlsOptions;
+    otherNameOptions.names = {{"other.example"}, {}, false};
+    test::TTestHttpServer otherName(otherNameOptions);
+    ServeSite(otherName);
     test::TTestHttpServer endless;
     ServeEndlessSite(endless, 400);
 
@@ -464,6 +468,11 @@ TEST(PellixCliTest, ExitStatusTable)
              EXPECT_EQ(ReadWholeFile(row / "home" / "registry.ini").value_or("").find("Check Certificate"),
                        std::string::npos);
          }},
+        // Trusting a CA does not trust its certificates for any name.
+        {"trusted CA, another name", {"--ca-file", otherName.CAFile(), otherName.Url("/")}, 3,
+         otherName.Url("/") + ": [TLS] certificate verify failed: IP address mismatch"},
+        {"another name, not checked", {"--no-check-certificate", otherName.Url("/")}, 0,
+         "WARNING: certificates are not checked; "},
         // A limit stops the task as Ctrl-C does.
         {"page limit", {"--connections", "2", "--max-pages", "3", endless.Url("/")}, 2,
          "Limit reached: --max-pages 3", {},
