@@ -327,7 +327,7 @@ void TagHTTP::Connect()
         std::string urlHost;
         std::uint16_t urlPort = 0;
         SplitHostPort(m_urlServer, urlHost, urlPort);
-        status = m_socket.StartTls(urlHost, m_caFile, Deadline());
+        status = m_socket.StartTls(urlHost, m_trust, Deadline());
         if (!status.Ok())
             RaiseStatus(status);
     }

@@ -9,10 +9,12 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/memory_body_sink.h"
 #include "engine/tcp_socket.h"
+#include "engine/tls_session.h"
 
 namespace pellix {
 
@@ -85,8 +87,13 @@ public:
     const std::string& IfModifiedSince() const { return m_ifModifiedSince; }
     void SetIfModifiedSince(const std::string& value) { m_ifModifiedSince = value; }
     // A PEM file of CA certificates trusted besides the system store.
-    const std::string& CAFile() const { return m_caFile; }
-    void SetCAFile(const std::string& path) { m_caFile = path; }
+    const std::string& CAFile() const { return m_trust.caFile; }
+    void SetCAFile(const std::string& path) { m_trust.caFile = path; }
+    // Whether https certificates and host names are verified (on unless switched off).
+    bool CheckCertificate() const { return m_trust.checkCertificate; }
+    void SetCheckCertificate(bool value) { m_trust.checkCertificate = value; }
+    const TTlsTrust& Trust() const { return m_trust; }
+    void SetTrust(TTlsTrust trust) { m_trust = std::move(trust); }
     void SetResolver(TResolver resolver) { m_socket.SetResolver(std::move(resolver)); }
     // Free for the caller (the transfer uses it to say it has finished).
     int Tag() const { return m_tag.load(); }
@@ -156,7 +163,7 @@ private:
     std::int64_t m_range = 0;
     std::chrono::milliseconds m_timeOut{kDefaultTimeOut * 1000};
     std::string m_ifModifiedSince;
-    std::string m_caFile;
+    TTlsTrust m_trust;
     std::atomic<int> m_tag{0};
 
     TagSocket m_socket;

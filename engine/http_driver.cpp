@@ -117,6 +117,8 @@ void TbwHTTP::Start(TPXTask& task)
         job.startError = error.what();
     }
     m_http->SetUserAgent(task.UserAgent());
+    if (const TPXApp* app = task.App())
+        m_http->SetTrust({app->CAFile(), app->CheckCertificate()});
     if (OnSetupClient)
         OnSetupClient(*m_http);
 

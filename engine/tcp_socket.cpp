@@ -334,13 +334,13 @@ TSocketStatus TagSocket::Connect(std::uint16_t port, TDeadline deadline)
     return {lastCode, {}};
 }
 
-TSocketStatus TagSocket::StartTls(const std::string& host, const std::string& caFile, TDeadline deadline)
+TSocketStatus TagSocket::StartTls(const std::string& host, const TTlsTrust& trust, TDeadline deadline)
 {
     if (m_fd < 0)
         return {kErrNotConnected, {}};
     m_tls = std::make_unique<TTlsSession>();
     std::string error;
-    if (!m_tls->Begin(m_fd, host, caFile, error))
+    if (!m_tls->Begin(m_fd, host, trust, error))
         return {kErrMessage, error};
     for (;;) {
         TTlsStep step = m_tls->Handshake(error);

@@ -16,6 +16,7 @@
 namespace pellix {
 
 class TTlsSession;
+struct TTlsTrust;
 
 // Client codes beside the sockets codes (10004..11004) of SocketErrorMessage.
 constexpr int kErrTimedOut = 57000;
@@ -63,7 +64,7 @@ public:
     // Connects to port on the resolved addresses, trying each in turn.
     TSocketStatus Connect(std::uint16_t port, TDeadline deadline);
     // Runs the TLS handshake for host over the open connection.
-    TSocketStatus StartTls(const std::string& host, const std::string& caFile, TDeadline deadline);
+    TSocketStatus StartTls(const std::string& host, const TTlsTrust& trust, TDeadline deadline);
     // Sends all of data; the deadline is timeOut after the last bytes that went out.
     TSocketStatus Send(std::string_view data, std::chrono::milliseconds timeOut);
     // Waits until deadline for bytes; got = 0 means the peer closed the connection.

@@ -8,6 +8,15 @@ typedef struct ssl_st SSL;
 
 namespace pellix {
 
+// Which certificates a connection accepts.
+struct TTlsTrust {
+    std::string caFile;           // PEM file of CA certificates trusted besides the system store
+    bool checkCertificate = true; // false: any certificate for any name is accepted
+};
+
+// Whether path is a readable PEM file holding at least one certificate; false with the reason.
+bool CheckCAFile(const std::string& path, std::string& error);
+
 // Each step either finishes or says which readiness of the socket it waits for; the caller
 // polls and calls the step again.
 enum class TTlsStep { Done, WantRead, WantWrite, Closed, Failed };
@@ -20,8 +29,9 @@ public:
     TTlsSession& operator=(const TTlsSession&) = delete;
 
     // Prepares the session on fd for host: SNI, chain verified against the system CA store
-    // (plus caFile when not empty), host name or IP address checked against the certificate.
-    bool Begin(int fd, const std::string& host, const std::string& caFile, std::string& error);
+    // (plus the trust's CA file when not empty), host name or IP address checked against the
+    // certificate; with checkCertificate off, neither check is made.
+    bool Begin(int fd, const std::string& host, const TTlsTrust& trust, std::string& error);
     TTlsStep Handshake(std::string& error);
     TTlsStep Read(char* buffer, std::size_t size, std::size_t& got, std::string& error);
     TTlsStep Write(const char* data, std::size_t size, std::size_t& sent, std::string& error);
@@ -35,6 +45,7 @@ private:
     TTlsStep Classify(int rc, std::string& error, const char* what);
 
     SSL* m_ssl = nullptr;
+    bool m_checkCertificate = true;
     int m_systemError = 0;
 };
 

@@ -25,8 +25,11 @@
 #include "engine/queue_item.h"
 #include "engine/slot_list.h"
 #include "engine/task.h"
+#include "engine/tls_session.h"
+#include "links/file_io.h"
 #include "links/parse_thread.h"
 #include "links/url_rules.h"
+#include "tasks/error_report.h"
 #include "workspace/app_settings.h"
 #include "workspace/first_start.h"
 #include "workspace/task_runner.h"
@@ -39,6 +42,11 @@ namespace fs = std::filesystem;
 constexpr int kExitCompleted = 0;
 constexpr int kExitBadInput = 1;
 constexpr int kExitInterrupted = 2;
+constexpr int kExitStartPageFailed = 3;
+constexpr int kExitWriteFailed = 4;
+
+// Failed items named on stderr after the report; the error report holds them all.
+constexpr std::size_t kFailedItemsShown = 10;
 
 constexpr const char* kUsage =
     "Usage: pellix-cli [options] [URL]\n"
@@ -58,12 +66,25 @@ constexpr const char* kUsage =
     "                      DIR/registry.ini (default: $PELLIX_HOME or ~/.local/share/Pellix)\n"
     "  --task FILE.pxt     run an existing task instead of creating one\n"
     "  --mode MODE         with --task: restart, resume (default), update or retry\n"
+    "  --max-pages N       stop the task once N pages were fetched in this run\n"
+    "  --max-size BYTES    stop the task once BYTES were received in this run (suffixes K, M, G)\n"
+    "  --max-time SECONDS  stop the task after SECONDS of this run\n"
+    "  --ca-file FILE      also trust the certificate authorities in FILE (PEM) for https (this run)\n"
+    "  --no-check-certificate  accept any https certificate, for any name (this run; unsafe)\n"
     "  --quiet             no progress on stderr (errors are still shown)\n"
     "  --help              show this text\n"
     "\n"
-    "Progress goes to stderr, the completion report to stdout. Exit status: 0 when the task\n"
-    "completed, 1 on bad input, 2 when interrupted (Ctrl-C stops the task; run it again with\n"
-    "--task FILE.pxt --mode resume).\n";
+    "Progress goes to stderr, the completion report to stdout. After the report, stderr names the\n"
+    "items that failed (URL: reason, the first 10) and the error report that lists them all\n"
+    "(TASK_errors.htm beside the task file). A limit stops the task as Ctrl-C does.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the task completed and its start page was saved\n"
+    "  1  bad input (options, address, files or folders); nothing was downloaded\n"
+    "  2  interrupted by Ctrl-C or a --max-* limit; continue with --task FILE.pxt --mode resume\n"
+    "  3  the task completed but its start page could not be fetched (see the error report)\n"
+    "  4  a local write failed (disk full, read-only, permission): the task stopped; free the\n"
+    "     space or fix the folder, then continue with --task FILE.pxt --mode resume\n";
 
 struct TCliOptions {
     std::string profile = "Default";
@@ -78,9 +99,15 @@ struct TCliOptions {
     std::string home;
     std::string task;
     std::string mode;
+    std::optional<std::int64_t> maxPages;
+    std::optional<std::int64_t> maxSize;
+    std::optional<std::int64_t> maxTime;
+    std::string caFile;
+    bool noCheckCertificate = false;
     bool quiet = false;
     bool help = false;
     std::string url;
+    bool urlGiven = false; // an empty argument is an address too, and not the demo's
 };
 
 std::optional<int> ParseInt(const std::string& text)
@@ -94,6 +121,33 @@ std::optional<int> ParseInt(const std::string& text)
         if (text[j] < '0' || text[j] > '9')
             return std::nullopt;
     return std::atoi(text.c_str());
+}
+
+// A whole number of at least 1 with an optional K, M or G (powers of 1024); nothing when the
+// text is not one or does not fit.
+std::optional<std::int64_t> ParseCount(const std::string& text, bool suffixes)
+{
+    std::string digits = text;
+    std::int64_t unit = 1;
+    if (suffixes && !digits.empty()) {
+        const char last = digits.back();
+        const std::string units = "KkMmGg";
+        if (const std::size_t at = units.find(last); at != std::string::npos) {
+            unit = std::int64_t(1) << (10 * (at / 2 + 1));
+            digits.pop_back();
+        }
+    }
+    if (digits.empty() || digits.size() > 15)
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > (std::int64_t(1) << 52) / unit)
+        return std::nullopt;
+    return value * unit;
 }
 
 // Fills options; false with the message in error.
@@ -172,12 +226,33 @@ bool ParseArguments(int argc, char** argv, TCliOptions& options, std::string& er
             ok = value(options.mode);
         else if (arg == "--quiet" || arg == "-q")
             ok = flag(options.quiet);
+        else if (arg == "--max-pages" || arg == "--max-size" || arg == "--max-time") {
+            const bool size = arg == "--max-size";
+            std::string text;
+            ok = value(text);
+            const std::optional<std::int64_t> parsed = ok ? ParseCount(text, size) : std::nullopt;
+            if (ok && !parsed) {
+                error = "Option " + arg + " takes a whole number of at least 1" +
+                        (size ? std::string(" (with K, M or G for KB, MB or GB)") : std::string()) + ", not \"" +
+                        text + "\".";
+                return false;
+            }
+            (arg == "--max-pages" ? options.maxPages : size ? options.maxSize : options.maxTime) = parsed;
+        } else if (arg == "--ca-file") {
+            ok = value(options.caFile);
+            if (ok && options.caFile.empty()) {
+                error = "--ca-file needs a file.";
+                return false;
+            }
+        } else if (arg == "--no-check-certificate")
+            ok = flag(options.noCheckCertificate);
         else if (arg.size() > 1 && arg[0] == '-') {
             error = "Unknown option: " + arg;
             return false;
-        } else if (options.url.empty())
+        } else if (!options.urlGiven) {
             options.url = arg;
-        else {
+            options.urlGiven = true;
+        } else {
             error = "Only one URL can be given.";
             return false;
         }
@@ -191,7 +266,7 @@ bool ParseArguments(int argc, char** argv, TCliOptions& options, std::string& er
         return false;
     }
     if (!options.task.empty()) {
-        if (!options.url.empty() || !options.zip.empty() || options.intranet || options.map || options.profileGiven) {
+        if (options.urlGiven || !options.zip.empty() || options.intranet || options.map || options.profileGiven) {
             error = "--task runs the task as it was created: no URL, --profile, --zip, --intranet or --map.";
             return false;
         }
@@ -342,6 +417,118 @@ int Fail(const std::string& message)
     return kExitBadInput;
 }
 
+// Whether files can be made in the intranet folder (created when missing). A probe file is
+// created and removed: permission bits say nothing for root or on a read-only mount, and a path
+// through a file only fails when something is made there.
+bool CheckIntranetFolder(std::string folder, std::string& error)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    const fs::path path(folder);
+    std::error_code ec;
+    if (fs::exists(path, ec) && !fs::is_directory(path, ec)) {
+        error = "The intranet folder " + folder + " is a file, not a folder.";
+        return false;
+    }
+    fs::create_directories(path, ec);
+    if (ec) {
+        error = "Cannot create the intranet folder " + folder + ": " + ec.message() + ".";
+        return false;
+    }
+    const fs::path probe = path / (".pellix-probe-" + std::to_string(::getpid()));
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = "The intranet folder " + folder + " is not writable: " + WriteErrorReason(errno) + ".";
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+// The --max-* limits of one run, counted from the task's counters when the run began.
+class TRunLimits {
+public:
+    explicit TRunLimits(const TCliOptions& options)
+        : m_maxPages(options.maxPages), m_maxBytes(options.maxSize), m_maxSeconds(options.maxTime)
+    {
+    }
+
+    bool Any() const { return m_maxPages || m_maxBytes || m_maxSeconds; }
+    bool CountsBytes() const { return m_maxBytes.has_value(); }
+
+    // Owner thread, right after the run started.
+    void Begin(const TPXTask& task)
+    {
+        m_basePages = task.PagesSaved();
+        m_baseBytes = task.TotalBytes();
+        if (m_maxSeconds)
+            m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(*m_maxSeconds);
+    }
+
+    // Why the run must stop, or empty. Any thread (the counters are atomics).
+    std::string Reached(const TPXTask& task) const
+    {
+        const std::int64_t pages = task.PagesSaved() - m_basePages;
+        if (m_maxPages && pages >= *m_maxPages)
+            return "Limit reached: --max-pages " + std::to_string(*m_maxPages) + " (" + std::to_string(pages) +
+                   " pages fetched in this run).";
+        const std::int64_t bytes = task.TotalBytes() - m_baseBytes;
+        if (m_maxBytes && bytes >= *m_maxBytes)
+            return "Limit reached: --max-size " + std::to_string(*m_maxBytes) + " (" + std::to_string(bytes) +
+                   " bytes received in this run).";
+        if (m_deadline && std::chrono::steady_clock::now() >= *m_deadline)
+            return "Limit reached: --max-time " + std::to_string(*m_maxSeconds) + " (seconds of this run).";
+        return {};
+    }
+
+    // How long the poll may wait at most: the time limit, and a short step while bytes are
+    // counted (a single large file changes no other counter).
+    int PollTimeout(int usual) const
+    {
+        std::int64_t timeout = usual;
+        if (m_maxBytes)
+            timeout = std::min<std::int64_t>(timeout, 50);
+        if (m_deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                *m_deadline - std::chrono::steady_clock::now());
+            timeout = std::clamp<std::int64_t>(left.count() + 1, 0, timeout);
+        }
+        return static_cast<int>(timeout);
+    }
+
+private:
+    std::optional<std::int64_t> m_maxPages;
+    std::optional<std::int64_t> m_maxBytes;
+    std::optional<std::int64_t> m_maxSeconds;
+    int m_basePages = 0;
+    std::int64_t m_baseBytes = 0;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+};
+
+// After the report: the failed items, the first few by name, and the error report with them all.
+// A report left by an earlier run is brought up to date even when nothing failed now.
+void ShowFailures(TProgress& progress, const TPXTask& task, const std::vector<TFailedItem>& failed)
+{
+    const fs::path report = ErrorReportPath(task);
+    std::string error;
+    if (failed.empty()) {
+        std::error_code ec;
+        if (fs::exists(report, ec) && !WriteErrorReport(task, failed, &error))
+            progress.Line("Cannot write the error report " + report.string() + ": " + error);
+        return;
+    }
+    progress.Line(std::to_string(failed.size()) + (failed.size() == 1 ? " item" : " items") + " failed:");
+    for (std::size_t i = 0; i < failed.size() && i < kFailedItemsShown; ++i)
+        progress.Line(failed[i].url + ": " + (failed[i].reason.empty() ? "failed" : failed[i].reason));
+    if (failed.size() > kFailedItemsShown)
+        progress.Line("... and " + std::to_string(failed.size() - kFailedItemsShown) + " more");
+    if (WriteErrorReport(task, failed, &error))
+        progress.Line("Error report: " + report.string());
+    else
+        progress.Line("Cannot write the error report " + report.string() + ": " + error);
+}
+
 int Run(const TCliOptions& options)
 {
     // Ctrl-C and SIGTERM arrive through a descriptor, never in the middle of the crawl's threads.
@@ -353,6 +540,12 @@ int Run(const TCliOptions& options)
     ::signal(SIGPIPE, SIG_IGN);
     const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
     const int doneFd = ::eventfd(0, EFD_CLOEXEC);
+    const int limitFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const auto closeFds = [&] {
+        ::close(signalFd);
+        ::close(doneFd);
+        ::close(limitFd);
+    };
 
     TAppPaths paths = TAppPaths::FromEnvironment();
     if (!options.home.empty()) {
@@ -363,14 +556,56 @@ int Run(const TCliOptions& options)
     TFirstStart(app).Run();
     TProgress progress(options.quiet);
 
-    TDemoSite demo;
-    std::string url = options.url;
-    if (url.empty() && options.task.empty()) {
+    // Checks that need no task: nothing is created when one fails.
+    std::string address = options.url;
+    if (options.urlGiven && options.task.empty()) {
+        std::string normalised = address;
+        if (!ValidateURL(normalised)) {
+            closeFds();
+            return Fail("Invalid URL.");
+        }
+        // A named profile validates the address itself when the task is created.
+        if (options.profile == kCustomProfileName)
+            address = normalised;
+    }
+    if (!options.caFile.empty()) {
+        const std::string file = fs::absolute(options.caFile).lexically_normal().string();
         std::string error;
-        if (!demo.Start(&error))
+        std::error_code ec;
+        if (!fs::is_regular_file(file, ec)) {
+            closeFds();
+            return Fail("Cannot use the CA file " + file + ": no such file.");
+        }
+        if (!CheckCAFile(file, error)) {
+            closeFds();
+            return Fail("Cannot use the CA file: " + error + ".");
+        }
+        app.OverrideCAFile(file);
+    }
+    if (options.noCheckCertificate) {
+        app.OverrideCheckCertificate(false);
+        progress.Line("WARNING: certificates are not checked; anyone on the way to the server can read and "
+                      "change what is downloaded.");
+    }
+    std::string intranetFolder;
+    if (options.intranet) {
+        intranetFolder = FolderText(*options.intranet);
+        std::string error;
+        if (!CheckIntranetFolder(intranetFolder, error)) {
+            closeFds();
             return Fail(error);
-        url = demo.Url();
-        progress.Info("Serving the built-in demo site at " + url);
+        }
+    }
+
+    TDemoSite demo;
+    if (!options.urlGiven && options.task.empty()) {
+        std::string error;
+        if (!demo.Start(&error)) {
+            closeFds();
+            return Fail(error);
+        }
+        address = demo.Url();
+        progress.Info("Serving the built-in demo site at " + address);
     }
 
     TLoopOwnerThread owner;
@@ -385,16 +620,28 @@ int Run(const TCliOptions& options)
         coordinator->SetPriority(*options.priority);
     auto runner = std::make_unique<TTaskRunner>(app, owner, *slots, *coordinator, *parse);
 
+    TRunLimits limits(options);
     std::string report;
+    std::atomic<bool> completed{false};
+    std::atomic<bool> stoppedByRunner{false};
     std::shared_ptr<TPXTask> task;
     std::string failure;
+    const auto signalDone = [doneFd] {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(doneFd, &one, sizeof one);
+    };
     owner.Call([&] {
         runner->OnStatus = [&](const std::string& text) { progress.Status(text); };
         runner->OnMessage = [&](TRunnerMessageKind, const std::string& text) { progress.Line(text); };
         runner->OnCompleted = [&](TPXTask&, const std::string& text) {
             report = text;
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const ssize_t written = ::write(doneFd, &one, sizeof one);
+            completed = true;
+            signalDone();
+        };
+        // The message itself came through OnMessage.
+        runner->OnStopped = [&](TPXTask&, const std::string&) {
+            stoppedByRunner = true;
+            signalDone();
         };
         if (options.noAds)
             app.OverrideNoAds(true);
@@ -412,6 +659,10 @@ int Run(const TCliOptions& options)
                 failure = "Cannot read the task file " + file + ": " + error;
                 return;
             }
+            if (task->IntranetMode() && !CheckIntranetFolder(task->Destination(), error)) {
+                failure = error;
+                return;
+            }
             task->SetRunMode(RunModeOf(options.mode));
         } else {
             const bool custom = options.profile == kCustomProfileName;
@@ -419,22 +670,15 @@ int Run(const TCliOptions& options)
                 failure = "Profile not found: " + options.profile + " (looked in " + app.ProfilesFolder() + ")";
                 return;
             }
-            std::string address = url;
-            if (custom && !ValidateURL(address)) {
-                failure = "Invalid URL.";
-                return;
-            }
             if (!options.zip.empty())
                 runner->SetAddToZipTarget(fs::absolute(options.zip).lexically_normal().string());
-            TCreateTaskResult created =
-                runner->CreateTaskFromAddress(address, options.profile, options.map, options.intranet.has_value());
+            TCreateTaskResult created = runner->CreateTaskFromAddress(address, options.profile, options.map,
+                                                                      options.intranet.has_value(), intranetFolder);
             if (!created.ok) {
                 failure = created.message;
                 return;
             }
             task = created.task;
-            if (options.intranet)
-                task->SetDestination(FolderText(*options.intranet));
             if (options.depth)
                 task->Profile().SetDepth(*options.depth);
             if (created.needsEditor)
@@ -445,18 +689,34 @@ int Run(const TCliOptions& options)
         progress.Info("Task: " + task->TaskFile());
         progress.Info("Destination: " + task->Destination());
         const TStartResult started = runner->StartTask(task);
-        if (!started.ok)
+        if (!started.ok) {
             failure = started.message;
+            return;
+        }
+        if (limits.Any()) {
+            limits.Begin(*task);
+            // Counters change on this thread with every item's state: a page limit is seen at once.
+            task->SetOnProgress([&limits, limitFd, raw = task.get()](const std::string&, std::int64_t, std::int64_t) {
+                if (!limits.Reached(*raw).empty()) {
+                    const std::uint64_t one = 1;
+                    [[maybe_unused]] const ssize_t written = ::write(limitFd, &one, sizeof one);
+                }
+            });
+        }
     });
 
     int exitCode = kExitCompleted;
     if (!failure.empty()) {
         exitCode = Fail(failure);
+        // A start that failed to write (the Zip could not be made) is no fault of the input.
+        if (task && task->WriteFault())
+            exitCode = kExitWriteFailed;
     } else {
         bool interrupted = false;
+        std::string limitReached;
         for (;;) {
-            pollfd fds[2] = {{signalFd, POLLIN, 0}, {doneFd, POLLIN, 0}};
-            const int ready = ::poll(fds, 2, 250);
+            pollfd fds[3] = {{signalFd, POLLIN, 0}, {doneFd, POLLIN, 0}, {limitFd, POLLIN, 0}};
+            const int ready = ::poll(fds, 3, limits.PollTimeout(250));
             progress.Update(*task);
             if (ready > 0 && (fds[1].revents & POLLIN))
                 break;
@@ -466,28 +726,66 @@ int Run(const TCliOptions& options)
                 interrupted = true;
                 break;
             }
+            if (limits.Any()) {
+                limitReached = limits.Reached(*task);
+                if (!limitReached.empty())
+                    break;
+            }
         }
-        if (interrupted) {
+        bool stoppedHere = false;
+        if (interrupted || !limitReached.empty()) {
             owner.Call([&] {
-                if (runner->RunningTask())
+                if (runner->RunningTask()) {
                     runner->StopTask(*task);
+                    stoppedHere = true;
+                }
             });
-            runner->WaitRunSettled(std::chrono::seconds(60));
-            progress.Finish();
-            progress.Line(TPXTask::StatusText(task->Status()) + ". Continue with: pellix-cli --task \"" +
-                          task->TaskFile() + "\" --mode resume");
+        }
+        runner->WaitRunSettled(std::chrono::seconds(60));
+        progress.Finish();
+        const std::string resumeHint = TPXTask::StatusText(task->Status()) + ". Continue with: pellix-cli --task \"" +
+                                       task->TaskFile() + "\" --mode resume";
+        if (stoppedHere) {
+            if (!limitReached.empty())
+                progress.Line(limitReached);
+            progress.Line(resumeHint);
             exitCode = kExitInterrupted;
+        } else if (stoppedByRunner || !completed) {
+            progress.Line(resumeHint);
+            exitCode = kExitWriteFailed;
         } else {
-            runner->WaitRunSettled(std::chrono::seconds(60));
-            if (!task->IntranetMode())
-                owner.Call([&] { RemoveTaskTempFiles(*task); });
-            progress.Finish();
+            std::optional<TWriteFault> fault;
+            std::vector<TFailedItem> failed;
+            bool startPageSaved = false;
+            owner.Call([&] {
+                fault = task->WriteFault();
+                const TPXDownloadList& list = task->DownloadList();
+                const TPXQItem* start = list.Count() > 0 ? list.Item(0) : nullptr;
+                startPageSaved = start && start->State() >= kStateDownloaded;
+                failed = FailedItems(ListLines(list));
+                // The working copies are all that is left of what a failed write kept from the Zip.
+                if (!task->IntranetMode() && !fault)
+                    RemoveTaskTempFiles(*task);
+            });
             std::fprintf(stdout, "%s\n", report.c_str());
             std::fflush(stdout);
-            exitCode = kExitCompleted;
+            ShowFailures(progress, *task, failed);
+            if (fault) {
+                progress.Line("A local write failed: " + fault->path + ": " + fault->reason + ".");
+                exitCode = kExitWriteFailed;
+            } else if (!startPageSaved) {
+                progress.Line("The start page could not be fetched.");
+                exitCode = kExitStartPageFailed;
+            } else {
+                exitCode = kExitCompleted;
+            }
         }
     }
 
+    owner.Call([&] {
+        if (task)
+            task->SetOnProgress(nullptr);
+    });
     runner.reset();
     parse.reset();
     coordinator.reset();
@@ -496,8 +794,7 @@ int Run(const TCliOptions& options)
     });
     owner.Stop();
     demo.Stop();
-    ::close(signalFd);
-    ::close(doneFd);
+    closeFds();
     return exitCode;
 }
 
@@ -506,6 +803,9 @@ int Run(const TCliOptions& options)
 
 int main(int argc, char** argv)
 {
+    // A file size limit makes writes fail with EFBIG, which the run reports, instead of killing
+    // the process in the middle of a write.
+    ::signal(SIGXFSZ, SIG_IGN);
     pellix::TCliOptions options;
     std::string error;
     if (!pellix::ParseArguments(argc, argv, options, error)) {
