@@ -262,6 +262,10 @@ TCreateTaskResult TTaskRunner::CreateTaskFromAddress(const std::string& address,
     if (site.empty())
         site = "Task";
     const std::string file = UniqueFileName(category + site + kTaskFileExtension);
+    if (file.empty()) {
+        result.message = "Unable to find a free task file name for " + site + " in " + category;
+        return result;
+    }
     auto task = std::make_shared<TPXTask>(&m_app);
     task->SetTaskName(FileNameNoExt(file));
     task->SetTaskFile(category + task->TaskName() + kTaskFileExtension);
@@ -285,7 +289,13 @@ TCreateTaskResult TTaskRunner::CreateTaskFromAddress(const std::string& address,
     } else if (intranet) {
         task->SetDestination(intranetFolder.empty() ? m_app.IntranetFolder() : intranetFolder);
     } else {
-        task->SetDestination(UniqueFileName(m_app.DownloadsFolder() + task->TaskName() + ".zip"));
+        const std::string zip = UniqueFileName(m_app.DownloadsFolder() + task->TaskName() + ".zip");
+        if (zip.empty()) {
+            result.message = "Unable to find a free Zip file name for " + task->TaskName() + " in " +
+                             m_app.DownloadsFolder();
+            return result;
+        }
+        task->SetDestination(zip);
     }
 
     if (namedProfile)
@@ -888,7 +898,10 @@ void TTaskRunner::CompleteTask(TPXTask& task, int status)
         const std::string title = task.StartPageTitle();
         std::error_code ec;
         if (task.Profile().UseStartPageTitle() && !title.empty() && m_runZip && fs::exists(m_runZip->path, ec)) {
-            const TZipRenameResult renamed = m_zips.Rename(*m_runZip, ReplaceIllegalChars(title, ' ') + ".zip");
+            // A title with nothing usable in a file name ("..", only forbidden characters) gives
+            // the task's name instead.
+            const std::string stem = FileStemFromTitle(title).empty() ? task.TaskName() : ReplaceIllegalChars(title, ' ');
+            const TZipRenameResult renamed = m_zips.Rename(*m_runZip, stem + ".zip");
             if (renamed.ok) {
                 task.SetDestination(renamed.newPath);
                 task.Save();

@@ -488,8 +488,9 @@ TZipRenameResult TZipArchive::Rename(TZipObj& zip, const std::string& newName) {
     }
     // Room for the extension and the largest "(n)".
     const std::size_t room = kMaxFileName - extension.size() - std::to_string(kMaxRenameTries - 1).size() - 2;
-    stem = TrimBlanks(CutUtf8(TrimBlanks(stem), room));
-    if (stem.find_first_not_of('.') == std::string::npos) {
+    // Blanks inside the name stay: a title "Docs: What?" gives "Docs  What .zip".
+    stem = CutUtf8(stem, room);
+    if (TrimBlanks(stem).find_first_not_of('.') == std::string::npos) {
         return refused((folder / name).string());  // empty, ".", ".."
     }
 

@@ -439,7 +439,7 @@ TEST(CrawlTest, HugePageIsSavedUnscannedWithinBoundedMemory)
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_GT(peak, 0);
     EXPECT_LT(peak, kMaxPeak);
-    const std::filesystem::path huge = folder.Path() / "site" / "127.0.0.1" / "huge.html";
+    const std::filesystem::path huge = folder.Path() / "site" / HostFolder(server) / "huge.html";
     EXPECT_EQ(static_cast<std::int64_t>(std::filesystem::file_size(huge)), size);
     for (const test::TReceivedRequest& request : server.Requests())
         EXPECT_TRUE(request.target.find("never") == std::string::npos) << request.target;

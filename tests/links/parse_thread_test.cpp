@@ -161,9 +161,10 @@ TEST_F(ParseThreadTest, QueuesAcceptedLinksOnceAndRewritesThemForOfflineUse)
     Parse();
 
     // Link table order: the FRAME pass runs before the A and IMG passes.
+    // A path in other letter case is another file on this file system: an item of its own.
     EXPECT_EQ(URLs(), (std::vector<std::string>{"http://host/docs/index.html", "http://host/docs/frame.html",
-                                                "http://host/docs/guide.html", "http://host/top.html",
-                                                "http://host/docs/pics/logo.gif"}));
+                                                "http://host/docs/guide.html", "http://host/docs/Guide.HTML",
+                                                "http://host/top.html", "http://host/docs/pics/logo.gif"}));
     const TItemView start = ItemOf("http://host/docs/index.html");
     EXPECT_EQ(start.state, kStateParsed);
     EXPECT_EQ(start.title, "Docs  Home");
@@ -185,7 +186,6 @@ TEST_F(ParseThreadTest, QueuesAcceptedLinksOnceAndRewritesThemForOfflineUse)
     EXPECT_NE(page.find("<a href=\"mailto:me@host\">"), std::string::npos);
     EXPECT_NE(page.find("<a href=\"../top.html\">"), std::string::npos);
     EXPECT_NE(page.find("<a href=\"http://elsewhere/x.html\">"), std::string::npos);
-    // Known under another letter case: not queued again, and its link keeps its own case.
     EXPECT_NE(page.find("<A HREF=Guide.HTML>"), std::string::npos);
     EXPECT_NE(page.find("<img src=\"pics/logo.gif\">"), std::string::npos);
     // The banner block sits after <BODY> and its layer before </BODY>.
@@ -199,8 +199,8 @@ TEST_F(ParseThreadTest, QueuesAcceptedLinksOnceAndRewritesThemForOfflineUse)
     EXPECT_NE(page.find(kBannerAddress), std::string::npos);
 
     EXPECT_GE(queuedCalls, 1);
-    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Parsing... Links: 4  New Links: 2"), statuses.end())
-        << "the A pass counts guide.html three times (new once), /top.html, and not the rest";
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Parsing... Links: 4  New Links: 3"), statuses.end())
+        << "the A pass counts guide.html twice (new once), Guide.HTML, /top.html, and not the rest";
     EXPECT_EQ(statuses.back(), "");
 }
 

@@ -421,8 +421,9 @@ TEST(TTaskRunnerTest, FullDiskWhilePackingStopsAndResumeFinishesTheZip)
               "<img src=\"c.png\"><img src=\"d.png\"></body></html>");
     for (const char* name : {"a", "b", "c", "d"})
         server.Route(std::string("/") + name + ".png").Header("Content-Type", "image/png").Body(noise(name[0]));
-    const std::set<std::string> all = {"127.0.0.1/index.htm", "127.0.0.1/a.png", "127.0.0.1/b.png",
-                                       "127.0.0.1/c.png", "127.0.0.1/d.png"};
+    const std::string host = HostFolder(server);
+    const std::set<std::string> all = {host + "/index.htm", host + "/a.png", host + "/b.png", host + "/c.png",
+                                       host + "/d.png"};
 
     std::string taskFile;
     std::string zip;
@@ -454,15 +455,17 @@ TEST(TTaskRunnerTest, FullDiskWhilePackingStopsAndResumeFinishesTheZip)
         const std::set<std::string> packed = test::ZipEntryNames(zip);
         EXPECT_LT(packed.size(), all.size());
         // What did not go in is still on disk for the resume.
-        for (const std::string& name : all)
-            if (!packed.count(name))
+        for (const std::string& name : all) {
+            if (!packed.count(name)) {
                 EXPECT_TRUE(fs::exists(task->WorkFolder() + name)) << name;
+            }
+        }
     }
     TRunnerHarness second(folder.Path());
     auto task = std::make_shared<TPXTask>(second.app.get());
     task->SetTaskFile(taskFile);
     second.owner->Call([&] { task->Load(); });
-    ASSERT_TRUE(second.Start(task, kRunResume));
+    ASSERT_TRUE(second.Start(task, kRunResume)) << (second.messages.empty() ? "" : second.messages.back());
     ASSERT_TRUE(second.WaitFor([&] { return task->Status() == kStatusZipped; }))
         << task->Status() << " " << (second.messages.empty() ? "" : second.messages.front());
     EXPECT_EQ(test::ZipEntryNames(task->Destination()), all);
@@ -492,7 +495,7 @@ TEST(TTaskRunnerTest, ResumeInNewProcessPacksFilesNeverPacked)
     auto task = std::make_shared<TPXTask>(second.app.get());
     task->SetTaskFile(taskFile);
     second.owner->Call([&] { task->Load(); });
-    ASSERT_TRUE(second.Start(task, kRunResume));
+    ASSERT_TRUE(second.Start(task, kRunResume)) << (second.messages.empty() ? "" : second.messages.back());
     ASSERT_TRUE(second.WaitFor([&] { return task->Status() == kStatusZipped; }));
     EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));
     EXPECT_NE(second.report.find("Pages:\n    2 downloaded"), std::string::npos) << second.report;
