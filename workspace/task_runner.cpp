@@ -352,6 +352,12 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     TStartResult result;
     if (!task)
         return {false, "No task."};
+    // One run of a task at a time, across processes: a second would crawl again and split the Zip.
+    const TTaskLockResult locked = m_runLock.Acquire(task->TaskFile(), task->TaskName());
+    if (!locked.ok) {
+        Message(TRunnerMessageKind::Error, locked.message);
+        return {false, locked.message}; // the other run's task file is left as it is
+    }
     task->ClearWriteFault();
     const int mode = task->RunMode();
     const bool resumes = mode == kRunResume || mode == kRunSmartUpdate || mode == kRunSmartRecovery;
@@ -440,6 +446,7 @@ TStartResult TTaskRunner::FailStart(TPXTask& task, const std::string& message)
 {
     // Nothing runs: the task must not stay "Downloading..." (nor current in the active list).
     m_runZip = nullptr;
+    m_runLock.Release();
     task.SetStatus(kStatusStopped);
     task.Save();
     Message(TRunnerMessageKind::Error, message);
@@ -557,6 +564,7 @@ void TTaskRunner::EndRun(TPXTask& task)
         Message(TRunnerMessageKind::Error, rescheduled.error);
     if (m_running.get() == &task)
         m_running.reset();
+    m_runLock.Release();
 }
 
 void TTaskRunner::StopTask(TPXTask& task)
@@ -639,14 +647,15 @@ void TTaskRunner::PackQueued(TPXTask& task)
 void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome, std::vector<TZipQueueEntry> taken)
 {
     m_packing = false;
-    const std::string work = task.WorkFolder();
-    const std::set<std::string> packed(outcome.entries.begin(), outcome.entries.end());
     std::set<std::string> skipped;
     for (const TZipSkip& skip : outcome.skipped)
         skipped.insert(fs::path(skip.name).lexically_normal().string());
     std::size_t left = 0;
-    for (TZipQueueEntry& entry : taken) {
-        if (packed.count(EntryNameOf(entry.path, work))) {
+    // taken[i] is the file given i-th.
+    const bool perFile = outcome.filesPacked.size() == taken.size();
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        TZipQueueEntry& entry = taken[i];
+        if (perFile && outcome.filesPacked[i]) {
             if (entry.item)
                 entry.item->SetZipped(true);
             continue;
@@ -658,10 +667,10 @@ void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome, std::vecto
         task.AppendToZipQueue(std::move(entry.path), entry.item);
         ++left;
     }
-    const bool failed = left > 0 && outcome.code != kZipOk && outcome.code != kZipAborted;
-    if (failed) {
+    if (outcome.failed && left > 0) {
         m_faultMessage = outcome.view.message;
-        task.RecordWriteFault(m_runZip ? m_runZip->path : task.Destination(), outcome.view.message);
+        task.RecordWriteFault(m_runZip ? m_runZip->path : task.Destination(),
+                              outcome.systemError != 0 ? WriteErrorReason(outcome.systemError) : outcome.view.message);
     } else if (outcome.view.kind != TZipMessageKind::None && !outcome.view.message.empty()) {
         Message(outcome.view.kind == TZipMessageKind::Error ? TRunnerMessageKind::Error
                                                             : TRunnerMessageKind::Information,
@@ -894,6 +903,14 @@ void TTaskRunner::CompleteTask(TPXTask& task, int status)
     task.Save();
     EndRun(task);
     RemoveLeftovers(task);
+    if (!task.IntranetMode() && m_runZip) {
+        // Interrupted ticks and replaced pages leave dead bytes behind; a finished task's Zip is
+        // rewritten without them when they are worth it.
+        ShowStatus("Compacting Zip File...");
+        const TZipCompactOutcome compacted = m_zips.CompactIfWasteful(*m_runZip);
+        if (compacted.due && !compacted.compacted && !compacted.message.empty())
+            Message(TRunnerMessageKind::Error, compacted.message);
+    }
     if (!task.IntranetMode()) {
         const std::string title = task.StartPageTitle();
         std::error_code ec;

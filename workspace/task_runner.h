@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/task.h"
+#include "engine/task_lock.h"
 #include "links/date_time.h"
 #include "workspace/zip_archive.h"
 
@@ -180,6 +181,7 @@ private:
     std::shared_ptr<TPXTask> m_current;
     std::shared_ptr<TPXTask> m_running;
     TZipObj* m_runZip = nullptr;
+    TTaskLock m_runLock; // held from a start to the end of its run
     std::string m_faultMessage; // the packer's own words for a failed add, when it was the one
     bool m_packing = false;
     bool m_linksRepaired = false;

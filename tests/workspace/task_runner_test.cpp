@@ -379,6 +379,36 @@ TEST(TTaskRunnerTest, FailedStartLeavesTaskStoppedWithTheReason)
     }
 }
 
+// Two runs of one task (two processes, here two runners) would crawl twice and split the Zip:
+// the second start is refused while the first runs, and taken once it ended.
+TEST(TTaskRunnerTest, SecondRunOfARunningTaskIsRefused)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSite(server, 3000ms);
+    TRunnerHarness first(folder.Path());
+    TRunnerHarness second(folder.Path());
+    const auto task = first.Create(server.Url("/"));
+    ASSERT_TRUE(first.Start(task, kRunRestart));
+
+    auto same = std::make_shared<TPXTask>(second.app.get());
+    same->SetTaskFile(task->TaskFile());
+    second.owner->Call([&] { same->Load(); });
+    TStartResult refused;
+    second.owner->Call([&] {
+        same->SetRunMode(kRunResume);
+        refused = second.runner->StartTask(same);
+    });
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.message.find("already running"), std::string::npos) << refused.message;
+    EXPECT_EQ(task->Status(), kStatusDownloading); // the first run goes on untouched
+
+    first.owner->Call([&] { first.runner->StopTask(*task); });
+    ASSERT_TRUE(first.runner->WaitRunSettled(30s));
+    second.owner->Call([&] { same->Load(); });
+    EXPECT_TRUE(second.Start(same, kRunResume));
+}
+
 // A write fault recorded by any worker stops the run at once, resumable, and is reported as a
 // stop, never as a completion.
 TEST(TTaskRunnerTest, WriteFaultStopsTheRunAndSaysWhy)
