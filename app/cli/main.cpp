@@ -396,21 +396,6 @@ private:
     double m_rate = 0;
 };
 
-// A finished Zip holds everything the run saved, so the task's working folder is of no further
-// use. remove_all removes symbolic links themselves, never what they point at. Owner thread.
-void RemoveTaskTempFiles(TPXTask& task)
-{
-    std::error_code ec;
-    std::string text = task.WorkFolder();
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back(); // a trailing slash would make the symlink test follow the link
-    const fs::path folder(text);
-    if (fs::is_symlink(folder, ec))
-        fs::remove(folder, ec);
-    else
-        fs::remove_all(folder, ec);
-}
-
 int Fail(const std::string& message)
 {
     std::fprintf(stderr, "%s\n", message.c_str());
@@ -763,9 +748,6 @@ int Run(const TCliOptions& options)
                 const TPXQItem* start = list.Count() > 0 ? list.Item(0) : nullptr;
                 startPageSaved = start && start->State() >= kStateDownloaded;
                 failed = FailedItems(ListLines(list));
-                // The working copies are all that is left of what a failed write kept from the Zip.
-                if (!task->IntranetMode() && !fault)
-                    RemoveTaskTempFiles(*task);
             });
             std::fprintf(stdout, "%s\n", report.c_str());
             std::fflush(stdout);
