@@ -342,8 +342,14 @@ void TTaskRunner::MakeCurrent(const std::shared_ptr<TPXTask>& task)
     m_app.SetCurrentTask(task.get());
     if (task) {
         const TListResult loaded = task->DownloadList().LoadList();
-        if (!loaded.ok)
+        if (!loaded.ok) {
             Message(TRunnerMessageKind::Error, loaded.message);
+        } else {
+            // A later resume uses this list as it is in memory: its counters and title come
+            // from it now, as a resume from the file would take them.
+            task->RecountFromList();
+            task->RecoverStartPageTitle();
+        }
     }
 }
 

@@ -641,7 +641,7 @@ int Run(const TCliOptions& options)
             task->SetTaskFile(file);
             std::string error;
             if (!task->Load(&error)) {
-                failure = "Cannot read the task file " + file + ": " + error;
+                failure = error;
                 return;
             }
             if (task->IntranetMode() && !CheckIntranetFolder(task->Destination(), error)) {
