@@ -26,6 +26,7 @@
 #include "links/parse_thread.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
+#include "tasks/error_report.h"
 #include "tasks/schedule.h"
 #include "tasks/status_model.h"
 #include "workspace/app_settings.h"
@@ -383,6 +384,19 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     ShowStatus(resumes ? "Resuming Task..." : "Starting Task...");
     if (resumes && !listInMemory)
         task->Clear(); // the list is read afresh from its file
+    // Items that failed before a retry or an update: if this run recovers them, the links that
+    // completion gave back their addresses become local again.
+    m_failedBefore.clear();
+    if (mode == kRunSmartRecovery || mode == kRunSmartUpdate) {
+        std::optional<std::vector<std::string>> lines;
+        if (listInMemory)
+            lines = ListLines(task->DownloadList());
+        else
+            lines = ReadListFile(task->DownloadList().FilePath());
+        if (lines)
+            for (TFailedItem& failed : FailedItems(*lines))
+                m_failedBefore.insert(std::move(failed.url));
+    }
     const TListResult prepared = task->PrepareRun(listInMemory);
     if (!prepared.ok)
         return FailStart(*task, prepared.message);
@@ -776,12 +790,14 @@ void TTaskRunner::RepairLinks(TPXTask& task)
     if (m_linksRepaired)
         return;
     m_linksRepaired = true;
-    // Nothing failed, nothing to do: the counters say so without a look at the list.
-    if (task.PageErrors() + task.ResourceErrors() <= 0)
+    // Nothing failed and nothing recovered, nothing to do: the counters say so without a look at
+    // the list.
+    if (task.PageErrors() + task.ResourceErrors() <= 0 && m_failedBefore.empty())
         return;
     TPXDownloadList& list = task.DownloadList();
     TLinkRepair repair(task.Profile().AggressiveParser());
-    std::vector<std::pair<TPXQItem*, std::string>> pages; // parsed pages and their URLs
+    bool recovered = false;
+    std::vector<std::pair<TPXQItem*, std::string>> pages; // parsed pages and style sheets, with their URLs
     for (std::size_t i = 0; i < list.Count(); ++i) {
         TPXQItem* item = list.Item(i);
         if (!item)
@@ -793,12 +809,22 @@ void TTaskRunner::RepairLinks(TPXTask& task)
                    state == kStateParsing || state == kStateParsed || state == kStateZipped) {
             std::string url = list.Line(2 * i);
             repair.AddSaved(url);
-            if (item->IsPage() && state == kStateParsed)
+            if (m_failedBefore.count(url)) {
+                repair.AddRecovered(url);
+                recovered = true;
+            }
+            if (item->IsLinkSource() && state == kStateParsed)
                 pages.emplace_back(item, std::move(url));
         }
     }
-    if (repair.Empty() || pages.empty())
+    m_failedBefore.clear();
+    if (repair.Empty() || pages.empty() || (task.PageErrors() + task.ResourceErrors() <= 0 && !recovered))
         return;
+    // Both directions in one pass over a page.
+    auto repairText = [&](TPXQItem& item, const std::string& url, std::string& text) {
+        const bool sheet = !item.IsPage();
+        return repair.RepairPage(url, text, sheet) + repair.RestorePage(url, text, sheet);
+    };
     ShowStatus("Repairing links to items not found...");
 
     const bool zipMode = !task.IntranetMode();
@@ -846,7 +872,7 @@ void TTaskRunner::RepairLinks(TPXTask& task)
             }
         }
         std::optional<std::string> text = ReadWholeFile(path);
-        if (text && repair.RepairPage(url, *text) > 0)
+        if (text && repairText(*item, url, *text) > 0)
             save(path, *text);
     }
     std::vector<TZipQueueEntry> repacked;
@@ -863,7 +889,7 @@ void TTaskRunner::RepairLinks(TPXTask& task)
             if (found == fromZip.end())
                 return;
             const TPackedPage& page = found->second;
-            if (repair.RepairPage(page.url, text) > 0 && save(page.path, text))
+            if (repairText(*page.item, page.url, text) > 0 && save(page.path, text))
                 repacked.push_back({page.path, page.item});
         });
         for (const TZipSkip& skip : engine.Skipped())

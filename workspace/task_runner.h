@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,6 +186,7 @@ private:
     std::string m_faultMessage; // the packer's own words for a failed add, when it was the one
     bool m_packing = false;
     bool m_linksRepaired = false;
+    std::set<std::string> m_failedBefore; // URLs in Error when this retry or update began
 
     // Shared with the timer thread.
     mutable std::mutex m_mutex;

@@ -625,6 +625,49 @@ TEST(TTaskRunnerLinkRepairTest, ZipPagesPackedEarlierAreRepairedInTheZip)
     EXPECT_TRUE(report.broken.empty()) << report.Describe();
 }
 
+// A retry that recovers an item makes the links completion gave its address back local again,
+// in the folder and inside the Zip alike.
+TEST(TTaskRunnerLinkRepairTest, RetryThatRecoversAnItemMakesItsLinksLocalAgain)
+{
+    for (const bool intranet : {true, false}) {
+        SCOPED_TRACE(intranet ? "intranet" : "zip");
+        test::TTempFolder folder;
+        test::TTestHttpServer server;
+        ServeSiteWithFailures(server, 0ms);
+        TRunnerHarness h(folder.Path());
+        const auto task = h.Create(server.Url("/"), intranet);
+        task->Profile().SetUseStartPageTitle(false);
+        const int done = intranet ? kStatusTaskComplete : kStatusZipped;
+        ASSERT_TRUE(h.Start(task, kRunRestart));
+        ASSERT_TRUE(h.WaitFor([&] { return task->Status() == done; }));
+
+        server.Route("/missing.png").Status(200).Header("Content-Type", "image/png").Body("PNGDATA-M");
+        ASSERT_TRUE(h.Start(task, kRunSmartRecovery));
+        ASSERT_TRUE(h.WaitFor([&] { return task->Status() == done; }));
+
+        fs::path root = folder.Path() / "site";
+        if (!intranet) {
+            TZipArchive archive;
+            TZipOpenResult opened = archive.Open(task->Destination());
+            ASSERT_NE(opened.zip, nullptr);
+            root = folder.Path() / "unpacked";
+            ASSERT_EQ(archive.Extract(*opened.zip, {"*.*"}, root.string(), true, true).code, kZipOk);
+        }
+        const std::string start = ReadWholeFile(root / HostFolder(server) / "index.htm").value_or("");
+        EXPECT_NE(start.find("src=\"missing.png\""), std::string::npos) << start;
+        EXPECT_NE(start.find("href=\"missing.png#part\""), std::string::npos) << start;
+        EXPECT_EQ(start.find(server.Url("/missing.png")), std::string::npos) << start;
+        // Still failing: stays online.
+        EXPECT_NE(start.find("src=\"http://pellix-test.invalid/pic.png\""), std::string::npos) << start;
+        const std::string about = ReadWholeFile(root / HostFolder(server) / "about.html").value_or("");
+        EXPECT_NE(about.find("src=\"missing.png\""), std::string::npos) << about;
+        const test::TSiteReport report = test::TSiteChecker(root).Check();
+        EXPECT_EQ(report.pages, 2u);
+        EXPECT_TRUE(report.broken.empty()) << report.Describe();
+        EXPECT_TRUE(fs::exists(root / HostFolder(server) / "missing.png"));
+    }
+}
+
 // Without any failure the pages stay exactly as the parse thread wrote them.
 TEST(TTaskRunnerLinkRepairTest, NothingFailedLeavesPagesAlone)
 {
