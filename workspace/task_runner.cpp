@@ -62,38 +62,66 @@ std::string EntryNameOf(const std::string& localPath, const std::string& tempFol
 
 } // namespace
 
+// Hands the current task's list changes to the session's subscribers.
+class TTaskRunner::TListEvents final : public IDownloadListObserver {
+public:
+    TListEvents(TSessionEvents& events, TPXTask& task) : m_events(events), m_task(task) {}
+    void BeginUpdate() override {}
+    void EndUpdate() override {}
+    void RowsCleared() override { m_events.ItemsCleared(m_task); }
+    void RowAdded(TPXQItem& item) override { m_events.ItemAdded(m_task, item); }
+    void RowChanged(TPXQItem& item, std::optional<int> stateImage) override
+    {
+        m_events.ItemChanged(m_task, item, stateImage);
+    }
+
+private:
+    TSessionEvents& m_events;
+    TPXTask& m_task;
+};
+
 TTaskRunner::TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TThreadDownload& coordinator,
-                         TThreadParse& parse, TStatusModel* status)
+                         TThreadParse& parse, TStatusModel* status, TSessionEvents& events)
     : m_app(app), m_owner(owner), m_slots(slots), m_coordinator(coordinator), m_parse(parse), m_status(status),
-      m_alive(std::make_shared<bool>(true))
+      m_events(events), m_alive(std::make_shared<bool>(true))
 {
-    // A saved page wakes the parse thread, new items wake the coordinator.
-    m_parse.SetOnItemsQueued([this] { m_coordinator.Wake(); });
-    m_owner.Call([this] {
-        m_slots.OnPageSaved = [this](TPXQItem&) {
-            m_parse.Wake();
-            // A parsed page that queued nothing wakes nobody: the timer thread wakes the
-            // coordinator once the parse thread runs out of pages, for its completion check.
-            {
-                std::lock_guard lock(m_mutex);
-                m_parseWatch = true;
-                ++m_pagesSaved;
-            }
-            m_cv.notify_all();
-        };
-        m_coordinator.OnComplete = [this](TPXTask&) {
-            // The page the parse thread holds may still be on its way to the zip queue: let it
-            // finish (off this thread), then tick at once.
-            m_parse.Stop();
-            {
-                std::lock_guard lock(m_mutex);
-                m_settleRequested = true;
-            }
-            m_cv.notify_all();
-        };
-    });
     m_timer = std::thread([this] { TimerLoop(); });
     m_packer = std::thread([this] { PackerLoop(); });
+}
+
+void TTaskRunner::PageSaved()
+{
+    // A parsed page that queued nothing wakes nobody: the timer thread wakes the coordinator once
+    // the parse thread runs out of pages, for its completion check.
+    {
+        std::lock_guard lock(m_mutex);
+        m_parseWatch = true;
+        ++m_pagesSaved;
+    }
+    m_cv.notify_all();
+}
+
+void TTaskRunner::DownloadComplete()
+{
+    // The page the parse thread holds may still be on its way to the zip queue: let it finish
+    // (off this thread), then tick at once.
+    m_parse.Stop();
+    {
+        std::lock_guard lock(m_mutex);
+        m_settleRequested = true;
+    }
+    m_cv.notify_all();
+}
+
+void TTaskRunner::BindListEvents(const std::shared_ptr<TPXTask>& task)
+{
+    if (m_current && m_listEvents && m_current->DownloadList().Observer() == m_listEvents.get())
+        m_current->DownloadList().SetObserver(nullptr);
+    m_listEvents.reset();
+    if (task && !task->DownloadList().Observer()) {
+        m_listEvents = std::make_unique<TListEvents>(m_events, *task);
+        task->DownloadList().SetObserver(m_listEvents.get());
+    }
 }
 
 TTaskRunner::~TTaskRunner()
@@ -115,10 +143,8 @@ TTaskRunner::~TTaskRunner()
     // Let ticks already posted run (they see m_alive) before the members go.
     m_owner.Call([this] {
         *m_alive = false;
-        m_coordinator.OnComplete = nullptr;
-        m_slots.OnPageSaved = nullptr;
+        BindListEvents(nullptr);
     });
-    m_parse.SetOnItemsQueued(nullptr);
 }
 
 TDateTime TTaskRunner::CurrentTime() const { return m_clock ? m_clock() : Now(); }
@@ -230,14 +256,12 @@ void TTaskRunner::ShowStatus(const std::string& text)
 {
     if (m_status)
         m_status->ShowStatus(text, 0, 0);
-    if (OnStatus)
-        OnStatus(text);
+    m_events.StatusText(text);
 }
 
 void TTaskRunner::Message(TRunnerMessageKind kind, const std::string& text)
 {
-    if (OnMessage)
-        OnMessage(kind, text);
+    m_events.Message(kind, text);
 }
 
 TCreateTaskResult TTaskRunner::CreateTaskFromAddress(const std::string& address, const std::string& profileName,
@@ -323,8 +347,7 @@ void TTaskRunner::AddTask(TPXTask& task)
     std::string error;
     if (!task.Save(&error))
         Message(TRunnerMessageKind::Error, "Unable to save the task: " + error);
-    if (OnTaskAdded)
-        OnTaskAdded(task);
+    m_events.TaskAdded(task);
 }
 
 void TTaskRunner::MakeCurrent(const std::shared_ptr<TPXTask>& task)
@@ -339,6 +362,7 @@ void TTaskRunner::MakeCurrent(const std::shared_ptr<TPXTask>& task)
         m_status->ResetStatus();
         m_status->BindTask(task.get());
     }
+    BindListEvents(task);
     m_current = task;
     m_app.SetCurrentTask(task.get());
     if (task) {
@@ -378,6 +402,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
             m_status->ResetStatus();
             m_status->BindTask(task.get());
         }
+        BindListEvents(task);
         m_current = task;
         m_app.SetCurrentTask(task.get());
     }
@@ -458,6 +483,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     SetZipTimer(true);
     m_coordinator.Start(*task, m_slots, m_status);
     m_parse.Start(task);
+    m_events.TaskChanged(*task);
     ShowStatus(task->StatusText(task->Status()));
     return result;
 }
@@ -469,6 +495,7 @@ TStartResult TTaskRunner::FailStart(TPXTask& task, const std::string& message)
     m_runLock.Release();
     task.SetStatus(kStatusStopped);
     task.Save();
+    m_events.TaskChanged(task);
     Message(TRunnerMessageKind::Error, message);
     ShowStatus("Ready");
     return {false, message};
@@ -518,8 +545,7 @@ void TTaskRunner::StopForWriteFault(TPXTask& task)
     std::shared_ptr<TPXTask> keep = m_running;
     StopTask(task);
     Message(TRunnerMessageKind::Error, message);
-    if (OnStopped)
-        OnStopped(task, message);
+    m_events.TaskStopped(task, message);
 }
 
 void TTaskRunner::RequeueUnpacked(TPXTask& task, const TZipObj& zip)
@@ -593,6 +619,7 @@ void TTaskRunner::StopTask(TPXTask& task)
     EndRun(task);
     task.SetStatus(kStatusStopped);
     task.Save();
+    m_events.TaskChanged(task);
     ShowStatus("Ready");
 }
 
@@ -696,8 +723,8 @@ void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome, std::vecto
                                                             : TRunnerMessageKind::Information,
                 outcome.view.message);
     }
-    if (OnPacked)
-        OnPacked(task, outcome.entries.size());
+    if (!outcome.entries.empty())
+        m_events.ZipPacked(task, outcome.entries.size());
 }
 
 void TTaskRunner::PackerLoop()
@@ -959,11 +986,11 @@ void TTaskRunner::CompleteTask(TPXTask& task, int status)
             }
         }
     }
+    m_events.TaskChanged(task);
     const std::string report = CompletionReport(task);
-    if (m_app.BeepOnCompletion() && OnBeep)
-        OnBeep();
-    if (OnCompleted)
-        OnCompleted(task, report);
+    if (m_app.BeepOnCompletion())
+        m_events.Beep();
+    m_events.TaskCompleted(task, report);
     SetZipTimer(false);
 }
 

@@ -17,6 +17,7 @@
 #include "engine/task.h"
 #include "engine/task_lock.h"
 #include "links/date_time.h"
+#include "workspace/session_observer.h"
 #include "workspace/zip_archive.h"
 
 namespace pellix {
@@ -29,7 +30,6 @@ class TStatusModel;
 class TThreadDownload;
 class TThreadParse;
 
-enum class TRunnerMessageKind { Information, Error };
 
 struct TCreateTaskResult {
     bool ok = false;
@@ -69,10 +69,10 @@ class TTaskRunner final {
 public:
     static constexpr std::chrono::milliseconds kZipTimerInterval{1000};
 
-    // Borrows everything; wires the coordinator, the parse thread and the slots to wake each
-    // other. status may be null.
+    // Borrows everything (TSession owns and wires it all); status may be null. What the user is
+    // to see goes to events, on the owner thread.
     TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TThreadDownload& coordinator,
-                TThreadParse& parse, TStatusModel* status = nullptr);
+                TThreadParse& parse, TStatusModel* status, TSessionEvents& events);
     // Not on the owner thread.
     ~TTaskRunner();
     TTaskRunner(const TTaskRunner&) = delete;
@@ -86,7 +86,7 @@ public:
     // setting (which is created only then).
     TCreateTaskResult CreateTaskFromAddress(const std::string& address, const std::string& profileName, bool map,
                                             bool intranet, const std::string& intranetFolder = {});
-    // Schedule "Now", status 1, saved; then OnTaskAdded.
+    // Schedule "Now", status 1, saved; then the task-added event.
     void AddTask(TPXTask& task);
     // With a Zip file path, new zip-mode tasks write into it and keep its name (the add-to-zip
     // toggle); empty: each task gets its own Zip file in the downloads folder.
@@ -103,7 +103,7 @@ public:
     // One tick of the zip timer.
     void ZipTimerTick();
     // Status 6 (zip) or 7 (intranet): saved, end run, the Zip renamed after the start page
-    // title when the profile asks, the report handed to OnCompleted.
+    // title when the profile asks, the report handed to the task-completed event.
     void CompleteTask(TPXTask& task, int status);
     // Clears the previous current task, binds this one (or none) and loads its list.
     void MakeCurrent(const std::shared_ptr<TPXTask>& task);
@@ -127,20 +127,15 @@ public:
     // still comes).
     void SetZipTimerInterval(std::chrono::milliseconds interval);
 
-    // Hooks, called on the owner thread.
-    std::function<void(const std::string& text)> OnStatus;
-    std::function<void(TRunnerMessageKind kind, const std::string& text)> OnMessage;
-    std::function<void(TPXTask& task, const std::string& report)> OnCompleted;
-    std::function<void()> OnBeep;
-    std::function<void(TPXTask& task)> OnTaskAdded;
-    // The runner stopped the run itself because a local write failed (TPXTask::WriteFault says
-    // which file and why); the task is "Download Stopped" and can be resumed. The message, also
-    // given to OnMessage, names the file and the reason.
-    std::function<void(TPXTask& task, const std::string& message)> OnStopped;
-    // After each tick that packed files: how many entries went in.
-    std::function<void(TPXTask& task, std::size_t entries)> OnPacked;
+    // Owner thread: a page or style sheet was saved (the parse thread has work).
+    void PageSaved();
+    // Owner thread: the coordinator set status 5 and suspended.
+    void DownloadComplete();
 
 private:
+    class TListEvents;
+    // Owner thread: the task about to be current hands its list changes to the events.
+    void BindListEvents(const std::shared_ptr<TPXTask>& task);
     void TimerLoop();
     void SetZipTimer(bool on);
     void ShowStatus(const std::string& text);
@@ -174,6 +169,8 @@ private:
     TThreadDownload& m_coordinator;
     TThreadParse& m_parse;
     TStatusModel* m_status;
+    TSessionEvents& m_events;
+    std::unique_ptr<TListEvents> m_listEvents;
     TZipArchive m_zips;
     std::string m_addToZipTarget;
     std::function<TDateTime()> m_clock;

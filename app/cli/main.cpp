@@ -32,6 +32,7 @@
 #include "tasks/error_report.h"
 #include "workspace/app_settings.h"
 #include "workspace/first_start.h"
+#include "workspace/session.h"
 #include "workspace/task_runner.h"
 
 namespace pellix {
@@ -396,6 +397,43 @@ private:
     double m_rate = 0;
 };
 
+// What the command line shows of a run: status texts and messages on stderr, the completion
+// report kept for stdout; the end of the run (completed, or stopped by the runner itself) ends
+// the wait of the main loop.
+class TCliObserver final : public ISessionObserver {
+public:
+    TCliObserver(TProgress& progress, int doneFd) : m_progress(progress), m_doneFd(doneFd) {}
+
+    void OnStatusText(const std::string& text) override { m_progress.Status(text); }
+    void OnMessage(TRunnerMessageKind, const std::string& text) override { m_progress.Line(text); }
+    void OnTaskCompleted(TPXTask&, const std::string& text) override
+    {
+        report = text;
+        completed = true;
+        SignalDone();
+    }
+    // The message itself came through OnMessage.
+    void OnTaskStopped(TPXTask&, const std::string&) override
+    {
+        stoppedByRunner = true;
+        SignalDone();
+    }
+
+    std::string report; // read after the run settled
+    std::atomic<bool> completed{false};
+    std::atomic<bool> stoppedByRunner{false};
+
+private:
+    void SignalDone()
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_doneFd, &one, sizeof one);
+    }
+
+    TProgress& m_progress;
+    int m_doneFd;
+};
+
 int Fail(const std::string& message)
 {
     std::fprintf(stderr, "%s\n", message.c_str());
@@ -593,57 +631,31 @@ int Run(const TCliOptions& options)
         progress.Info("Serving the built-in demo site at " + address);
     }
 
-    TLoopOwnerThread owner;
-    auto parse = std::make_unique<TThreadParse>(owner);
-    auto coordinator = std::make_unique<TThreadDownload>(owner, &app);
-    std::unique_ptr<TSlotList> slots;
-    owner.Call([&] {
-        slots = std::make_unique<TSlotList>(owner);
-        slots->SetConnections(options.connections ? *options.connections : static_cast<int>(app.Connections()));
-    });
-    if (options.priority)
-        coordinator->SetPriority(*options.priority);
-    auto runner = std::make_unique<TTaskRunner>(app, owner, *slots, *coordinator, *parse);
-
     TRunLimits limits(options);
-    std::string report;
-    std::atomic<bool> completed{false};
-    std::atomic<bool> stoppedByRunner{false};
+    TCliObserver observer(progress, doneFd);
+    TLoopOwnerThread owner;
+    auto session = std::make_unique<TSession>(app, owner);
+    session->Events().Subscribe(observer);
+    TTaskRunner* runner = &session->Runner();
+    if (options.priority)
+        session->Coordinator().SetPriority(*options.priority);
+
     std::shared_ptr<TPXTask> task;
     std::string failure;
-    const auto signalDone = [doneFd] {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(doneFd, &one, sizeof one);
-    };
     owner.Call([&] {
-        runner->OnStatus = [&](const std::string& text) { progress.Status(text); };
-        runner->OnMessage = [&](TRunnerMessageKind, const std::string& text) { progress.Line(text); };
-        runner->OnCompleted = [&](TPXTask&, const std::string& text) {
-            report = text;
-            completed = true;
-            signalDone();
-        };
-        // The message itself came through OnMessage.
-        runner->OnStopped = [&](TPXTask&, const std::string&) {
-            stoppedByRunner = true;
-            signalDone();
-        };
+        if (options.connections)
+            session->OverrideConnections(*options.connections);
         if (options.noAds)
             app.OverrideNoAds(true);
 
         if (!options.task.empty()) {
-            const std::string file = fs::absolute(options.task).lexically_normal().string();
-            if (!fs::is_regular_file(file)) {
-                failure = "Task file not found: " + file;
+            TLoadTaskResult loaded = session->LoadTask(options.task);
+            if (!loaded.task) {
+                failure = loaded.message;
                 return;
             }
-            task = std::make_shared<TPXTask>(&app);
-            task->SetTaskFile(file);
+            task = std::move(loaded.task);
             std::string error;
-            if (!task->Load(&error)) {
-                failure = error;
-                return;
-            }
             if (task->IntranetMode() && !CheckIntranetFolder(task->Destination(), error)) {
                 failure = error;
                 return;
@@ -735,7 +747,7 @@ int Run(const TCliOptions& options)
                 progress.Line(limitReached);
             progress.Line(resumeHint);
             exitCode = kExitInterrupted;
-        } else if (stoppedByRunner || !completed) {
+        } else if (observer.stoppedByRunner || !observer.completed) {
             progress.Line(resumeHint);
             exitCode = kExitWriteFailed;
         } else {
@@ -749,7 +761,7 @@ int Run(const TCliOptions& options)
                 startPageSaved = start && start->State() >= kStateDownloaded;
                 failed = FailedItems(ListLines(list));
             });
-            std::fprintf(stdout, "%s\n", report.c_str());
+            std::fprintf(stdout, "%s\n", observer.report.c_str());
             std::fflush(stdout);
             ShowFailures(progress, *task, failed);
             if (fault) {
@@ -768,12 +780,8 @@ int Run(const TCliOptions& options)
         if (task)
             task->SetOnProgress(nullptr);
     });
-    runner.reset();
-    parse.reset();
-    coordinator.reset();
-    owner.Call([&] {
-        slots.reset();
-    });
+    session->Events().Unsubscribe(observer);
+    session.reset();
     owner.Stop();
     demo.Stop();
     closeFds();

@@ -19,6 +19,7 @@
 #include "links/parse_thread.h"
 #include "links/text_helpers.h"
 #include "workspace/app_settings.h"
+#include "workspace/session.h"
 #include "links/file_io.h"
 #include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
@@ -38,9 +39,10 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using TClock = TLoopOwnerThread::TClock;
 
-// The program's objects as the desktop wires them, kept on disk under one folder, so a second
-// harness on the same folder stands in for a later process.
-class TRunnerHarness {
+// The program's objects as every program assembles them (TSession), kept on disk under one
+// folder, so a second harness on the same folder stands in for a later process. The harness
+// subscribes to the session's events and keeps what they said (owner thread).
+class TRunnerHarness final : public ISessionObserver {
 public:
     explicit TRunnerHarness(const fs::path& folder)
     {
@@ -55,32 +57,24 @@ public:
         app->Store().WriteSetting(kFileTypesKey, "Images", ".gif;.jpg;.png;");
         app->SetBeepOnCompletion(false);
         owner = std::make_unique<TLoopOwnerThread>();
-        parse = std::make_unique<TThreadParse>(*owner);
-        coordinator = std::make_unique<TThreadDownload>(*owner, app.get());
-        owner->Call([this] {
-            slots = std::make_unique<TSlotList>(*owner);
-            slots->SetConnections(4);
-        });
-        runner = std::make_unique<TTaskRunner>(*app, *owner, *slots, *coordinator, *parse);
-        owner->Call([this] {
-            runner->OnCompleted = [this](TPXTask&, const std::string& text) { report = text; };
-            runner->OnMessage = [this](TRunnerMessageKind, const std::string& text) { messages.push_back(text); };
-        });
+        session = std::make_unique<TSession>(*app, *owner);
+        owner->Call([this] { session->OverrideConnections(4); });
+        runner = &session->Runner();
+        session->Events().Subscribe(*this);
     }
 
-    ~TRunnerHarness()
+    ~TRunnerHarness() override
     {
-        owner->Call([this] {
-            if (auto task = runner->RunningTask())
-                runner->StopTask(*task);
-        });
-        runner->WaitRunSettled(30s);
-        runner.reset();
-        parse.reset();
-        coordinator.reset();
-        owner->Call([this] { slots.reset(); });
+        session->Events().Unsubscribe(*this);
+        session.reset();
         owner->Stop();
     }
+
+    void OnStatusText(const std::string& text) override { statuses.push_back(text); }
+    void OnMessage(TRunnerMessageKind, const std::string& text) override { messages.push_back(text); }
+    void OnTaskCompleted(TPXTask&, const std::string& text) override { report = text; }
+    void OnTaskStopped(TPXTask&, const std::string& text) override { stopped = text; }
+    void OnZipPacked(TPXTask& task, std::size_t) override { statusAtPack.push_back(task.Status()); }
 
     std::shared_ptr<TPXTask> Create(const std::string& url, bool intranet = false)
     {
@@ -107,12 +101,13 @@ public:
 
     std::unique_ptr<TPXApp> app;
     std::unique_ptr<TLoopOwnerThread> owner;
-    std::unique_ptr<TThreadParse> parse;
-    std::unique_ptr<TThreadDownload> coordinator;
-    std::unique_ptr<TSlotList> slots;
-    std::unique_ptr<TTaskRunner> runner;
+    std::unique_ptr<TSession> session;
+    TTaskRunner* runner = nullptr;
     std::string report;
+    std::string stopped;
     std::vector<std::string> messages;
+    std::vector<std::string> statuses;
+    std::vector<int> statusAtPack;
 };
 
 // A page with two images; slow.png answers only after a pause, so the run stays in status 2
@@ -257,10 +252,7 @@ TEST(TTaskRunnerTest, ZipLastPacksOnlyAfterDownloadComplete)
         TRunnerHarness h(folder.Path());
         h.app->SetZipLast(zipLast);
         h.runner->SetZipTimerInterval(0ms); // ticks by hand, and the one at completion
-        std::vector<int> statusAtPack;
-        h.owner->Call([&] {
-            h.runner->OnPacked = [&](TPXTask& t, std::size_t) { statusAtPack.push_back(t.Status()); };
-        });
+        std::vector<int>& statusAtPack = h.statusAtPack;
         const auto task = h.Create(server.Url("/"));
         ASSERT_TRUE(h.Start(task, kRunRestart));
         // Both pages and a.png are saved and queued; slow.png is still on its way.
@@ -417,8 +409,7 @@ TEST(TTaskRunnerTest, WriteFaultStopsTheRunAndSaysWhy)
     test::TTestHttpServer server;
     ServeSite(server, 3000ms);
     TRunnerHarness h(folder.Path());
-    std::string stopped;
-    h.owner->Call([&] { h.runner->OnStopped = [&](TPXTask&, const std::string& text) { stopped = text; }; });
+    const std::string& stopped = h.stopped;
     const auto task = h.Create(server.Url("/"));
     ASSERT_TRUE(h.Start(task, kRunRestart));
     ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 1; }));
@@ -460,8 +451,7 @@ TEST(TTaskRunnerTest, FullDiskWhilePackingStopsAndResumeFinishesTheZip)
     {
         TRunnerHarness h(folder.Path());
         h.runner->SetZipTimerInterval(0ms); // packs only when the test ticks
-        std::string stopped;
-        h.owner->Call([&] { h.runner->OnStopped = [&](TPXTask&, const std::string& text) { stopped = text; }; });
+        const std::string& stopped = h.stopped;
         const auto task = h.Create(server.Url("/"));
         taskFile = task->TaskFile();
         zip = task->Destination();
@@ -675,8 +665,7 @@ TEST(TTaskRunnerLinkRepairTest, NothingFailedLeavesPagesAlone)
     test::TTestHttpServer server;
     ServeSite(server, 0ms);
     TRunnerHarness h(folder.Path());
-    std::vector<std::string> statuses;
-    h.owner->Call([&] { h.runner->OnStatus = [&](const std::string& text) { statuses.push_back(text); }; });
+    const std::vector<std::string>& statuses = h.statuses;
     const auto task = h.Create(server.Url("/"), true);
     ASSERT_TRUE(h.Start(task, kRunRestart));
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusTaskComplete; }));

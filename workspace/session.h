@@ -1,0 +1,75 @@
+// TSession: the core as every program assembles it: status model, connection slots, parse thread,
+// download coordinator and task runner, wired once, with the events that windows follow.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "workspace/session_observer.h"
+
+namespace pellix {
+
+class IOwnerThread;
+class TPXApp;
+class TPXTask;
+class TSlotList;
+class TStatusModel;
+class TTaskRunner;
+class TThreadDownload;
+class TThreadParse;
+
+struct TLoadTaskResult {
+    std::shared_ptr<TPXTask> task; // null when the file was refused
+    std::string message;           // why, when refused
+};
+
+// Construction, in this order: the events hub, the status model, the slot list (on the owner
+// thread, with the stored "Connections"), the parse thread and the coordinator (both suspended),
+// the task runner (its zip timer and packing threads); then the wiring, each hook set once here:
+// a saved page wakes the parse thread and reaches the runner, queued items wake the coordinator,
+// the coordinator's completion reaches the runner, a changed number of connections is stored.
+//
+// Destruction, on any thread but the owner thread: a run still going is stopped and waited for;
+// then the runner (its threads end, ticks already posted run first), the coordinator is stopped
+// and waited for, the parse thread goes, the slots go on the owner thread (their transfers end
+// first: they wake the coordinator), then the coordinator, the status model and the hub. The
+// owner thread must outlive the session.
+class TSession final {
+public:
+    TSession(TPXApp& app, IOwnerThread& owner);
+    ~TSession();
+    TSession(const TSession&) = delete;
+    TSession& operator=(const TSession&) = delete;
+
+    TPXApp& App() { return m_app; }
+    IOwnerThread& Owner() { return m_owner; }
+    TSessionEvents& Events() { return *m_events; }
+    TStatusModel& Status() { return *m_status; }
+    TSlotList& Slots() { return *m_slots; }
+    TThreadParse& Parser() { return *m_parse; }
+    TThreadDownload& Coordinator() { return *m_coordinator; }
+    TTaskRunner& Runner() { return *m_runner; }
+
+    // Owner thread. A task from its task file; a file that is missing or no task file is refused
+    // with the reason and left untouched.
+    TLoadTaskResult LoadTask(const std::string& taskFile);
+    // Owner thread. The number of connections for this process only (a command-line switch): the
+    // stored setting stays as it is, also when the slider moves with the end of a run.
+    void OverrideConnections(int n);
+    // Not on the owner thread: stops the run in progress, if any, and waits until it settled.
+    void StopAndSettle(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+private:
+    TPXApp& m_app;
+    IOwnerThread& m_owner;
+    std::unique_ptr<TSessionEvents> m_events;
+    std::unique_ptr<TStatusModel> m_status;
+    std::unique_ptr<TSlotList> m_slots;
+    std::unique_ptr<TThreadParse> m_parse;
+    std::unique_ptr<TThreadDownload> m_coordinator;
+    std::unique_ptr<TTaskRunner> m_runner;
+    bool m_storeConnections = true; // owner thread
+};
+
+} // namespace pellix
