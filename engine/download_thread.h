@@ -24,7 +24,9 @@ class TStatusModel;
 
 // The coordinator's own thread only waits and paces; every look at the slots and the list and
 // every change happens inside synchronous calls on the owner thread. It waits at most one cycle,
-// and wakes at once when a transfer ends, when items are queued (Wake) and on stop.
+// and wakes at once when a transfer ends, however it ends, when items are queued (Wake) and on
+// stop. While the task holds a write fault (a full or read-only disk) it starts no transfer and
+// never completes the task; it goes on collecting transfers until the run is stopped.
 class TThreadDownload final {
 public:
     static constexpr std::chrono::milliseconds kCycle{1000};

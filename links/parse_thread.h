@@ -40,7 +40,7 @@ inline constexpr TLinkTableRow kLinkListTable[] = {
 };
 
 // The status text of a page or style sheet above the parsed-size limit ("Max Parsed Page Size"),
-// followed by the limit ("32 MB"): it is saved and packed as it came, but not scanned for links.
+// followed by the limit ("16 MB"): it is saved and packed as it came, but not scanned for links.
 inline constexpr const char* kNotScannedText = "Saved, not scanned for links: larger than ";
 
 // Status texts for the status line (empty: clear it). Called on the parse thread, as often as

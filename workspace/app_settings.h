@@ -159,7 +159,7 @@ public:
     // bounded whatever a server sends); 0 scans every page.
     std::int64_t MaxParsedPageSize() const;
     void SetMaxParsedPageSize(std::int64_t bytes);
-    static constexpr std::int64_t kDefaultMaxParsedPageSize = 32 * 1024 * 1024;
+    static constexpr std::int64_t kDefaultMaxParsedPageSize = 16 * 1024 * 1024;
     // A file of extra certificate authorities trusted for https besides the system's; empty: none.
     std::string CAFile() const;
     void SetCAFile(const std::string& path);

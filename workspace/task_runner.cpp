@@ -840,8 +840,15 @@ void TTaskRunner::RepairLinks(TPXTask& task)
                 repair.AddRecovered(url);
                 recovered = true;
             }
-            if (item->IsLinkSource() && state == kStateParsed)
-                pages.emplace_back(item, std::move(url));
+            if (item->IsLinkSource() && state == kStateParsed) {
+                // A page too large to scan holds no rewritten links, and reading it whole is
+                // what its limit avoids.
+                item->Reload();
+                const bool scanned = !StartsWith(item->StatusText(), kNotScannedText);
+                item->ReleaseStrings();
+                if (scanned)
+                    pages.emplace_back(item, std::move(url));
+            }
         }
     }
     m_failedBefore.clear();

@@ -429,6 +429,7 @@ TEST_F(TThreadHTTPTest, WriteFaultKeepsTheItemForAResumeAndStartsNoMoreTransfers
     EXPECT_EQ(FileText(url), body);
     EXPECT_EQ(server.Requests()[before].Header("Range"), "Bytes=" + std::to_string(kLimit - 1) + "-");
     EXPECT_EQ(m_task->ResourceErrors(), 0);
+    m_task->SetOnWriteFault(nullptr);
 }
 
 TEST_F(TThreadHTTPTest, RedirectsAreFollowedOnlyWhereTheProfileFollowsLinks)
