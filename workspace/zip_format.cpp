@@ -168,13 +168,16 @@ std::int64_t TornTailStart(int fd, std::int64_t fileSize) {
         if (!ZipReadAt(fd, chunk.data(), chunk.size(), start)) {
             return 0;
         }
-        for (std::int64_t at = end - start - 1; at >= 0; --at) {
-            const auto pos = static_cast<std::size_t>(at);
-            if (pos + kZipEndSize > chunk.size() || ZipGet32(chunk, pos) != kZipEndSignature) {
+        const std::string_view view(chunk);
+        const std::string_view signature("PK\x05\x06", 4);
+        // Records that start in this chunk, from the last one back.
+        std::size_t pos = static_cast<std::size_t>(end - start);
+        while (pos > 0 && (pos = view.rfind(signature, pos - 1)) != std::string_view::npos) {
+            if (pos + kZipEndSize > chunk.size()) {
                 continue;
             }
-            const std::int64_t endAt = start + at;
-            const std::string_view record = std::string_view(chunk).substr(pos, kZipEndSize);
+            const std::int64_t endAt = start + static_cast<std::int64_t>(pos);
+            const std::string_view record = view.substr(pos, kZipEndSize);
             const std::uint32_t count = ZipGet16(record, 10);
             const std::uint32_t cdSize = ZipGet32(record, 12);
             const std::uint32_t cdStart = ZipGet32(record, 16);
@@ -183,11 +186,11 @@ std::int64_t TornTailStart(int fd, std::int64_t fileSize) {
                 static_cast<std::int64_t>(cdStart) + cdSize != endAt || archiveEnd >= fileSize) {
                 continue;  // not the end of a directory right before it
             }
-            std::string end(static_cast<std::size_t>(archiveEnd - endAt), '\0');
-            if (!ZipReadAt(fd, end.data(), end.size(), endAt)) {
+            std::string endRecord(static_cast<std::size_t>(archiveEnd - endAt), '\0');
+            if (!ZipReadAt(fd, endRecord.data(), endRecord.size(), endAt)) {
                 return 0;
             }
-            return EndsWithTornCopy(fd, fileSize, endAt, end) ? archiveEnd : 0;
+            return EndsWithTornCopy(fd, fileSize, endAt, endRecord) ? archiveEnd : 0;
         }
         end = start;
     }
