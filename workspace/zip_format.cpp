@@ -230,23 +230,12 @@ bool ParseZipDirectory(const TZipDirectory& directory, std::vector<TZipDirectory
     records.clear();
     records.reserve(directory.count);
     const std::string_view bytes(directory.bytes);
-    for (std::size_t at = 0, i = 0; i < directory.count; ++i) {
-        if (at + kZipCentralSize > bytes.size() || ZipGet32(bytes, at) != kZipCentralSignature) {
+    TZipDirectoryRecord record;
+    for (std::size_t at = 0, i = 0; i < directory.count; ++i, at += record.length) {
+        if (!ParseZipRecord(bytes, at, record)) {
             return false;
         }
-        const std::size_t nameLength = ZipGet16(bytes, at + 28);
-        const std::size_t length =
-            kZipCentralSize + nameLength + ZipGet16(bytes, at + 30) + ZipGet16(bytes, at + 32);
-        if (at + length > bytes.size()) {
-            return false;
-        }
-        TZipDirectoryRecord record;
-        record.at = at;
-        record.length = length;
-        record.name = bytes.substr(at + kZipCentralSize, nameLength);
-        record.dosTime = ZipGet32(bytes, at + 12);
         records.push_back(record);
-        at += length;
     }
     return true;
 }
