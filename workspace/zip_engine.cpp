@@ -1108,8 +1108,7 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     std::uint32_t count = 0;
     if (replaced.empty()) {
         count = static_cast<std::uint32_t>(records.size());
-        records.clear();  // their names point into the bytes moved here
-        byName.clear();
+        records.clear();  // their names point into the bytes moved here; byName is not read again
         directory = std::move(cd.bytes);
     } else {
         directory.reserve(cd.bytes.size() + added.size() + endBytes);
