@@ -440,7 +440,10 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     if (!task->IntranetMode()) {
         const std::string zipPath = task->Destination();
         std::error_code ec;
-        if (fs::exists(zipPath, ec)) {
+        // An empty file is what a first pack that could not write (or a process killed while
+        // creating the Zip) leaves: nothing is in it, so it is made anew.
+        const bool empty = fs::is_regular_file(zipPath, ec) && fs::file_size(zipPath, ec) == 0 && !ec;
+        if (fs::exists(zipPath, ec) && !empty) {
             TZipOpenResult opened = m_zips.Open(zipPath);
             m_runZip = opened.zip;
             if (!m_runZip) {

@@ -486,12 +486,12 @@ TZipRenameResult TZipArchive::Rename(TZipObj& zip, const std::string& newName) {
         extension = stem.substr(stem.size() - 4);
         stem.resize(stem.size() - 4);
     }
-    // Room for the extension and the largest "(n)".
+    // Room for the extension and the largest "(n)". Blanks before the extension stay: a title
+    // "Docs: What?" gives "Docs  What .zip".
     const std::size_t room = kMaxFileName - extension.size() - std::to_string(kMaxRenameTries - 1).size() - 2;
-    // Blanks inside the name stay: a title "Docs: What?" gives "Docs  What .zip".
     stem = CutUtf8(stem, room);
-    if (TrimBlanks(stem).find_first_not_of('.') == std::string::npos) {
-        return refused((folder / name).string());  // empty, ".", ".."
+    if (stem.find_first_not_of(". ") == std::string::npos) {
+        return refused((folder / name).string());  // empty, ".", "..", blanks
     }
 
     const std::string wanted = (folder / (stem + extension)).string();

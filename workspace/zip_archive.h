@@ -129,9 +129,9 @@ public:
     // Once per Zip; skipped while a task's file is being added.
     TZipOutcome ExtractAllForBrowsing(TZipObj& zip, const std::string& tempFolder, bool taskFileBeingAdded);
     // newName: a file name in the Zip's folder. Control bytes become blanks, blanks at either end
-    // go, ".zip" is added when missing and the name is cut to fit a file name with room for a
-    // "(n)"; a name taken by another file gets the first free "(0)", "(1)", ... up to
-    // kMaxRenameTries. Names with "/" or without a stem are refused.
+    // of the name go, ".zip" is added when missing and the name is cut to fit a file name with
+    // room for a "(n)"; a name taken by another file gets the first free "(0)", "(1)", ... up to
+    // kMaxRenameTries. Names with "/", or whose stem is only dots and blanks, are refused.
     TZipRenameResult Rename(TZipObj& zip, const std::string& newName);
 
     // Unused space in a task's Zip file is reclaimed once it is both this large and this share of

@@ -964,14 +964,18 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     // Parse the records: names for the add modes, positions to drop replaced ones.
     // Room for the end record now: the names below point into these bytes.
     cd.bytes.reserve(cd.bytes.size() + kEndSize + cd.archiveComment.size());
+    // One pass: the directory can hold tens of thousands of records, read again every tick.
     std::vector<TZipDirectoryRecord> records;
-    if (!ParseZipDirectory(cd, records)) {
-        return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
-    }
+    records.reserve(cd.count);
     std::unordered_map<std::string_view, std::size_t> byName;
-    byName.reserve(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        byName[records[i].name] = i;
+    byName.reserve(cd.count);
+    TZipDirectoryRecord record;
+    for (std::size_t at = 0, i = 0; i < cd.count; ++i, at += record.length) {
+        if (!ParseZipRecord(cd.bytes, at, record)) {
+            return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
+        }
+        byName[record.name] = records.size();
+        records.push_back(record);
     }
 
     // Decide per file, ask the comments, and bound the space the new entries can take.
@@ -1104,8 +1108,7 @@ int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
     std::uint32_t count = 0;
     if (replaced.empty()) {
         count = static_cast<std::uint32_t>(records.size());
-        records.clear();  // their names point into the bytes moved here
-        byName.clear();
+        records.clear();  // their names point into the bytes moved here; byName is not read again
         directory = std::move(cd.bytes);
     } else {
         directory.reserve(cd.bytes.size() + added.size() + endBytes);

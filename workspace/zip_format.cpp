@@ -168,13 +168,16 @@ std::int64_t TornTailStart(int fd, std::int64_t fileSize) {
         if (!ZipReadAt(fd, chunk.data(), chunk.size(), start)) {
             return 0;
         }
-        for (std::int64_t at = end - start - 1; at >= 0; --at) {
-            const auto pos = static_cast<std::size_t>(at);
-            if (pos + kZipEndSize > chunk.size() || ZipGet32(chunk, pos) != kZipEndSignature) {
+        const std::string_view view(chunk);
+        const std::string_view signature("PK\x05\x06", 4);
+        // Records that start in this chunk, from the last one back.
+        std::size_t pos = static_cast<std::size_t>(end - start);
+        while (pos > 0 && (pos = view.rfind(signature, pos - 1)) != std::string_view::npos) {
+            if (pos + kZipEndSize > chunk.size()) {
                 continue;
             }
-            const std::int64_t endAt = start + at;
-            const std::string_view record = std::string_view(chunk).substr(pos, kZipEndSize);
+            const std::int64_t endAt = start + static_cast<std::int64_t>(pos);
+            const std::string_view record = view.substr(pos, kZipEndSize);
             const std::uint32_t count = ZipGet16(record, 10);
             const std::uint32_t cdSize = ZipGet32(record, 12);
             const std::uint32_t cdStart = ZipGet32(record, 16);
@@ -183,11 +186,11 @@ std::int64_t TornTailStart(int fd, std::int64_t fileSize) {
                 static_cast<std::int64_t>(cdStart) + cdSize != endAt || archiveEnd >= fileSize) {
                 continue;  // not the end of a directory right before it
             }
-            std::string end(static_cast<std::size_t>(archiveEnd - endAt), '\0');
-            if (!ZipReadAt(fd, end.data(), end.size(), endAt)) {
+            std::string endRecord(static_cast<std::size_t>(archiveEnd - endAt), '\0');
+            if (!ZipReadAt(fd, endRecord.data(), endRecord.size(), endAt)) {
                 return 0;
             }
-            return EndsWithTornCopy(fd, fileSize, endAt, end) ? archiveEnd : 0;
+            return EndsWithTornCopy(fd, fileSize, endAt, endRecord) ? archiveEnd : 0;
         }
         end = start;
     }
@@ -227,23 +230,12 @@ bool ParseZipDirectory(const TZipDirectory& directory, std::vector<TZipDirectory
     records.clear();
     records.reserve(directory.count);
     const std::string_view bytes(directory.bytes);
-    for (std::size_t at = 0, i = 0; i < directory.count; ++i) {
-        if (at + kZipCentralSize > bytes.size() || ZipGet32(bytes, at) != kZipCentralSignature) {
+    TZipDirectoryRecord record;
+    for (std::size_t at = 0, i = 0; i < directory.count; ++i, at += record.length) {
+        if (!ParseZipRecord(bytes, at, record)) {
             return false;
         }
-        const std::size_t nameLength = ZipGet16(bytes, at + 28);
-        const std::size_t length =
-            kZipCentralSize + nameLength + ZipGet16(bytes, at + 30) + ZipGet16(bytes, at + 32);
-        if (at + length > bytes.size()) {
-            return false;
-        }
-        TZipDirectoryRecord record;
-        record.at = at;
-        record.length = length;
-        record.name = bytes.substr(at + kZipCentralSize, nameLength);
-        record.dosTime = ZipGet32(bytes, at + 12);
         records.push_back(record);
-        at += length;
     }
     return true;
 }

@@ -84,6 +84,19 @@ constexpr std::size_t kZipCentralCrc = 16;
 constexpr std::size_t kZipCentralPacked = 20;
 constexpr std::size_t kZipCentralLocalOffset = 42;
 
+// The record that starts at `at` in a directory's bytes; false when it does not fit them.
+inline bool ParseZipRecord(std::string_view bytes, std::size_t at, TZipDirectoryRecord& record) {
+    if (at + kZipCentralSize > bytes.size() || ZipGet32(bytes, at) != kZipCentralSignature) {
+        return false;
+    }
+    const std::size_t nameLength = ZipGet16(bytes, at + 28);
+    record.at = at;
+    record.length = kZipCentralSize + nameLength + ZipGet16(bytes, at + 30) + ZipGet16(bytes, at + 32);
+    record.name = bytes.substr(at + kZipCentralSize, nameLength);
+    record.dosTime = ZipGet32(bytes, at + 12);
+    return at + record.length <= bytes.size();
+}
+
 // Splits directory.bytes into its count records (names point into the bytes); false when the
 // records do not fit the bytes.
 bool ParseZipDirectory(const TZipDirectory& directory, std::vector<TZipDirectoryRecord>& records);

@@ -203,11 +203,13 @@ TEST(TZipArchiveTest, RenameNamesAreMadeSafe) {
         std::string expected;  // the new file name; empty: refused, the old name stays
     } cases[] = {
         {std::string("Home\0Page", 9), "Home Page.zip"},
-        {std::string("\0", 1) + "Title\r\n.zip", "Title.zip"},
+        {std::string("\0", 1) + "Title\r\n.zip", "Title  .zip"},
+        {"Docs  What .zip", "Docs  What .zip"},  // a title's ":" and "?" made blanks
         {std::string(1, '\0'), ""},
         {"..", ""},
         {"...zip", ""},
         {"  .zip", ""},
+        {". .zip", ""},
         {"a/b", ""},
         {"/", ""},
         {"Report", "Report.zip"},
