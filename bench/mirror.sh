@@ -134,7 +134,7 @@ done
 if [ "$with_wget" -eq 1 ]; then
   echo "zip size: ours $(stat -c %s "$our_zip") bytes, wget's tree zipped $(stat -c %s "$work/wget.zip") bytes"
   echo
-  compare=(python3 "$repo/bench/mirror/compare.py" "$work/wget/127.0.0.1:$port" "$work/wget.log" "$work/ours.list" "127.0.0.1")
+  compare=(python3 "$repo/bench/mirror/compare.py" "$work/wget/127.0.0.1:$port" "$work/wget.log" "$work/ours.list" "127.0.0.1_$port")
   "${compare[@]}"
   MIRROR_SHOW=1000000 "${compare[@]}" > "$keep/differences.txt"
   cp "$work/wget.log" "$keep/"
@@ -158,7 +158,7 @@ else
 fi
 
 if [ "$with_chromium" -eq 1 ]; then
-  start_page="$(find "$work/unpacked" -maxdepth 2 -path '*/127.0.0.1/index.htm*' | head -1)"
+  start_page="$(find "$work/unpacked" -maxdepth 2 -path "*/127.0.0.1_$port/index.htm*" | head -1)"
   if [ -n "$start_page" ]; then
     mkdir -p "$work/chromium"
     rm -f "$keep/start_page.png"

@@ -5,7 +5,7 @@ Usage: compare.py WGET_HOST_FOLDER WGET_LOG OUR_ZIP_LIST OUR_HOST_FOLDER_NAME
 
 WGET_HOST_FOLDER is wget's folder for the host ("127.0.0.1:PORT"), WGET_LOG its -nv log,
 OUR_ZIP_LIST the output of `unzip -Z1` on our Zip and OUR_HOST_FOLDER_NAME the first path
-segment of our entries for that host ("127.0.0.1").
+segment of our entries for that host ("127.0.0.1_PORT").
 
 The two programs name local files differently, so both sides are turned back into a key that
 stands for the address's path and query:

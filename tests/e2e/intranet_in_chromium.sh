@@ -14,6 +14,6 @@ profile=$(mktemp -d /tmp/pellix-chromium.XXXXXX)
 trap 'rm -rf "$profile"' EXIT
 timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-background-networking \
     --disable-component-update --disable-sync --no-first-run --user-data-dir="$profile" \
-    --window-size=800,600 --screenshot="$out/start_page.png" "file://$out/site/127.0.0.1/index.html" \
+    --window-size=800,600 --screenshot="$out/start_page.png" "$(find "$out/site" -maxdepth 2 -path "*/127.0.0.1*/index.html" | head -1 | sed "s|^|file://|")" \
     2>/dev/null
 echo "screenshot: $out/start_page.png"
