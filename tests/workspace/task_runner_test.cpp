@@ -240,6 +240,70 @@ TEST(TTaskRunnerTest, IntranetRunCompletesWithStatus7)
     EXPECT_TRUE(FilesIn(h.app->DownloadsFolder(), "*.zip").empty());
 }
 
+// An item whose body broke off ends in Error at completion; its partial body must not stay in
+// the user's folder.
+TEST(TTaskRunnerTest, IntranetCompletionLeavesNoPartialBodies)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    ServeSite(server, 0ms);
+    server.Route("/a.png").Header("Content-Type", "image/png").Body(std::string(4000, 'x')).CutAfter(1000);
+    TRunnerHarness h(folder.Path());
+    const auto task = h.Create(server.Url("/"), true);
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusTaskComplete; }));
+    EXPECT_GE(task->ResourceErrors(), 1);
+    std::vector<std::string> parts;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.Path() / "site"))
+        if (entry.path().string().ends_with(".pxpart"))
+            parts.push_back(entry.path().string());
+    EXPECT_TRUE(parts.empty()) << parts.front();
+}
+
+// Start page titles that give no file name: the Zip keeps a valid name ending in ".zip" (the
+// task's own for a title with nothing usable), and completion is not held up.
+TEST(TTaskRunnerTest, TitlesWithoutAUsableNameStillNameTheZip)
+{
+    struct TCase {
+        std::string title;
+        std::string zipName; // empty: the task's name
+    };
+    const TCase cases[] = {
+        {std::string("Bad\0Title\x01", 10), "Bad Title .zip"},
+        {"..", ""},
+        {"<>|*?", ""},
+        {"Docs: What?", "Docs  What .zip"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.zipName.empty() ? c.title : c.zipName);
+        test::TTempFolder folder;
+        test::TTestHttpServer server;
+        server.Route("/").Header("Content-Type", "text/html")
+            .Body("<html><head><title>" + c.title + "</title></head><body>x</body></html>");
+        TRunnerHarness h(folder.Path());
+        const auto task = h.Create(server.Url("/"));
+        ASSERT_TRUE(h.Start(task, kRunRestart));
+        ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }, 10s));
+        const std::string name = fs::path(task->Destination()).filename().string();
+        EXPECT_EQ(name, c.zipName.empty() ? task->TaskName() + ".zip" : c.zipName);
+        EXPECT_TRUE(fs::exists(task->Destination()));
+    }
+}
+
+// Two tasks of one site (two homes, two processes) never share working copies.
+TEST(TTaskRunnerTest, TasksOfOneSiteHaveTheirOwnWorkingFolders)
+{
+    test::TTempFolder folder;
+    TRunnerHarness h(folder.Path());
+    TPXTask one(h.app.get());
+    TPXTask two(h.app.get());
+    one.SetTaskFile("/home/a/Pellix/Tasks/General/site.pxt");
+    two.SetTaskFile("/home/b/Pellix/Tasks/General/site.pxt");
+    EXPECT_NE(one.WorkFolder(), two.WorkFolder());
+    EXPECT_EQ(one.WorkFolder().rfind(h.app->TempFolder(), 0), 0u);
+    EXPECT_NE(one.LocalFileOf("http://site/a.html"), two.LocalFileOf("http://site/a.html"));
+}
+
 // With "Zip Last" a tick packs nothing while the download runs; without it, the same tick packs
 // everything queued.
 TEST(TTaskRunnerTest, ZipLastPacksOnlyAfterDownloadComplete)
