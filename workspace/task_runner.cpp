@@ -426,8 +426,11 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     if (!prepared.ok)
         return FailStart(*task, prepared.message);
     std::string folderError;
-    if (!PrepareFolders(*task, folderError))
+    if (!PrepareFolders(*task, folderError)) {
+        // A folder that cannot be written is a local write failure like a full disk.
+        task->RecordWriteFault(task->IntranetMode() ? task->Destination() : task->WorkFolder(), folderError);
         return FailStart(*task, folderError);
+    }
     if (resumes && !listInMemory) {
         // A process that ended without ending its run left items marked as in transfer, and
         // one killed before its first list save left no list at all.

@@ -642,6 +642,7 @@ int Run(const TCliOptions& options)
 
     std::shared_ptr<TPXTask> task;
     std::string failure;
+    bool failureShown = false;
     owner.Call([&] {
         if (options.connections)
             session->OverrideConnections(*options.connections);
@@ -688,6 +689,7 @@ int Run(const TCliOptions& options)
         const TStartResult started = runner->StartTask(task);
         if (!started.ok) {
             failure = started.message;
+            failureShown = true; // the runner's message event showed it
             return;
         }
         if (limits.Any()) {
@@ -704,7 +706,7 @@ int Run(const TCliOptions& options)
 
     int exitCode = kExitCompleted;
     if (!failure.empty()) {
-        exitCode = Fail(failure);
+        exitCode = failureShown ? kExitBadInput : Fail(failure);
         // A start that failed to write (the Zip could not be made) is no fault of the input.
         if (task && task->WriteFault())
             exitCode = kExitWriteFailed;
