@@ -83,10 +83,9 @@ private:
 TTaskRunner::TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TThreadDownload& coordinator,
                          TThreadParse& parse, TStatusModel* status, TSessionEvents& events)
     : m_app(app), m_owner(owner), m_slots(slots), m_coordinator(coordinator), m_parse(parse), m_status(status),
-      m_events(events), m_alive(std::make_shared<bool>(true))
+      m_events(events), m_alive(std::make_shared<bool>(true)), m_packer(owner)
 {
     m_timer = std::thread([this] { TimerLoop(); });
-    m_packer = std::thread([this] { PackerLoop(); });
 }
 
 void TTaskRunner::PageSaved()
@@ -133,13 +132,7 @@ TTaskRunner::~TTaskRunner()
     m_cv.notify_all();
     if (m_timer.joinable())
         m_timer.join();
-    {
-        std::lock_guard lock(m_packMutex);
-        m_packTerminate = true;
-    }
-    m_packCv.notify_all();
-    if (m_packer.joinable())
-        m_packer.join();
+    m_packer.WaitIdle();
     // Let ticks already posted run (they see m_alive) before the members go.
     m_owner.Call([this] {
         *m_alive = false;
@@ -439,7 +432,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
             task->BeginRun();
     }
 
-    m_runZip = nullptr;
+    m_packer.Close();
     if (!task->IntranetMode()) {
         const std::string zipPath = task->Destination();
         std::error_code ec;
@@ -447,20 +440,18 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
         // creating the Zip) leaves: nothing is in it, so it is made anew.
         const bool empty = fs::is_regular_file(zipPath, ec) && fs::file_size(zipPath, ec) == 0 && !ec;
         if (fs::exists(zipPath, ec) && !empty) {
-            TZipOpenResult opened = m_zips.Open(zipPath);
-            m_runZip = opened.zip;
-            if (!m_runZip) {
+            const TZipOpenResult opened = m_packer.Open(zipPath);
+            if (!opened.zip) {
                 const std::string message = opened.view.message.empty()
                                                 ? "Could not open the Zip file: " + zipPath
                                                 : opened.view.message;
                 return FailStart(*task, message);
             }
         } else {
-            m_runZip = &m_zips.CreateNode(zipPath);
+            m_packer.Create(zipPath);
         }
-        m_runZip->extracted = true;
         if (resumes && !listInMemory)
-            RequeueUnpacked(*task, *m_runZip);
+            RequeueUnpacked(*task);
     }
 
     task->SetStatus(kStatusDownloading);
@@ -497,7 +488,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
 TStartResult TTaskRunner::FailStart(TPXTask& task, const std::string& message)
 {
     // Nothing runs: the task must not stay "Downloading..." (nor current in the active list).
-    m_runZip = nullptr;
+    m_packer.Close();
     m_runLock.Release();
     task.SetStatus(kStatusStopped);
     task.Save();
@@ -554,7 +545,7 @@ void TTaskRunner::StopForWriteFault(TPXTask& task)
     m_events.TaskStopped(task, message);
 }
 
-void TTaskRunner::RequeueUnpacked(TPXTask& task, const TZipObj& zip)
+void TTaskRunner::RequeueUnpacked(TPXTask& task)
 {
     // The zip queue lives in memory only: files finished by an earlier process but never packed
     // would otherwise be missing from the Zip for good.
@@ -573,7 +564,7 @@ void TTaskRunner::RequeueUnpacked(TPXTask& task, const TZipObj& zip)
         item->ReleaseStrings();
         const std::string path = task.LocalFileOf(url);
         std::error_code ec;
-        if (zip.HasEntry(EntryNameOf(path, temp)) || !fs::is_regular_file(path, ec))
+        if (m_packer.HasEntry(EntryNameOf(path, temp)) || !fs::is_regular_file(path, ec))
             continue;
         item->SetLocalPath(path);
         task.AppendToZipQueue(path, item);
@@ -586,9 +577,9 @@ void TTaskRunner::EndRun(TPXTask& task)
     m_parse.Stop();
     SetZipTimer(false);
     if (!task.IntranetMode()) {
-        m_zips.Engine().Abort();
+        m_packer.Abort();
         // The archive and its entry list are the packing thread's until its pack is over.
-        WaitPackerIdle();
+        m_packer.WaitIdle();
     }
     // A transfer that ended but was not collected yet still counts and queues its file;
     // resetting the slots would otherwise drop it from the task's counters.
@@ -671,7 +662,7 @@ void TTaskRunner::PackQueued(TPXTask& task)
     }
     if (files.empty())
         return;
-    if (!m_runZip) {
+    if (!m_packer.Zip()) {
         for (TZipQueueEntry& entry : taken)
             task.AppendToZipQueue(std::move(entry.path), entry.item);
         return;
@@ -684,16 +675,20 @@ void TTaskRunner::PackQueued(TPXTask& task)
     // Ticks only pack for the running task, which the job keeps alive.
     if (handOver && m_running.get() == &task) {
         m_packing = true;
-        {
-            std::lock_guard lock(m_packMutex);
-            m_packJob = TPackJob{m_running, m_runZip, task.WorkFolder(), std::move(files), std::move(taken)};
-            m_packBusy = true;
-        }
-        m_packCv.notify_all();
+        std::shared_ptr<bool> alive = m_alive;
+        m_packer.PackAsync(task.WorkFolder(), std::move(files),
+                           [this, alive, keep = m_running, taken = std::move(taken)](TZipOutcome outcome) mutable {
+                               if (!*alive)
+                                   return;
+                               PackDone(*keep, outcome, std::move(taken));
+                               // A finished download need not wait for the next second to be completed.
+                               if (m_running == keep && keep->Status() == kStatusComplete)
+                                   ZipTimerTick();
+                           });
         return;
     }
     m_packing = true;
-    const TZipOutcome outcome = m_zips.AddTaskFiles(*m_runZip, task.WorkFolder(), files);
+    const TZipOutcome outcome = m_packer.PackNow(task.WorkFolder(), files);
     PackDone(task, outcome, std::move(taken));
 }
 
@@ -722,7 +717,7 @@ void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome, std::vecto
     }
     if (outcome.failed && left > 0) {
         m_faultMessage = outcome.view.message;
-        task.RecordWriteFault(m_runZip ? m_runZip->path : task.Destination(),
+        task.RecordWriteFault(m_packer.Zip() ? m_packer.Zip()->path : task.Destination(),
                               outcome.systemError != 0 ? WriteErrorReason(outcome.systemError) : outcome.view.message);
     } else if (outcome.view.kind != TZipMessageKind::None && !outcome.view.message.empty()) {
         Message(outcome.view.kind == TZipMessageKind::Error ? TRunnerMessageKind::Error
@@ -731,40 +726,6 @@ void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome, std::vecto
     }
     if (!outcome.entries.empty())
         m_events.ZipPacked(task, outcome.entries.size());
-}
-
-void TTaskRunner::PackerLoop()
-{
-    std::unique_lock lock(m_packMutex);
-    for (;;) {
-        m_packCv.wait(lock, [this] { return m_packTerminate || m_packJob.has_value(); });
-        if (m_packTerminate)
-            return;
-        TPackJob job = std::move(*m_packJob);
-        m_packJob.reset();
-        lock.unlock();
-        // The owner thread leaves the archive alone until it has seen the outcome.
-        TZipOutcome outcome = m_zips.AddTaskFiles(*job.zip, job.tempFolder, job.files);
-        std::shared_ptr<bool> alive = m_alive;
-        m_owner.Post([this, alive, task = job.task, outcome = std::move(outcome),
-                      taken = std::move(job.taken)]() mutable {
-            if (!*alive)
-                return;
-            PackDone(*task, outcome, std::move(taken));
-            // A finished download need not wait for the next second to be completed.
-            if (m_running == task && task->Status() == kStatusComplete)
-                ZipTimerTick();
-        });
-        lock.lock();
-        m_packBusy = false;
-        m_packCv.notify_all();
-    }
-}
-
-void TTaskRunner::WaitPackerIdle()
-{
-    std::unique_lock lock(m_packMutex);
-    m_packCv.wait(lock, [this] { return !m_packBusy; });
 }
 
 void TTaskRunner::ZipTimerTick()
@@ -904,9 +865,9 @@ void TTaskRunner::RepairLinks(TPXTask& task)
     std::map<std::string, TPackedPage> fromZip; // by entry name
     for (auto& [item, url] : pages) {
         const std::string path = pathOf(*item, url);
-        if (zipMode && !queuedPaths.count(path) && m_runZip) {
+        if (zipMode && !queuedPaths.count(path) && m_packer.Zip()) {
             const std::string entry = EntryNameOf(path, task.WorkFolder());
-            if (m_runZip->HasEntry(entry)) {
+            if (m_packer.HasEntry(entry)) {
                 fromZip.emplace(entry, TPackedPage{item, url, path});
                 continue;
             }
@@ -922,17 +883,16 @@ void TTaskRunner::RepairLinks(TPXTask& task)
         std::vector<std::string> names;
         for (const auto& [name, page] : fromZip)
             names.push_back(name);
-        TZipEngine& engine = m_zips.Engine();
-        engine.SetZipFileName(m_runZip->path);
-        engine.ReadEntries(names, [&](const std::string& name, std::string text) {
+        std::vector<TZipSkip> unread;
+        m_packer.ReadEntries(names, [&](const std::string& name, std::string text) {
             const auto found = fromZip.find(name);
             if (found == fromZip.end())
                 return;
             const TPackedPage& page = found->second;
             if (repairText(*page.item, page.url, text) > 0 && save(page.path, text))
                 repacked.push_back({page.path, page.item});
-        });
-        for (const TZipSkip& skip : engine.Skipped())
+        }, unread);
+        for (const TZipSkip& skip : unread)
             Message(TRunnerMessageKind::Error, "Cannot read " + skip.name + " from the Zip file: " + skip.reason);
     }
     for (TZipQueueEntry& entry : queued)
@@ -964,8 +924,6 @@ void TTaskRunner::RemoveLeftovers(TPXTask& task)
         fs::remove(folder, ec);
     else
         fs::remove_all(folder, ec);
-    if (m_runZip)
-        m_runZip->extracted = false;
 }
 
 void TTaskRunner::CompleteTask(TPXTask& task, int status)
@@ -975,22 +933,23 @@ void TTaskRunner::CompleteTask(TPXTask& task, int status)
     task.Save();
     EndRun(task);
     RemoveLeftovers(task);
-    if (!task.IntranetMode() && m_runZip) {
+    if (!task.IntranetMode() && m_packer.Zip()) {
         // Interrupted ticks and replaced pages leave dead bytes behind; a finished task's Zip is
         // rewritten without them when they are worth it.
         ShowStatus("Compacting Zip File...");
-        const TZipCompactOutcome compacted = m_zips.CompactIfWasteful(*m_runZip);
+        const TZipCompactOutcome compacted = m_packer.CompactIfWasteful();
         if (compacted.due && !compacted.compacted && !compacted.message.empty())
             Message(TRunnerMessageKind::Error, compacted.message);
     }
     if (!task.IntranetMode()) {
         const std::string title = task.StartPageTitle();
         std::error_code ec;
-        if (task.Profile().UseStartPageTitle() && !title.empty() && m_runZip && fs::exists(m_runZip->path, ec)) {
+        if (task.Profile().UseStartPageTitle() && !title.empty() && m_packer.Zip() &&
+            fs::exists(m_packer.Zip()->path, ec)) {
             // A title with nothing usable in a file name ("..", only forbidden characters) gives
             // the task's name instead.
             const std::string stem = FileStemFromTitle(title).empty() ? task.TaskName() : ReplaceIllegalChars(title, ' ');
-            const TZipRenameResult renamed = m_zips.Rename(*m_runZip, stem + ".zip");
+            const TZipRenameResult renamed = m_packer.Rename(stem + ".zip");
             if (renamed.ok) {
                 task.SetDestination(renamed.newPath);
                 task.Save();

@@ -18,7 +18,7 @@
 #include "engine/task_lock.h"
 #include "links/date_time.h"
 #include "workspace/session_observer.h"
-#include "workspace/zip_archive.h"
+#include "workspace/zip_packer.h"
 
 namespace pellix {
 
@@ -55,10 +55,11 @@ struct TStartResult {
 // Likewise, whenever the parse thread runs out of saved pages the coordinator is woken, so the
 // last page parsed is followed by the completion check at once.
 //
-// The files of a timer tick are compressed and appended on a packing thread of the runner's own,
-// so that transfers and the parse thread, which report through the owner thread, go on meanwhile;
-// the next tick waits until that pack is done, and the entries' bookkeeping is handed back to the
-// owner thread with the outcome. Ticks given by hand (a zero timer period) pack in place.
+// The files of a timer tick are compressed and appended on the packing thread of the runner's
+// TZipPacker, so that transfers and the parse thread, which report through the owner thread, go
+// on meanwhile; the next tick waits until that pack is done, and the entries' bookkeeping is
+// handed back to the owner thread with the outcome. Ticks given by hand (a zero timer period) pack
+// in place. The timer thread stays the runner's: besides the ticks it paces the completion checks.
 //
 // When items ended in Error, the completing tick first gives the saved pages' local links to
 // them their addresses back (see TLinkRepair); in zip mode the repaired pages replace their
@@ -117,7 +118,9 @@ public:
     // The task of the run in progress (null between runs).
     std::shared_ptr<TPXTask> RunningTask() const { return m_running; }
     bool ZipTimerOn() const;
-    TZipArchive& Zips() { return m_zips; }
+    // The running task's Zip file: owner thread, and only its path and entries while no pack is
+    // in flight. A zip manager window opens the file with an archive object of its own.
+    const TZipObj* RunZip() const { return m_packer.Zip(); }
 
     static std::string CompletionReport(const TPXTask& task);
 
@@ -152,10 +155,7 @@ private:
     // Owner thread: a local write failed for a reason every later write shares; the run stops,
     // keeping everything for a resume, and the user is told which file and why.
     void StopForWriteFault(TPXTask& task);
-    void PackerLoop();
-    // Owner thread: aborts nothing, just waits for the pack in progress, if any.
-    void WaitPackerIdle();
-    void RequeueUnpacked(TPXTask& task, const TZipObj& zip);
+    void RequeueUnpacked(TPXTask& task);
     // At completion: a finished Zip task's working folder, an intranet task's partial bodies of
     // items that failed.
     void RemoveLeftovers(TPXTask& task);
@@ -171,14 +171,12 @@ private:
     TStatusModel* m_status;
     TSessionEvents& m_events;
     std::unique_ptr<TListEvents> m_listEvents;
-    TZipArchive m_zips;
     std::string m_addToZipTarget;
     std::function<TDateTime()> m_clock;
 
     // Owner thread.
     std::shared_ptr<TPXTask> m_current;
     std::shared_ptr<TPXTask> m_running;
-    TZipObj* m_runZip = nullptr;
     TTaskLock m_runLock; // held from a start to the end of its run
     std::string m_faultMessage; // the packer's own words for a failed add, when it was the one
     bool m_packing = false;
@@ -200,20 +198,8 @@ private:
     std::shared_ptr<bool> m_alive;   // posted ticks check it (owner thread)
     std::thread m_timer;
 
-    // The packing thread's one job at a time.
-    struct TPackJob {
-        std::shared_ptr<TPXTask> task; // kept alive until the outcome is seen
-        TZipObj* zip = nullptr;
-        std::string tempFolder;
-        std::vector<TZipTaskFile> files;
-        std::vector<TZipQueueEntry> taken; // back to the owner thread with the outcome
-    };
-    std::mutex m_packMutex;
-    std::condition_variable m_packCv;
-    std::optional<TPackJob> m_packJob;
-    bool m_packBusy = false;
-    bool m_packTerminate = false;
-    std::thread m_packer;
+    // Last, so that it goes first: its thread ends before the members its outcomes use.
+    TZipPacker m_packer;
 };
 
 } // namespace pellix
