@@ -91,8 +91,11 @@ void TSlotList::ForgetItems()
 
 void TSlotList::MarkRowChanged(std::size_t index)
 {
-    if (index < m_rowChanged.size())
-        m_rowChanged[index] = true;
+    if (index >= m_rowChanged.size() || m_rowChanged[index])
+        return; // already waiting for the view's next flush
+    m_rowChanged[index] = true;
+    if (OnRowChanged)
+        OnRowChanged(index);
 }
 
 std::vector<std::pair<std::size_t, TSlotRow>> TSlotList::TakeChangedRows()

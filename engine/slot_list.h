@@ -67,6 +67,8 @@ public:
     std::function<void(TPXQItem&)> OnPageSaved;  // owner thread
     std::function<void()> OnTransferEnded;       // worker thread
     std::function<void(TagHTTP&)> OnSetupClient; // owner thread, before each transfer
+    // Owner thread: a row's texts changed and it was not marked yet (once per flush of the view).
+    std::function<void(std::size_t)> OnRowChanged;
 
 private:
     void AddSlot();

@@ -37,6 +37,7 @@ TSession::TSession(TPXApp& app, IOwnerThread& owner)
             if (m_storeConnections)
                 m_app.SetConnections(static_cast<std::uint32_t>(n));
         };
+        m_slots->OnRowChanged = [this](std::size_t index) { m_events->SlotChanged(index); };
         m_coordinator->OnComplete = [this](TPXTask&) { m_runner->DownloadComplete(); };
     });
 }

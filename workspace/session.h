@@ -28,7 +28,8 @@ struct TLoadTaskResult {
 // thread, with the stored "Connections"), the parse thread and the coordinator (both suspended),
 // the task runner (its zip timer and packing threads); then the wiring, each hook set once here:
 // a saved page wakes the parse thread and reaches the runner, queued items wake the coordinator,
-// the coordinator's completion reaches the runner, a changed number of connections is stored.
+// the coordinator's completion reaches the runner, a changed number of connections is stored,
+// a changed connection row becomes a slot-changed event.
 //
 // Destruction, on any thread but the owner thread: a run still going is stopped and waited for;
 // then the runner (its threads end, ticks already posted run first), the coordinator is stopped

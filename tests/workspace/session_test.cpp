@@ -80,6 +80,39 @@ TEST(TSessionTest, ConnectionsReachTheStoredSettingUnlessOverridden)
     owner.Stop();
 }
 
+// A connection row that changed reaches the subscribers once until the view has taken the rows.
+TEST(TSessionTest, ChangedSlotRowsBecomeEventsOncePerFlush)
+{
+    test::TTempFolder folder;
+    TAppPaths paths;
+    paths.programFolder = folder.Path() / "home";
+    paths.settingsFile = folder.Path() / "registry.ini";
+    paths.systemTemp = folder.Path() / "tmp";
+    TPXApp app(paths);
+    TLoopOwnerThread owner;
+    {
+        TSession session(app, owner);
+        class TSlots final : public ISessionObserver {
+        public:
+            void OnSlotChanged(std::size_t index) override { changed.push_back(index); }
+            std::vector<std::size_t> changed;
+        } observer;
+        session.Events().Subscribe(observer);
+        owner.Call([&] {
+            session.OverrideConnections(2);
+            session.Slots().TakeChangedRows();
+            session.Slots().MarkRowChanged(1);
+            session.Slots().MarkRowChanged(1);
+            EXPECT_EQ(observer.changed, (std::vector<std::size_t>{1}));
+            session.Slots().TakeChangedRows();
+            session.Slots().MarkRowChanged(1);
+        });
+        EXPECT_EQ(observer.changed, (std::vector<std::size_t>{1, 1}));
+        session.Events().Unsubscribe(observer);
+    }
+    owner.Stop();
+}
+
 // A file that is no task file is refused through the session with the reason, untouched.
 TEST(TSessionTest, LoadTaskRefusesWhatIsNoTask)
 {
