@@ -18,19 +18,6 @@ namespace pellix {
 
 namespace {
 
-// Folder texts always end in "/".
-std::string FolderText(std::string text)
-{
-    if (!text.empty() && text.back() != '/')
-        text += '/';
-    return text;
-}
-
-std::string FolderText(const std::filesystem::path& path)
-{
-    return FolderText(path.string());
-}
-
 void CreateFolder(const std::string& folder)
 {
     // A folder that cannot be created stays missing; whoever writes into it fails then.
@@ -115,7 +102,7 @@ TAppPaths TAppPaths::FromEnvironment()
 
 TPXApp::TPXApp(TAppPaths paths, int displayBitsPerPixel)
     : m_paths(std::move(paths)),
-      m_programFolder(FolderText(m_paths.programFolder)),
+      m_programFolder(WithTrailingSlash(m_paths.programFolder.string())),
       m_store(std::make_unique<TSettingsStore>(m_paths.settingsFile)),
       m_launcher(std::make_unique<TURLLauncher>())
 {
@@ -179,12 +166,12 @@ std::string TPXApp::DefaultDownloadsFolder() const
 
 std::string TPXApp::DefaultIntranetFolder() const
 {
-    return FolderText(m_paths.intranetDefault);
+    return WithTrailingSlash(m_paths.intranetDefault.string());
 }
 
 std::string TPXApp::StoredFolder(const char* name) const
 {
-    return FolderText(m_store->ReadSetting(kSettingsKey, name, ""));
+    return WithTrailingSlash(m_store->ReadSetting(kSettingsKey, name, ""));
 }
 
 std::string TPXApp::DownloadsFolder()
@@ -200,7 +187,7 @@ std::string TPXApp::DownloadsFolder()
 
 void TPXApp::SetDownloadsFolder(const std::string& folder)
 {
-    const std::string text = folder.empty() ? DefaultDownloadsFolder() : FolderText(folder);
+    const std::string text = folder.empty() ? DefaultDownloadsFolder() : WithTrailingSlash(folder);
     m_store->WriteSetting(kSettingsKey, "Downloads Folder", text);
 }
 
@@ -217,7 +204,7 @@ std::string TPXApp::IntranetFolder()
 
 void TPXApp::SetIntranetFolder(const std::string& folder)
 {
-    const std::string text = folder.empty() ? DefaultIntranetFolder() : FolderText(folder);
+    const std::string text = folder.empty() ? DefaultIntranetFolder() : WithTrailingSlash(folder);
     m_store->WriteSetting(kSettingsKey, "Local Intranet Folder", text);
 }
 
@@ -225,7 +212,7 @@ std::string TPXApp::TempFolder() const
 {
     std::string folder = StoredFolder("Temp Folder");
     if (folder.empty())
-        folder = FolderText(m_paths.systemTemp) + "Pellix/";
+        folder = WithTrailingSlash(m_paths.systemTemp.string()) + "Pellix/";
     // Private from the start; CheckTempFolder tells whether an existing one can be trusted.
     EnsurePrivateFolder(folder);
     return folder;
@@ -247,7 +234,7 @@ bool TPXApp::SetTempFolder(const std::string& folder)
 {
     if (folder.empty())
         return false;
-    std::string text = FolderText(folder);
+    std::string text = WithTrailingSlash(folder);
     // The product name in the folder's own name is what lets the program delete it at exit. A
     // parent's name does not count: a user called "pellix" would lose ~/Downloads otherwise.
     if (!NamesProduct(text))

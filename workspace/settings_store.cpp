@@ -109,16 +109,6 @@ std::string EscapeText(const std::string& text)
     return out;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = LowerChar(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Reads a quoted text starting at pos (on the opening quote); pos ends after the closing quote.
 bool UnescapeText(const std::string& line, std::size_t& pos, std::string& out)
 {
