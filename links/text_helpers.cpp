@@ -143,17 +143,21 @@ std::string FileStemFromTitle(std::string_view title)
     };
     trimmed(stem);
     if (stem.size() > kMaxTitleStemBytes) {
-        const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(stem[i]) & 0xC0) == 0x80; };
-        std::size_t keep = kMaxTitleStemBytes;
-        // At most 3 continuation bytes end a UTF-8 character; more are another encoding's bytes.
-        while (keep > 0 && kMaxTitleStemBytes - keep < 3 && continues(keep))
-            --keep;
-        if (keep == 0 || continues(keep))
-            keep = kMaxTitleStemBytes;
-        stem.resize(keep);
+        stem.resize(Utf8CutLength(stem, kMaxTitleStemBytes));
         trimmed(stem);
     }
     return stem;
+}
+
+std::size_t Utf8CutLength(std::string_view text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return text.size();
+    const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
+    std::size_t keep = limit;
+    while (keep > 0 && limit - keep < 3 && continues(keep))
+        --keep;
+    return keep == 0 || continues(keep) ? limit : keep;
 }
 
 std::string ToBackslashes(std::string_view text)

@@ -37,6 +37,11 @@ inline constexpr std::size_t kMaxTitleStemBytes = 150;
 // UTF-8 character. Empty when nothing usable is left: the caller falls back to a name of its own.
 std::string FileStemFromTitle(std::string_view title);
 
+// How many of the first bytes of text, at most limit, to keep so that no UTF-8 character is
+// split. At most 3 continuation bytes are stepped back; more are bytes of another encoding, which
+// are cut at limit (never to nothing).
+std::size_t Utf8CutLength(std::string_view text, std::size_t limit);
+
 // Every "/" becomes "\", or the reverse.
 std::string ToBackslashes(std::string_view text);
 std::string ToSlashes(std::string_view text);

@@ -63,16 +63,7 @@ std::string FitSegment(std::string segment, std::size_t limit)
         extension = segment.substr(dot);
     if (extension.size() > kMaxKeptExtensionBytes || extension.size() >= limit)
         extension.clear();
-    const std::size_t cut = limit - extension.size();
-    const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(segment[i]) & 0xC0) == 0x80; };
-    std::size_t keep = cut;
-    // A UTF-8 character has at most 3 continuation bytes; more mean bytes of another encoding,
-    // which are cut where the limit falls (never to nothing).
-    while (keep > 0 && cut - keep < 3 && continues(keep))
-        --keep;
-    if (keep == 0 || continues(keep))
-        keep = cut;
-    return segment.substr(0, keep) + extension;
+    return segment.substr(0, Utf8CutLength(segment, limit - extension.size())) + extension;
 }
 
 // One escaped segment made fit to be a file or folder name under the root: no control bytes,

@@ -200,6 +200,27 @@ TEST(TextHelpersTest, TrailingSlashAndHexDigits)
     EXPECT_EQ(PercentDecode("%4a%4A%g1%4"), "JJ%g1%4");
 }
 
+TEST(TextHelpersTest, Utf8CutLengthSplitsNoCharacter)
+{
+    const struct {
+        std::string text;
+        std::size_t limit;
+        std::size_t kept;
+    } cases[] = {
+        {"abc", 5, 3},
+        {"abcdef", 4, 4},
+        {"ab\xC3\xA9", 3, 2},                         // "é" is not cut in half
+        {"\xE2\x82\xAC\xE2\x82\xAC", 4, 3},           // nor the second "€"
+        {"a\xF0\x9F\x98\x80", 4, 1},
+        {"\xF0\x9F\x98\x80", 3, 3},                   // a lone character is cut rather than lost
+        {"x\x80\x80\x80\x80\x80", 4, 4},             // not UTF-8: cut where the limit falls
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(Utf8CutLength(c.text, c.limit), c.kept);
+    }
+}
+
 TEST(TextHelpersTest, NumberOf)
 {
     EXPECT_EQ(NumberOf("1,234,567"), 1234567);
