@@ -119,6 +119,26 @@ constexpr TSetting<std::string> kWindowWidth{kWindowPositionKey, "Width", "640"}
 constexpr TSetting<std::string> kWindowHeight{kWindowPositionKey, "Height", "480"};
 constexpr TSetting<std::string> kVersion{kPellixKey, "Version", ""};
 
+// A folder setting ends in "/"; empty text stands for the default, and stores it.
+void WriteFolder(TSettingsStore& store, const TSetting<std::string>& setting, const std::string& folder,
+                 const std::string& defaultFolder)
+{
+    setting.Write(store, folder.empty() ? defaultFolder : WithTrailingSlash(folder));
+}
+
+// The stored folder, or the default stored on first use; created when missing.
+std::string DefaultedFolder(TSettingsStore& store, const TSetting<std::string>& setting,
+                            const std::string& defaultFolder)
+{
+    std::string folder = WithTrailingSlash(setting.Read(store));
+    if (folder.empty()) {
+        WriteFolder(store, setting, "", defaultFolder);
+        folder = defaultFolder;
+    }
+    CreateFolder(folder);
+    return folder;
+}
+
 // A setting cached in memory: read under the lock, since worker threads read some of them.
 template <typename T>
 T Cached(std::mutex& mutex, const T& field)
@@ -238,36 +258,22 @@ std::string TPXApp::StoredFolder(const TSetting<std::string>& setting) const
 
 std::string TPXApp::DownloadsFolder()
 {
-    std::string folder = StoredFolder(kDownloadsFolder);
-    if (folder.empty()) {
-        SetDownloadsFolder("");
-        folder = DefaultDownloadsFolder();
-    }
-    CreateFolder(folder);
-    return folder;
+    return DefaultedFolder(*m_store, kDownloadsFolder, DefaultDownloadsFolder());
 }
 
 void TPXApp::SetDownloadsFolder(const std::string& folder)
 {
-    const std::string text = folder.empty() ? DefaultDownloadsFolder() : WithTrailingSlash(folder);
-    kDownloadsFolder.Write(*m_store, text);
+    WriteFolder(*m_store, kDownloadsFolder, folder, DefaultDownloadsFolder());
 }
 
 std::string TPXApp::IntranetFolder()
 {
-    std::string folder = StoredFolder(kIntranetFolder);
-    if (folder.empty()) {
-        SetIntranetFolder("");
-        folder = DefaultIntranetFolder();
-    }
-    CreateFolder(folder);
-    return folder;
+    return DefaultedFolder(*m_store, kIntranetFolder, DefaultIntranetFolder());
 }
 
 void TPXApp::SetIntranetFolder(const std::string& folder)
 {
-    const std::string text = folder.empty() ? DefaultIntranetFolder() : WithTrailingSlash(folder);
-    kIntranetFolder.Write(*m_store, text);
+    WriteFolder(*m_store, kIntranetFolder, folder, DefaultIntranetFolder());
 }
 
 std::string TPXApp::TempFolder() const
