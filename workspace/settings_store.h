@@ -163,7 +163,7 @@ struct TSetting {
     TDefault defaultValue;
 
     T Read(const TSettingsStore& store) const { return store.ReadSetting(key, name, defaultValue); }
-    // For a reader whose default is its own (the zip wizard shows other defaults than the engine).
+    // For a reader with a default of its own (the zip wizard's, a task's current value).
     T Read(const TSettingsStore& store, const T& fallback) const
     {
         return store.ReadSetting(key, name, fallback);
