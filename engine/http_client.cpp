@@ -14,36 +14,6 @@ namespace {
 
 constexpr std::size_t kSendPiece = 2047;
 
-char LowerChar(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), LowerChar);
-    return text;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (LowerChar(text[i]) != LowerChar(prefix[i]))
-            return false;
-    return true;
-}
-
-std::string Trim(std::string_view text)
-{
-    std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos)
-        return {};
-    std::size_t end = text.find_last_not_of(" \t");
-    return std::string(text.substr(begin, end - begin + 1));
-}
-
 // A header value must not carry line breaks into the request (header injection).
 std::string HeaderSafe(std::string_view value)
 {
@@ -97,14 +67,12 @@ std::int64_t ParseLength(const std::string& text)
 // A chunk-size line: hex digits, optionally followed by ";" and extensions; -1 when invalid.
 std::int64_t ParseChunkSize(const std::string& line)
 {
-    std::string size = Trim(std::string_view(line).substr(0, line.find(';')));
+    std::string size = TrimBlanks(std::string_view(line).substr(0, line.find(';')));
     if (size.empty() || size.size() > 15)
         return -1;
     std::int64_t value = 0;
     for (char c : size) {
-        int digit = (c >= '0' && c <= '9') ? c - '0'
-                  : (LowerChar(c) >= 'a' && LowerChar(c) <= 'f') ? LowerChar(c) - 'a' + 10
-                  : -1;
+        const int digit = HexDigit(c);
         if (digit < 0)
             return -1;
         value = value * 16 + digit;
@@ -180,9 +148,9 @@ void TagHTTP::SetURL(const std::string& url)
 {
     std::string rest;
     bool https = false;
-    if (StartsWithNoCase(url, "http://")) {
+    if (StartsWithText(url, "http://")) {
         rest = url.substr(7);
-    } else if (StartsWithNoCase(url, "https://")) {
+    } else if (StartsWithText(url, "https://")) {
         rest = url.substr(8);
         https = true;
     } else {
@@ -459,14 +427,14 @@ std::string TagHTTP::Header(std::string name) const
     if (name.empty() || name.back() != ':')
         name += ':';
     for (std::size_t i = 0; i < m_headers.size(); ++i) {
-        if (!StartsWithNoCase(m_headers[i], name))
+        if (!StartsWithText(m_headers[i], name))
             continue;
-        std::string value = Trim(std::string_view(m_headers[i]).substr(name.size()));
+        std::string value = TrimBlanks(std::string_view(m_headers[i]).substr(name.size()));
         for (std::size_t next = i + 1; next < m_headers.size(); ++next) {
             const std::string& line = m_headers[next];
             if (line.empty() || (line.front() != ' ' && line.front() != '\t'))
                 break;
-            value += " " + Trim(line);
+            value += " " + TrimBlanks(line);
         }
         return value;
     }
@@ -482,7 +450,7 @@ void TagHTTP::ReadBody(int replyCode)
     if (!sink.Start(keep, error))
         Raise(kErrMessage, error);
     try {
-        if (Lower(Header("Transfer-Encoding")).find("chunked") != std::string::npos) {
+        if (LowerCase(Header("Transfer-Encoding")).find("chunked") != std::string::npos) {
             for (;;) {
                 std::string line = ReadLine();
                 if (line.empty() && !m_peerClosed)

@@ -241,8 +241,9 @@ void TPXTask::Reset()
     SetTotalBytes(0);
     m_runStartTime.store(0, std::memory_order_relaxed);
     SetElapsedTime(0);
+    // A store without the setting leaves the task as it was.
     if (m_app)
-        m_zipLast = m_app->ZipLast();
+        m_zipLast = m_app->ZipLast(m_zipLast);
 }
 
 bool TPXTask::Load(std::string* error)

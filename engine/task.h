@@ -191,7 +191,8 @@ public:
 
     // Empties the download list, the URL index, the zip queue and the view's rows.
     void Clear();
-    // Clear, then zero the counters and times of a fresh run; reads "Zip Last".
+    // Clear, then zero the counters and times of a fresh run; reads "Zip Last", the task's own
+    // value being the default.
     void Reset();
     // Reads the task file (the "Task" section, then the profile). Missing keys read as their
     // defaults and unreadable date-times as 0. A file is refused (false, with a reason; the task

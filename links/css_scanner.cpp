@@ -10,39 +10,12 @@ namespace pellix {
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 
 bool IsNameByte(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
         || c == '_' || static_cast<unsigned char>(c) >= 0x80;
-}
-
-// Whether text at position at starts with word (ASCII letters in any case).
-bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view word)
-{
-    if (at > text.size() || text.size() - at < word.size())
-        return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if (Lower(text[at + i]) != word[i])
-            return false;
-    }
-    return true;
-}
-
-// First occurrence of a lower-case word at or after from, any case; npos when none.
-std::size_t FindNoCase(std::string_view text, std::string_view word, std::size_t from)
-{
-    if (word.empty() || text.size() < word.size())
-        return std::string_view::npos;
-    const char first = word[0];
-    for (std::size_t i = from; i + word.size() <= text.size(); ++i) {
-        if (Lower(text[i]) == first && StartsWithNoCase(text, i, word))
-            return i;
-    }
-    return std::string_view::npos;
 }
 
 // End of a string that opens at open (a quote): the position of its closing quote, or of the
@@ -167,7 +140,7 @@ std::vector<TCssLink> FindStyleSheetLinks(std::string_view css, std::size_t offs
         } else if (c == '\\') {
             i += 2;
         } else if (c == '@') {
-            import = StartsWithNoCase(css, i + 1, "import") && (i + 7 >= css.size() || !IsNameByte(css[i + 7]));
+            import = StartsWithText(css.substr(i + 1), "import") && (i + 7 >= css.size() || !IsNameByte(css[i + 7]));
             ++i;
             while (i < css.size() && (IsNameByte(css[i]) || css[i] == '\\'))
                 i += css[i] == '\\' ? 2 : 1;
@@ -176,7 +149,7 @@ std::vector<TCssLink> FindStyleSheetLinks(std::string_view css, std::size_t offs
             const std::size_t begin = i;
             while (i < css.size() && (IsNameByte(css[i]) || css[i] == '\\'))
                 i += css[i] == '\\' ? 2 : 1;
-            if (i - begin == 3 && i < css.size() && css[i] == '(' && StartsWithNoCase(css, begin, "url")) {
+            if (i - begin == 3 && i < css.size() && css[i] == '(' && SameText(css.substr(begin, 3), "url")) {
                 i = ReadURL(links, css, begin, offset);
                 import = false;
             }
@@ -254,17 +227,17 @@ std::vector<TCssLink> FindPageStyleLinks(std::string_view html)
                     ++valueEnd;
                 k = valueEnd;
             }
-            if (attribute.size() == 5 && StartsWithNoCase(attribute, 0, "style"))
+            if (SameText(attribute, "style"))
                 addFrom(html, valueBegin, valueEnd);
         }
         i = k < n ? k + 1 : n;
 
         // Raw text elements: a style body is style text; nothing in a script body is a tag.
-        const bool style = name.size() == 5 && StartsWithNoCase(name, 0, "style");
-        const bool script = name.size() == 6 && StartsWithNoCase(name, 0, "script");
+        const bool style = SameText(name, "style");
+        const bool script = SameText(name, "script");
         if ((style || script) && i < n) {
-            const std::size_t close = FindNoCase(html, style ? "</style" : "</script", i);
-            const std::size_t end = close == std::string_view::npos ? n : close;
+            const std::size_t close = FindText(html, style ? "</style" : "</script", i + 1);
+            const std::size_t end = close == 0 ? n : close - 1;
             if (style)
                 addFrom(html, i, end);
             i = end;

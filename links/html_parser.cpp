@@ -2,7 +2,6 @@
 #include "links/html_parser.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <utility>
 
@@ -11,19 +10,6 @@
 namespace pellix {
 
 namespace {
-
-constexpr std::array<unsigned char, 256> MakeLowerTable()
-{
-    std::array<unsigned char, 256> table {};
-    for (int i = 0; i < 256; ++i) {
-        table[i] = static_cast<unsigned char>((i >= 'A' && i <= 'Z') ? i + ('a' - 'A') : i);
-    }
-    return table;
-}
-
-constexpr std::array<unsigned char, 256> kLower = MakeLowerTable();
-
-unsigned char Lower(char c) { return kLower[static_cast<unsigned char>(c)]; }
 
 bool IsAsciiAlnum(char c)
 {
@@ -62,12 +48,12 @@ std::size_t FindIn(std::string_view text, std::string_view pattern, std::size_t 
         return 0;
     const std::size_t lastStart = limit - pattern.size(); // 0-based
     const char first = pattern[0];
-    const unsigned char firstLower = Lower(first);
+    const char firstLower = LowerChar(first);
     const bool caseless = ignoreCase && firstLower >= 'a' && firstLower <= 'z';
     std::size_t i = from - 1;
     while (i <= lastStart) {
         if (caseless) {
-            while (i <= lastStart && Lower(text[i]) != firstLower)
+            while (i <= lastStart && LowerChar(text[i]) != firstLower)
                 ++i;
             if (i > lastStart)
                 return 0;
@@ -79,7 +65,7 @@ std::size_t FindIn(std::string_view text, std::string_view pattern, std::size_t 
         }
         std::size_t k = 1;
         if (ignoreCase) {
-            while (k < pattern.size() && Lower(text[i + k]) == Lower(pattern[k]))
+            while (k < pattern.size() && LowerChar(text[i + k]) == LowerChar(pattern[k]))
                 ++k;
         } else {
             while (k < pattern.size() && text[i + k] == pattern[k])
@@ -144,7 +130,7 @@ void TPXParser::FindTag()
         if (m_tag.size() > n + 1 - m_position)
             continue;
         std::size_t k = 0;
-        while (k < m_tag.size() && Lower(At(m_position + k)) == Lower(m_tag[k]))
+        while (k < m_tag.size() && LowerChar(At(m_position + k)) == LowerChar(m_tag[k]))
             ++k;
         if (k < m_tag.size())
             continue;

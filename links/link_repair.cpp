@@ -44,13 +44,6 @@ std::string AttributeSafe(const std::string& url)
     });
 }
 
-std::string WithTrailingSlash(std::string folder)
-{
-    if (!folder.empty() && folder.back() != '/')
-        folder += '/';
-    return folder;
-}
-
 // "#part" of a value, or empty.
 std::string AnchorOf(const std::string& value)
 {

@@ -2,7 +2,6 @@
 #include "links/text_helpers.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -12,31 +11,18 @@ namespace pellix {
 
 namespace {
 
-// ASCII lowercase for every byte value, built once at compile time; other bytes map to
-// themselves, so UTF-8 text is compared byte for byte.
-constexpr std::array<unsigned char, 256> kLowerTable = [] {
-    std::array<unsigned char, 256> table{};
-    for (int i = 0; i < 256; ++i)
-        table[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i - 'A' + 'a' : i);
-    return table;
-}();
-
-unsigned char Lower(char c) { return kLowerTable[static_cast<unsigned char>(c)]; }
-
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // 0-based index of pattern in text at or after from, ignoring ASCII case; npos when absent.
 std::size_t FindNoCase(std::string_view text, std::string_view pattern, std::size_t from)
 {
     if (pattern.empty() || pattern.size() > text.size())
         return std::string_view::npos;
     const std::size_t last = text.size() - pattern.size();
-    const unsigned char first = Lower(pattern.front());
+    const char first = LowerChar(pattern.front());
     for (std::size_t i = from; i <= last; ++i) {
-        if (Lower(text[i]) != first)
+        if (LowerChar(text[i]) != first)
             continue;
         std::size_t k = 1;
-        while (k < pattern.size() && Lower(text[i + k]) == Lower(pattern[k]))
+        while (k < pattern.size() && LowerChar(text[i + k]) == LowerChar(pattern[k]))
             ++k;
         if (k == pattern.size())
             return i;
@@ -52,7 +38,7 @@ bool MatchesMask(std::string_view name, std::string_view mask)
     std::size_t starMask = std::string_view::npos;
     std::size_t starName = 0;
     while (n < name.size()) {
-        if (m < mask.size() && (mask[m] == '?' || Lower(mask[m]) == Lower(name[n]))) {
+        if (m < mask.size() && (mask[m] == '?' || LowerChar(mask[m]) == LowerChar(name[n]))) {
             ++n;
             ++m;
         } else if (m < mask.size() && mask[m] == '*') {
@@ -157,17 +143,21 @@ std::string FileStemFromTitle(std::string_view title)
     };
     trimmed(stem);
     if (stem.size() > kMaxTitleStemBytes) {
-        const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(stem[i]) & 0xC0) == 0x80; };
-        std::size_t keep = kMaxTitleStemBytes;
-        // At most 3 continuation bytes end a UTF-8 character; more are another encoding's bytes.
-        while (keep > 0 && kMaxTitleStemBytes - keep < 3 && continues(keep))
-            --keep;
-        if (keep == 0 || continues(keep))
-            keep = kMaxTitleStemBytes;
-        stem.resize(keep);
+        stem.resize(Utf8CutLength(stem, kMaxTitleStemBytes));
         trimmed(stem);
     }
     return stem;
+}
+
+std::size_t Utf8CutLength(std::string_view text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return text.size();
+    const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80; };
+    std::size_t keep = limit;
+    while (keep > 0 && limit - keep < 3 && continues(keep))
+        --keep;
+    return keep == 0 || continues(keep) ? limit : keep;
 }
 
 std::string ToBackslashes(std::string_view text)
@@ -198,9 +188,7 @@ std::string ElapsedText(TDateTime time)
 std::string TextBetween(std::string_view text, std::string_view startMarker,
                         std::string_view endMarker)
 {
-    std::string upper(text);
-    for (char& c : upper)
-        c = Upper(c);
+    const std::string upper = UpperCase(text);
     const auto start = startMarker.empty() ? std::string::npos : upper.find(startMarker);
     const auto end = endMarker.empty() ? std::string::npos : upper.find(endMarker);
     if (start == std::string::npos || end == std::string::npos || end < start + startMarker.size())
@@ -340,11 +328,6 @@ std::vector<std::string> SubfoldersOf(const std::string& folder)
     return EntriesOf(folder, true, {});
 }
 
-char LowerChar(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string LowerCase(std::string_view text)
 {
     std::string out(text);
@@ -353,14 +336,20 @@ std::string LowerCase(std::string_view text)
     return out;
 }
 
-bool SameText(std::string_view a, std::string_view b)
+std::string UpperCase(std::string_view text)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerChar(a[i]) != LowerChar(b[i]))
-            return false;
-    return true;
+    std::string out(text);
+    for (char& c : out)
+        c = UpperChar(c);
+    return out;
+}
+
+std::string WithTrailingSlash(std::string_view text)
+{
+    std::string out(text);
+    if (!out.empty() && out.back() != '/')
+        out += '/';
+    return out;
 }
 
 std::string TrimBlanks(std::string_view text)
@@ -395,20 +384,11 @@ std::string PercentEncode(std::string_view text, bool (*encode)(unsigned char by
 
 std::string PercentDecode(std::string_view text)
 {
-    const auto hex = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const int high = text[i] == '%' && i + 2 < text.size() ? hex(text[i + 1]) : -1;
-        const int low = high >= 0 ? hex(text[i + 2]) : -1;
+        const int high = text[i] == '%' && i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigit(text[i + 2]) : -1;
         if (low >= 0) {
             out += static_cast<char>(high * 16 + low);
             i += 2;

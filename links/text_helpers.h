@@ -1,6 +1,7 @@
 // Text, file-name and folder helpers shared by every subsystem.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,6 +37,11 @@ inline constexpr std::size_t kMaxTitleStemBytes = 150;
 // UTF-8 character. Empty when nothing usable is left: the caller falls back to a name of its own.
 std::string FileStemFromTitle(std::string_view title);
 
+// How many of the first bytes of text, at most limit, to keep so that no UTF-8 character is
+// split. At most 3 continuation bytes are stepped back; more are bytes of another encoding, which
+// are cut at limit (never to nothing).
+std::size_t Utf8CutLength(std::string_view text, std::size_t limit);
+
 // Every "/" becomes "\", or the reverse.
 std::string ToBackslashes(std::string_view text);
 std::string ToSlashes(std::string_view text);
@@ -59,12 +65,60 @@ std::string TextAfter(std::string_view text, std::string_view startMarker,
 // is not part of a UTF-8 character), then trims blanks at both ends.
 std::string CleanText(std::string_view text);
 
-// ASCII letters lowered; every other byte (UTF-8 included) kept.
-char LowerChar(char c);
+// ASCII lowercase of every byte value, other bytes mapping to themselves (UTF-8 is compared byte
+// for byte). A table: the page and style scanners lower every byte they search, and one load
+// costs them fewer instructions than a compare-and-add.
+inline constexpr std::array<unsigned char, 256> kLowerCaseTable = [] {
+    std::array<unsigned char, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i - 'A' + 'a' : i);
+    return table;
+}();
+
+// ASCII letters lowered (or raised); every other byte (UTF-8 included) kept.
+constexpr char LowerChar(char c)
+{
+    return static_cast<char>(kLowerCaseTable[static_cast<unsigned char>(c)]);
+}
+constexpr char UpperChar(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 std::string LowerCase(std::string_view text);
+std::string UpperCase(std::string_view text);
 
 // Whether a and b are equal when ASCII letter case is ignored.
-bool SameText(std::string_view a, std::string_view b);
+constexpr bool SameText(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerChar(a[i]) != LowerChar(b[i]))
+            return false;
+    return true;
+}
+
+// Whether text begins with prefix when ASCII letter case is ignored (an exact test is
+// std::string_view::starts_with).
+constexpr bool StartsWithText(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
+}
+
+// The text with "/" appended, unless it is empty or already ends in "/" (a folder or a folder URL).
+std::string WithTrailingSlash(std::string_view text);
+
+// The value of a hexadecimal digit of either case, 0 to 15; -1 for any other byte.
+constexpr int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 // Blanks and tabs removed at both ends.
 std::string TrimBlanks(std::string_view text);

@@ -24,21 +24,11 @@ constexpr std::string_view kDegree = "\xC2\xB0";              // "*"
 // A "extension" longer than this is no extension worth keeping when a name is cut.
 constexpr std::size_t kMaxKeptExtensionBytes = 32;
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (LowerChar(text[i]) != LowerChar(prefix[i]))
-            return false;
-    return true;
-}
-
 // How many leading characters belong to the scheme for the folder rules: "https://" is one
 // longer than "http://"; everything else is counted like "http://".
 std::size_t SchemeLength(std::string_view url)
 {
-    return StartsWithNoCase(url, "https://") ? 8 : 7;
+    return StartsWithText(url, "https://") ? 8 : 7;
 }
 
 // Whether the extension rule (last ".", with no "\" or ":" after it) finds an extension.
@@ -73,16 +63,7 @@ std::string FitSegment(std::string segment, std::size_t limit)
         extension = segment.substr(dot);
     if (extension.size() > kMaxKeptExtensionBytes || extension.size() >= limit)
         extension.clear();
-    const std::size_t cut = limit - extension.size();
-    const auto continues = [&](std::size_t i) { return (static_cast<unsigned char>(segment[i]) & 0xC0) == 0x80; };
-    std::size_t keep = cut;
-    // A UTF-8 character has at most 3 continuation bytes; more mean bytes of another encoding,
-    // which are cut where the limit falls (never to nothing).
-    while (keep > 0 && cut - keep < 3 && continues(keep))
-        --keep;
-    if (keep == 0 || continues(keep))
-        keep = cut;
-    return segment.substr(0, keep) + extension;
+    return segment.substr(0, Utf8CutLength(segment, limit - extension.size())) + extension;
 }
 
 // One escaped segment made fit to be a file or folder name under the root: no control bytes,
@@ -350,7 +331,7 @@ std::string ResolveURL(std::string_view link, std::string_view base)
         "HTTP://", "FILE://", "FTP://", "HTTPS://", "NEWS://"};
     std::string result;
     if (std::any_of(kAbsolute.begin(), kAbsolute.end(),
-                    [&](std::string_view prefix) { return StartsWithNoCase(link, prefix); })) {
+                    [&](std::string_view prefix) { return StartsWithText(link, prefix); })) {
         result = link;
     } else if (link.starts_with("//")) {
         // Scheme-relative: another host under the page's own scheme.
@@ -491,9 +472,7 @@ std::string EscapeLocalPath(std::string_view text)
 
 std::string LocalFileName(std::string_view root, std::string_view, std::string_view url)
 {
-    std::string result(root);
-    if (!result.empty() && result.back() != '/')
-        result += '/';
+    std::string result = WithTrailingSlash(root);
     const TLocalPlace place = LocalPlace(url);
     for (const std::string& folder : place.folders)
         result += folder + "/";

@@ -15,11 +15,6 @@ constexpr const char* kDayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", 
 // The order in which chosen days are written: Monday first, Sunday last.
 constexpr int kWrittenOrder[7] = {1, 2, 3, 4, 5, 6, 0};
 
-bool StartsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 std::string ConversionError(std::string_view text)
 {
     return "'" + std::string(text) + "' is not a valid integer value";
@@ -88,15 +83,15 @@ std::string ScheduleShortTimeText(TDateTime value)
 
 TScheduleKind ScheduleKindOf(std::string_view text)
 {
-    if (StartsWith(text, "Now"))
+    if (text.starts_with("Now"))
         return TScheduleKind::Now;
-    if (StartsWith(text, "Once"))
+    if (text.starts_with("Once"))
         return TScheduleKind::Once;
-    if (StartsWith(text, "Every"))
+    if (text.starts_with("Every"))
         return TScheduleKind::Every;
-    if (StartsWith(text, "Daily"))
+    if (text.starts_with("Daily"))
         return TScheduleKind::Daily;
-    if (StartsWith(text, "Weekly"))
+    if (text.starts_with("Weekly"))
         return TScheduleKind::Weekly;
     return TScheduleKind::None;
 }

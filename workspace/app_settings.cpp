@@ -18,19 +18,6 @@ namespace pellix {
 
 namespace {
 
-// Folder texts always end in "/".
-std::string FolderText(std::string text)
-{
-    if (!text.empty() && text.back() != '/')
-        text += '/';
-    return text;
-}
-
-std::string FolderText(const std::filesystem::path& path)
-{
-    return FolderText(path.string());
-}
-
 void CreateFolder(const std::string& folder)
 {
     // A folder that cannot be created stays missing; whoever writes into it fails then.
@@ -91,6 +78,88 @@ int ParseInt(const std::string& text, int defaultValue)
     return value;
 }
 
+// Every value the application object keeps in the store, each named once with its default.
+constexpr TSetting<bool> kBeepOnCompletion{kSettingsKey, "Beep On Completion", true};
+constexpr TSetting<bool> kTasksViewFirst{kSettingsKey, "Zip Properties First", false};
+constexpr TSetting<int> kConnections{kSettingsKey, "Connections", 10};
+constexpr TSetting<int> kPriority{kSettingsKey, "Priority", 5};
+constexpr TSetting<bool> kUseProxy{kSettingsKey, "Use Proxy", false};
+constexpr TSetting<std::string> kProxyAddress{kSettingsKey, "Proxy Address", ""};
+constexpr TSetting<std::string> kProxyPort{kSettingsKey, "Proxy Port", ""};
+constexpr TSetting<std::string> kProxyAuthorization{kSettingsKey, "Proxy Authorization", ""};
+constexpr TSetting<std::string> kSkin{kSettingsKey, "Skin", "Default"};
+constexpr TSetting<bool> kNoAds{kSettingsKey, "No Ads", false};
+constexpr TSetting<int> kMaxURLHistory{kSettingsKey, "Max URL History", 20};
+constexpr TSetting<int> kMaxFileHistory{kSettingsKey, "Max File History", 10};
+constexpr TSetting<std::string> kLastCategory{kSettingsKey, "Last Category", "General"};
+constexpr TSetting<std::string> kUserAgent{kSettingsKey, "User Agent", ""};
+// Empty stands for the folder's default, which depends on the machine.
+constexpr TSetting<std::string> kDownloadsFolder{kSettingsKey, "Downloads Folder", ""};
+constexpr TSetting<std::string> kIntranetFolder{kSettingsKey, "Local Intranet Folder", ""};
+constexpr TSetting<std::string> kTempFolder{kSettingsKey, "Temp Folder", ""};
+constexpr TSetting<int> kSaveMode{kSettingsKey, "Save Mode", kSaveModeZip};
+constexpr TSetting<int> kMaxParsedPageSize{kSettingsKey, "Max Parsed Page Size",
+                                           static_cast<int>(TPXApp::kDefaultMaxParsedPageSize)};
+constexpr TSetting<std::string> kCAFile{kSettingsKey, "CA File", ""};
+constexpr TSetting<bool> kCheckCertificate{kSettingsKey, "Check Certificate", true};
+constexpr TSetting<bool> kZipLast{kSettingsKey, "Zip Last", false};
+constexpr TSetting<int> kCompression{kSettingsKey, "Compression", 6};
+constexpr TSetting<bool> kUsePaths{kSettingsKey, "Use Paths", true};
+constexpr TSetting<int> kZipAction{kSettingsKey, "Action", 0};
+constexpr TSetting<std::string> kZipFolder{kSettingsKey, "Zip Folder", ""};
+constexpr TSetting<bool> kLastZipFolder{kSettingsKey, "Last Zip Folder", false};
+constexpr TSetting<std::string> kUnzipFolder{kSettingsKey, "Unzip Folder", ""};
+constexpr TSetting<bool> kLastUnzipFolder{kSettingsKey, "Last Unzip Folder", false};
+constexpr TSetting<bool> kExtractUsePaths{kSettingsKey, "Extract Use Paths", false};
+constexpr TSetting<bool> kExtractOverwrite{kSettingsKey, "Extract Overwrite", false};
+// The window position is kept as decimal text.
+constexpr TSetting<std::string> kWindowLeft{kWindowPositionKey, "Left", "0"};
+constexpr TSetting<std::string> kWindowTop{kWindowPositionKey, "Top", "0"};
+constexpr TSetting<std::string> kWindowWidth{kWindowPositionKey, "Width", "640"};
+constexpr TSetting<std::string> kWindowHeight{kWindowPositionKey, "Height", "480"};
+constexpr TSetting<std::string> kVersion{kPellixKey, "Version", ""};
+
+// A folder setting ends in "/"; empty text stands for the default, and stores it.
+void WriteFolder(TSettingsStore& store, const TSetting<std::string>& setting, const std::string& folder,
+                 const std::string& defaultFolder)
+{
+    setting.Write(store, folder.empty() ? defaultFolder : WithTrailingSlash(folder));
+}
+
+// The stored folder, or the default stored on first use; created when missing.
+std::string DefaultedFolder(TSettingsStore& store, const TSetting<std::string>& setting,
+                            const std::string& defaultFolder)
+{
+    std::string folder = WithTrailingSlash(setting.Read(store));
+    if (folder.empty()) {
+        WriteFolder(store, setting, "", defaultFolder);
+        folder = defaultFolder;
+    }
+    CreateFolder(folder);
+    return folder;
+}
+
+// A setting cached in memory: read under the lock, since worker threads read some of them.
+template <typename T>
+T Cached(std::mutex& mutex, const T& field)
+{
+    std::lock_guard lock(mutex);
+    return field;
+}
+
+// Stores a cached setting in memory, then writes it at once. Unsigned counts are stored as
+// the store's 32-bit integers.
+template <typename T, typename TStored>
+void SetCached(std::mutex& mutex, T& field, const T& value, TSettingsStore& store,
+               const TSetting<TStored>& setting)
+{
+    {
+        std::lock_guard lock(mutex);
+        field = value;
+    }
+    setting.Write(store, static_cast<TStored>(value));
+}
+
 } // namespace
 
 TAppPaths TAppPaths::FromEnvironment()
@@ -115,27 +184,27 @@ TAppPaths TAppPaths::FromEnvironment()
 
 TPXApp::TPXApp(TAppPaths paths, int displayBitsPerPixel)
     : m_paths(std::move(paths)),
-      m_programFolder(FolderText(m_paths.programFolder)),
+      m_programFolder(WithTrailingSlash(m_paths.programFolder.string())),
       m_store(std::make_unique<TSettingsStore>(m_paths.settingsFile)),
       m_launcher(std::make_unique<TURLLauncher>())
 {
     const TSettingsStore& s = *m_store;
-    m_beepOnCompletion = s.ReadSetting(kSettingsKey, "Beep On Completion", true);
-    m_tasksViewFirst = s.ReadSetting(kSettingsKey, "Zip Properties First", false);
-    m_connections = static_cast<std::uint32_t>(s.ReadSetting(kSettingsKey, "Connections", 10));
-    m_priority = s.ReadSetting(kSettingsKey, "Priority", 5);
-    m_useProxy = s.ReadSetting(kSettingsKey, "Use Proxy", false);
-    m_proxyAddress = s.ReadSetting(kSettingsKey, "Proxy Address", "");
-    m_proxyPort = s.ReadSetting(kSettingsKey, "Proxy Port", "");
-    m_proxyAuthorization = s.ReadSetting(kSettingsKey, "Proxy Authorization", "");
-    m_skin = s.ReadSetting(kSettingsKey, "Skin", "Default");
-    m_noAds = s.ReadSetting(kSettingsKey, "No Ads", false);
-    m_maxURLHistory = static_cast<std::uint32_t>(s.ReadSetting(kSettingsKey, "Max URL History", 20));
-    m_maxFileHistory = static_cast<std::uint32_t>(s.ReadSetting(kSettingsKey, "Max File History", 10));
-    m_lastCategory = s.ReadSetting(kSettingsKey, "Last Category", "General");
+    m_beepOnCompletion = kBeepOnCompletion.Read(s);
+    m_tasksViewFirst = kTasksViewFirst.Read(s);
+    m_connections = static_cast<std::uint32_t>(kConnections.Read(s));
+    m_priority = kPriority.Read(s);
+    m_useProxy = kUseProxy.Read(s);
+    m_proxyAddress = kProxyAddress.Read(s);
+    m_proxyPort = kProxyPort.Read(s);
+    m_proxyAuthorization = kProxyAuthorization.Read(s);
+    m_skin = kSkin.Read(s);
+    m_noAds = kNoAds.Read(s);
+    m_maxURLHistory = static_cast<std::uint32_t>(kMaxURLHistory.Read(s));
+    m_maxFileHistory = static_cast<std::uint32_t>(kMaxFileHistory.Read(s));
+    m_lastCategory = kLastCategory.Read(s);
     if (m_lastCategory.empty())
-        m_lastCategory = "General";
-    m_userAgent = MapUserAgent(s.ReadSetting(kSettingsKey, "User Agent", ""));
+        m_lastCategory = kLastCategory.defaultValue;
+    m_userAgent = MapUserAgent(kUserAgent.Read(s));
     SetDisplayDepth(displayBitsPerPixel);
 }
 
@@ -179,53 +248,39 @@ std::string TPXApp::DefaultDownloadsFolder() const
 
 std::string TPXApp::DefaultIntranetFolder() const
 {
-    return FolderText(m_paths.intranetDefault);
+    return WithTrailingSlash(m_paths.intranetDefault.string());
 }
 
-std::string TPXApp::StoredFolder(const char* name) const
+std::string TPXApp::StoredFolder(const TSetting<std::string>& setting) const
 {
-    return FolderText(m_store->ReadSetting(kSettingsKey, name, ""));
+    return WithTrailingSlash(setting.Read(*m_store));
 }
 
 std::string TPXApp::DownloadsFolder()
 {
-    std::string folder = StoredFolder("Downloads Folder");
-    if (folder.empty()) {
-        SetDownloadsFolder("");
-        folder = DefaultDownloadsFolder();
-    }
-    CreateFolder(folder);
-    return folder;
+    return DefaultedFolder(*m_store, kDownloadsFolder, DefaultDownloadsFolder());
 }
 
 void TPXApp::SetDownloadsFolder(const std::string& folder)
 {
-    const std::string text = folder.empty() ? DefaultDownloadsFolder() : FolderText(folder);
-    m_store->WriteSetting(kSettingsKey, "Downloads Folder", text);
+    WriteFolder(*m_store, kDownloadsFolder, folder, DefaultDownloadsFolder());
 }
 
 std::string TPXApp::IntranetFolder()
 {
-    std::string folder = StoredFolder("Local Intranet Folder");
-    if (folder.empty()) {
-        SetIntranetFolder("");
-        folder = DefaultIntranetFolder();
-    }
-    CreateFolder(folder);
-    return folder;
+    return DefaultedFolder(*m_store, kIntranetFolder, DefaultIntranetFolder());
 }
 
 void TPXApp::SetIntranetFolder(const std::string& folder)
 {
-    const std::string text = folder.empty() ? DefaultIntranetFolder() : FolderText(folder);
-    m_store->WriteSetting(kSettingsKey, "Local Intranet Folder", text);
+    WriteFolder(*m_store, kIntranetFolder, folder, DefaultIntranetFolder());
 }
 
 std::string TPXApp::TempFolder() const
 {
-    std::string folder = StoredFolder("Temp Folder");
+    std::string folder = StoredFolder(kTempFolder);
     if (folder.empty())
-        folder = FolderText(m_paths.systemTemp) + "Pellix/";
+        folder = WithTrailingSlash(m_paths.systemTemp.string()) + "Pellix/";
     // Private from the start; CheckTempFolder tells whether an existing one can be trusted.
     EnsurePrivateFolder(folder);
     return folder;
@@ -247,7 +302,7 @@ bool TPXApp::SetTempFolder(const std::string& folder)
 {
     if (folder.empty())
         return false;
-    std::string text = FolderText(folder);
+    std::string text = WithTrailingSlash(folder);
     // The product name in the folder's own name is what lets the program delete it at exit. A
     // parent's name does not count: a user called "pellix" would lose ~/Downloads otherwise.
     if (!NamesProduct(text))
@@ -255,7 +310,7 @@ bool TPXApp::SetTempFolder(const std::string& folder)
     // A folder that would take the user's data with it at exit is refused outright.
     if (!IsTempFolderDisposable(text))
         return false;
-    m_store->WriteSetting(kSettingsKey, "Temp Folder", text);
+    kTempFolder.Write(*m_store, text);
     return true;
 }
 
@@ -266,8 +321,8 @@ bool TPXApp::IsTempFolderDisposable(const std::string& folder) const
     const std::filesystem::path temp = Comparable(folder);
     if (temp.empty() || temp == "/" || temp.is_relative())
         return false;
-    const auto stored = [this](const char* name, const std::string& fallback) {
-        const std::string text = StoredFolder(name);
+    const auto stored = [this](const TSetting<std::string>& setting, const std::string& fallback) {
+        const std::string text = StoredFolder(setting);
         return text.empty() ? fallback : text;
     };
     // Neither any of these nor a folder holding one of them may go.
@@ -277,8 +332,8 @@ bool TPXApp::IsTempFolderDisposable(const std::string& folder) const
         m_programFolder + "Tasks/",
         m_programFolder + "Profiles/",
         m_programFolder + "Skins/",
-        stored("Downloads Folder", DefaultDownloadsFolder()),
-        stored("Local Intranet Folder", DefaultIntranetFolder()),
+        stored(kDownloadsFolder, DefaultDownloadsFolder()),
+        stored(kIntranetFolder, DefaultIntranetFolder()),
     };
     for (const std::string& k : kept)
         if (!k.empty() && IsWithin(Comparable(k), temp))
@@ -292,143 +347,56 @@ bool TPXApp::IsTempFolderDisposable(const std::string& folder) const
 
 // ---- Cached settings ----
 
-bool TPXApp::BeepOnCompletion() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_beepOnCompletion;
-}
-
+bool TPXApp::BeepOnCompletion() const { return Cached(m_mutex, m_beepOnCompletion); }
 void TPXApp::SetBeepOnCompletion(bool value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_beepOnCompletion = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Beep On Completion", value);
+    SetCached(m_mutex, m_beepOnCompletion, value, *m_store, kBeepOnCompletion);
 }
 
-bool TPXApp::TasksViewFirst() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_tasksViewFirst;
-}
-
+bool TPXApp::TasksViewFirst() const { return Cached(m_mutex, m_tasksViewFirst); }
 void TPXApp::SetTasksViewFirst(bool value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_tasksViewFirst = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Zip Properties First", value);
+    SetCached(m_mutex, m_tasksViewFirst, value, *m_store, kTasksViewFirst);
 }
 
-std::uint32_t TPXApp::Connections() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_connections;
-}
-
+std::uint32_t TPXApp::Connections() const { return Cached(m_mutex, m_connections); }
 void TPXApp::SetConnections(std::uint32_t value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_connections = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Connections", static_cast<int>(value));
+    SetCached(m_mutex, m_connections, value, *m_store, kConnections);
 }
 
-int TPXApp::Priority() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_priority;
-}
-
+int TPXApp::Priority() const { return Cached(m_mutex, m_priority); }
 void TPXApp::SetPriority(int value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_priority = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Priority", value);
+    SetCached(m_mutex, m_priority, value, *m_store, kPriority);
     // The page/resource balance starts over with the new priority.
     if (TPXTask* task = CurrentTask())
         task->ResetTaken();
 }
 
-bool TPXApp::UseProxy() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_useProxy;
-}
+bool TPXApp::UseProxy() const { return Cached(m_mutex, m_useProxy); }
+void TPXApp::SetUseProxy(bool value) { SetCached(m_mutex, m_useProxy, value, *m_store, kUseProxy); }
 
-void TPXApp::SetUseProxy(bool value)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_useProxy = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Use Proxy", value);
-}
-
-std::string TPXApp::ProxyAddress() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_proxyAddress;
-}
-
+std::string TPXApp::ProxyAddress() const { return Cached(m_mutex, m_proxyAddress); }
 void TPXApp::SetProxyAddress(const std::string& value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_proxyAddress = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Proxy Address", value);
+    SetCached(m_mutex, m_proxyAddress, value, *m_store, kProxyAddress);
 }
 
-std::string TPXApp::ProxyPort() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_proxyPort;
-}
-
+std::string TPXApp::ProxyPort() const { return Cached(m_mutex, m_proxyPort); }
 void TPXApp::SetProxyPort(const std::string& value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_proxyPort = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Proxy Port", value);
+    SetCached(m_mutex, m_proxyPort, value, *m_store, kProxyPort);
 }
 
-std::string TPXApp::ProxyAuthorization() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_proxyAuthorization;
-}
-
+std::string TPXApp::ProxyAuthorization() const { return Cached(m_mutex, m_proxyAuthorization); }
 void TPXApp::SetProxyAuthorization(const std::string& value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_proxyAuthorization = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Proxy Authorization", value);
+    SetCached(m_mutex, m_proxyAuthorization, value, *m_store, kProxyAuthorization);
 }
 
-std::string TPXApp::Skin() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_skin;
-}
-
-void TPXApp::SetSkin(const std::string& value)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_skin = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Skin", value);
-}
+std::string TPXApp::Skin() const { return Cached(m_mutex, m_skin); }
+void TPXApp::SetSkin(const std::string& value) { SetCached(m_mutex, m_skin, value, *m_store, kSkin); }
 
 bool TPXApp::NoAds() const
 {
@@ -442,74 +410,38 @@ void TPXApp::OverrideNoAds(bool value)
     m_noAdsOverride = value;
 }
 
-void TPXApp::SetNoAds(bool value)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_noAds = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "No Ads", value);
-}
+void TPXApp::SetNoAds(bool value) { SetCached(m_mutex, m_noAds, value, *m_store, kNoAds); }
 
-std::uint32_t TPXApp::MaxURLHistory() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_maxURLHistory;
-}
-
+std::uint32_t TPXApp::MaxURLHistory() const { return Cached(m_mutex, m_maxURLHistory); }
 void TPXApp::SetMaxURLHistory(std::uint32_t value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_maxURLHistory = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Max URL History", static_cast<int>(value));
+    SetCached(m_mutex, m_maxURLHistory, value, *m_store, kMaxURLHistory);
 }
 
-std::uint32_t TPXApp::MaxFileHistory() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_maxFileHistory;
-}
-
+std::uint32_t TPXApp::MaxFileHistory() const { return Cached(m_mutex, m_maxFileHistory); }
 void TPXApp::SetMaxFileHistory(std::uint32_t value)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_maxFileHistory = value;
-    }
-    m_store->WriteSetting(kSettingsKey, "Max File History", static_cast<int>(value));
+    SetCached(m_mutex, m_maxFileHistory, value, *m_store, kMaxFileHistory);
 }
 
-std::string TPXApp::LastCategory() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_lastCategory;
-}
-
+std::string TPXApp::LastCategory() const { return Cached(m_mutex, m_lastCategory); }
 void TPXApp::SetLastCategory(const std::string& value)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_lastCategory = value.empty() ? "General" : value;
+        m_lastCategory = value.empty() ? kLastCategory.defaultValue : value;
     }
-    m_store->WriteSetting(kSettingsKey, "Last Category", value);
+    // Written unchanged: an empty category stays empty in the store.
+    kLastCategory.Write(*m_store, value);
 }
 
-std::string TPXApp::UserAgent() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_userAgent;
-}
+std::string TPXApp::UserAgent() const { return Cached(m_mutex, m_userAgent); }
 
-std::string TPXApp::StoredUserAgent() const
-{
-    return m_store->ReadSetting(kSettingsKey, "User Agent", "");
-}
+std::string TPXApp::StoredUserAgent() const { return kUserAgent.Read(*m_store); }
 
 void TPXApp::SetUserAgent(const std::string& choice)
 {
-    m_store->WriteSetting(kSettingsKey, "User Agent", choice);
+    kUserAgent.Write(*m_store, choice);
     std::lock_guard lock(m_mutex);
     m_userAgent = MapUserAgent(choice);
 }
@@ -529,27 +461,18 @@ std::string TPXApp::MapUserAgent(const std::string& choice)
 
 // ---- Settings read on every call ----
 
-int TPXApp::SaveMode() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Save Mode", kSaveModeZip);
-}
-
-void TPXApp::SetSaveMode(int mode)
-{
-    m_store->WriteSetting(kSettingsKey, "Save Mode", mode);
-}
+int TPXApp::SaveMode() const { return kSaveMode.Read(*m_store); }
+void TPXApp::SetSaveMode(int mode) { kSaveMode.Write(*m_store, mode); }
 
 std::int64_t TPXApp::MaxParsedPageSize() const
 {
-    const std::int64_t bytes = m_store->ReadSetting(kSettingsKey, "Max Parsed Page Size",
-                                                    static_cast<int>(kDefaultMaxParsedPageSize));
+    const std::int64_t bytes = kMaxParsedPageSize.Read(*m_store);
     return bytes < 0 ? kDefaultMaxParsedPageSize : bytes;
 }
 
 void TPXApp::SetMaxParsedPageSize(std::int64_t bytes)
 {
-    m_store->WriteSetting(kSettingsKey, "Max Parsed Page Size",
-                          static_cast<int>(std::clamp<std::int64_t>(bytes, 0, 0x7fffffff)));
+    kMaxParsedPageSize.Write(*m_store, static_cast<int>(std::clamp<std::int64_t>(bytes, 0, 0x7fffffff)));
 }
 
 std::string TPXApp::CAFile() const
@@ -559,13 +482,10 @@ std::string TPXApp::CAFile() const
         if (m_caFileOverride)
             return *m_caFileOverride;
     }
-    return m_store->ReadSetting(kSettingsKey, "CA File", "");
+    return kCAFile.Read(*m_store);
 }
 
-void TPXApp::SetCAFile(const std::string& path)
-{
-    m_store->WriteSetting(kSettingsKey, "CA File", path);
-}
+void TPXApp::SetCAFile(const std::string& path) { kCAFile.Write(*m_store, path); }
 
 bool TPXApp::CheckCertificate() const
 {
@@ -574,13 +494,10 @@ bool TPXApp::CheckCertificate() const
         if (m_checkCertificateOverride)
             return *m_checkCertificateOverride;
     }
-    return m_store->ReadSetting(kSettingsKey, "Check Certificate", true);
+    return kCheckCertificate.Read(*m_store);
 }
 
-void TPXApp::SetCheckCertificate(bool value)
-{
-    m_store->WriteSetting(kSettingsKey, "Check Certificate", value);
-}
+void TPXApp::SetCheckCertificate(bool value) { kCheckCertificate.Write(*m_store, value); }
 
 void TPXApp::OverrideCAFile(const std::string& path)
 {
@@ -594,136 +511,68 @@ void TPXApp::OverrideCheckCertificate(bool value)
     m_checkCertificateOverride = value;
 }
 
-bool TPXApp::ZipLast() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Zip Last", false);
-}
+bool TPXApp::ZipLast() const { return kZipLast.Read(*m_store); }
+bool TPXApp::ZipLast(bool defaultValue) const { return kZipLast.Read(*m_store, defaultValue); }
+void TPXApp::SetZipLast(bool value) { kZipLast.Write(*m_store, value); }
 
-void TPXApp::SetZipLast(bool value)
-{
-    m_store->WriteSetting(kSettingsKey, "Zip Last", value);
-}
+int TPXApp::Compression(int defaultValue) const { return kCompression.Read(*m_store, defaultValue); }
+void TPXApp::SetCompression(int value) { kCompression.Write(*m_store, value); }
 
-int TPXApp::Compression(int defaultValue) const
-{
-    return m_store->ReadSetting(kSettingsKey, "Compression", defaultValue);
-}
+bool TPXApp::UsePaths(bool defaultValue) const { return kUsePaths.Read(*m_store, defaultValue); }
+void TPXApp::SetUsePaths(bool value) { kUsePaths.Write(*m_store, value); }
 
-void TPXApp::SetCompression(int value)
-{
-    m_store->WriteSetting(kSettingsKey, "Compression", value);
-}
+int TPXApp::ZipAction() const { return kZipAction.Read(*m_store); }
+void TPXApp::SetZipAction(int value) { kZipAction.Write(*m_store, value); }
 
-bool TPXApp::UsePaths(bool defaultValue) const
-{
-    return m_store->ReadSetting(kSettingsKey, "Use Paths", defaultValue);
-}
+std::string TPXApp::ZipFolder() const { return kZipFolder.Read(*m_store); }
+void TPXApp::SetZipFolder(const std::string& value) { kZipFolder.Write(*m_store, value); }
 
-void TPXApp::SetUsePaths(bool value)
-{
-    m_store->WriteSetting(kSettingsKey, "Use Paths", value);
-}
+bool TPXApp::LastZipFolder() const { return kLastZipFolder.Read(*m_store); }
+void TPXApp::SetLastZipFolder(bool value) { kLastZipFolder.Write(*m_store, value); }
 
-int TPXApp::ZipAction() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Action", 0);
-}
+std::string TPXApp::UnzipFolder() const { return kUnzipFolder.Read(*m_store); }
+void TPXApp::SetUnzipFolder(const std::string& value) { kUnzipFolder.Write(*m_store, value); }
 
-void TPXApp::SetZipAction(int value)
-{
-    m_store->WriteSetting(kSettingsKey, "Action", value);
-}
+bool TPXApp::LastUnzipFolder() const { return kLastUnzipFolder.Read(*m_store); }
+void TPXApp::SetLastUnzipFolder(bool value) { kLastUnzipFolder.Write(*m_store, value); }
 
-std::string TPXApp::ZipFolder() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Zip Folder", "");
-}
+bool TPXApp::ExtractUsePaths() const { return kExtractUsePaths.Read(*m_store); }
+void TPXApp::SetExtractUsePaths(bool value) { kExtractUsePaths.Write(*m_store, value); }
 
-void TPXApp::SetZipFolder(const std::string& value)
-{
-    m_store->WriteSetting(kSettingsKey, "Zip Folder", value);
-}
-
-bool TPXApp::LastZipFolder() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Last Zip Folder", false);
-}
-
-void TPXApp::SetLastZipFolder(bool value)
-{
-    m_store->WriteSetting(kSettingsKey, "Last Zip Folder", value);
-}
-
-std::string TPXApp::UnzipFolder() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Unzip Folder", "");
-}
-
-void TPXApp::SetUnzipFolder(const std::string& value)
-{
-    m_store->WriteSetting(kSettingsKey, "Unzip Folder", value);
-}
-
-bool TPXApp::LastUnzipFolder() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Last Unzip Folder", false);
-}
-
-void TPXApp::SetLastUnzipFolder(bool value)
-{
-    m_store->WriteSetting(kSettingsKey, "Last Unzip Folder", value);
-}
-
-bool TPXApp::ExtractUsePaths() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Extract Use Paths", false);
-}
-
-void TPXApp::SetExtractUsePaths(bool value)
-{
-    m_store->WriteSetting(kSettingsKey, "Extract Use Paths", value);
-}
-
-bool TPXApp::ExtractOverwrite() const
-{
-    return m_store->ReadSetting(kSettingsKey, "Extract Overwrite", false);
-}
-
-void TPXApp::SetExtractOverwrite(bool value)
-{
-    m_store->WriteSetting(kSettingsKey, "Extract Overwrite", value);
-}
+bool TPXApp::ExtractOverwrite() const { return kExtractOverwrite.Read(*m_store); }
+void TPXApp::SetExtractOverwrite(bool value) { kExtractOverwrite.Write(*m_store, value); }
 
 TWindowPosition TPXApp::WindowPosition() const
 {
     const TWindowPosition d;
     TWindowPosition p;
-    p.left = ParseInt(m_store->ReadSetting(kWindowPositionKey, "Left", "0"), d.left);
-    p.top = ParseInt(m_store->ReadSetting(kWindowPositionKey, "Top", "0"), d.top);
-    p.width = ParseInt(m_store->ReadSetting(kWindowPositionKey, "Width", "640"), d.width);
-    p.height = ParseInt(m_store->ReadSetting(kWindowPositionKey, "Height", "480"), d.height);
+    p.left = ParseInt(kWindowLeft.Read(*m_store), d.left);
+    p.top = ParseInt(kWindowTop.Read(*m_store), d.top);
+    p.width = ParseInt(kWindowWidth.Read(*m_store), d.width);
+    p.height = ParseInt(kWindowHeight.Read(*m_store), d.height);
     return p;
 }
 
 void TPXApp::SetWindowPosition(const TWindowPosition& position)
 {
     std::vector<TSettingChange> changes;
-    const std::pair<const char*, int> values[] = {
-        {"Left", position.left}, {"Top", position.top}, {"Width", position.width}, {"Height", position.height}};
-    for (const auto& [name, value] : values)
-        changes.push_back({TSettingChange::coSetValue, kWindowPositionKey, name,
+    const std::pair<const TSetting<std::string>&, int> values[] = {
+        {kWindowLeft, position.left}, {kWindowTop, position.top}, {kWindowWidth, position.width},
+        {kWindowHeight, position.height}};
+    for (const auto& [setting, value] : values)
+        changes.push_back({TSettingChange::coSetValue, setting.key, setting.name,
                            TSettingValue::String(std::to_string(value))});
     m_store->ApplyChanges(changes);
 }
 
 std::string TPXApp::StoredVersion() const
 {
-    return m_store->ReadSetting(kPellixKey, "Version", "");
+    return kVersion.Read(*m_store);
 }
 
 void TPXApp::SetStoredVersion(const std::string& version)
 {
-    m_store->WriteSetting(kPellixKey, "Version", version);
+    kVersion.Write(*m_store, version);
 }
 
 std::vector<std::string> TPXApp::RecentItems(const std::string& listKey) const

@@ -144,6 +144,8 @@ public:
     int SaveMode() const;
     void SetSaveMode(int mode);
     bool ZipLast() const;
+    // With the reader's own default: a task keeps its value when the store has none.
+    bool ZipLast(bool defaultValue) const;
     void SetZipLast(bool value);
     int Compression(int defaultValue = 6) const;
     void SetCompression(int value);
@@ -201,7 +203,7 @@ public:
 private:
     std::string DefaultDownloadsFolder() const;
     std::string DefaultIntranetFolder() const;
-    std::string StoredFolder(const char* name) const;
+    std::string StoredFolder(const TSetting<std::string>& setting) const;
 
     TAppPaths m_paths;
     std::string m_programFolder;

@@ -11,24 +11,9 @@ namespace pellix {
 
 namespace {
 
-char UpperAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = UpperAscii(c);
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Logical lines: CR LF or LF ends, a trailing "\" joins the next line.

@@ -82,6 +82,22 @@ bool UsableKey(const std::string& key)
 
 const char kHex[] = "0123456789abcdef";
 
+void AppendHexByte(std::string& out, unsigned char c)
+{
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+}
+
+// The byte written as two hex digits at text[at], or -1 when there are not two.
+int HexByteAt(std::string_view text, std::size_t at)
+{
+    if (at + 2 > text.size())
+        return -1;
+    const int hi = HexDigit(text[at]);
+    const int lo = HexDigit(text[at + 1]);
+    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+}
+
 std::string EscapeText(const std::string& text)
 {
     std::string out;
@@ -98,8 +114,7 @@ std::string EscapeText(const std::string& text)
         default:
             if (c < 0x20 || c == 0x7F) {
                 out += "\\x";
-                out += kHex[c >> 4];
-                out += kHex[c & 15];
+                AppendHexByte(out, c);
             } else {
                 out += static_cast<char>(c);
             }
@@ -107,16 +122,6 @@ std::string EscapeText(const std::string& text)
     }
     out += '"';
     return out;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = LowerChar(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 // Reads a quoted text starting at pos (on the opening quote); pos ends after the closing quote.
@@ -145,13 +150,10 @@ bool UnescapeText(const std::string& line, std::size_t& pos, std::string& out)
         case 't': out += '\t'; break;
         case '0': out += '\0'; break;
         case 'x': {
-            if (pos + 2 > line.size())
+            const int byte = HexByteAt(line, pos);
+            if (byte < 0)
                 return false;
-            const int hi = HexDigit(line[pos]);
-            const int lo = HexDigit(line[pos + 1]);
-            if (hi < 0 || lo < 0)
-                return false;
-            out += static_cast<char>(hi * 16 + lo);
+            out += static_cast<char>(byte);
             pos += 2;
             break;
         }
@@ -187,8 +189,7 @@ std::string FormatValue(const TSettingValue& value)
             const auto c = static_cast<unsigned char>(value.bytes[i]);
             if (i > 0)
                 out += ',';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
+            AppendHexByte(out, c);
         }
         return out + ";";
     }
@@ -242,13 +243,10 @@ bool ParseValue(const std::string& line, std::size_t pos, TSettingValue& value)
         std::string bytes;
         std::size_t i = 0;
         while (i < text.size()) {
-            if (i + 2 > text.size())
+            const int byte = HexByteAt(text, i);
+            if (byte < 0)
                 return false;
-            const int hi = HexDigit(text[i]);
-            const int lo = HexDigit(text[i + 1]);
-            if (hi < 0 || lo < 0)
-                return false;
-            bytes += static_cast<char>(hi * 16 + lo);
+            bytes += static_cast<char>(byte);
             i += 2;
             if (i < text.size()) {
                 if (text[i] != ',')

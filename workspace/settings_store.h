@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace pellix {
@@ -144,6 +145,30 @@ private:
     mutable ino_t m_inode = 0;
     mutable off_t m_size = 0;
     mutable std::timespec m_mtime{};
+};
+
+// One value of the store, described once: its key path, its value name and what a reader gets
+// when it is missing. T is how it is stored, as the ReadSetting and WriteSetting overloads do it:
+// int and bool as dwords (a bool as 0 or 1), double as a double, std::string as a string.
+template <typename T>
+struct TSetting {
+    static_assert(std::is_same_v<T, int> || std::is_same_v<T, bool> || std::is_same_v<T, double>
+                      || std::is_same_v<T, std::string>,
+                  "the store holds int, bool, double and string settings");
+    // A string default is a literal, so that settings can be constants.
+    using TDefault = std::conditional_t<std::is_same_v<T, std::string>, const char*, T>;
+
+    const char* key;
+    const char* name;
+    TDefault defaultValue;
+
+    T Read(const TSettingsStore& store) const { return store.ReadSetting(key, name, defaultValue); }
+    // For a reader with a default of its own (the zip wizard's, a task's current value).
+    T Read(const TSettingsStore& store, const T& fallback) const
+    {
+        return store.ReadSetting(key, name, fallback);
+    }
+    bool Write(TSettingsStore& store, const T& value) const { return store.WriteSetting(key, name, value); }
 };
 
 } // namespace pellix

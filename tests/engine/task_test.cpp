@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <optional>
+
 #include "engine/active_task_list.h"
 #include "engine/loop_owner_thread.h"
 #include "links/file_io.h"
@@ -339,6 +341,31 @@ TEST_F(TaskTest, BeginAndContinueRunKeepElapsedTime)
     EXPECT_EQ(task->PagesTaken(), 0);
     now += 5 * kMinute;
     EXPECT_NEAR(now - task->RunStartTime(), 15 * kMinute, 1e-9);
+}
+
+TEST_F(TaskTest, ResetReadsZipLastWithTheTasksValueAsDefault)
+{
+    const struct {
+        std::optional<bool> stored; // nothing: the store has no "Zip Last"
+        bool before;
+        bool after;
+    } cases[] = {
+        {std::nullopt, true, true},
+        {std::nullopt, false, false},
+        {false, true, false},
+        {true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stored " << (c.stored ? int(*c.stored) : -1) << ", task " << c.before);
+        if (c.stored)
+            m_app->SetZipLast(*c.stored);
+        else
+            m_app->Store().DeleteSetting(kSettingsKey, "Zip Last");
+        TPXTask task(m_app.get());
+        task.SetZipLast(c.before);
+        task.Reset();
+        EXPECT_EQ(task.ZipLast(), c.after);
+    }
 }
 
 TEST_F(TaskTest, MapModeQueuesTheStartURLForMappingOnce)

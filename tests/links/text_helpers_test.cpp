@@ -160,6 +160,67 @@ TEST(TextHelpersTest, FindReplaceAndContainsIgnoreCase)
     EXPECT_EQ(ReplaceText("abc", "", "x", true), "abc");
 }
 
+TEST(TextHelpersTest, CaseFoldingTouchesOnlyAsciiLetters)
+{
+    for (int i = 0; i < 256; ++i) {
+        const char c = static_cast<char>(i);
+        const bool upper = i >= 'A' && i <= 'Z';
+        const bool lower = i >= 'a' && i <= 'z';
+        SCOPED_TRACE(i);
+        EXPECT_EQ(LowerChar(c), upper ? static_cast<char>(i + 32) : c);
+        EXPECT_EQ(UpperChar(c), lower ? static_cast<char>(i - 32) : c);
+    }
+    EXPECT_EQ(LowerCase("Ab-\xC3\x89Z"), "ab-\xC3\x89z");
+    EXPECT_EQ(UpperCase("Ab-\xC3\xA9z"), "AB-\xC3\xA9Z");
+
+    EXPECT_TRUE(SameText("Content-Length", "content-LENGTH"));
+    EXPECT_FALSE(SameText("abc", "abcd"));
+    EXPECT_FALSE(SameText("\xC3\x89", "\xC3\xA9"));
+
+    EXPECT_TRUE(StartsWithText("HTTPS://host/", "https://"));
+    EXPECT_TRUE(StartsWithText("anything", ""));
+    EXPECT_FALSE(StartsWithText("http:/", "http://"));
+    EXPECT_FALSE(StartsWithText("xhttp://", "http://"));
+}
+
+TEST(TextHelpersTest, TrailingSlashAndHexDigits)
+{
+    EXPECT_EQ(WithTrailingSlash("/srv/site"), "/srv/site/");
+    EXPECT_EQ(WithTrailingSlash("/srv/site/"), "/srv/site/");
+    EXPECT_EQ(WithTrailingSlash(""), ""); // no folder is not the root folder
+    EXPECT_EQ(WithTrailingSlash("/"), "/");
+
+    const std::string digits = "0123456789abcdef";
+    for (int i = 0; i < 256; ++i) {
+        const char c = static_cast<char>(i);
+        const auto at = digits.find(LowerChar(c));
+        SCOPED_TRACE(i);
+        EXPECT_EQ(HexDigit(c), at == std::string::npos ? -1 : static_cast<int>(at));
+    }
+    EXPECT_EQ(PercentDecode("%4a%4A%g1%4"), "JJ%g1%4");
+}
+
+TEST(TextHelpersTest, Utf8CutLengthSplitsNoCharacter)
+{
+    const struct {
+        std::string text;
+        std::size_t limit;
+        std::size_t kept;
+    } cases[] = {
+        {"abc", 5, 3},
+        {"abcdef", 4, 4},
+        {"ab\xC3\xA9", 3, 2},                         // "é" is not cut in half
+        {"\xE2\x82\xAC\xE2\x82\xAC", 4, 3},           // nor the second "€"
+        {"a\xF0\x9F\x98\x80", 4, 1},
+        {"\xF0\x9F\x98\x80", 3, 3},                   // a lone character is cut rather than lost
+        {"x\x80\x80\x80\x80\x80", 4, 4},             // not UTF-8: cut where the limit falls
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(Utf8CutLength(c.text, c.limit), c.kept);
+    }
+}
+
 TEST(TextHelpersTest, NumberOf)
 {
     EXPECT_EQ(NumberOf("1,234,567"), 1234567);

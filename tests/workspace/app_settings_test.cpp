@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <type_traits>
+
 #include "engine/task.h"
 #include "tests/support/temp_folder.h"
 
@@ -108,6 +111,123 @@ TEST_F(TPXAppTest, SettersWriteAtOnceForTheNextStart)
     EXPECT_EQ(app.WindowPosition().width, 800);
     EXPECT_EQ(app.Store().ReadSetting(kWindowPositionKey, "Top", ""), "20");
     EXPECT_EQ(app.RecentItems(kRecentURLsKey), (std::vector<std::string>{"http://new/"}));
+}
+
+template <typename T>
+std::string Text(const T& value)
+{
+    if constexpr (std::is_same_v<T, std::string>)
+        return value;
+    else if constexpr (std::is_same_v<T, bool>)
+        return value ? "1" : "0";
+    else
+        return std::to_string(value);
+}
+
+// One setting as a later version of the program, or an older one, finds it in the store.
+struct TSettingCase {
+    const char* key;
+    const char* name;
+    std::function<std::string(const TPXApp&)> get;
+    std::function<void(TPXApp&)> set; // stores the sample
+    std::string defaultText;          // what get gives without the value
+    TSettingValue stored;             // what the sample leaves in the store, type included
+    std::string sampleText;           // what get gives with it
+};
+
+TEST_F(TPXAppTest, EverySettingRoundTripsAndReadsItsDefaultWhenMissing)
+{
+    using V = TSettingValue;
+    const TSettingCase cases[] = {
+        {kSettingsKey, "Beep On Completion", [](const TPXApp& a) { return Text(a.BeepOnCompletion()); },
+         [](TPXApp& a) { a.SetBeepOnCompletion(false); }, "1", V::Dword(0), "0"},
+        {kSettingsKey, "Zip Properties First", [](const TPXApp& a) { return Text(a.TasksViewFirst()); },
+         [](TPXApp& a) { a.SetTasksViewFirst(true); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Connections", [](const TPXApp& a) { return Text(a.Connections()); },
+         [](TPXApp& a) { a.SetConnections(3); }, "10", V::Dword(3), "3"},
+        {kSettingsKey, "Priority", [](const TPXApp& a) { return Text(a.Priority()); },
+         [](TPXApp& a) { a.SetPriority(0); }, "5", V::Dword(0), "0"},
+        {kSettingsKey, "Use Proxy", [](const TPXApp& a) { return Text(a.UseProxy()); },
+         [](TPXApp& a) { a.SetUseProxy(true); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Proxy Address", [](const TPXApp& a) { return a.ProxyAddress(); },
+         [](TPXApp& a) { a.SetProxyAddress("proxy.local"); }, "", V::String("proxy.local"), "proxy.local"},
+        {kSettingsKey, "Proxy Port", [](const TPXApp& a) { return a.ProxyPort(); },
+         [](TPXApp& a) { a.SetProxyPort("3128"); }, "", V::String("3128"), "3128"},
+        {kSettingsKey, "Proxy Authorization", [](const TPXApp& a) { return a.ProxyAuthorization(); },
+         [](TPXApp& a) { a.SetProxyAuthorization("me:secret"); }, "", V::String("me:secret"), "me:secret"},
+        {kSettingsKey, "Skin", [](const TPXApp& a) { return a.Skin(); },
+         [](TPXApp& a) { a.SetSkin("Blue"); }, "Default", V::String("Blue"), "Blue"},
+        {kSettingsKey, "No Ads", [](const TPXApp& a) { return Text(a.NoAds()); },
+         [](TPXApp& a) { a.SetNoAds(true); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Max URL History", [](const TPXApp& a) { return Text(a.MaxURLHistory()); },
+         [](TPXApp& a) { a.SetMaxURLHistory(300); }, "20", V::Dword(300), "300"},
+        {kSettingsKey, "Max File History", [](const TPXApp& a) { return Text(a.MaxFileHistory()); },
+         [](TPXApp& a) { a.SetMaxFileHistory(0); }, "10", V::Dword(0), "0"},
+        {kSettingsKey, "Last Category", [](const TPXApp& a) { return a.LastCategory(); },
+         [](TPXApp& a) { a.SetLastCategory("Work"); }, "General", V::String("Work"), "Work"},
+        {kSettingsKey, "User Agent", [](const TPXApp& a) { return a.StoredUserAgent(); },
+         [](TPXApp& a) { a.SetUserAgent("Anonymous"); }, "", V::String("Anonymous"), "Anonymous"},
+        {kSettingsKey, "Save Mode", [](const TPXApp& a) { return Text(a.SaveMode()); },
+         [](TPXApp& a) { a.SetSaveMode(kSaveModeIntranet); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Zip Last", [](const TPXApp& a) { return Text(a.ZipLast()); },
+         [](TPXApp& a) { a.SetZipLast(true); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Compression", [](const TPXApp& a) { return Text(a.Compression()); },
+         [](TPXApp& a) { a.SetCompression(9); }, "6", V::Dword(9), "9"},
+        {kSettingsKey, "Use Paths", [](const TPXApp& a) { return Text(a.UsePaths()); },
+         [](TPXApp& a) { a.SetUsePaths(false); }, "1", V::Dword(0), "0"},
+        {kSettingsKey, "Action", [](const TPXApp& a) { return Text(a.ZipAction()); },
+         [](TPXApp& a) { a.SetZipAction(2); }, "0", V::Dword(2), "2"},
+        {kSettingsKey, "Zip Folder", [](const TPXApp& a) { return a.ZipFolder(); },
+         [](TPXApp& a) { a.SetZipFolder("/srv/in/"); }, "", V::String("/srv/in/"), "/srv/in/"},
+        {kSettingsKey, "Last Zip Folder", [](const TPXApp& a) { return Text(a.LastZipFolder()); },
+         [](TPXApp& a) { a.SetLastZipFolder(true); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Unzip Folder", [](const TPXApp& a) { return a.UnzipFolder(); },
+         [](TPXApp& a) { a.SetUnzipFolder("/srv/out/"); }, "", V::String("/srv/out/"), "/srv/out/"},
+        {kSettingsKey, "Last Unzip Folder", [](const TPXApp& a) { return Text(a.LastUnzipFolder()); },
+         [](TPXApp& a) { a.SetLastUnzipFolder(true); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Extract Use Paths", [](const TPXApp& a) { return Text(a.ExtractUsePaths()); },
+         [](TPXApp& a) { a.SetExtractUsePaths(true); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Extract Overwrite", [](const TPXApp& a) { return Text(a.ExtractOverwrite()); },
+         [](TPXApp& a) { a.SetExtractOverwrite(true); }, "0", V::Dword(1), "1"},
+        {kSettingsKey, "Max Parsed Page Size", [](const TPXApp& a) { return Text(a.MaxParsedPageSize()); },
+         [](TPXApp& a) { a.SetMaxParsedPageSize(1000); }, "33554432", V::Dword(1000), "1000"},
+        {kSettingsKey, "CA File", [](const TPXApp& a) { return a.CAFile(); },
+         [](TPXApp& a) { a.SetCAFile("/etc/extra-ca.pem"); }, "", V::String("/etc/extra-ca.pem"), "/etc/extra-ca.pem"},
+        {kSettingsKey, "Check Certificate", [](const TPXApp& a) { return Text(a.CheckCertificate()); },
+         [](TPXApp& a) { a.SetCheckCertificate(false); }, "1", V::Dword(0), "0"},
+        {kPellixKey, "Version", [](const TPXApp& a) { return a.StoredVersion(); },
+         [](TPXApp& a) { a.SetStoredVersion("2.50"); }, "", V::String("2.50"), "2.50"},
+        {kWindowPositionKey, "Left", [](const TPXApp& a) { return Text(a.WindowPosition().left); },
+         [](TPXApp& a) { a.SetWindowPosition({7, 0, 640, 480}); }, "0", V::String("7"), "7"},
+        {kWindowPositionKey, "Height", [](const TPXApp& a) { return Text(a.WindowPosition().height); },
+         [](TPXApp& a) { a.SetWindowPosition({7, 0, 640, 600}); }, "480", V::String("600"), "600"},
+    };
+    const auto expectAll = [&](const TPXApp& app, bool sample) {
+        for (const TSettingCase& c : cases)
+            EXPECT_EQ(c.get(app), sample ? c.sampleText : c.defaultText) << c.name;
+    };
+
+    TPXApp app(Paths());
+    expectAll(app, false);
+    for (const TSettingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.set(app);
+        TSettingValue value;
+        ASSERT_TRUE(app.Store().ReadValue(c.key, c.name, value));
+        EXPECT_EQ(static_cast<int>(value.kind), static_cast<int>(c.stored.kind));
+        EXPECT_TRUE(value == c.stored) << "dword " << value.dword << ", bytes " << value.bytes;
+    }
+    expectAll(app, true);
+    expectAll(TPXApp(Paths()), true); // and at the next start
+
+    // A value of another type is no value: the reader falls back on its default.
+    for (const TSettingCase& c : cases)
+        app.Store().WriteValue(c.key, c.name,
+                               c.stored.kind == TSettingKind::skDword ? V::String("1") : V::Dword(1));
+    expectAll(TPXApp(Paths()), false);
+    for (const TSettingCase& c : cases)
+        app.Store().DeleteSetting(c.key, c.name);
+    expectAll(TPXApp(Paths()), false);
 }
 
 TEST_F(TPXAppTest, FolderGettersStoreDefaultsAndCreateFolders)
