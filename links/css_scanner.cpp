@@ -33,8 +33,9 @@ std::size_t StringEnd(std::string_view css, std::size_t open)
     return css.size();
 }
 
-// Adds [begin, end) of css as a link when it holds anything but blanks.
-void AddLink(std::vector<TCssLink>& links, std::string_view css, std::size_t begin,
+// Hands [begin, end) of css to the visitor as a link when it holds anything but blanks. The
+// link object is reused for every link of a scan, so a scan allocates nothing per link.
+void AddLink(TCssLink& link, const TCssLinkVisitor& visit, std::string_view css, std::size_t begin,
     std::size_t end, std::size_t offset, bool quoted)
 {
     while (begin < end && IsBlank(css[begin]))
@@ -45,8 +46,8 @@ void AddLink(std::vector<TCssLink>& links, std::string_view css, std::size_t beg
         return;
     // "\(" stands for "(": the link is the unescaped text. Hex escapes are rare in links and
     // stay as written.
-    std::string value;
-    value.reserve(end - begin);
+    std::string& value = link.value;
+    value.clear();
     for (std::size_t i = begin; i < end; ++i) {
         const char c = css[i];
         if (c == '\\' && i + 1 < end && !std::isxdigit(static_cast<unsigned char>(css[i + 1]))
@@ -56,7 +57,10 @@ void AddLink(std::vector<TCssLink>& links, std::string_view css, std::size_t beg
             value += c;
         }
     }
-    links.push_back(TCssLink { begin + offset, end - begin, std::move(value), quoted });
+    link.start = begin + offset;
+    link.length = end - begin;
+    link.quoted = quoted;
+    visit(link);
 }
 
 // Past the rest of a broken url(...): everything up to its ")", as a browser skips it.
@@ -69,8 +73,8 @@ std::size_t SkipBadURL(std::string_view css, std::size_t i)
 
 // The value of url( at open (the "u"); returns the position after the closing ")" or, for a
 // value that never closes, the end. Adds the link when the value is complete.
-std::size_t ReadURL(std::vector<TCssLink>& links, std::string_view css, std::size_t open,
-    std::size_t offset)
+std::size_t ReadURL(TCssLink& link, const TCssLinkVisitor& visit, std::string_view css,
+    std::size_t open, std::size_t offset)
 {
     std::size_t i = open + 4;
     while (i < css.size() && IsBlank(css[i]))
@@ -85,7 +89,7 @@ std::size_t ReadURL(std::vector<TCssLink>& links, std::string_view css, std::siz
         while (close < css.size() && IsBlank(css[close]))
             ++close;
         if (close < css.size() && css[close] == ')') {
-            AddLink(links, css, i + 1, end, offset, true);
+            AddLink(link, visit, css, i + 1, end, offset, true);
             return close + 1;
         }
         return SkipBadURL(css, close);
@@ -107,7 +111,7 @@ std::size_t ReadURL(std::vector<TCssLink>& links, std::string_view css, std::siz
              std::string_view("&apos;"), std::string_view("&#34;") }) {
         const std::string_view value = css.substr(begin, valueEnd - begin);
         if (value.size() > 2 * quote.size() && value.starts_with(quote) && value.ends_with(quote)) {
-            AddLink(links, css, begin + quote.size(), valueEnd - quote.size(), offset, true);
+            AddLink(link, visit, css, begin + quote.size(), valueEnd - quote.size(), offset, true);
             return end + 1;
         }
     }
@@ -115,15 +119,13 @@ std::size_t ReadURL(std::vector<TCssLink>& links, std::string_view css, std::siz
         if (IsBlank(css[k]))
             return end + 1; // "url(a b)" is not a url
     }
-    AddLink(links, css, begin, valueEnd, offset, false);
+    AddLink(link, visit, css, begin, valueEnd, offset, false);
     return end + 1;
 }
 
-} // namespace
-
-std::vector<TCssLink> FindStyleSheetLinks(std::string_view css, std::size_t offset)
+// The scan of VisitStyleSheetLinks, with the link object the caller reuses.
+void ScanStyleSheet(TCssLink& link, std::string_view css, const TCssLinkVisitor& visit, std::size_t offset)
 {
-    std::vector<TCssLink> links;
     bool import = false; // an @import waits for its string
     std::size_t i = 0;
     while (i < css.size()) {
@@ -134,7 +136,7 @@ std::vector<TCssLink> FindStyleSheetLinks(std::string_view css, std::size_t offs
         } else if (c == '"' || c == '\'') {
             const std::size_t end = StringEnd(css, i);
             if (import && end < css.size() && css[end] == c)
-                AddLink(links, css, i + 1, end, offset, true);
+                AddLink(link, visit, css, i + 1, end, offset, true);
             import = false;
             i = end + 1;
         } else if (c == '\\') {
@@ -150,7 +152,7 @@ std::vector<TCssLink> FindStyleSheetLinks(std::string_view css, std::size_t offs
             while (i < css.size() && (IsNameByte(css[i]) || css[i] == '\\'))
                 i += css[i] == '\\' ? 2 : 1;
             if (i - begin == 3 && i < css.size() && css[i] == '(' && SameText(css.substr(begin, 3), "url")) {
-                i = ReadURL(links, css, begin, offset);
+                i = ReadURL(link, visit, css, begin, offset);
                 import = false;
             }
         } else {
@@ -159,16 +161,28 @@ std::vector<TCssLink> FindStyleSheetLinks(std::string_view css, std::size_t offs
             ++i;
         }
     }
+}
+
+} // namespace
+
+void VisitStyleSheetLinks(std::string_view css, const TCssLinkVisitor& visit, std::size_t offset)
+{
+    TCssLink link;
+    ScanStyleSheet(link, css, visit, offset);
+}
+
+std::vector<TCssLink> FindStyleSheetLinks(std::string_view css, std::size_t offset)
+{
+    std::vector<TCssLink> links;
+    VisitStyleSheetLinks(css, [&links](const TCssLink& link) { links.push_back(link); }, offset);
     return links;
 }
 
-std::vector<TCssLink> FindPageStyleLinks(std::string_view html)
+void VisitPageStyleLinks(std::string_view html, const TCssLinkVisitor& visit)
 {
-    std::vector<TCssLink> links;
-    const auto addFrom = [&links](std::string_view html, std::size_t begin, std::size_t end) {
-        std::vector<TCssLink> found = FindStyleSheetLinks(html.substr(begin, end - begin), begin);
-        links.insert(links.end(), std::make_move_iterator(found.begin()),
-            std::make_move_iterator(found.end()));
+    TCssLink link;
+    const auto addFrom = [&link, &visit](std::string_view html, std::size_t begin, std::size_t end) {
+        ScanStyleSheet(link, html.substr(begin, end - begin), visit, begin);
     };
 
     std::size_t i = 0;
@@ -243,6 +257,12 @@ std::vector<TCssLink> FindPageStyleLinks(std::string_view html)
             i = end;
         }
     }
+}
+
+std::vector<TCssLink> FindPageStyleLinks(std::string_view html)
+{
+    std::vector<TCssLink> links;
+    VisitPageStyleLinks(html, [&links](const TCssLink& link) { links.push_back(link); });
     return links;
 }
 

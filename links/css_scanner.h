@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,10 @@ struct TTextEdit {
     std::string text;
 };
 
+// Receives the links of a scan one at a time. The link is the scan's own, reused for the next
+// one: copy what must outlive the call.
+using TCssLinkVisitor = std::function<void(const TCssLink& link)>;
+
 // Links of a style sheet, in text order: every url(...) value (quoted or not, any letter case)
 // and the string of an @import rule. Comments and other strings are skipped, so
 // content: "url(x)" gives nothing. The value is trimmed of blanks; empty values are left out.
@@ -32,11 +37,14 @@ struct TTextEdit {
 // counts as quotes. offset is added to every start (the style text's place in a page).
 // Linear in the size of css; never fails.
 std::vector<TCssLink> FindStyleSheetLinks(std::string_view css, std::size_t offset = 0);
+// The same links handed to visit as they are found, in constant memory however many there are.
+void VisitStyleSheetLinks(std::string_view css, const TCssLinkVisitor& visit, std::size_t offset = 0);
 
 // Links of the style text inside a page: the bodies of <style> elements and the values of
 // style="..." attributes of every tag, with starts counted from the beginning of html. Script
 // bodies and comments are skipped. Linear in the size of html.
 std::vector<TCssLink> FindPageStyleLinks(std::string_view html);
+void VisitPageStyleLinks(std::string_view html, const TCssLinkVisitor& visit);
 
 // text with the edits made, in one copy. Edits must be in ascending order of start; one that
 // overlaps the previous one or reaches past the end is left out.

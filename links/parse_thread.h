@@ -12,32 +12,13 @@
 #include <string_view>
 #include <thread>
 
+#include "links/page_rewriter.h" // the link tables, which link repair shares
+
 namespace pellix {
 
 class IOwnerThread;
 class TPXTask;
 class TPXQItem;
-
-// One pass of the link table: the tag and the attribute that holds a link.
-struct TLinkTableRow {
-    const char* tag;
-    const char* attribute;
-};
-
-// The passes over a page, in the order they run. Each value found is one link.
-inline constexpr TLinkTableRow kLinkTable[] = {
-    {"FRAME", "SRC"},      {"A", "HREF"},        {"IMG", "SRC"},     {"INPUT", "SRC"},
-    {"META", "URL"},       {"BODY", "BACKGROUND"}, {"BGSOUND", "SRC"}, {"AREA", "HREF"},
-    {"APPLET", "CODE"},    {"LINK", "HREF"},     {"SCRIPT", "SRC"},  {"IFRAME", "SRC"},
-    {"EMBED", "SRC"},      {"SOURCE", "SRC"},    {"VIDEO", "SRC"},   {"VIDEO", "POSTER"},
-    {"AUDIO", "SRC"},      {"OBJECT", "DATA"},
-};
-
-// Passes run after the link table whose values are comma lists of "link [descriptor]" items
-// (responsive images); each link of a list is handled like a value of the table.
-inline constexpr TLinkTableRow kLinkListTable[] = {
-    {"IMG", "SRCSET"},     {"SOURCE", "SRCSET"},
-};
 
 // The status text of a page or style sheet above the parsed-size limit ("Max Parsed Page Size"),
 // followed by the limit ("16 MB"): it is saved and packed as it came, but not scanned for links.
@@ -56,12 +37,9 @@ using TPageWriter = std::function<bool(const std::filesystem::path& path, std::s
 //
 // It takes the task's saved pages and style sheets one at a time, in list order: reads the
 // file (one above the "Max Parsed Page Size" setting is marked "Parsed" as it came, unscanned, so
-// that memory stays bounded whatever a server sends), removes the BASE tag (links are still resolved against it), notes the title, runs one
-// scanner pass per row of the link tables, one over the page's style blocks and style
-// attributes (and the quoted-string passes of the "Aggressive Parser" setting), tests each link
-// with the task's profile, queues the accepted new ones, rewrites links to local ones, adds the
-// banner block, writes the page back atomically and marks it "Parsed". A style sheet gets only
-// the style pass (url(...) and @import links, resolved against the sheet's own folder).
+// that memory stays bounded whatever a server sends), has TPageRewriter find, test and rewrite
+// its links with the task's profile and settings, adds the new links it accepted to the list
+// after each pass, writes the page back atomically and marks it "Parsed" with its title.
 //
 // Item reloads, state changes, write-backs and adds run on the owner thread through Call; the
 // page file is read, scanned and written on this thread. A page in progress is finished before

@@ -1,0 +1,345 @@
+// TPageRewriter: finds the links of one saved page or style sheet, decides which to queue, and rewrites them for offline use.
+#include "links/page_rewriter.h"
+
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "engine/download_list.h"
+#include "links/banner.h"
+#include "links/css_scanner.h"
+#include "links/html_parser.h"
+#include "links/text_helpers.h"
+#include "links/url_rules.h"
+
+namespace pellix {
+
+namespace {
+
+std::string WithTrailingSlash(std::string folder)
+{
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+// Stands in for a missing observer.
+IPageRewriteObserver g_noObserver;
+
+// The work on one text: the state the passes share.
+class TRewriteJob final {
+public:
+    TRewriteJob(const TPageRewriteInput& input, const TLinkTest& acceptLink, const TKnownURLTest& known,
+                std::string text, IPageRewriteObserver& observer)
+        : m_input(input), m_acceptLink(acceptLink), m_known(known), m_observer(observer), m_text(std::move(text))
+    {
+        m_servedFolder = m_input.servedFolder.empty() ? URLDirectory(m_input.url) : m_input.servedFolder;
+        m_ownFolder = URLDirectory(m_input.url);
+        m_startFolder = URLDirectory(m_input.startURL);
+        m_startRoot = URLAncestor(m_startFolder, 0);
+    }
+
+    TPageRewrite Run()
+    {
+        const TPageRewriteInput& in = m_input;
+        if (!in.styleSheet) {
+            TakeBase();
+            m_result.title = CleanText(TextBetween(m_text, "<TITLE>", "</TITLE>"));
+        }
+        m_observer.OnStart(m_text, m_result.title);
+        if (!RunPasses()) {
+            m_result.stopped = true;
+            return std::move(m_result);
+        }
+        if (!in.styleSheet && !in.framed && !in.noAds)
+            m_text = InsertBanner(std::move(m_text));
+        m_result.text = std::move(m_text);
+        return std::move(m_result);
+    }
+
+private:
+    // The passes in their order; false when the observer stopped the rewrite.
+    bool RunPasses()
+    {
+        const int aggressive = m_input.aggressiveParser;
+        if (m_input.styleSheet)
+            return RunStylePass();
+        if (aggressive != 2) {
+            // A page holds a handful of the table's tags; passes for the others would scan it for
+            // nothing.
+            const std::set<std::string> tags = TagNamesIn(m_text);
+            for (const TLinkTableRow& row : kLinkTable) {
+                if (tags.contains(row.tag) && !RunPass({TRewritePassKind::Tag, row.tag, row.attribute}, ">", pmTag))
+                    return false;
+            }
+            for (const TLinkTableRow& row : kLinkListTable) {
+                if (tags.contains(row.tag) && !RunListPass({TRewritePassKind::List, row.tag, row.attribute}))
+                    return false;
+            }
+            if (!RunStylePass())
+                return false;
+        }
+        if (aggressive == 1 || aggressive == 2) {
+            const auto mode = static_cast<TParserMode>(aggressive);
+            for (const char* quote : {"'", "\""}) {
+                if (!RunPass({TRewritePassKind::Strings, quote, ""}, quote, mode))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    // Reads and removes the first BASE tag. Its folder becomes the base links resolve against.
+    void TakeBase()
+    {
+        // The parser borrows the text (without a replacement it hands the same text back), so
+        // a page is not copied for the look.
+        TPXParser parser(std::move(m_text), "BASE", ">", "HREF");
+        const std::string value = parser.Next();
+        const std::size_t open = parser.TagStart();
+        const std::size_t close = parser.TagClose();
+        m_text = parser.TakeText();
+        if (value.empty())
+            return;
+        m_text.erase(open - 1, close - open + 1);
+        m_baseURL = URLDirectory(ResolveURL(value, m_servedFolder));
+    }
+
+    // The folder links resolve against: the BASE tag's, or the one the item was served from.
+    const std::string& Base() const { return m_baseURL.empty() ? m_servedFolder : m_baseURL; }
+
+    bool EndPass(const TRewritePass& pass, const TPassCounts& counts)
+    {
+        m_result.passes.push_back(counts);
+        const bool go = m_observer.OnPassEnd({pass, counts, m_text}, m_queued);
+        // What the observer left stays for the result, in the order found.
+        for (TQueuedLink& link : m_queued)
+            m_result.queued.push_back(std::move(link));
+        m_queued.clear();
+        return go;
+    }
+
+    // A tag pass (a row of the link table) or a quoted-string pass.
+    bool RunPass(const TRewritePass& pass, const std::string& tagEnd, TParserMode mode)
+    {
+        TPassCounts counts;
+        TPXParser parser(std::move(m_text), std::string(pass.tag), tagEnd, std::string(pass.attribute), mode);
+        while (!parser.Finished()) {
+            const std::string value = parser.Next();
+            if (!value.empty() && value[0] != '#')
+                HandleValue(parser, value, pass, counts);
+            m_observer.OnProgress(pass, counts);
+        }
+        m_text = parser.TakeText();
+        return EndPass(pass, counts);
+    }
+
+    void HandleValue(TPXParser& parser, const std::string& value, const TRewritePass& pass, TPassCounts& counts)
+    {
+        std::string base = Base();
+        // Rewritten links must work from where the page is saved, which has no BASE tag any more.
+        std::string localBase = m_ownFolder;
+        if (pass.attribute == "CODE") {
+            const std::string codebase = parser.AttributeValue("CODEBASE");
+            if (!codebase.empty()) {
+                // A code base names a folder even when written without its closing "/".
+                base = WithTrailingSlash(StripAnchor(ResolveURL(codebase, base)));
+                localBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, localBase)));
+            }
+        }
+        const std::size_t start = parser.ValueStart() - 1;
+        if (std::optional<std::string> converted =
+                HandleLink(value, start, value.size(), base, localBase, pass, &parser, counts)) {
+            parser.ReplaceValue(*converted);
+            m_observer.OnEdit(pass, {start, value.size(), *converted, false});
+        }
+    }
+
+    // A list attribute (srcset): each link of the value is handled on its own and the value is
+    // rebuilt with the converted links in place, descriptors and commas kept.
+    bool RunListPass(const TRewritePass& pass)
+    {
+        TPassCounts counts;
+        TPXParser parser(std::move(m_text), std::string(pass.tag), ">", std::string(pass.attribute), pmTag);
+        while (!parser.Finished()) {
+            const std::string value = parser.Next();
+            if (!value.empty()) {
+                const std::size_t valueStart = parser.ValueStart() - 1;
+                std::string rebuilt;
+                std::size_t i = 0;
+                while (i < value.size()) {
+                    const std::size_t begin = value.find_first_not_of(" \t\r\n\f,", i);
+                    rebuilt.append(value, i, (begin == std::string::npos ? value.size() : begin) - i);
+                    if (begin == std::string::npos)
+                        break;
+                    std::size_t end = value.find_first_of(" \t\r\n\f", begin);
+                    if (end == std::string::npos)
+                        end = value.size();
+                    std::size_t linkEnd = end;
+                    while (linkEnd > begin && value[linkEnd - 1] == ',')
+                        --linkEnd; // "a.png," ends an item without a descriptor
+                    const std::string link = value.substr(begin, linkEnd - begin);
+                    std::optional<std::string> converted;
+                    if (!link.empty() && link[0] != '#')
+                        converted = HandleLink(link, valueStart + begin, link.size(), Base(), m_ownFolder, pass,
+                                               nullptr, counts);
+                    rebuilt += converted ? *converted : link;
+                    // The descriptor ("2x", "480w") runs to the next comma.
+                    std::size_t next = linkEnd == end ? value.find(',', end) : linkEnd;
+                    if (next == std::string::npos)
+                        next = value.size();
+                    rebuilt.append(value, linkEnd, next - linkEnd);
+                    i = next;
+                }
+                if (rebuilt != value) {
+                    parser.ReplaceValue(rebuilt);
+                    m_observer.OnEdit(pass, {valueStart, value.size(), rebuilt, false});
+                }
+            }
+            m_observer.OnProgress(pass, counts);
+        }
+        m_text = parser.TakeText();
+        return EndPass(pass, counts);
+    }
+
+    // The links of style text: the whole text of a style sheet, or the style blocks and style
+    // attributes of a page. The links are taken one at a time and the new text is built as they
+    // come, from the first one that changes, so memory stays at two texts however many there are.
+    bool RunStylePass()
+    {
+        const TRewritePass pass{TRewritePassKind::Style, "STYLE", ""};
+        TPassCounts counts;
+        std::string out;
+        std::size_t copied = 0;
+        bool edited = false;
+        const std::string& source = m_text;
+        const TCssLinkVisitor visit = [&](const TCssLink& link) {
+            // "#id" names an element of the same document (an SVG filter), never a file.
+            if (link.value[0] != '#') {
+                std::optional<std::string> converted =
+                    HandleLink(link.value, link.start, link.length, Base(), m_ownFolder, pass, nullptr, counts);
+                // The scanner gives links in ascending order inside the text; anything else is
+                // left out rather than corrupting the text.
+                if (converted && *converted != link.value && link.start >= copied && link.start <= source.size()
+                    && link.length <= source.size() - link.start) {
+                    const std::string written = link.quoted ? std::move(*converted) : UnquotedCssURL(*converted);
+                    if (!edited) {
+                        out.reserve(source.size() + source.size() / 8 + written.size());
+                        edited = true;
+                    }
+                    out.append(source, copied, link.start - copied);
+                    out += written;
+                    copied = link.start + link.length;
+                    m_observer.OnEdit(pass, {link.start, link.length, written, !link.quoted});
+                }
+            }
+            m_observer.OnProgress(pass, counts);
+        };
+        if (m_input.styleSheet)
+            VisitStyleSheetLinks(source, visit);
+        else
+            VisitPageStyleLinks(source, visit);
+        if (edited) {
+            out.append(source, copied, std::string::npos);
+            m_text = std::move(out);
+        }
+        return EndPass(pass, counts);
+    }
+
+    // Tests one link and queues it when accepted and new. Returns the text to write in its
+    // place when the conversion settings ask for it, otherwise nothing. The title of a new item
+    // is the parser's tag text, when there is a parser.
+    std::optional<std::string> HandleLink(const std::string& value, std::size_t start, std::size_t length,
+                                          const std::string& base, const std::string& localBase,
+                                          const TRewritePass& pass, const TPXParser* parser, TPassCounts& counts)
+    {
+        const std::string url = ResolveAndValidateURL(value, base);
+        const std::string group = url.empty() ? std::string() : FileTypeOfURL(m_input.groups, url);
+        const bool page = group == kPageGroup;
+        int action = m_input.action;
+        if (!page && action == kActionMap)
+            action = kActionSkip;
+        // A framed page or a refresh target counts as the same level as the page holding it.
+        const int level = (page && (pass.attribute == "SRC" || pass.attribute == "URL")) ? m_input.depth
+                                                                                       : m_input.depth + 1;
+        TLinkDecision decision;
+        decision.start = start;
+        decision.length = length;
+        decision.value = value;
+        decision.url = url;
+        decision.localBase = localBase;
+        decision.typeGroup = group;
+        decision.level = level;
+
+        std::optional<std::string> converted;
+        if (!url.empty() && m_acceptLink(url, m_startFolder, level, group)) {
+            decision.accepted = true;
+            if (m_input.convertFollowedLinks == 1)
+                converted = LocalLink(url, localBase) + URLAnchor(url);
+            std::string itemURL = StripAnchor(url);
+            std::string key = URLIndexKey(itemURL);
+            if (!m_queuedKeys.contains(key) && !m_known(itemURL)) {
+                TQueuedLink link;
+                link.url = std::move(itemURL);
+                link.typeGroup = group;
+                link.action = action;
+                link.depth = m_input.depth + 1;
+                link.parentURL = m_input.url;
+                if (parser != nullptr)
+                    link.title = parser->TagText();
+                // Framed pages are shown inside another page: no banner of their own.
+                link.framed = pass.tag == "FRAME" || pass.tag == "IFRAME";
+                m_queued.push_back(std::move(link));
+                m_queuedKeys.insert(std::move(key));
+                decision.queued = true;
+                ++counts.newLinks;
+            }
+            ++counts.links;
+        } else if (!url.empty() && !ContainsText(url, "mailto:")) {
+            const int convert = m_input.convertUnfollowedLinks;
+            if (convert == 2 || (convert == 1 && url.find(m_startRoot) != std::string::npos))
+                converted = LocalLink(url, localBase) + URLAnchor(url);
+        }
+        decision.converted = converted ? &*converted : nullptr;
+        m_observer.OnLink(pass, decision);
+        return converted;
+    }
+
+    const TPageRewriteInput& m_input;
+    const TLinkTest& m_acceptLink;
+    const TKnownURLTest& m_known;
+    IPageRewriteObserver& m_observer;
+    std::string m_text;
+    std::string m_servedFolder;
+    std::string m_baseURL;
+    std::string m_ownFolder;
+    std::string m_startFolder;
+    std::string m_startRoot;
+    std::set<std::string> m_queuedKeys; // accepted new URLs of this page, as the URL index keys them
+    std::vector<TQueuedLink> m_queued;  // those of the pass in progress
+    TPageRewrite m_result;
+};
+
+} // namespace
+
+TPageRewriter::TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKnownURLTest known)
+    : m_input(std::move(input)), m_acceptLink(std::move(acceptLink)), m_known(std::move(known))
+{
+    if (!m_acceptLink)
+        m_acceptLink = [](std::string_view, std::string_view, int, std::string_view) { return false; };
+    if (!m_known)
+        m_known = [](std::string_view) { return false; };
+}
+
+TPageRewrite TPageRewriter::Rewrite(std::string text, IPageRewriteObserver* observer) const
+{
+    TRewriteJob job(m_input, m_acceptLink, m_known, std::move(text), observer ? *observer : g_noObserver);
+    return job.Run();
+}
+
+std::string ParsingStatusText(const TPassCounts& counts)
+{
+    return "Parsing... Links: " + std::to_string(counts.links) + "  New Links: " + std::to_string(counts.newLinks);
+}
+
+} // namespace pellix
