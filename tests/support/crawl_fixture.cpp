@@ -2,6 +2,8 @@
 // crawls, the coordinator and transfers; TCrawlTest gives a gtest fixture a fresh one per SetUp.
 #include "tests/support/crawl_fixture.h"
 
+#include <utility>
+
 #include "engine/download_list.h"
 #include "engine/download_thread.h"
 #include "engine/loop_owner_thread.h"
@@ -75,10 +77,11 @@ TStatusModel& TCrawlFixture::Status() { return m_session->Status(); }
 
 void TCrawlFixture::Adopt(std::shared_ptr<TPXTask> task)
 {
-    if (m_task)
-        m_task->SetOnWriteFault(nullptr);
-    m_task = std::move(task);
+    // The status model lets go of the task it showed before that task goes.
+    const std::shared_ptr<TPXTask> previous = std::exchange(m_task, std::move(task));
     m_session->Status().BindTask(m_task.get());
+    if (previous)
+        previous->SetOnWriteFault(nullptr);
     // A write fault may be recorded on any worker: the reaction goes through the owner thread,
     // never waiting there (the worker may be the one a stop would wait for).
     std::shared_ptr<bool> alive = m_alive;
