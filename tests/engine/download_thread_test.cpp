@@ -7,8 +7,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include "engine/download_list.h"
+#include "engine/loop_owner_thread.h"
+#include "engine/queue_item.h"
+#include "engine/slot_list.h"
+#include "engine/task.h"
 #include "engine/transfer_thread.h"
-#include "tests/engine/crawl_fixture.h"
+#include "links/file_io.h"
+#include "links/url_rules.h"
+#include "tasks/status_model.h"
+#include "tests/support/crawl_fixture.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_http_server.h"
 
 extern char** environ;
 
@@ -36,7 +48,7 @@ TEST(TThreadDownloadRuleTest, PageFirst)
     }
 }
 
-class TThreadDownloadTest : public TCrawlFixture {
+class TThreadDownloadTest : public TCrawlTest {
 protected:
     // Pages and resources in alternating list order, all served.
     void AddMixedList(TTestHttpServer& server)
@@ -46,8 +58,8 @@ protected:
             const std::string resource = "/r" + std::to_string(i) + ".gif";
             server.Route(page).Body("page");
             server.Route(resource).Body("image");
-            Add(server.Url(page), "HTML");
-            Add(server.Url(resource));
+            m_crawl->Add(server.Url(page), "HTML");
+            m_crawl->Add(server.Url(resource));
         }
     }
 };
@@ -68,15 +80,15 @@ TEST_F(TThreadDownloadTest, PriorityDecidesTheOrderOfFetches)
         TearDown();
         SetUp();
         TTestHttpServer server;
-        ParsePagesOnSave();
-        SetConnections(1);
-        m_coordinator->SetPriority(c.priority);
+        m_crawl->ParsePagesOnSave();
+        m_crawl->SetConnections(1);
+        m_crawl->Coordinator().SetPriority(c.priority);
         AddMixedList(server);
-        ASSERT_TRUE(RunToEnd());
-        EXPECT_EQ(m_task->Status(), kStatusComplete);
+        ASSERT_TRUE(m_crawl->RunToEnd());
+        EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
         EXPECT_EQ(Requests(server, "GET"), c.order);
-        EXPECT_EQ(m_task->PagesSaved(), 3);
-        EXPECT_EQ(m_task->ResourcesSaved(), 3);
+        EXPECT_EQ(m_crawl->Task().PagesSaved(), 3);
+        EXPECT_EQ(m_crawl->Task().ResourcesSaved(), 3);
     }
 }
 
@@ -85,45 +97,45 @@ TEST_F(TThreadDownloadTest, TaskWhoseItemsAllFailCompletesWithErrorsEqualToTotal
     TTestHttpServer server;
     server.Route("/b.html").Status(500);
     server.Route("/c.gif").Status(500);
-    Add(server.Url("/a.html"), "HTML"); // not routed: 404
-    Add(server.Url("/b.html"), "HTML");
-    Add(server.Url("/c.gif"));
-    Add(server.Url("/d.gif"));
+    m_crawl->Add(server.Url("/a.html"), "HTML"); // not routed: 404
+    m_crawl->Add(server.Url("/b.html"), "HTML");
+    m_crawl->Add(server.Url("/c.gif"));
+    m_crawl->Add(server.Url("/d.gif"));
     int completions = 0;
-    m_coordinator->OnComplete = [&](TPXTask&) { ++completions; };
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(m_task->Status(), kStatusComplete);
-    EXPECT_EQ(m_task->PageErrors(), m_task->TotalPages());
-    EXPECT_EQ(m_task->ResourceErrors(), m_task->TotalResources());
-    EXPECT_EQ(m_task->PageErrors() + m_task->ResourceErrors(), 4);
+    m_crawl->Coordinator().OnComplete = [&](TPXTask&) { ++completions; };
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
+    EXPECT_EQ(m_crawl->Task().PageErrors(), m_crawl->Task().TotalPages());
+    EXPECT_EQ(m_crawl->Task().ResourceErrors(), m_crawl->Task().TotalResources());
+    EXPECT_EQ(m_crawl->Task().PageErrors() + m_crawl->Task().ResourceErrors(), 4);
     EXPECT_EQ(completions, 1);
-    EXPECT_FALSE(m_task->DownloadList().HasUnsavedChanges());
-    EXPECT_TRUE(std::filesystem::exists(m_folder.Path() / "Site.dwn"));
-    EXPECT_TRUE(std::filesystem::exists(m_folder.Path() / "Site.pxt"));
-    m_owner->Call([&] { m_status->RefreshCounters(); });
-    EXPECT_EQ(m_status->Counters().errorsCaption, "4/4 -> ");
+    EXPECT_FALSE(m_crawl->Task().DownloadList().HasUnsavedChanges());
+    EXPECT_TRUE(std::filesystem::exists(m_crawl->TaskFile().parent_path() / "Site.dwn"));
+    EXPECT_TRUE(std::filesystem::exists(m_crawl->TaskFile()));
+    m_crawl->Owner().Call([&] { m_crawl->Status().RefreshCounters(); });
+    EXPECT_EQ(m_crawl->Status().Counters().errorsCaption, "4/4 -> ");
 }
 
 TEST_F(TThreadDownloadTest, SavedPageAwaitingItsParseKeepsTheTaskOpen)
 {
     TTestHttpServer server;
     server.Route("/index.html").Body("<html></html>");
-    TPXQItem* page = Add(server.Url("/index.html"), "HTML");
-    StartRun();
+    TPXQItem* page = m_crawl->Add(server.Url("/index.html"), "HTML");
+    m_crawl->StartRun();
     ASSERT_TRUE(server.WaitForRequests(2, 10s));
-    ASSERT_TRUE(m_owner->WaitUntil([&] { return page->State() == kStateSaved; },
-                                   std::chrono::steady_clock::now() + kDeadline));
+    ASSERT_TRUE(m_crawl->Owner().WaitUntil([&] { return page->State() == kStateSaved; },
+                                           std::chrono::steady_clock::now() + kDeadline));
     // Every slot idle and nothing to fetch, but the page may still add links.
-    EXPECT_FALSE(m_coordinator->WaitSuspended(1500ms));
-    EXPECT_EQ(m_task->Status(), kStatusDownloading);
+    EXPECT_FALSE(m_crawl->Coordinator().WaitSuspended(1500ms));
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusDownloading);
 
-    m_owner->Call([&] {
+    m_crawl->Owner().Call([&] {
         page->SetState(kStateParsed);
         page->WriteBack(true);
     });
-    m_coordinator->Wake();
-    ASSERT_TRUE(m_coordinator->WaitSuspended(kDeadline));
-    EXPECT_EQ(m_task->Status(), kStatusComplete);
+    m_crawl->Coordinator().Wake();
+    ASSERT_TRUE(m_crawl->Coordinator().WaitSuspended(kDeadline));
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
 }
 
 TEST_F(TThreadDownloadTest, LinksQueuedWhileRunningAreFetchedAtOnce)
@@ -133,22 +145,23 @@ TEST_F(TThreadDownloadTest, LinksQueuedWhileRunningAreFetchedAtOnce)
     server.Route("/index.html").Body("start");
     server.Route("/next1.html").Body("one");
     server.Route("/next2.html").Body("two");
-    m_owner->Call([&] {
-        m_slots->OnPageSaved = [this, &server](TPXQItem& item) {
+    m_crawl->Owner().Call([&] {
+        m_crawl->Slots().OnPageSaved = [this, &server](TPXQItem& item) {
             item.SetState(kStateParsed);
             item.WriteBack(true);
-            if (m_task->DownloadList().Count() == 1) {
-                m_task->DownloadList().AddItem(std::make_unique<TPXQItem>(server.Url("/next1.html"), "HTML", 1));
-                m_task->DownloadList().AddItem(std::make_unique<TPXQItem>(server.Url("/next2.html"), "HTML", 1));
-                m_coordinator->Wake();
+            TPXDownloadList& list = m_crawl->Task().DownloadList();
+            if (list.Count() == 1) {
+                list.AddItem(std::make_unique<TPXQItem>(server.Url("/next1.html"), "HTML", 1));
+                list.AddItem(std::make_unique<TPXQItem>(server.Url("/next2.html"), "HTML", 1));
+                m_crawl->Coordinator().Wake();
             }
         };
     });
-    Add(server.Url("/index.html"), "HTML");
+    m_crawl->Add(server.Url("/index.html"), "HTML");
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(m_task->Status(), kStatusComplete);
-    EXPECT_EQ(m_task->PagesSaved(), 3);
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
+    EXPECT_EQ(m_crawl->Task().PagesSaved(), 3);
     // Woken by the queueing and by each transfer's end, not by the one-second cycle.
     EXPECT_LT(std::chrono::steady_clock::now() - started, TThreadDownload::kCycle);
 }
@@ -158,13 +171,13 @@ TEST_F(TThreadDownloadTest, TransfersThatCannotStartStillSendTheNextItemOutAtOnc
     // The client refuses the address before any request: the transfer ends at its start.
     constexpr int kItems = 100;
     for (int i = 0; i < kItems; ++i)
-        Add("ftp://127.0.0.1/f" + std::to_string(i) + ".gif");
-    SetConnections(4);
+        m_crawl->Add("ftp://127.0.0.1/f" + std::to_string(i) + ".gif");
+    m_crawl->SetConnections(4);
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(RunToEnd());
+    ASSERT_TRUE(m_crawl->RunToEnd());
     const auto took = std::chrono::steady_clock::now() - started;
-    EXPECT_EQ(m_task->Status(), kStatusComplete);
-    EXPECT_EQ(m_task->ResourceErrors(), kItems);
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
+    EXPECT_EQ(m_crawl->Task().ResourceErrors(), kItems);
     // One cycle per item would take 25 s over 4 connections.
     EXPECT_LT(took, 5s);
 }
@@ -175,35 +188,36 @@ TEST_F(TThreadDownloadTest, ConnectionCountFollowsTheSliderDuringARun)
     for (int i = 0; i < 40; ++i) {
         const std::string target = "/f" + std::to_string(i) + ".gif";
         server.Route(target).Body("data").Delay(30ms);
-        Add(server.Url(target));
+        m_crawl->Add(server.Url(target));
     }
-    SetConnections(10);
-    StartRun();
+    m_crawl->SetConnections(10);
+    m_crawl->StartRun();
     ASSERT_TRUE(server.WaitForRequests(10, 10s));
 
     std::size_t countAfterLowering = 0;
-    m_owner->Call([&] {
-        m_slots->SetConnections(4);
-        countAfterLowering = m_slots->Count();
+    m_crawl->Owner().Call([&] {
+        m_crawl->Slots().SetConnections(4);
+        countAfterLowering = m_crawl->Slots().Count();
     });
     EXPECT_EQ(countAfterLowering, 10u); // busy slots finish first
-    ASSERT_TRUE(m_owner->WaitUntil([&] { return m_slots->Count() == 4; }, std::chrono::steady_clock::now() + kDeadline));
+    ASSERT_TRUE(m_crawl->Owner().WaitUntil([&] { return m_crawl->Slots().Count() == 4; },
+                                           std::chrono::steady_clock::now() + kDeadline));
 
     std::size_t countAfterRaising = 0;
-    m_owner->Call([&] {
-        m_slots->SetConnections(6);
-        countAfterRaising = m_slots->Count();
+    m_crawl->Owner().Call([&] {
+        m_crawl->Slots().SetConnections(6);
+        countAfterRaising = m_crawl->Slots().Count();
     });
     EXPECT_EQ(countAfterRaising, 6u);
-    ASSERT_TRUE(m_coordinator->WaitSuspended(kDeadline));
-    EXPECT_EQ(m_task->Status(), kStatusComplete);
-    EXPECT_EQ(m_task->ResourcesSaved(), 40);
-    EXPECT_EQ(m_task->ResourceErrors(), 0);
-    EndRun();
-    m_owner->Call([&] {
-        EXPECT_EQ(m_slots->Count(), 6u);
-        EXPECT_EQ(m_slots->Connections(), 6);
-        EXPECT_EQ(m_slots->BusyCount(), 0);
+    ASSERT_TRUE(m_crawl->Coordinator().WaitSuspended(kDeadline));
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
+    EXPECT_EQ(m_crawl->Task().ResourcesSaved(), 40);
+    EXPECT_EQ(m_crawl->Task().ResourceErrors(), 0);
+    m_crawl->Stop();
+    m_crawl->Owner().Call([&] {
+        EXPECT_EQ(m_crawl->Slots().Count(), 6u);
+        EXPECT_EQ(m_crawl->Slots().Connections(), 6);
+        EXPECT_EQ(m_crawl->Slots().BusyCount(), 0);
     });
 }
 
@@ -211,32 +225,33 @@ TEST_F(TThreadDownloadTest, StopLeavesInterruptedItemsWaitingAndResumeFetchesThe
 {
     TTestHttpServer server;
     server.Route("/done.gif").Body("early");
-    std::vector<TPXQItem*> items{Add(server.Url("/done.gif"))};
+    std::vector<TPXQItem*> items{m_crawl->Add(server.Url("/done.gif"))};
     for (int i = 0; i < 3; ++i) {
         const std::string target = "/hang" + std::to_string(i) + ".gif";
         server.Route(target).NeverAnswer();
-        items.push_back(Add(server.Url(target)));
+        items.push_back(m_crawl->Add(server.Url(target)));
     }
-    SetConnections(3);
-    StartRun();
-    ASSERT_TRUE(m_owner->WaitUntil([&] { return items[0]->State() == kStateSaved && m_slots->BusyCount() == 3; },
-                                   std::chrono::steady_clock::now() + kDeadline));
-    EndRun();
-    EXPECT_EQ(StateOf(items[0]), kStateSaved);
+    m_crawl->SetConnections(3);
+    m_crawl->StartRun();
+    ASSERT_TRUE(m_crawl->Owner().WaitUntil(
+        [&] { return items[0]->State() == kStateSaved && m_crawl->Slots().BusyCount() == 3; },
+        std::chrono::steady_clock::now() + kDeadline));
+    m_crawl->Stop();
+    EXPECT_EQ(m_crawl->StateOf(items[0]), kStateSaved);
     for (std::size_t i = 1; i < items.size(); ++i)
-        EXPECT_EQ(StateOf(items[i]), kStateNone);
-    EXPECT_FALSE(m_task->DownloadList().HasUnsavedChanges());
-    m_owner->Call([&] { EXPECT_EQ(m_slots->BusyCount(), 0); });
+        EXPECT_EQ(m_crawl->StateOf(items[i]), kStateNone);
+    EXPECT_FALSE(m_crawl->Task().DownloadList().HasUnsavedChanges());
+    m_crawl->Owner().Call([&] { EXPECT_EQ(m_crawl->Slots().BusyCount(), 0); });
 
     TRoute answering;
     answering.body = "late";
     for (int i = 0; i < 3; ++i)
         server.SetRoute("/hang" + std::to_string(i) + ".gif", answering);
     const std::size_t before = Requests(server, "GET").size();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(m_task->Status(), kStatusComplete);
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
     for (TPXQItem* item : items)
-        EXPECT_EQ(StateOf(item), kStateSaved);
+        EXPECT_EQ(m_crawl->StateOf(item), kStateSaved);
     EXPECT_EQ(Requests(server, "GET").size(), before + 3); // the saved one is not fetched again
 }
 
@@ -245,14 +260,14 @@ TEST_F(TThreadDownloadTest, ResourcesOfAZipModeTaskGoToTheZipQueue)
     TTestHttpServer server;
     server.Route("/a.gif").Body("gif");
     server.Route("/index.html").Body("page");
-    m_owner->Call([&] { m_task->SetIntranetMode(false); });
-    ParsePagesOnSave();
-    Add(server.Url("/index.html"), "HTML");
-    Add(server.Url("/a.gif"));
-    Add(server.Url("/missing.gif"));
-    ASSERT_TRUE(RunToEnd());
-    ASSERT_EQ(m_task->ZipQueueCount(), 1u); // pages are queued by the parse thread; errors never
-    const std::optional<TZipQueueEntry> entry = m_task->TakeFromZipQueue();
+    m_crawl->Owner().Call([&] { m_crawl->Task().SetIntranetMode(false); });
+    m_crawl->ParsePagesOnSave();
+    m_crawl->Add(server.Url("/index.html"), "HTML");
+    m_crawl->Add(server.Url("/a.gif"));
+    m_crawl->Add(server.Url("/missing.gif"));
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    ASSERT_EQ(m_crawl->Task().ZipQueueCount(), 1u); // pages are queued by the parse thread; errors never
+    const std::optional<TZipQueueEntry> entry = m_crawl->Task().TakeFromZipQueue();
     ASSERT_TRUE(entry);
     EXPECT_EQ(ReadWholeFile(entry->path).value_or(""), "gif");
 }
@@ -282,30 +297,19 @@ TEST(TThreadDownloadKillChild, Crawl)
     const char* port = std::getenv(kChildPortVariable);
     if (!folder || !port)
         GTEST_SKIP() << "runs as the child of KilledCrawlResumesWithoutTornFiles";
-    TLoopOwnerThread owner;
-    std::unique_ptr<TPXTask> task;
-    std::unique_ptr<TSlotList> slots;
-    owner.Call([&] {
-        task = std::make_unique<TPXTask>(nullptr);
-        task->SetTaskName("Site");
-        task->SetTaskFile(std::string(folder) + "/Site.pxt");
-        task->SetIntranetMode(true);
-        task->SetDestination(std::string(folder) + "/site/");
-        ASSERT_TRUE(task->DownloadList().LoadList().ok);
-        if (task->DownloadList().Count() == 0) {
+    TCrawlFixture crawl(folder, 4);
+    crawl.Owner().Call([&] {
+        TPXDownloadList& list = crawl.Task().DownloadList();
+        ASSERT_TRUE(list.LoadList().ok);
+        if (list.Count() == 0) {
             for (int i = 0; i < kKillFiles; ++i)
-                task->DownloadList().AddItem(std::make_unique<TPXQItem>(KillFileUrl(std::atoi(port), i), "BIN", 1));
-            task->DownloadList().SaveList();
+                list.AddItem(std::make_unique<TPXQItem>(KillFileUrl(std::atoi(port), i), "BIN", 1));
+            list.SaveList();
         }
-        slots = std::make_unique<TSlotList>(owner);
-        slots->SetConnections(4);
     });
-    TThreadDownload coordinator(owner, nullptr);
-    owner.Call([&] { coordinator.Start(*task, *slots, nullptr); });
-    ASSERT_TRUE(coordinator.WaitSuspended(std::chrono::seconds(60)));
-    EXPECT_EQ(task->Status(), kStatusComplete);
-    owner.Call([&] { slots.reset(); });
-    owner.Call([&] { task.reset(); });
+    crawl.StartRun();
+    ASSERT_TRUE(crawl.Coordinator().WaitSuspended(std::chrono::seconds(60)));
+    EXPECT_EQ(crawl.Task().Status(), kStatusComplete);
 }
 
 pid_t SpawnChild(const std::string& folder, int port)

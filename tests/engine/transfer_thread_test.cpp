@@ -8,12 +8,22 @@
 #include <atomic>
 #include <csignal>
 
-#include "tests/engine/crawl_fixture.h"
+#include <gtest/gtest.h>
+
+#include "engine/download_list.h"
+#include "engine/download_thread.h"
+#include "engine/loop_owner_thread.h"
+#include "engine/queue_item.h"
+#include "engine/slot_list.h"
+#include "engine/task.h"
+#include "links/file_io.h"
+#include "tests/support/crawl_fixture.h"
+#include "tests/support/test_http_server.h"
 
 namespace pellix::test {
 namespace {
 
-class TThreadHTTPTest : public TCrawlFixture {};
+class TThreadHTTPTest : public TCrawlTest {};
 
 std::string Pattern(std::size_t size)
 {
@@ -95,19 +105,19 @@ TEST_F(TThreadHTTPTest, OneItemPerReply)
         TTestHttpServer server;
         c.setup(server);
         const std::string url = server.Url("/a.gif");
-        TPXQItem* item = Add(url);
-        ASSERT_TRUE(RunToEnd());
-        EXPECT_EQ(m_task->Status(), kStatusComplete);
-        EXPECT_EQ(StateOf(item), c.state);
-        EXPECT_EQ(StatusTextOf(item), c.statusText);
+        TPXQItem* item = m_crawl->Add(url);
+        ASSERT_TRUE(m_crawl->RunToEnd());
+        EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
+        EXPECT_EQ(m_crawl->StateOf(item), c.state);
+        EXPECT_EQ(m_crawl->StatusTextOf(item), c.statusText);
         EXPECT_EQ(Requests(server, "GET").size(), static_cast<std::size_t>(c.gets));
         if (c.saved)
-            EXPECT_EQ(FileText(url), body);
+            EXPECT_EQ(m_crawl->FileText(url), body);
         else
-            EXPECT_FALSE(FileExists(url));
-        EXPECT_FALSE(std::filesystem::exists(LocalPath(url).string() + TThreadHTTP::kPartSuffix));
-        EXPECT_EQ(m_task->ResourceErrors(), c.state == kStateError ? 1 : 0);
-        EXPECT_EQ(m_task->ResourcesSaved(), 1);
+            EXPECT_FALSE(m_crawl->FileExists(url));
+        EXPECT_FALSE(std::filesystem::exists(m_crawl->FileOf(url).string() + TThreadHTTP::kPartSuffix));
+        EXPECT_EQ(m_crawl->Task().ResourceErrors(), c.state == kStateError ? 1 : 0);
+        EXPECT_EQ(m_crawl->Task().ResourcesSaved(), 1);
     }
 }
 
@@ -117,14 +127,14 @@ TEST_F(TThreadHTTPTest, ChunkedBodiesCountInFullInTotalBytes)
     const std::string body = Pattern(200000);
     server.Route("/big.bin").Body(body).Chunked(1000);
     server.Route("/small.gif").Body("x").Chunked();
-    TPXQItem* big = Add(server.Url("/big.bin"));
-    Add(server.Url("/small.gif"));
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(m_task->TotalBytes(), static_cast<std::int64_t>(body.size()) + 1);
+    TPXQItem* big = m_crawl->Add(server.Url("/big.bin"));
+    m_crawl->Add(server.Url("/small.gif"));
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->Task().TotalBytes(), static_cast<std::int64_t>(body.size()) + 1);
     std::int64_t size = 0;
-    m_owner->Call([&] { size = big->Size(); });
+    m_crawl->Owner().Call([&] { size = big->Size(); });
     EXPECT_EQ(size, static_cast<std::int64_t>(body.size())); // no Content-Length: the body's size
-    EXPECT_EQ(FileText(server.Url("/big.bin")), body);
+    EXPECT_EQ(m_crawl->FileText(server.Url("/big.bin")), body);
 }
 
 TEST_F(TThreadHTTPTest, UpdateOfUnchangedFileSendsIfModifiedSinceAndNoGet)
@@ -132,19 +142,19 @@ TEST_F(TThreadHTTPTest, UpdateOfUnchangedFileSendsIfModifiedSinceAndNoGet)
     TTestHttpServer server;
     server.Route("/a.gif").Status(304);
     const std::string url = server.Url("/a.gif");
-    TPXQItem* item = Add(url, "GIF", kActionUpdate);
-    m_owner->Call([&] {
+    TPXQItem* item = m_crawl->Add(url, "GIF", kActionUpdate);
+    m_crawl->Owner().Call([&] {
         item->Reload();
         item->SetLastModified("Tue, 01 Jan 2002 10:00:00 GMT");
         item->WriteBack(true);
     });
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(StateOf(item), kStateUpdated);
-    EXPECT_EQ(StatusTextOf(item), "304 Not Modified");
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->StateOf(item), kStateUpdated);
+    EXPECT_EQ(m_crawl->StatusTextOf(item), "304 Not Modified");
     ASSERT_EQ(Requests(server), std::vector<std::string>{"HEAD /a.gif"});
     EXPECT_EQ(server.Requests()[0].Header("If-Modified-Since"), "Tue, 01 Jan 2002 10:00:00 GMT");
-    EXPECT_EQ(m_task->ResourceErrors(), 0);
-    EXPECT_EQ(m_task->ZipQueueCount(), 0u);
+    EXPECT_EQ(m_crawl->Task().ResourceErrors(), 0);
+    EXPECT_EQ(m_crawl->Task().ZipQueueCount(), 0u);
 }
 
 TEST_F(TThreadHTTPTest, BodyCutOffResumesWithRangeToAnIdenticalFile)
@@ -157,13 +167,13 @@ TEST_F(TThreadHTTPTest, BodyCutOffResumesWithRangeToAnIdenticalFile)
         TTestHttpServer server;
         server.Route("/f.bin").Body(body).ResetAfter(5000);
         const std::string url = server.Url("/f.bin");
-        TPXQItem* item = Add(url);
-        ASSERT_TRUE(RunToEnd());
-        EXPECT_EQ(StateOf(item), kStateError);
-        EXPECT_EQ(StatusTextOf(item), "Incomplete (5000 bytes)");
-        EXPECT_FALSE(FileExists(url)); // never a torn file under the item's name
-        EXPECT_EQ(std::filesystem::file_size(LocalPath(url).string() + TThreadHTTP::kPartSuffix), 5000u);
-        EndRun();
+        TPXQItem* item = m_crawl->Add(url);
+        ASSERT_TRUE(m_crawl->RunToEnd());
+        EXPECT_EQ(m_crawl->StateOf(item), kStateError);
+        EXPECT_EQ(m_crawl->StatusTextOf(item), "Incomplete (5000 bytes)");
+        EXPECT_FALSE(m_crawl->FileExists(url)); // never a torn file under the item's name
+        EXPECT_EQ(std::filesystem::file_size(m_crawl->FileOf(url).string() + TThreadHTTP::kPartSuffix), 5000u);
+        m_crawl->Stop();
 
         // Retry: the failed item goes back to the queue with its stored status text.
         if (serverHonoursRange)
@@ -173,14 +183,14 @@ TEST_F(TThreadHTTPTest, BodyCutOffResumesWithRangeToAnIdenticalFile)
             whole.body = body;
             server.SetRoute("/f.bin", whole);
         }
-        m_owner->Call([&] {
-            m_task->DownloadList().PrepareRetry();
-            m_task->ResetTaken();
+        m_crawl->Owner().Call([&] {
+            m_crawl->Task().DownloadList().PrepareRetry();
+            m_crawl->Task().ResetTaken();
         });
         const std::size_t before = server.Requests().size();
-        ASSERT_TRUE(RunToEnd());
-        EXPECT_EQ(StateOf(item), kStateSaved);
-        EXPECT_EQ(FileText(url), body);
+        ASSERT_TRUE(m_crawl->RunToEnd());
+        EXPECT_EQ(m_crawl->StateOf(item), kStateSaved);
+        EXPECT_EQ(m_crawl->FileText(url), body);
         const std::vector<TReceivedRequest> requests = server.Requests();
         ASSERT_EQ(requests.size(), before + 2);
         EXPECT_EQ(requests[before].Header("Range"), "Bytes=4999-"); // HEAD
@@ -194,15 +204,15 @@ TEST_F(TThreadHTTPTest, ResumeWithoutItsPartialFileFetchesTheWholeBody)
     const std::string body = Pattern(9000);
     server.Route("/f.bin").Adjust(HonourRange(body));
     const std::string url = server.Url("/f.bin");
-    TPXQItem* item = Add(url);
-    m_owner->Call([&] {
+    TPXQItem* item = m_crawl->Add(url);
+    m_crawl->Owner().Call([&] {
         item->Reload();
         item->SetStatusText("Incomplete (5000 bytes)");
         item->WriteBack(true);
     });
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(StateOf(item), kStateSaved);
-    EXPECT_EQ(FileText(url), body);
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->StateOf(item), kStateSaved);
+    EXPECT_EQ(m_crawl->FileText(url), body);
     for (const TReceivedRequest& request : server.Requests())
         EXPECT_FALSE(request.HasHeader("Range"));
 }
@@ -257,27 +267,28 @@ TEST_F(TThreadHTTPTest, Redirects)
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
-        ParsePagesOnSave();
-        m_owner->Call([&] { m_slots->OnSetupClient = [&](TagHTTP& http) { http.SetCAFile(secure.CAFile()); }; });
+        m_crawl->ParsePagesOnSave();
+        m_crawl->Owner().Call(
+            [&] { m_crawl->Slots().OnSetupClient = [&](TagHTTP& http) { http.SetCAFile(secure.CAFile()); }; });
         TTestHttpServer server;
         c.setup(server);
         const std::string url = server.Url("/a.html");
-        TPXQItem* item = Add(url, "HTML");
-        ASSERT_TRUE(RunToEnd());
-        const int state = StateOf(item);
+        TPXQItem* item = m_crawl->Add(url, "HTML");
+        ASSERT_TRUE(m_crawl->RunToEnd());
+        const int state = m_crawl->StateOf(item);
         EXPECT_EQ(state == kStateParsed ? kStateSaved : state, c.state);
-        EXPECT_NE(StatusTextOf(item).find(c.statusPart), std::string::npos) << StatusTextOf(item);
+        EXPECT_NE(m_crawl->StatusTextOf(item).find(c.statusPart), std::string::npos) << m_crawl->StatusTextOf(item);
         if (c.state == kStateSaved) {
             // The body is stored under the item's own name.
-            EXPECT_EQ(FileText(url), c.body);
+            EXPECT_EQ(m_crawl->FileText(url), c.body);
             std::string base;
-            m_owner->Call([&] { base = item->BaseURL(); });
+            m_crawl->Owner().Call([&] { base = item->BaseURL(); });
             if (c.finalDirectory == "https")
                 EXPECT_EQ(base, secure.Url("/"));
             else
                 EXPECT_EQ(base, server.Url(c.finalDirectory));
         } else {
-            EXPECT_FALSE(FileExists(url));
+            EXPECT_FALSE(m_crawl->FileExists(url));
             EXPECT_LE(server.Requests().size(), 2u * (TThreadHTTP::kMaxRedirects + 1));
         }
     }
@@ -292,15 +303,15 @@ TEST_F(TThreadHTTPTest, GetResetAfterHeadEndsInErrorWithTheReason)
     });
     server.Route("/b.gif").Body("fine");
     const std::string url = server.Url("/a.gif");
-    TPXQItem* item = Add(url);
-    TPXQItem* other = Add(server.Url("/b.gif"));
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(m_task->Status(), kStatusComplete);
-    EXPECT_EQ(StateOf(item), kStateError);
-    EXPECT_NE(StatusTextOf(item), "200 OK"); // the failure, not the HEAD's verdict
-    EXPECT_FALSE(StatusTextOf(item).empty());
-    EXPECT_FALSE(FileExists(url));
-    EXPECT_EQ(StateOf(other), kStateSaved);
+    TPXQItem* item = m_crawl->Add(url);
+    TPXQItem* other = m_crawl->Add(server.Url("/b.gif"));
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
+    EXPECT_EQ(m_crawl->StateOf(item), kStateError);
+    EXPECT_NE(m_crawl->StatusTextOf(item), "200 OK"); // the failure, not the HEAD's verdict
+    EXPECT_FALSE(m_crawl->StatusTextOf(item).empty());
+    EXPECT_FALSE(m_crawl->FileExists(url));
+    EXPECT_EQ(m_crawl->StateOf(other), kStateSaved);
 }
 
 TEST_F(TThreadHTTPTest, FileThatCannotBeCreatedEndsInErrorWithThePathAndTheReason)
@@ -333,18 +344,18 @@ TEST_F(TThreadHTTPTest, FileThatCannotBeCreatedEndsInErrorWithThePathAndTheReaso
         server.Route("/dir/a.gif").Body("data");
         server.Route("/b.gif").Body("fine");
         const std::string url = server.Url("/dir/a.gif");
-        c.block(LocalPath(url));
-        TPXQItem* item = Add(url);
-        TPXQItem* other = Add(server.Url("/b.gif"));
-        ASSERT_TRUE(RunToEnd());
+        c.block(m_crawl->FileOf(url));
+        TPXQItem* item = m_crawl->Add(url);
+        TPXQItem* other = m_crawl->Add(server.Url("/b.gif"));
+        ASSERT_TRUE(m_crawl->RunToEnd());
         // One item's bad name is that item's failure: the run goes on and completes.
-        EXPECT_EQ(m_task->Status(), kStatusComplete);
-        EXPECT_FALSE(m_task->WriteFault());
-        EXPECT_EQ(StateOf(item), kStateError);
-        EXPECT_EQ(StatusTextOf(item),
-                  "Error: Failed to create file: " + LocalPath(url).string() + " (" + c.reason + ")");
-        EXPECT_EQ(StateOf(other), kStateSaved);
-        EXPECT_EQ(m_task->ResourceErrors(), 1);
+        EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
+        EXPECT_FALSE(m_crawl->Task().WriteFault());
+        EXPECT_EQ(m_crawl->StateOf(item), kStateError);
+        EXPECT_EQ(m_crawl->StatusTextOf(item),
+                  "Error: Failed to create file: " + m_crawl->FileOf(url).string() + " (" + c.reason + ")");
+        EXPECT_EQ(m_crawl->StateOf(other), kStateSaved);
+        EXPECT_EQ(m_crawl->Task().ResourceErrors(), 1);
     }
 }
 
@@ -384,52 +395,54 @@ TEST_F(TThreadHTTPTest, WriteFaultKeepsTheItemForAResumeAndStartsNoMoreTransfers
     server.Route("/big.bin").Adjust(HonourRange(body));
     server.Route("/next.gif").Body("next");
     const std::string url = server.Url("/big.bin");
-    SetConnections(1);
-    TPXQItem* big = Add(url, "BIN");
-    TPXQItem* next = Add(server.Url("/next.gif"));
+    m_crawl->SetConnections(1);
+    TPXQItem* big = m_crawl->Add(url, "BIN");
+    TPXQItem* next = m_crawl->Add(server.Url("/next.gif"));
     std::atomic<int> faults{0};
-    m_task->SetOnWriteFault([&] { ++faults; });
+    m_crawl->Task().SetOnWriteFault([&] { ++faults; });
     {
         TFileSizeLimit limit(kLimit);
-        StartRun();
+        m_crawl->StartRun();
         // The transfer gives its item back and ends; the coordinator collects it.
-        ASSERT_TRUE(m_owner->WaitUntil([&] { return m_task->WriteFault() && big->State() == kStateNone &&
-                                                    m_slots->BusyCount() == 0; },
-                                       std::chrono::steady_clock::now() + kDeadline));
+        ASSERT_TRUE(m_crawl->Owner().WaitUntil(
+            [&] {
+                return m_crawl->Task().WriteFault() && big->State() == kStateNone && m_crawl->Slots().BusyCount() == 0;
+            },
+            std::chrono::steady_clock::now() + kDeadline));
         // Two more passes, each with an idle slot and a waiting item.
         for (int i = 0; i < 2; ++i) {
-            const std::uint64_t passes = m_coordinator->Passes();
-            m_coordinator->Wake();
-            ASSERT_TRUE(m_coordinator->WaitForPasses(passes + 1, kDeadline));
+            const std::uint64_t passes = m_crawl->Coordinator().Passes();
+            m_crawl->Coordinator().Wake();
+            ASSERT_TRUE(m_crawl->Coordinator().WaitForPasses(passes + 1, kDeadline));
         }
     }
-    const std::optional<TWriteFault> fault = m_task->WriteFault();
+    const std::optional<TWriteFault> fault = m_crawl->Task().WriteFault();
     ASSERT_TRUE(fault);
-    EXPECT_EQ(fault->path, LocalPath(url).string());
+    EXPECT_EQ(fault->path, m_crawl->FileOf(url).string());
     EXPECT_EQ(fault->reason, "file size limit reached");
     EXPECT_EQ(faults.load(), 1);
     // Nothing failed, nothing more was started, and the task is not complete.
-    EXPECT_EQ(StatusTextOf(big), "Incomplete (" + std::to_string(kLimit) + " bytes)");
-    EXPECT_EQ(StateOf(next), kStateNone);
+    EXPECT_EQ(m_crawl->StatusTextOf(big), "Incomplete (" + std::to_string(kLimit) + " bytes)");
+    EXPECT_EQ(m_crawl->StateOf(next), kStateNone);
     EXPECT_TRUE(Requests(server, "GET") == std::vector<std::string>{"GET /big.bin"});
-    EXPECT_EQ(m_task->ResourceErrors(), 0);
-    EXPECT_EQ(m_task->ResourcesSaved(), 0);
-    EXPECT_EQ(m_task->Status(), kStatusDownloading);
-    EXPECT_FALSE(m_coordinator->Suspended());
-    EXPECT_EQ(std::filesystem::file_size(LocalPath(url).string() + TThreadHTTP::kPartSuffix), kLimit);
+    EXPECT_EQ(m_crawl->Task().ResourceErrors(), 0);
+    EXPECT_EQ(m_crawl->Task().ResourcesSaved(), 0);
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusDownloading);
+    EXPECT_FALSE(m_crawl->Coordinator().Suspended());
+    EXPECT_EQ(std::filesystem::file_size(m_crawl->FileOf(url).string() + TThreadHTTP::kPartSuffix), kLimit);
 
     // The run is stopped for the fault; with room again, a resume continues the part file.
-    EndRun();
-    m_task->ClearWriteFault();
+    m_crawl->Stop();
+    m_crawl->Task().ClearWriteFault();
     const std::size_t before = server.Requests().size();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(m_task->Status(), kStatusComplete);
-    EXPECT_EQ(StateOf(big), kStateSaved);
-    EXPECT_EQ(StateOf(next), kStateSaved);
-    EXPECT_EQ(FileText(url), body);
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
+    EXPECT_EQ(m_crawl->StateOf(big), kStateSaved);
+    EXPECT_EQ(m_crawl->StateOf(next), kStateSaved);
+    EXPECT_EQ(m_crawl->FileText(url), body);
     EXPECT_EQ(server.Requests()[before].Header("Range"), "Bytes=" + std::to_string(kLimit - 1) + "-");
-    EXPECT_EQ(m_task->ResourceErrors(), 0);
-    m_task->SetOnWriteFault(nullptr);
+    EXPECT_EQ(m_crawl->Task().ResourceErrors(), 0);
+    m_crawl->Task().SetOnWriteFault(nullptr);
 }
 
 TEST_F(TThreadHTTPTest, RedirectsAreFollowedOnlyWhereTheProfileFollowsLinks)
@@ -464,27 +477,27 @@ TEST_F(TThreadHTTPTest, RedirectsAreFollowedOnlyWhereTheProfileFollowsLinks)
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
-        ParsePagesOnSave();
+        m_crawl->ParsePagesOnSave();
         TTestHttpServer server;
         server.Route("/index.html").Body("home");
         server.Route("/b.html").Body("within");
         server.Route("/logout.html").Body("bye");
         server.Route(c.target).Status(302).Header("Location", c.location);
-        m_owner->Call([&] { c.profile(m_task->Profile()); });
+        m_crawl->Owner().Call([&] { c.profile(m_crawl->Task().Profile()); });
         const std::size_t otherBefore = other.Requests().size();
         const std::string url = server.Url(c.target);
         if (c.depth > 0)
-            Add(server.Url("/index.html"), "HTML");
-        TPXQItem* item = Add(url, c.group, kActionDownload, c.depth);
-        ASSERT_TRUE(RunToEnd());
+            m_crawl->Add(server.Url("/index.html"), "HTML");
+        TPXQItem* item = m_crawl->Add(url, c.group, kActionDownload, c.depth);
+        ASSERT_TRUE(m_crawl->RunToEnd());
         const std::string resolved = c.location.starts_with("http") ? c.location : server.Url(c.location);
         if (c.followed) {
-            EXPECT_NE(StateOf(item), kStateError) << StatusTextOf(item);
-            EXPECT_NE(FileText(url), "<missing>");
+            EXPECT_NE(m_crawl->StateOf(item), kStateError) << m_crawl->StatusTextOf(item);
+            EXPECT_NE(m_crawl->FileText(url), "<missing>");
         } else {
-            EXPECT_EQ(StateOf(item), kStateError);
-            EXPECT_EQ(StatusTextOf(item), "302 Found (redirect refused by the profile: " + resolved + ")");
-            EXPECT_FALSE(FileExists(url));
+            EXPECT_EQ(m_crawl->StateOf(item), kStateError);
+            EXPECT_EQ(m_crawl->StatusTextOf(item), "302 Found (redirect refused by the profile: " + resolved + ")");
+            EXPECT_FALSE(m_crawl->FileExists(url));
             EXPECT_EQ(other.Requests().size(), otherBefore);
             for (const TReceivedRequest& request : server.Requests())
                 EXPECT_NE(request.target, c.location);
@@ -496,13 +509,13 @@ TEST_F(TThreadHTTPTest, CredentialsReachBothRequests)
 {
     TTestHttpServer server;
     server.Route("/a.gif").Body("data");
-    m_owner->Call([&] {
-        m_task->SetUserName("ann");
-        m_task->SetPassword("secret");
+    m_crawl->Owner().Call([&] {
+        m_crawl->Task().SetUserName("ann");
+        m_crawl->Task().SetPassword("secret");
     });
-    TPXQItem* item = Add(server.Url("/a.gif"));
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(StateOf(item), kStateSaved);
+    TPXQItem* item = m_crawl->Add(server.Url("/a.gif"));
+    ASSERT_TRUE(m_crawl->RunToEnd());
+    EXPECT_EQ(m_crawl->StateOf(item), kStateSaved);
     for (const TReceivedRequest& request : server.Requests())
         EXPECT_EQ(request.Header("Authorization"), "Basic " + Base64Encode("ann:secret"));
 }

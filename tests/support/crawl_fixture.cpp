@@ -1,14 +1,21 @@
-// TCrawlFixture: the crawl core wired as the program wires it, in one folder, for end-to-end tests.
+// TCrawlFixture: the core as TSession assembles it, with one task in one folder, for tests of
+// crawls, the coordinator and transfers; TCrawlTest gives a gtest fixture a fresh one per SetUp.
 #include "tests/support/crawl_fixture.h"
+
+#include <utility>
 
 #include "engine/download_list.h"
 #include "engine/download_thread.h"
 #include "engine/loop_owner_thread.h"
 #include "engine/slot_list.h"
 #include "engine/task.h"
+#include "links/file_io.h"
 #include "links/parse_thread.h"
 #include "links/url_rules.h"
+#include "tasks/status_model.h"
+#include "tests/support/test_http_server.h"
 #include "workspace/app_settings.h"
+#include "workspace/session.h"
 
 namespace pellix::test {
 
@@ -22,7 +29,7 @@ std::string FolderText(const std::filesystem::path& path)
 } // namespace
 
 TCrawlFixture::TCrawlFixture(std::filesystem::path folder, int connections)
-    : m_folder(std::move(folder)), m_connections(connections)
+    : m_folder(std::move(folder)), m_alive(std::make_shared<bool>(true))
 {
     std::filesystem::create_directories(m_folder);
     TAppPaths paths;
@@ -37,27 +44,53 @@ TCrawlFixture::TCrawlFixture(std::filesystem::path folder, int connections)
     m_app->Store().WriteSetting(kFileTypesKey, "Scripts and Style Sheets", ".js;.css;");
     m_app->SetNoAds(false);
 
-    m_task = std::make_shared<TPXTask>(m_app.get());
-    m_task->SetTaskName("Site");
-    m_task->SetTaskFile(TaskFile().string());
     m_owner = std::make_unique<TLoopOwnerThread>();
-    m_parse = std::make_unique<TThreadParse>(*m_owner);
-    m_coordinator = std::make_unique<TThreadDownload>(*m_owner, m_app.get());
-    m_owner->Call([this] {
-        m_slots = std::make_unique<TSlotList>(*m_owner);
-        m_slots->SetConnections(m_connections);
+    m_session = std::make_unique<TSession>(*m_app, *m_owner);
+    auto task = std::make_shared<TPXTask>(m_app.get());
+    task->SetTaskName("Site");
+    task->SetTaskFile(TaskFile().string());
+    task->SetIntranetMode(true);
+    task->SetDestination(FolderText(SiteFolder()));
+    m_owner->Call([&] {
+        m_session->OverrideConnections(connections);
+        Adopt(std::move(task));
     });
-    Wire();
 }
 
 TCrawlFixture::~TCrawlFixture()
 {
     if (m_running)
         Stop();
-    m_parse.reset();
-    m_coordinator.reset();
-    m_owner->Call([this] { m_slots.reset(); });
+    m_owner->Call([this] {
+        *m_alive = false;
+        m_task->SetOnWriteFault(nullptr);
+    });
+    m_session.reset();
+    m_owner->Call([this] { m_task.reset(); });
     m_owner->Stop();
+}
+
+TSlotList& TCrawlFixture::Slots() { return m_session->Slots(); }
+TThreadDownload& TCrawlFixture::Coordinator() { return m_session->Coordinator(); }
+TThreadParse& TCrawlFixture::Parser() { return m_session->Parser(); }
+TStatusModel& TCrawlFixture::Status() { return m_session->Status(); }
+
+void TCrawlFixture::Adopt(std::shared_ptr<TPXTask> task)
+{
+    // The status model lets go of the task it showed before that task goes.
+    const std::shared_ptr<TPXTask> previous = std::exchange(m_task, std::move(task));
+    m_session->Status().BindTask(m_task.get());
+    if (previous)
+        previous->SetOnWriteFault(nullptr);
+    // A write fault may be recorded on any worker: the reaction goes through the owner thread,
+    // never waiting there (the worker may be the one a stop would wait for).
+    std::shared_ptr<bool> alive = m_alive;
+    m_task->SetOnWriteFault([this, alive] {
+        m_owner->Post([this, alive] {
+            if (*alive)
+                m_session->Coordinator().Wake();
+        });
+    });
 }
 
 std::filesystem::path TCrawlFixture::TaskFile() const
@@ -72,16 +105,14 @@ std::filesystem::path TCrawlFixture::FileOf(const std::string& url) const
     return m_task->LocalFileOf(url);
 }
 
-void TCrawlFixture::Wire()
+std::string TCrawlFixture::FileText(const std::string& url) const
 {
-    // A saved page wakes the parse thread; new items wake the coordinator.
-    m_owner->Call([this] {
-        m_slots->OnPageSaved = [this](TPXQItem&) { m_parse->Wake(); };
-    });
-    m_parse->SetOnItemsQueued([this] { m_coordinator->Wake(); });
-    // A write fault may be recorded on any worker: the reaction goes through the owner thread,
-    // never waiting there (the worker may be the one a stop would wait for).
-    m_task->SetOnWriteFault([this] { m_owner->Post([this] { m_coordinator->Wake(); }); });
+    return ReadWholeFile(FileOf(url)).value_or("<missing>");
+}
+
+bool TCrawlFixture::FileExists(const std::string& url) const
+{
+    return std::filesystem::exists(FileOf(url));
 }
 
 void TCrawlFixture::NewTask(const std::string& url, bool intranet)
@@ -94,10 +125,13 @@ void TCrawlFixture::NewTask(const std::string& url, bool intranet)
 
 bool TCrawlFixture::LoadTask()
 {
-    if (!std::filesystem::exists(TaskFile()))
-        return false;
     bool ok = false;
-    m_owner->Call([&] { ok = m_task->Load(); });
+    m_owner->Call([&] {
+        TLoadTaskResult loaded = m_session->LoadTask(TaskFile().string());
+        ok = loaded.task != nullptr;
+        if (ok)
+            Adopt(std::move(loaded.task));
+    });
     return ok;
 }
 
@@ -117,8 +151,8 @@ bool TCrawlFixture::Run(int runMode)
             if (m_task->DownloadList().Count() == 0)
                 m_task->BeginRun();
         }
-        m_coordinator->Start(*m_task, *m_slots, nullptr);
-        m_parse->Start(m_task);
+        Coordinator().Start(*m_task, Slots(), &Status());
+        Parser().Start(m_task);
     });
     m_running = ok;
     return ok;
@@ -129,8 +163,8 @@ bool TCrawlFixture::WaitComplete(std::chrono::milliseconds timeout)
     const bool done = m_owner->WaitUntil([this] { return m_task->Status() == kStatusComplete; },
                                          TLoopOwnerThread::TClock::now() + timeout);
     if (done) {
-        m_parse->Stop();
-        m_coordinator->WaitSuspended(timeout);
+        Parser().Stop();
+        Coordinator().WaitSuspended(timeout);
         m_running = false;
     }
     return done;
@@ -145,13 +179,13 @@ bool TCrawlFixture::WaitForWriteFault(std::chrono::milliseconds timeout)
 void TCrawlFixture::Stop()
 {
     m_owner->Call([this] {
-        m_coordinator->Stop();
-        m_parse->Stop();
-        m_slots->ResetSlots();
+        Coordinator().Stop();
+        Parser().Stop();
+        Slots().ResetSlots();
         m_task->DownloadList().ResetInterrupted();
     });
-    m_coordinator->WaitSuspended(std::chrono::seconds(30));
-    m_parse->WaitForIdle(TThreadParse::TClock::now() + std::chrono::seconds(30));
+    EXPECT_TRUE(Coordinator().WaitSuspended(kDeadline));
+    EXPECT_TRUE(Parser().WaitForIdle(TThreadParse::TClock::now() + kDeadline));
     m_owner->Call([this] {
         // A page the parse thread finished after the stop may have queued items.
         m_task->DownloadList().ResetInterrupted();
@@ -160,6 +194,67 @@ void TCrawlFixture::Stop()
         m_task->Save();
     });
     m_running = false;
+}
+
+TPXQItem* TCrawlFixture::Add(const std::string& url, const std::string& group, int action, int depth)
+{
+    TPXQItem* item = nullptr;
+    m_owner->Call([&] {
+        item = &m_task->DownloadList().AddItem(std::make_unique<TPXQItem>(url, group, action));
+        if (depth != 0) {
+            item->Reload();
+            item->SetDepth(depth);
+            item->WriteBack(true);
+        }
+    });
+    return item;
+}
+
+void TCrawlFixture::ParsePagesOnSave()
+{
+    m_owner->Call([&] {
+        Slots().OnPageSaved = [](TPXQItem& item) {
+            item.SetState(kStateParsed);
+            item.WriteBack(true);
+        };
+    });
+}
+
+void TCrawlFixture::SetConnections(int n)
+{
+    m_owner->Call([&] { Slots().SetConnections(n); });
+}
+
+void TCrawlFixture::StartRun()
+{
+    m_owner->Call([&] {
+        m_task->SetStatus(kStatusDownloading);
+        Coordinator().Start(*m_task, Slots(), &Status());
+    });
+}
+
+bool TCrawlFixture::RunToEnd()
+{
+    StartRun();
+    return Coordinator().WaitSuspended(kDeadline);
+}
+
+int TCrawlFixture::StateOf(TPXQItem* item)
+{
+    int state = -1;
+    m_owner->Call([&] { state = item->State(); });
+    return state;
+}
+
+std::string TCrawlFixture::StatusTextOf(TPXQItem* item)
+{
+    std::string text;
+    m_owner->Call([&] {
+        item->Reload();
+        text = item->StatusText();
+        item->ReleaseStrings();
+    });
+    return text;
 }
 
 int TCrawlFixture::CountInState(int state)
@@ -174,6 +269,25 @@ int TCrawlFixture::CountInState(int state)
         }
     });
     return count;
+}
+
+std::vector<std::string> Requests(const TTestHttpServer& server, const std::string& method)
+{
+    std::vector<std::string> out;
+    for (const TReceivedRequest& request : server.Requests())
+        if (method.empty() || request.method == method)
+            out.push_back(request.method + " " + request.target);
+    return out;
+}
+
+void TCrawlTest::SetUp()
+{
+    m_crawl.emplace(m_folder.Path() / ("run" + std::to_string(++m_setups)), 2);
+}
+
+void TCrawlTest::TearDown()
+{
+    m_crawl.reset();
 }
 
 } // namespace pellix::test

@@ -21,6 +21,7 @@
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
 #include "links/file_io.h"
+#include "tests/support/crawl_fixture.h"
 #include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
@@ -39,36 +40,20 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using TClock = TLoopOwnerThread::TClock;
 
-// The program's objects as every program assembles them (TSession), kept on disk under one
-// folder, so a second harness on the same folder stands in for a later process. The harness
-// subscribes to the session's events and keeps what they said (owner thread).
+// The program's objects as every program assembles them, from the crawl fixture (its own task
+// is not used here), kept on disk under one folder, so a second harness on the same folder
+// stands in for a later process. The harness subscribes to the session's events and keeps what
+// they said (owner thread).
 class TRunnerHarness final : public ISessionObserver {
 public:
     explicit TRunnerHarness(const fs::path& folder)
+        : crawl(folder), app(&crawl.App()), owner(&crawl.Owner()), runner(&crawl.Session().Runner())
     {
-        TAppPaths paths;
-        paths.programFolder = folder / "home";
-        paths.settingsFile = folder / "registry.ini";
-        paths.systemTemp = folder / "tmp";
-        paths.intranetDefault = folder / "site";
-        paths.homeFolder = folder / "user";
-        app = std::make_unique<TPXApp>(paths);
-        app->Store().WriteSetting(kFileTypesKey, "HTML", ".htm;.html;");
-        app->Store().WriteSetting(kFileTypesKey, "Images", ".gif;.jpg;.png;");
         app->SetBeepOnCompletion(false);
-        owner = std::make_unique<TLoopOwnerThread>();
-        session = std::make_unique<TSession>(*app, *owner);
-        owner->Call([this] { session->OverrideConnections(4); });
-        runner = &session->Runner();
-        session->Events().Subscribe(*this);
+        crawl.Session().Events().Subscribe(*this);
     }
 
-    ~TRunnerHarness() override
-    {
-        session->Events().Unsubscribe(*this);
-        session.reset();
-        owner->Stop();
-    }
+    ~TRunnerHarness() override { crawl.Session().Events().Unsubscribe(*this); }
 
     void OnStatusText(const std::string& text) override { statuses.push_back(text); }
     void OnMessage(TRunnerMessageKind, const std::string& text) override { messages.push_back(text); }
@@ -99,10 +84,10 @@ public:
         return owner->WaitUntil(predicate, TClock::now() + timeout);
     }
 
-    std::unique_ptr<TPXApp> app;
-    std::unique_ptr<TLoopOwnerThread> owner;
-    std::unique_ptr<TSession> session;
-    TTaskRunner* runner = nullptr;
+    test::TCrawlFixture crawl;
+    TPXApp* app;
+    TLoopOwnerThread* owner;
+    TTaskRunner* runner;
     std::string report;
     std::string stopped;
     std::vector<std::string> messages;
@@ -218,7 +203,7 @@ TEST(TTaskRunnerTest, ZipModeRunPacksRenamesAfterTitleAndReports)
     EXPECT_NE(h.report.find("Pages:\n    2 downloaded\n    0 not found"), std::string::npos) << h.report;
     EXPECT_NE(h.report.find("Resources:\n    2 downloaded\n    0 not found"), std::string::npos) << h.report;
     // "Now" is cleared once the run is over; the status stays.
-    TPXTask stored(h.app.get());
+    TPXTask stored(h.app);
     stored.SetTaskFile(task->TaskFile());
     stored.Load();
     EXPECT_EQ(stored.Status(), kStatusZipped);
@@ -428,7 +413,7 @@ TEST(TTaskRunnerTest, FailedStartLeavesTaskStoppedWithTheReason)
         ASSERT_FALSE(h.messages.empty());
         EXPECT_EQ(h.messages.back(), started.message);
         // The file says so too, so the task list of a later process shows it stopped.
-        TPXTask reread(h.app.get());
+        TPXTask reread(h.app);
         reread.SetTaskFile(task->TaskFile());
         h.owner->Call([&] { reread.Load(); });
         EXPECT_EQ(reread.Status(), kStatusStopped);
@@ -447,7 +432,7 @@ TEST(TTaskRunnerTest, SecondRunOfARunningTaskIsRefused)
     const auto task = first.Create(server.Url("/"));
     ASSERT_TRUE(first.Start(task, kRunRestart));
 
-    auto same = std::make_shared<TPXTask>(second.app.get());
+    auto same = std::make_shared<TPXTask>(second.app);
     same->SetTaskFile(task->TaskFile());
     second.owner->Call([&] { same->Load(); });
     TStartResult refused;
@@ -542,7 +527,7 @@ TEST(TTaskRunnerTest, FullDiskWhilePackingStopsAndResumeFinishesTheZip)
         }
     }
     TRunnerHarness second(folder.Path());
-    auto task = std::make_shared<TPXTask>(second.app.get());
+    auto task = std::make_shared<TPXTask>(second.app);
     task->SetTaskFile(taskFile);
     second.owner->Call([&] { task->Load(); });
     ASSERT_TRUE(second.Start(task, kRunResume)) << (second.messages.empty() ? "" : second.messages.back());
@@ -572,7 +557,7 @@ TEST(TTaskRunnerTest, ResumeInNewProcessPacksFilesNeverPacked)
         EXPECT_FALSE(fs::exists(task->Destination()));
     }
     TRunnerHarness second(folder.Path());
-    auto task = std::make_shared<TPXTask>(second.app.get());
+    auto task = std::make_shared<TPXTask>(second.app);
     task->SetTaskFile(taskFile);
     second.owner->Call([&] { task->Load(); });
     ASSERT_TRUE(second.Start(task, kRunResume)) << (second.messages.empty() ? "" : second.messages.back());
