@@ -190,7 +190,7 @@ TEST_F(TPXAppTest, EverySettingRoundTripsAndReadsItsDefaultWhenMissing)
         {kSettingsKey, "Extract Overwrite", [](const TPXApp& a) { return Text(a.ExtractOverwrite()); },
          [](TPXApp& a) { a.SetExtractOverwrite(true); }, "0", V::Dword(1), "1"},
         {kSettingsKey, "Max Parsed Page Size", [](const TPXApp& a) { return Text(a.MaxParsedPageSize()); },
-         [](TPXApp& a) { a.SetMaxParsedPageSize(1000); }, "33554432", V::Dword(1000), "1000"},
+         [](TPXApp& a) { a.SetMaxParsedPageSize(1000); }, "16777216", V::Dword(1000), "1000"},
         {kSettingsKey, "CA File", [](const TPXApp& a) { return a.CAFile(); },
          [](TPXApp& a) { a.SetCAFile("/etc/extra-ca.pem"); }, "", V::String("/etc/extra-ca.pem"), "/etc/extra-ca.pem"},
         {kSettingsKey, "Check Certificate", [](const TPXApp& a) { return Text(a.CheckCertificate()); },

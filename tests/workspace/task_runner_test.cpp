@@ -280,8 +280,8 @@ TEST(TTaskRunnerTest, TasksOfOneSiteHaveTheirOwnWorkingFolders)
 {
     test::TTempFolder folder;
     TRunnerHarness h(folder.Path());
-    TPXTask one(h.app.get());
-    TPXTask two(h.app.get());
+    TPXTask one(h.app);
+    TPXTask two(h.app);
     one.SetTaskFile("/home/a/Pellix/Tasks/General/site.pxt");
     two.SetTaskFile("/home/b/Pellix/Tasks/General/site.pxt");
     EXPECT_NE(one.WorkFolder(), two.WorkFolder());
