@@ -55,8 +55,8 @@ public:
     TCrawlFixture(const TCrawlFixture&) = delete;
     TCrawlFixture& operator=(const TCrawlFixture&) = delete;
 
-    // A new task for the start url in Personal Intranet Mode (intranet = false: zip mode), saved.
-    // The profile may be changed through Task().Profile() before Run.
+    // A new task for the start url in Personal Intranet Mode (intranet = false: zip mode), saved
+    // by Run. The profile may be changed through Task().Profile() before Run.
     void NewTask(const std::string& url, bool intranet = true);
     // Loads the task file saved by an earlier fixture on this folder, through the session. False
     // when there is none or it was refused.
