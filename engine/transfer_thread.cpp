@@ -18,11 +18,6 @@ namespace {
 
 constexpr std::string_view kIncomplete = "Incomplete";
 
-bool StartsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 bool IsSuccess(const std::string& code)
 {
     return !code.empty() && code.front() == '2';
@@ -117,7 +112,7 @@ TReplyInfo TReplyInfo::FromHeaders(const std::vector<std::string>& lines)
     TReplyInfo info;
     for (const std::string& line : lines) {
         const std::size_t blank = line.find(' ');
-        if (StartsWith(line, "HTTP/")) {
+        if (std::string_view(line).starts_with("HTTP/")) {
             if (blank == std::string::npos)
                 continue;
             info.reason = line.substr(blank + 1);
@@ -300,7 +295,7 @@ bool TThreadHTTP::Run()
 
     const std::filesystem::path localPath(m_job.localPath);
     const std::filesystem::path partPath(m_job.localPath + kPartSuffix);
-    if (StartsWith(m_job.statusText, kIncomplete)) {
+    if (std::string_view(m_job.statusText).starts_with(kIncomplete)) {
         std::int64_t n = NumberOf(TextAfter(m_job.statusText, "Incomplete (", " bytes)"));
         if (n < 1)
             n = 1;
@@ -549,7 +544,7 @@ void TThreadHTTP::FailurePath(const std::string& message)
             // An update keeps "Updating": in "Downloading" it would be picked again before the
             // coordinator records the failure.
             item.SetState(m_job.action == kActionUpdate ? kStateUpdating : kStateDownloading);
-        } else if (!StartsWith(item.StatusText(), kIncomplete) && !message.empty()) {
+        } else if (!std::string_view(item.StatusText()).starts_with(kIncomplete) && !message.empty()) {
             item.SetStatusText(message);
         }
         item.WriteBack(true);

@@ -45,6 +45,12 @@ TSession::TSession(TPXApp& app, IOwnerThread& owner)
 TSession::~TSession()
 {
     StopAndSettle();
+    // The status model and the application hold the current task by pointer; the runner's
+    // reference to it goes with the runner.
+    m_owner.Call([this] {
+        m_status->BindTask(nullptr);
+        m_app.SetCurrentTask(nullptr);
+    });
     m_runner.reset();
     m_owner.Call([this] { m_coordinator->Stop(); });
     m_coordinator->WaitSuspended(std::chrono::seconds(30));

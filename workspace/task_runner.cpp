@@ -37,19 +37,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // The entry name a task file gets in its Zip: its path below the temp folder.
 std::string EntryNameOf(const std::string& localPath, const std::string& tempFolder)
 {
@@ -268,8 +255,7 @@ TCreateTaskResult TTaskRunner::CreateTaskFromAddress(const std::string& address,
             result.message = "Invalid URL.";
             return result;
         }
-        const std::string upper = Upper(url);
-        if (!StartsWith(upper, "HTTP://") && !StartsWith(upper, "HTTPS://")) {
+        if (!StartsWithText(url, "HTTP://") && !StartsWithText(url, "HTTPS://")) {
             result.message = "Invalid URL.\nNOTE: https && ftp not supported in this version of Pellix.";
             return result;
         }
@@ -811,7 +797,7 @@ void TTaskRunner::RepairLinks(TPXTask& task)
                 // A page too large to scan holds no rewritten links, and reading it whole is
                 // what its limit avoids.
                 item->Reload();
-                const bool scanned = !StartsWith(item->StatusText(), kNotScannedText);
+                const bool scanned = !item->StatusText().starts_with(kNotScannedText);
                 item->ReleaseStrings();
                 if (scanned)
                     pages.emplace_back(item, std::move(url));
