@@ -23,9 +23,6 @@ std::string WithTrailingSlash(std::string folder)
     return folder;
 }
 
-// Stands in for a missing observer.
-IPageRewriteObserver g_noObserver;
-
 // The work on one text: the state the passes share.
 class TRewriteJob final {
 public:
@@ -333,7 +330,8 @@ TPageRewriter::TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKno
 
 TPageRewrite TPageRewriter::Rewrite(std::string text, IPageRewriteObserver* observer) const
 {
-    TRewriteJob job(m_input, m_acceptLink, m_known, std::move(text), observer ? *observer : g_noObserver);
+    IPageRewriteObserver none;
+    TRewriteJob job(m_input, m_acceptLink, m_known, std::move(text), observer ? *observer : none);
     return job.Run();
 }
 

@@ -138,11 +138,8 @@ public:
         });
         if (ok && m_onItemsQueued)
             m_onItemsQueued();
-        m_ownerGone = !ok;
-        return ok;
+        return ok; // the owner thread is gone: stop the page
     }
-
-    bool OwnerGone() const { return m_ownerGone; }
 
 private:
     IOwnerThread& m_owner;
@@ -150,7 +147,6 @@ private:
     const TPageRewriteInput& m_input;
     const TParseStatusEvent& m_onStatus;
     const TParseQueuedEvent& m_onItemsQueued;
-    bool m_ownerGone = false;
 };
 
 } // namespace

@@ -310,7 +310,7 @@ TEST(PageRewriterTest, BannerOnlyForPagesShownOnTheirOwnWithAdsOn)
 }
 
 // Peak resident memory in bytes (VmHWM) or the current one (VmRSS); 0 when unknown.
-long long StatusBytes(const char* field)
+[[maybe_unused]] long long StatusBytes(const char* field)
 {
     std::ifstream status("/proc/self/status");
     std::stringstream text;
