@@ -437,4 +437,34 @@ std::set<std::string> TagNamesIn(std::string_view text)
     }
 }
 
+std::string RebuildLinkList(std::string_view value, const TListLinkConvert& convert)
+{
+    std::string rebuilt;
+    std::size_t i = 0;
+    while (i < value.size()) {
+        const std::size_t begin = value.find_first_not_of(" \t\r\n\f,", i);
+        rebuilt.append(value, i, (begin == std::string_view::npos ? value.size() : begin) - i);
+        if (begin == std::string_view::npos)
+            break;
+        std::size_t end = value.find_first_of(" \t\r\n\f", begin);
+        if (end == std::string_view::npos)
+            end = value.size();
+        std::size_t linkEnd = end;
+        while (linkEnd > begin && value[linkEnd - 1] == ',')
+            --linkEnd; // "a.png," ends an item without a descriptor
+        const std::string link(value.substr(begin, linkEnd - begin));
+        std::optional<std::string> converted;
+        if (!link.empty() && link[0] != '#')
+            converted = convert(link, begin);
+        rebuilt += converted ? *converted : link;
+        // The descriptor ("2x", "480w") runs to the next comma.
+        std::size_t next = linkEnd == end ? value.find(',', end) : linkEnd;
+        if (next == std::string_view::npos)
+            next = value.size();
+        rebuilt.append(value, linkEnd, next - linkEnd);
+        i = next;
+    }
+    return rebuilt;
+}
+
 } // namespace pellix

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -139,5 +141,11 @@ private:
 // blanks, quotes and "=" the scanner skips there), the run of ASCII letters and digits. A pass
 // for a tag that is not in the set finds nothing, so the caller may leave it out.
 std::set<std::string> TagNamesIn(std::string_view text);
+
+// A list attribute's value (srcset: "a.png 1x, b.png 2x"): each link is handed to convert with its
+// offset in the value, and the value is rebuilt with the links convert returned in place (nothing:
+// the link stays), blanks, descriptors and commas kept. Anchors ("#x") are not handed over.
+using TListLinkConvert = std::function<std::optional<std::string>(const std::string& link, std::size_t offset)>;
+std::string RebuildLinkList(std::string_view value, const TListLinkConvert& convert);
 
 } // namespace pellix

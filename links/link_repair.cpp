@@ -195,32 +195,12 @@ std::size_t TLinkRepair::Rewrite(const std::string& pageURL, std::string& text, 
             const std::string value = parser.Next();
             if (value.empty())
                 continue;
-            std::string rebuilt;
             std::size_t count = 0;
-            std::size_t i = 0;
-            while (i < value.size()) {
-                const std::size_t begin = value.find_first_not_of(" \t\r\n\f,", i);
-                rebuilt.append(value, i, (begin == std::string::npos ? value.size() : begin) - i);
-                if (begin == std::string::npos)
-                    break;
-                std::size_t end = value.find_first_of(" \t\r\n\f", begin);
-                if (end == std::string::npos)
-                    end = value.size();
-                std::size_t linkEnd = end;
-                while (linkEnd > begin && value[linkEnd - 1] == ',')
-                    --linkEnd;
-                const std::string link = value.substr(begin, linkEnd - begin);
-                std::optional<std::string> converted;
-                if (!link.empty() && link[0] != '#')
-                    converted = convert(link, ownFolder);
-                rebuilt += converted ? *converted : link;
+            const std::string rebuilt = RebuildLinkList(value, [&](const std::string& link, std::size_t) {
+                std::optional<std::string> converted = convert(link, ownFolder);
                 count += converted ? 1 : 0;
-                std::size_t next = linkEnd == end ? value.find(',', end) : linkEnd;
-                if (next == std::string::npos)
-                    next = value.size();
-                rebuilt.append(value, linkEnd, next - linkEnd);
-                i = next;
-            }
+                return converted;
+            });
             if (count > 0) {
                 parser.ReplaceValue(rebuilt);
                 changed += count;

@@ -162,32 +162,10 @@ private:
             const std::string value = parser.Next();
             if (!value.empty()) {
                 const std::size_t valueStart = parser.ValueStart() - 1;
-                std::string rebuilt;
-                std::size_t i = 0;
-                while (i < value.size()) {
-                    const std::size_t begin = value.find_first_not_of(" \t\r\n\f,", i);
-                    rebuilt.append(value, i, (begin == std::string::npos ? value.size() : begin) - i);
-                    if (begin == std::string::npos)
-                        break;
-                    std::size_t end = value.find_first_of(" \t\r\n\f", begin);
-                    if (end == std::string::npos)
-                        end = value.size();
-                    std::size_t linkEnd = end;
-                    while (linkEnd > begin && value[linkEnd - 1] == ',')
-                        --linkEnd; // "a.png," ends an item without a descriptor
-                    const std::string link = value.substr(begin, linkEnd - begin);
-                    std::optional<std::string> converted;
-                    if (!link.empty() && link[0] != '#')
-                        converted = HandleLink(link, valueStart + begin, link.size(), Base(), m_ownFolder, pass,
-                                               nullptr, counts);
-                    rebuilt += converted ? *converted : link;
-                    // The descriptor ("2x", "480w") runs to the next comma.
-                    std::size_t next = linkEnd == end ? value.find(',', end) : linkEnd;
-                    if (next == std::string::npos)
-                        next = value.size();
-                    rebuilt.append(value, linkEnd, next - linkEnd);
-                    i = next;
-                }
+                const std::string rebuilt = RebuildLinkList(value, [&](const std::string& link, std::size_t offset) {
+                    return HandleLink(link, valueStart + offset, link.size(), Base(), m_ownFolder, pass, nullptr,
+                                      counts);
+                });
                 if (rebuilt != value) {
                     parser.ReplaceValue(rebuilt);
                     m_observer.OnEdit(pass, {valueStart, value.size(), rebuilt, false});
