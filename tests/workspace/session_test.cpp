@@ -15,6 +15,15 @@
 namespace pellix {
 namespace {
 
+TAppPaths PathsIn(const std::filesystem::path& folder)
+{
+    TAppPaths paths;
+    paths.programFolder = folder / "home";
+    paths.settingsFile = folder / "registry.ini";
+    paths.systemTemp = folder / "tmp";
+    return paths;
+}
+
 class TRecorder final : public ISessionObserver {
 public:
     explicit TRecorder(std::string name, std::vector<std::string>& log) : m_name(std::move(name)), m_log(log) {}
@@ -61,10 +70,7 @@ TEST(TSessionEventsTest, EverySubscriberHearsEachEventUntilItLeaves)
 TEST(TSessionTest, ConnectionsReachTheStoredSettingUnlessOverridden)
 {
     test::TTempFolder folder;
-    TAppPaths paths;
-    paths.programFolder = folder.Path() / "home";
-    paths.settingsFile = folder.Path() / "registry.ini";
-    paths.systemTemp = folder.Path() / "tmp";
+    const TAppPaths paths = PathsIn(folder.Path());
     TPXApp app(paths);
     app.SetConnections(10);
     TLoopOwnerThread owner;
@@ -84,10 +90,7 @@ TEST(TSessionTest, ConnectionsReachTheStoredSettingUnlessOverridden)
 TEST(TSessionTest, ChangedSlotRowsBecomeEventsOncePerFlush)
 {
     test::TTempFolder folder;
-    TAppPaths paths;
-    paths.programFolder = folder.Path() / "home";
-    paths.settingsFile = folder.Path() / "registry.ini";
-    paths.systemTemp = folder.Path() / "tmp";
+    const TAppPaths paths = PathsIn(folder.Path());
     TPXApp app(paths);
     TLoopOwnerThread owner;
     {
@@ -117,10 +120,7 @@ TEST(TSessionTest, ChangedSlotRowsBecomeEventsOncePerFlush)
 TEST(TSessionTest, LoadTaskRefusesWhatIsNoTask)
 {
     test::TTempFolder folder;
-    TAppPaths paths;
-    paths.programFolder = folder.Path() / "home";
-    paths.settingsFile = folder.Path() / "registry.ini";
-    paths.systemTemp = folder.Path() / "tmp";
+    const TAppPaths paths = PathsIn(folder.Path());
     TPXApp app(paths);
     TLoopOwnerThread owner;
     {
