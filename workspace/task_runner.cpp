@@ -329,11 +329,9 @@ void TTaskRunner::AddTask(TPXTask& task)
     m_events.TaskAdded(task);
 }
 
-void TTaskRunner::MakeCurrent(const std::shared_ptr<TPXTask>& task)
+void TTaskRunner::BindCurrent(const std::shared_ptr<TPXTask>& task)
 {
-    if (task == m_current)
-        return;
-    if (m_current) {
+    if (m_current && m_current != task) {
         m_slots.ForgetItems();
         m_current->Clear();
     }
@@ -344,6 +342,13 @@ void TTaskRunner::MakeCurrent(const std::shared_ptr<TPXTask>& task)
     BindListEvents(task);
     m_current = task;
     m_app.SetCurrentTask(task.get());
+}
+
+void TTaskRunner::MakeCurrent(const std::shared_ptr<TPXTask>& task)
+{
+    if (task == m_current)
+        return;
+    BindCurrent(task);
     if (task) {
         const TListResult loaded = task->DownloadList().LoadList();
         if (!loaded.ok) {
@@ -372,19 +377,8 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     const int mode = task->RunMode();
     const bool resumes = mode == kRunResume || mode == kRunSmartUpdate || mode == kRunSmartRecovery;
     const bool listInMemory = resumes && task == m_current;
-    if (!listInMemory) {
-        if (m_current && m_current != task) {
-            m_slots.ForgetItems();
-            m_current->Clear();
-        }
-        if (m_status) {
-            m_status->ResetStatus();
-            m_status->BindTask(task.get());
-        }
-        BindListEvents(task);
-        m_current = task;
-        m_app.SetCurrentTask(task.get());
-    }
+    if (!listInMemory)
+        BindCurrent(task);
     ShowStatus(resumes ? "Resuming Task..." : "Starting Task...");
     if (resumes && !listInMemory)
         task->Clear(); // the list is read afresh from its file

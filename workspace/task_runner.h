@@ -137,6 +137,9 @@ public:
 
 private:
     class TListEvents;
+    // Owner thread: the previous current task (another one) is cleared, the status model and the
+    // application bound to this one (or none).
+    void BindCurrent(const std::shared_ptr<TPXTask>& task);
     // Owner thread: the task about to be current hands its list changes to the events.
     void BindListEvents(const std::shared_ptr<TPXTask>& task);
     void TimerLoop();
