@@ -12,25 +12,29 @@ namespace pellix {
 class TPXTask;
 class TPXDownloadList;
 
-// Item states (the record line's field 0).
-inline constexpr int kStateNone = 0;
-inline constexpr int kStateDownloading = 1;
-inline constexpr int kStateUpdating = 2;
-inline constexpr int kStateError = 3;
-inline constexpr int kStateDownloaded = 4;
-inline constexpr int kStateSaved = 5;
-inline constexpr int kStateUpdated = 6;
-inline constexpr int kStateMapping = 7;
-inline constexpr int kStateParsing = 8;
-inline constexpr int kStateMapped = 9;
-inline constexpr int kStateParsed = 10;
-inline constexpr int kStateZipped = 11;
+// Item states (the record line's field 0; the numbers are those of the list file).
+enum TItemState : int {
+    kStateNone = 0,
+    kStateDownloading = 1,
+    kStateUpdating = 2,
+    kStateError = 3,
+    kStateDownloaded = 4,
+    kStateSaved = 5,
+    kStateUpdated = 6,
+    kStateMapping = 7,
+    kStateParsing = 8,
+    kStateMapped = 9,
+    kStateParsed = 10,
+    kStateZipped = 11,
+};
 
 // Item actions (the record line's field 7).
-inline constexpr int kActionSkip = 0;
-inline constexpr int kActionDownload = 1;
-inline constexpr int kActionMap = 2;
-inline constexpr int kActionUpdate = 3;
+enum TItemAction : int {
+    kActionSkip = 0,
+    kActionDownload = 1,
+    kActionMap = 2,
+    kActionUpdate = 3,
+};
 
 // The file-type group that marks a page; every other group is a resource.
 inline constexpr const char* kPageGroup = "HTML";

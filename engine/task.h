@@ -21,23 +21,28 @@ namespace pellix {
 
 class TPXApp;
 
-// Task status codes.
-inline constexpr int kStatusUnscheduled = 0;
-inline constexpr int kStatusScheduled = 1;
-inline constexpr int kStatusDownloading = 2;
-inline constexpr int kStatusStopped = 3;
-inline constexpr int kStatusIncomplete = 4;
-inline constexpr int kStatusComplete = 5;
-inline constexpr int kStatusZipped = 6;
-inline constexpr int kStatusTaskComplete = 7;
-inline constexpr int kStatusDeleted = 8;
+// Task status codes (the numbers are those of the task file). Unscoped, so a code reads as its
+// stored number where one is written or compared.
+enum TTaskStatus : int {
+    kStatusUnscheduled = 0,
+    kStatusScheduled = 1,
+    kStatusDownloading = 2,
+    kStatusStopped = 3,
+    kStatusIncomplete = 4,
+    kStatusComplete = 5,
+    kStatusZipped = 6,
+    kStatusTaskComplete = 7,
+    kStatusDeleted = 8,
+};
 
 // Run modes, set before a run and not stored.
-inline constexpr int kRunRestart = 0;
-inline constexpr int kRunResume = 1;
-inline constexpr int kRunSmartUpdate = 2;
-inline constexpr int kRunSmartRecovery = 3;
-inline constexpr int kRunMap = 4;
+enum TRunMode : int {
+    kRunRestart = 0,
+    kRunResume = 1,
+    kRunSmartUpdate = 2,
+    kRunSmartRecovery = 3,
+    kRunMap = 4,
+};
 
 inline constexpr const char* kTaskSection = "Task";
 inline constexpr const char* kTaskFileExtension = ".pxt";
