@@ -70,21 +70,14 @@ private:
 TTaskRunner::TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TThreadDownload& coordinator,
                          TThreadParse& parse, TStatusModel* status, TSessionEvents& events)
     : m_app(app), m_owner(owner), m_slots(slots), m_coordinator(coordinator), m_parse(parse), m_status(status),
-      m_events(events), m_alive(std::make_shared<bool>(true)), m_packer(owner)
+      m_events(events), m_alive(std::make_shared<bool>(true)),
+      m_zipTimer(owner, parse, coordinator, [this] { ZipTimerTick(); }), m_packer(owner, events)
 {
-    m_timer = std::thread([this] { TimerLoop(); });
 }
 
 void TTaskRunner::PageSaved()
 {
-    // A parsed page that queued nothing wakes nobody: the timer thread wakes the coordinator once
-    // the parse thread runs out of pages, for its completion check.
-    {
-        std::lock_guard lock(m_mutex);
-        m_parseWatch = true;
-        ++m_pagesSaved;
-    }
-    m_cv.notify_all();
+    m_zipTimer.PageSaved();
 }
 
 void TTaskRunner::DownloadComplete()
@@ -92,11 +85,7 @@ void TTaskRunner::DownloadComplete()
     // The page the parse thread holds may still be on its way to the zip queue: let it finish
     // (off this thread), then tick at once.
     m_parse.Stop();
-    {
-        std::lock_guard lock(m_mutex);
-        m_settleRequested = true;
-    }
-    m_cv.notify_all();
+    m_zipTimer.SettleAfterCompletion();
 }
 
 void TTaskRunner::BindListEvents(const std::shared_ptr<TPXTask>& task)
@@ -112,15 +101,10 @@ void TTaskRunner::BindListEvents(const std::shared_ptr<TPXTask>& task)
 
 TTaskRunner::~TTaskRunner()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_terminate = true;
-    }
-    m_cv.notify_all();
-    if (m_timer.joinable())
-        m_timer.join();
+    // Ticks already posted find the timer stopped.
+    m_zipTimer.Stop();
     m_packer.WaitIdle();
-    // Let ticks already posted run (they see m_alive) before the members go.
+    // Let pack outcomes already posted run (they see m_alive) before the members go.
     m_owner.Call([this] {
         *m_alive = false;
         BindListEvents(nullptr);
@@ -129,108 +113,9 @@ TTaskRunner::~TTaskRunner()
 
 TDateTime TTaskRunner::CurrentTime() const { return m_clock ? m_clock() : Now(); }
 
-void TTaskRunner::SetZipTimerInterval(std::chrono::milliseconds interval)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_interval = interval;
-    }
-    m_cv.notify_all();
-}
+void TTaskRunner::SetZipTimerInterval(std::chrono::milliseconds interval) { m_zipTimer.SetInterval(interval); }
 
-bool TTaskRunner::ZipTimerOn() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_timerOn;
-}
-
-void TTaskRunner::SetZipTimer(bool on)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_timerOn = on;
-    }
-    m_cv.notify_all();
-}
-
-void TTaskRunner::TimerLoop()
-{
-    using TClock = std::chrono::steady_clock;
-    std::unique_lock lock(m_mutex);
-    TClock::time_point nextTick = TClock::now() + m_interval;
-    auto postTick = [this] {
-        std::shared_ptr<bool> alive = m_alive;
-        m_owner.Post([this, alive] {
-            if (*alive)
-                ZipTimerTick();
-        });
-    };
-    while (!m_terminate) {
-        const bool ticking = m_timerOn && m_interval.count() > 0;
-        const auto woken = [&] { return m_terminate || m_settleRequested || m_parseWatch || m_faultWake; };
-        if (ticking)
-            m_cv.wait_until(lock, nextTick, woken);
-        else
-            m_cv.wait(lock, [&] { return woken() || (m_timerOn && m_interval.count() > 0); });
-        if (m_terminate)
-            break;
-        if (m_faultWake) {
-            m_faultWake = false;
-            lock.unlock();
-            postTick();
-            lock.lock();
-            continue;
-        }
-        if (m_settleRequested) {
-            m_settleRequested = false;
-            const std::uint64_t generation = m_runGeneration;
-            lock.unlock();
-            // Bounded steps so that the destructor is never held up for long.
-            const TClock::time_point giveUp = TClock::now() + std::chrono::seconds(60);
-            bool idle = false;
-            while (!idle && TClock::now() < giveUp) {
-                idle = m_parse.WaitForIdle(TClock::now() + std::chrono::milliseconds(100));
-                std::lock_guard check(m_mutex);
-                if (m_terminate)
-                    return;
-            }
-            lock.lock();
-            if (generation == m_runGeneration) {
-                m_settled = true;
-                lock.unlock();
-                postTick();
-                lock.lock();
-            }
-            continue;
-        }
-        if (m_parseWatch) {
-            const std::uint64_t saved = m_pagesSaved;
-            // In steps, so that ticks and the destructor are not held up by a long page.
-            TClock::time_point until = TClock::now() + std::chrono::milliseconds(100);
-            if (ticking)
-                until = std::min(until, nextTick);
-            lock.unlock();
-            const bool idle = m_parse.WaitForIdle(until);
-            if (idle)
-                m_coordinator.Wake();
-            lock.lock();
-            if (idle && saved == m_pagesSaved)
-                m_parseWatch = false;
-        }
-        if (!ticking) {
-            nextTick = TClock::now() + m_interval;
-            continue;
-        }
-        if (TClock::now() >= nextTick) {
-            nextTick += m_interval;
-            if (nextTick < TClock::now())
-                nextTick = TClock::now() + m_interval;
-            lock.unlock();
-            postTick();
-            lock.lock();
-        }
-    }
-}
+bool TTaskRunner::ZipTimerOn() const { return m_zipTimer.On(); }
 
 void TTaskRunner::ShowStatus(const std::string& text)
 {
@@ -436,28 +321,16 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
 
     task->SetStatus(kStatusDownloading);
     task->Save();
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_runGeneration;
-        m_settled = false;
-        m_settleRequested = false;
-    }
+    m_zipTimer.BeginRun();
     m_linksRepaired = false;
     m_faultMessage.clear();
     m_running = task;
     {
         // Whoever records a write fault (a transfer, the parse thread, the packer) wakes the
         // timer thread, which ticks at once; the tick stops the run.
-        std::shared_ptr<bool> alive = m_alive;
-        task->SetOnWriteFault([this, alive] {
-            {
-                std::lock_guard lock(m_mutex);
-                m_faultWake = true;
-            }
-            m_cv.notify_all();
-        });
+        task->SetOnWriteFault([this] { m_zipTimer.TickSoon(); });
     }
-    SetZipTimer(true);
+    m_zipTimer.SetOn(true);
     m_coordinator.Start(*task, m_slots, m_status);
     m_parse.Start(task);
     m_events.TaskChanged(*task);
@@ -555,7 +428,7 @@ void TTaskRunner::EndRun(TPXTask& task)
 {
     m_coordinator.Stop();
     m_parse.Stop();
-    SetZipTimer(false);
+    m_zipTimer.SetOn(false);
     if (!task.IntranetMode()) {
         m_packer.Abort();
         // The archive and its entry list are the packing thread's until its pack is over.
@@ -647,11 +520,7 @@ void TTaskRunner::PackQueued(TPXTask& task)
             task.AppendToZipQueue(std::move(entry.path), entry.item);
         return;
     }
-    bool handOver = false;
-    {
-        std::lock_guard lock(m_mutex);
-        handOver = m_interval.count() > 0;
-    }
+    const bool handOver = m_zipTimer.Interval().count() > 0;
     // Ticks only pack for the running task, which the job keeps alive.
     if (handOver && m_running.get() == &task) {
         m_packing = true;
@@ -718,12 +587,7 @@ void TTaskRunner::ZipTimerTick()
         StopForWriteFault(task);
         return;
     }
-    bool settled = false;
-    {
-        std::lock_guard lock(m_mutex);
-        settled = m_settled;
-    }
-    const bool complete = task.Status() == kStatusComplete && settled;
+    const bool complete = task.Status() == kStatusComplete && m_zipTimer.Settled();
     if (task.IntranetMode()) {
         if (complete) {
             RepairLinks(task);
@@ -943,7 +807,7 @@ void TTaskRunner::CompleteTask(TPXTask& task, int status)
     if (m_app.BeepOnCompletion())
         m_events.Beep();
     m_events.TaskCompleted(task, report);
-    SetZipTimer(false);
+    m_zipTimer.SetOn(false);
 }
 
 std::string TTaskRunner::CompletionReport(const TPXTask& task)

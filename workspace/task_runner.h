@@ -3,15 +3,12 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/task.h"
@@ -19,6 +16,7 @@
 #include "links/date_time.h"
 #include "workspace/session_observer.h"
 #include "workspace/zip_packer.h"
+#include "workspace/zip_timer.h"
 
 namespace pellix {
 
@@ -47,8 +45,8 @@ struct TStartResult {
 
 // Everything except the destructor and WaitRunSettled runs on the owner thread.
 //
-// The zip timer ticks every second while a run is on (a small thread posts the tick to the owner
-// thread). A tick packs everything queued since the last one, in queue order, with one append to
+// The zip timer (TZipTimer) ticks every second while a run is on; its ticks run on the owner
+// thread. A tick packs everything queued since the last one, in queue order, with one append to
 // the Zip file; with "Zip Last" it packs nothing until the download is complete. When the
 // coordinator reports completion, the parse thread is let finish the page in hand and a tick is
 // posted at once, so a finished crawl is packed and completed without waiting for the clock.
@@ -59,7 +57,7 @@ struct TStartResult {
 // TZipPacker, so that transfers and the parse thread, which report through the owner thread, go
 // on meanwhile; the next tick waits until that pack is done, and the entries' bookkeeping is
 // handed back to the owner thread with the outcome. Ticks given by hand (a zero timer period) pack
-// in place. The timer thread stays the runner's: besides the ticks it paces the completion checks.
+// in place.
 //
 // When items ended in Error, the completing tick first gives the saved pages' local links to
 // them their addresses back (see TLinkRepair); in zip mode the repaired pages replace their
@@ -68,7 +66,7 @@ struct TStartResult {
 // were before the repair).
 class TTaskRunner final {
 public:
-    static constexpr std::chrono::milliseconds kZipTimerInterval{1000};
+    static constexpr std::chrono::milliseconds kZipTimerInterval = TZipTimer::kDefaultInterval;
 
     // Borrows everything (TSession owns and wires it all); status may be null. What the user is
     // to see goes to events, on the owner thread.
@@ -142,8 +140,6 @@ private:
     void BindCurrent(const std::shared_ptr<TPXTask>& task);
     // Owner thread: the task about to be current hands its list changes to the events.
     void BindListEvents(const std::shared_ptr<TPXTask>& task);
-    void TimerLoop();
-    void SetZipTimer(bool on);
     void ShowStatus(const std::string& text);
     void Message(TRunnerMessageKind kind, const std::string& text);
     void PackQueued(TPXTask& task);
@@ -186,20 +182,8 @@ private:
     bool m_linksRepaired = false;
     std::set<std::string> m_failedBefore; // URLs in Error when this retry or update began
 
-    // Shared with the timer thread.
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_timerOn = false;
-    bool m_terminate = false;
-    bool m_settleRequested = false;
-    bool m_settled = false;          // the parse thread finished after the coordinator's completion
-    bool m_parseWatch = false;       // a page was saved: wake the coordinator once parsing is idle
-    bool m_faultWake = false;        // a write fault was recorded: tick at once
-    std::uint64_t m_pagesSaved = 0;  // pages saved so far, for m_parseWatch
-    std::uint64_t m_runGeneration = 0;
-    std::chrono::milliseconds m_interval = kZipTimerInterval;
-    std::shared_ptr<bool> m_alive;   // posted ticks check it (owner thread)
-    std::thread m_timer;
+    std::shared_ptr<bool> m_alive;   // posted pack outcomes check it (owner thread)
+    TZipTimer m_zipTimer;
 
     // Last, so that it goes first: its thread ends before the members its outcomes use.
     TZipPacker m_packer;

@@ -22,14 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Folded(const std::string& text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
 std::string FolderOf(const std::string& entryPath) {
     std::size_t slash = entryPath.find_last_of('/');
     return slash == std::string::npos ? std::string() : entryPath.substr(0, slash + 1);
@@ -41,30 +33,30 @@ void TZipObj::SyncKeys() const {
     if (m_entryKeys.size() != entries.size()) {
         m_entryKeys.clear();
         for (const std::string& e : entries) {
-            m_entryKeys.insert(Folded(e));
+            m_entryKeys.insert(LowerCase(e));
         }
     }
     if (m_folderKeys.size() != folders.size()) {
         m_folderKeys.clear();
         for (const std::string& f : folders) {
-            m_folderKeys.insert(Folded(f));
+            m_folderKeys.insert(LowerCase(f));
         }
     }
 }
 
 bool TZipObj::HasEntry(const std::string& entryPath) const {
     SyncKeys();
-    return m_entryKeys.count(Folded(entryPath)) != 0;
+    return m_entryKeys.count(LowerCase(entryPath)) != 0;
 }
 
 bool TZipObj::HasFolder(const std::string& folderPath) const {
     SyncKeys();
-    return m_folderKeys.count(Folded(folderPath)) != 0;
+    return m_folderKeys.count(LowerCase(folderPath)) != 0;
 }
 
 bool TZipObj::AddEntry(const std::string& entryPath) {
     SyncKeys();
-    if (!m_entryKeys.insert(Folded(entryPath)).second) {
+    if (!m_entryKeys.insert(LowerCase(entryPath)).second) {
         return false;
     }
     entries.push_back(entryPath);
@@ -73,7 +65,7 @@ bool TZipObj::AddEntry(const std::string& entryPath) {
 
 bool TZipObj::AddFolder(const std::string& folderPath) {
     SyncKeys();
-    if (!m_folderKeys.insert(Folded(folderPath)).second) {
+    if (!m_folderKeys.insert(LowerCase(folderPath)).second) {
         return false;
     }
     folders.push_back(folderPath);
@@ -83,19 +75,19 @@ bool TZipObj::AddFolder(const std::string& folderPath) {
 void TZipObj::RemoveEntries(const std::vector<std::string>& names) {
     std::unordered_set<std::string> gone;
     for (const std::string& name : names) {
-        gone.insert(Folded(name));
+        gone.insert(LowerCase(name));
     }
     entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [&](const std::string& e) { return gone.count(Folded(e)) != 0; }),
+                                 [&](const std::string& e) { return gone.count(LowerCase(e)) != 0; }),
                   entries.end());
     m_entryKeys.clear();
     SyncKeys();
 }
 
 void TZipObj::RemoveFolder(const std::string& folderPath) {
-    const std::string key = Folded(folderPath);
+    const std::string key = LowerCase(folderPath);
     folders.erase(std::remove_if(folders.begin(), folders.end(),
-                                 [&](const std::string& f) { return Folded(f) == key; }),
+                                 [&](const std::string& f) { return LowerCase(f) == key; }),
                   folders.end());
     m_folderKeys.clear();
     SyncKeys();
@@ -121,6 +113,12 @@ TZipArchive::TZipArchive() {
 void TZipArchive::Status(const std::string& text) {
     if (OnStatusText) {
         OnStatusText(text);
+    }
+}
+
+void TZipArchive::Progress(const std::string& text, std::int64_t position, std::int64_t maximum) {
+    if (OnProgress) {
+        OnProgress(text, position, maximum);
     }
 }
 
@@ -156,7 +154,15 @@ TZipOpenResult TZipArchive::Open(const std::string& path) {
     auto zip = std::make_unique<TZipObj>();
     zip->path = path;
     m_engine.SetZipFileName(path);
-    result.code = List(*zip, "*.*", result.rows);
+    m_engine.SetFilesToProcess({"*.*"});
+    m_engine.OnListing = [this, &result](const TZipEntry& entry) {
+        result.rows.push_back(entry);
+        Progress(kOpeningZipText, static_cast<std::int64_t>(result.rows.size()), m_engine.ListTotal());
+    };
+    result.code = m_engine.List();
+    m_engine.OnListing = nullptr;
+    // Cleared also when the listing failed part way.
+    Progress({}, 0, 0);
     result.view = InterpretZipResult(result.code, "opening");
     if (result.code != kZipOk) {
         return result;
@@ -208,7 +214,7 @@ TZipOutcome TZipArchive::Finish(int code, const std::string& verb) {
     return outcome;
 }
 
-TZipOutcome TZipArchive::AddFiles(TZipObj& zip, const std::vector<std::string>& files, int action, bool usePaths,
+TZipOutcome TZipArchive::AddFiles(TZipObj& zip, const std::vector<std::string>& files, TZipAddMode action, bool usePaths,
                                   bool recurse) {
     m_engine.SetZipFileName(zip.path);
     m_engine.SetBaseDirectory({});
@@ -342,7 +348,7 @@ TZipOutcome TZipArchive::Delete(TZipObj& zip, const std::string& entryPath) {
     // remaining entry or folder is in use.
     std::unordered_set<std::string> used;
     auto markAncestors = [&used](const std::string& path) {
-        const std::string folded = Folded(path);
+        const std::string folded = LowerCase(path);
         for (std::size_t slash = folded.find('/'); slash != std::string::npos && slash + 1 < folded.size();
              slash = folded.find('/', slash + 1)) {
             used.insert(folded.substr(0, slash + 1));
@@ -357,7 +363,7 @@ TZipOutcome TZipArchive::Delete(TZipObj& zip, const std::string& entryPath) {
         if (folder.empty()) {
             continue;
         }
-        if (used.count(Folded(folder)) == 0) {
+        if (used.count(LowerCase(folder)) == 0) {
             zip.RemoveFolder(folder);
             outcome.folders.push_back(folder);
         } else {
@@ -421,18 +427,6 @@ std::string TrimBlanks(const std::string& text) {
 }
 
 // At most size bytes, never ending inside a UTF-8 character.
-std::string CutUtf8(std::string text, std::size_t size) {
-    if (text.size() <= size) {
-        return text;
-    }
-    std::size_t n = size;
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
-        --n;
-    }
-    text.resize(n);
-    return text;
-}
-
 // rename that never replaces a file: 0, or the errno (EEXIST when the name is taken).
 int MoveNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
@@ -489,7 +483,7 @@ TZipRenameResult TZipArchive::Rename(TZipObj& zip, const std::string& newName) {
     // Room for the extension and the largest "(n)". Blanks before the extension stay: a title
     // "Docs: What?" gives "Docs  What .zip".
     const std::size_t room = kMaxFileName - extension.size() - std::to_string(kMaxRenameTries - 1).size() - 2;
-    stem = CutUtf8(stem, room);
+    stem.resize(Utf8CutLength(stem, room));
     if (stem.find_first_not_of(". ") == std::string::npos) {
         return refused((folder / name).string());  // empty, ".", "..", blanks
     }

@@ -89,6 +89,11 @@ struct TZipTaskFile {
     std::string title;
 };
 
+inline constexpr const char* kOpeningZipText = "Opening Zip File...";
+
+// text, position of maximum; maximum 0 clears the progress.
+using TZipProgressEvent = std::function<void(const std::string& text, std::int64_t position, std::int64_t maximum)>;
+
 class TZipArchive final {
 public:
     TZipArchive();
@@ -110,7 +115,7 @@ public:
 
     // Wizard mode: files (absolute, or relative to the current directory); action 0 add and
     // replace, 1 freshen, 2 update.
-    TZipOutcome AddFiles(TZipObj& zip, const std::vector<std::string>& files, int action, bool usePaths,
+    TZipOutcome AddFiles(TZipObj& zip, const std::vector<std::string>& files, TZipAddMode action, bool usePaths,
                          bool recurse);
     // Task mode: one tick packs every queued file under its path relative to the temp folder (a
     // file outside it keeps its full path), in queue order, with its title as comment. A file that
@@ -147,9 +152,14 @@ public:
     static std::string TotalsText(std::int64_t entries, std::int64_t size, std::int64_t packed, int engineCount);
     static std::string SelectionText(std::int64_t count, std::int64_t size, std::int64_t packed);
 
-    // Status line texts while operations run ("Adding: x", "Extracting \"x\"."). Called on the
-    // thread that runs the operation (a task's packing thread for its ticks): post to windows.
+    // Every event fires on the thread that runs the operation, before it returns: the owner
+    // thread for a zip manager's archive, the packing thread for a task's packs (TZipPacker).
+    //
+    // Status line texts while operations run ("Adding: x", "Extracting \"x\".").
     std::function<void(const std::string&)> OnStatusText;
+    // While Open lists an archive: kOpeningZipText at the entries listed of the archive's entry
+    // count, once per entry, then an empty text with maximum 0 (also when the listing failed).
+    TZipProgressEvent OnProgress;
     // Asked before an existing file is overwritten when overwriting is not on.
     TZipReplaceEvent OnReplace;
 
@@ -157,6 +167,7 @@ private:
     TZipOutcome Finish(int code, const std::string& verb);
     void Register(TZipObj& zip, const std::string& entryPath);
     void Status(const std::string& text);
+    void Progress(const std::string& text, std::int64_t position, std::int64_t maximum);
 
     TZipEngine m_engine;
     std::vector<std::unique_ptr<TZipObj>> m_zips;

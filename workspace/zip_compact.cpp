@@ -25,24 +25,6 @@ namespace {
 constexpr std::size_t kCopyBuffer = 256 * 1024;
 constexpr std::uint16_t kFlagDescriptor = 0x0008;
 
-class TFd final {
-public:
-    explicit TFd(int fd) : m_fd(fd) {}
-    ~TFd() { Close(); }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return m_fd; }
-    // False when closing reports a failed write.
-    bool Close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
 // Where one entry lies in the file: local header, data and data descriptor.
 struct TSpan {
     std::int64_t offset = 0;
@@ -135,7 +117,7 @@ std::int64_t LiveBytes(const TLayout& layout) {
 
 TZipSpace MeasureZipSpace(const std::string& zipPath) {
     TZipSpace space;
-    TFd fd(::open(zipPath.c_str(), O_RDONLY | O_CLOEXEC));
+    TZipFd fd(::open(zipPath.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
         space.code = ZipCodeFromErrno(errno);
@@ -172,7 +154,7 @@ TZipCompaction CompactZip(const std::string& zipPath) {
     if (ec) {
         return systemFail(ec.value(), zipPath);
     }
-    TFd fd(::open(real.c_str(), O_RDONLY | O_CLOEXEC));
+    TZipFd fd(::open(real.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         return systemFail(errno, real.string());
     }
@@ -205,7 +187,7 @@ TZipCompaction CompactZip(const std::string& zipPath) {
     }
 
     std::string temp = (real.parent_path() / ".pellix-compact-XXXXXX").string();
-    TFd out(::mkstemp(temp.data()));
+    TZipFd out(::mkstemp(temp.data()));
     if (out.Get() < 0) {
         return systemFail(errno, real.parent_path().string());
     }
@@ -267,7 +249,7 @@ TZipCompaction CompactZip(const std::string& zipPath) {
         return systemFail(error, real.string());
     }
     // The rename itself reaches the disk with the folder.
-    TFd folder(::open(real.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    TZipFd folder(::open(real.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.Get() >= 0) {
         ::fsync(folder.Get());
     }

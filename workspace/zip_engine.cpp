@@ -1,13 +1,5 @@
-// TZipEngine: reading, listing, extracting and deleting go through libzip; adding goes through an
-// appender of our own that writes only the new entries and the central directory.
-//
-// Appending keeps the archive readable at every moment, also when the process is killed:
-//   1. a copy of the current central directory and end record is written past the space the new
-//      entries and the new directory can take, so the file ends with a valid directory of the old
-//      state while the old directory is overwritten;
-//   2. the new entries are written where the old directory stood;
-//   3. the new directory and end record follow them, and the file is cut after them.
-// Until the cut the file ends with the copy (old state); after it with the new directory.
+// TZipEngine: reading, listing, extracting and deleting go through libzip; adding goes through
+// TZipAppender, which writes only the new entries and the central directory.
 #include "workspace/zip_engine.h"
 
 #include <algorithm>
@@ -17,11 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <set>
-#include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <system_error>
 
 #include <fcntl.h>
@@ -30,9 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
-#include <zlib.h>
 
 #include "links/file_io.h"
+#include "links/text_helpers.h"
+#include "workspace/zip_appender.h"
 #include "workspace/zip_format.h"
 
 namespace pellix {
@@ -42,40 +31,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
-constexpr std::size_t kEndSize = kZipEndSize;
-constexpr std::size_t kCentralSize = kZipCentralSize;
-constexpr std::size_t kLocalSize = kZipLocalSize;
-constexpr std::size_t kMaxComment = 255;
-constexpr std::int64_t kMaxOffset = 0xFFFFFFFFLL;
-
-// The deflate entry points used by the append path (libzip keeps its own stream).
-struct TZlib {
-    decltype(&::deflateInit2_) init2 = &::deflateInit2_;
-    decltype(&::deflate) deflate = &::deflate;
-    decltype(&::deflateEnd) deflateEnd = &::deflateEnd;
-    decltype(&::deflateReset) deflateReset = &::deflateReset;
-    decltype(&::crc32) crc32 = &::crc32;
-    bool ok = true;
-};
-
-const TZlib& Zlib() {
-    static const TZlib zlib;
-    return zlib;
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return s;
-}
-
-std::string Slashes(std::string s) {
-    std::replace(s.begin(), s.end(), '\\', '/');
-    return s;
-}
 
 // DOS date (high 16 bits) and time (low 16 bits), local time, clamped to the format's range.
 std::uint32_t DosDateTime(std::time_t t) {
@@ -156,78 +111,7 @@ std::string EmptyArchive() {
     return end;
 }
 
-class TFd final {
-public:
-    explicit TFd(int fd) : m_fd(fd) {}
-    ~TFd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 } // namespace
-
-struct TZipEngine::TAddItem {
-    std::string sourcePath;
-    std::string entryName;
-    std::string comment;
-    std::int64_t size = 0;
-    std::uint32_t dosTime = 0;
-    std::uint32_t mode = 0100644;
-    std::time_t mtime = 0;
-    bool store = false;
-    bool replaces = false;
-    bool wanted = true;
-    // Filled while writing.
-    std::uint32_t crc = 0;
-    std::int64_t packed = 0;
-    bool deflated = false;
-    bool written = false;
-};
-
-// Buffers and one deflate stream shared by the entries of one add: allocating them per entry
-// cost more than packing a small file.
-struct TZipEngine::TPacker {
-    std::string in = std::string(kBufferSize, '\0');
-    std::string out = std::string(kBufferSize, '\0');
-    z_stream zs{};
-    int level = -1;  // level zs was set up with; -1: not set up
-    TPacker() = default;
-    TPacker(const TPacker&) = delete;
-    TPacker& operator=(const TPacker&) = delete;
-    ~TPacker() {
-        if (level >= 0) {
-            Zlib().deflateEnd(&zs);
-        }
-    }
-    // A stream ready for a new entry.
-    bool Begin(int compression) {
-        const TZlib& z = Zlib();
-        if (level == compression) {
-            return z.deflateReset(&zs) == Z_OK;
-        }
-        if (level >= 0) {
-            z.deflateEnd(&zs);
-            level = -1;
-        }
-        zs = z_stream{};
-        if (z.init2(&zs, compression, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, ZLIB_VERSION,
-                    static_cast<int>(sizeof(z_stream))) != Z_OK) {
-            return false;
-        }
-        level = compression;
-        return true;
-    }
-};
-
-
 
 TZipEngine::TZipEngine() = default;
 TZipEngine::~TZipEngine() = default;
@@ -242,6 +126,7 @@ void TZipEngine::BeginOperation() {
     m_added.clear();
     m_lastError.clear();
     m_lastSystemError = 0;
+    m_listTotal = 0;
 }
 
 bool TZipEngine::Fire(const TZipEntryEvent& event, const TZipEntry& entry) {
@@ -257,20 +142,14 @@ int TZipEngine::Fail(int code, std::string message) {
     return code;
 }
 
-int TZipEngine::NoteSystemError(int error) {
-    m_lastSystemError = error;
-    m_lastError = m_zipFileName + ": " + WriteErrorReason(error);
-    return ZipCodeFromErrno(error);
-}
-
 int TZipEngine::SystemFail(int error) {
-    const int code = NoteSystemError(error);
-    return Fail(code, m_lastError);
+    m_lastSystemError = error;
+    return Fail(ZipCodeFromErrno(error), m_zipFileName + ": " + WriteErrorReason(error));
 }
 
 bool TZipEngine::MatchesPattern(const std::string& pattern, const std::string& name) {
-    std::string p = Upper(Slashes(pattern));
-    std::string n = Upper(Slashes(name));
+    std::string p = UpperCase(ToSlashes(pattern));
+    std::string n = UpperCase(ToSlashes(name));
     // "*.*" stands for every name, with or without an extension.
     if (p.size() >= 3 && p.compare(p.size() - 3, 3, "*.*") == 0) {
         p.erase(p.size() - 2);
@@ -279,7 +158,7 @@ bool TZipEngine::MatchesPattern(const std::string& pattern, const std::string& n
 }
 
 std::string TZipEngine::SafeEntryPath(const std::string& name, bool usePaths) {
-    std::string n = Slashes(name);
+    std::string n = ToSlashes(name);
     if (n.empty() || n[0] == '/' || (n.size() >= 2 && n[1] == ':')) {
         return {};
     }
@@ -388,7 +267,7 @@ TZipEntry EntryFromStat(zip_t* za, zip_uint64_t index, const zip_stat_t& st) {
     zip_uint32_t length = 0;
     const char* comment = zip_file_get_comment(za, index, &length, ZIP_FL_ENC_RAW);
     if (comment != nullptr) {
-        entry.comment.assign(comment, std::min<std::size_t>(length, kMaxComment));
+        entry.comment.assign(comment, std::min<std::size_t>(length, kZipMaxComment));
     }
     return entry;
 }
@@ -428,6 +307,7 @@ int TZipEngine::List() {
         return Fail(code, m_lastError);
     }
     zip_int64_t count = zip_get_num_entries(archive.za, 0);
+    m_listTotal = std::max<zip_int64_t>(count, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t st;
         if (zip_stat_index(archive.za, static_cast<zip_uint64_t>(i), 0, &st) != 0 || st.name == nullptr) {
@@ -498,7 +378,7 @@ int TZipEngine::ReadEntries(const std::vector<std::string>& names, const TZipDat
 
 int TZipEngine::Delete() {
     BeginOperation();
-    TFd lock(::open(m_zipFileName.c_str(), O_RDONLY | O_CLOEXEC));
+    TZipFd lock(::open(m_zipFileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (lock.Get() >= 0 && ::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
         return Fail(kZipBusy, m_zipFileName + " is being written by another process.");
     }
@@ -539,7 +419,7 @@ int TZipEngine::Delete() {
     std::error_code ec;
     if (deleted == count && !fs::exists(m_zipFileName, ec)) {
         std::string error;
-        TFd fd(::open(m_zipFileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        TZipFd fd(::open(m_zipFileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
         std::string empty = EmptyArchive();
         if (fd.Get() < 0 || !ZipWriteAt(fd.Get(), empty.data(), empty.size(), 0)) {
             return SystemFail(errno);
@@ -654,7 +534,7 @@ int TZipEngine::ExtractOne(void* za, std::int64_t index, const TZipEntry& entry,
         m_skipped.push_back({entry.name, std::strerror(err)});
         return kZipOk;
     }
-    TFd file(fd);
+    TZipFd file(fd);
     zip_file_t* zf = zip_fopen_index(archive, static_cast<zip_uint64_t>(index), 0);
     if (zf == nullptr) {
         zip_error_t* error = zip_get_error(archive);
@@ -712,7 +592,7 @@ int TZipEngine::ExtractOne(void* za, std::int64_t index, const TZipEntry& entry,
 
 // ---- Add ----
 
-int TZipEngine::CollectAddItems(std::vector<TAddItem>& items) {
+int TZipEngine::CollectAddItems(std::vector<TZipAddItem>& items) {
     std::error_code cwdError;
     fs::path base = m_baseDirectory.empty() ? fs::current_path(cwdError) : fs::path(m_baseDirectory);
     std::set<std::string> seenSources;
@@ -750,15 +630,15 @@ int TZipEngine::CollectAddItems(std::vector<TAddItem>& items) {
             m_skipped.push_back({given, "not a regular file"});
             return;
         }
-        TAddItem item;
+        TZipAddItem item;
         item.sourcePath = source.string();
         item.entryName = entryNameFor(source, given);
         item.size = st.st_size;
         item.mtime = st.st_mtime;
         item.dosTime = DosDateTime(st.st_mtime);
         item.mode = st.st_mode & 0177777;
-        std::string ext = Upper(source.extension().string());
-        std::string stored = ";" + Upper(m_storedExtensions) + ";";
+        std::string ext = UpperCase(source.extension().string());
+        std::string stored = ";" + UpperCase(m_storedExtensions) + ";";
         item.store = m_compression == 0 || (!ext.empty() && stored.find(";" + ext + ";") != std::string::npos);
         auto [it, inserted] = seenNames.emplace(item.entryName, item.sourcePath);
         if (!inserted) {
@@ -820,19 +700,28 @@ int TZipEngine::CollectAddItems(std::vector<TAddItem>& items) {
     return kZipOk;
 }
 
-int TZipEngine::Add(int mode) {
+int TZipEngine::Add(TZipAddMode mode) {
     BeginOperation();
     if (mode < kZipAddReplace || mode > kZipAddUpdate) {
-        return Fail(kZipInternal, "Unknown add mode " + std::to_string(mode) + ".");
+        return Fail(kZipInternal, "Unknown add mode " + std::to_string(static_cast<int>(mode)) + ".");
     }
-    if (!Zlib().ok) {
-        return Fail(kZipLibraryMissing, "zlib could not be loaded.");
-    }
-    std::vector<TAddItem> items;
+    std::vector<TZipAddItem> items;
     if (int code = CollectAddItems(items); code != kZipOk) {
         return Fail(code, "Two files would be stored under the same name.");
     }
-    int code = items.empty() ? kZipNothingToDo : AppendItems(items, mode);
+    int code = kZipNothingToDo;
+    if (!items.empty()) {
+        // Lives to the end of the add: a fallback to the library runs under its lock.
+        TZipAppender appender(*this);
+        code = appender.Append(items, mode);
+        m_skipped.insert(m_skipped.end(), appender.Skipped().begin(), appender.Skipped().end());
+        m_added = appender.Added();
+        m_lastError = appender.LastError();
+        m_lastSystemError = appender.LastSystemError();
+        if (appender.NeedsLibrary()) {
+            code = AddThroughLibrary(items, mode);
+        }
+    }
     m_filesToProcess.clear();
     if (code == kZipOk && !m_skipped.empty()) {
         code = kZipSkipped;
@@ -840,318 +729,13 @@ int TZipEngine::Add(int mode) {
     return code;
 }
 
-int TZipEngine::WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, TAddItem& item,
-                           std::int64_t& written) {
-    const TZlib& z = Zlib();
-    TFd source(::open(item.sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.Get() < 0) {
-        m_skipped.push_back({item.sourcePath, std::strerror(errno)});
-        return kZipSkipped;
-    }
-    const std::int64_t dataAt = offset + static_cast<std::int64_t>(kLocalSize + item.entryName.size());
-    std::string& in = packer.in;
-    std::string& out = packer.out;
-    TZipEntry progress;
-    progress.name = item.entryName;
-    progress.size = item.size;
-
-    // One pass: compressed, or stored when compressing does not pay (or is not wanted).
-    auto pass = [&](bool deflate) -> int {
-        z_stream& zs = packer.zs;
-        if (deflate && !packer.Begin(m_compression)) {
-            return kZipNoMemory;
-        }
-        std::uint32_t crc = static_cast<std::uint32_t>(z.crc32(0, nullptr, 0));
-        std::int64_t read = 0;
-        std::int64_t packed = 0;
-        bool finished = false;
-        while (!finished) {
-            std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(kBufferSize, item.size - read));
-            if (want > 0 && !ZipReadAt(source.Get(), in.data(), want, read)) {
-                m_skipped.push_back({item.sourcePath, std::strerror(errno)});
-                return kZipSkipped;
-            }
-            read += static_cast<std::int64_t>(want);
-            crc = static_cast<std::uint32_t>(z.crc32(crc, reinterpret_cast<const Bytef*>(in.data()),
-                                                      static_cast<uInt>(want)));
-            finished = read >= item.size;
-            if (!deflate) {
-                if (!ZipWriteAt(archiveFd, in.data(), want, dataAt + packed)) {
-                    return NoteSystemError(errno);
-                }
-                packed += static_cast<std::int64_t>(want);
-            } else {
-                zs.next_in = reinterpret_cast<Bytef*>(in.data());
-                zs.avail_in = static_cast<uInt>(want);
-                do {
-                    zs.next_out = reinterpret_cast<Bytef*>(out.data());
-                    zs.avail_out = static_cast<uInt>(out.size());
-                    z.deflate(&zs, finished ? Z_FINISH : Z_NO_FLUSH);
-                    std::size_t have = out.size() - zs.avail_out;
-                    // Never past the stored size: the space after the entry is reserved.
-                    if (packed + static_cast<std::int64_t>(have) > item.size) {
-                        return -1;
-                    }
-                    if (!ZipWriteAt(archiveFd, out.data(), have, dataAt + packed)) {
-                        return NoteSystemError(errno);
-                    }
-                    packed += static_cast<std::int64_t>(have);
-                } while (zs.avail_out == 0);
-            }
-            progress.bytes = read;
-            progress.percent = item.size > 0 ? static_cast<int>(read * 100 / item.size) : 100;
-            if (!Fire(OnStatus, progress)) {
-                m_lastError = "Aborted.";
-                return kZipAborted;
-            }
-        }
-        item.crc = crc;
-        item.packed = packed;
-        item.deflated = deflate;
-        return kZipOk;
-    };
-
-    int code = item.store ? -1 : pass(true);
-    if (code == -1) {
-        code = pass(false);
-    }
-    if (code != kZipOk) {
-        return code;
-    }
-    bool utf8 = std::any_of(item.entryName.begin(), item.entryName.end(),
-                            [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-    std::string header;
-    ZipPut32(header, kZipLocalSignature);
-    ZipPut16(header, 20);
-    ZipPut16(header, utf8 ? 0x0800 : 0);
-    ZipPut16(header, item.deflated ? 8 : 0);
-    ZipPut32(header, item.dosTime);
-    ZipPut32(header, item.crc);
-    ZipPut32(header, static_cast<std::uint32_t>(item.packed));
-    ZipPut32(header, static_cast<std::uint32_t>(item.size));
-    ZipPut16(header, static_cast<std::uint32_t>(item.entryName.size()));
-    ZipPut16(header, 0);
-    header += item.entryName;
-    // The header goes last: a killed write leaves no entry that looks complete.
-    if (!ZipWriteAt(archiveFd, header.data(), header.size(), offset)) {
-        return NoteSystemError(errno);
-    }
-    written = static_cast<std::int64_t>(header.size()) + item.packed;
-    item.written = true;
-    return kZipOk;
-}
-
-int TZipEngine::AppendItems(std::vector<TAddItem>& items, int mode) {
-    TFd fd(::open(m_zipFileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (fd.Get() < 0) {
-        return SystemFail(errno);
-    }
-    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        return Fail(kZipBusy, m_zipFileName + " is being written by another process.");
-    }
-    struct stat st;
-    if (::fstat(fd.Get(), &st) != 0) {
-        return SystemFail(errno);
-    }
-    TZipDirectory cd;
-    int code = ReadZipDirectory(fd.Get(), st.st_size, cd);
-    if (code != kZipOk) {
-        return Fail(code, m_zipFileName + ": not a readable Zip file.");
-    }
-    if (!cd.simple) {
-        return AddThroughLibrary(items, mode);
-    }
-    // Parse the records: names for the add modes, positions to drop replaced ones.
-    // Room for the end record now: the names below point into these bytes.
-    cd.bytes.reserve(cd.bytes.size() + kEndSize + cd.archiveComment.size());
-    // One pass: the directory can hold tens of thousands of records, read again every tick.
-    std::vector<TZipDirectoryRecord> records;
-    records.reserve(cd.count);
-    std::unordered_map<std::string_view, std::size_t> byName;
-    byName.reserve(cd.count);
-    TZipDirectoryRecord record;
-    for (std::size_t at = 0, i = 0; i < cd.count; ++i, at += record.length) {
-        if (!ParseZipRecord(cd.bytes, at, record)) {
-            return Fail(kZipCorrupt, m_zipFileName + ": damaged central directory.");
-        }
-        byName[record.name] = records.size();
-        records.push_back(record);
-    }
-
-    // Decide per file, ask the comments, and bound the space the new entries can take.
-    std::int64_t reserve = 0;
-    std::size_t kept = records.size();
-    for (TAddItem& item : items) {
-        auto found = byName.find(item.entryName);
-        item.replaces = found != byName.end();
-        if (item.replaces) {
-            bool newer = item.dosTime > records[found->second].dosTime;
-            item.wanted = mode == kZipAddReplace || newer;
-        } else {
-            item.wanted = mode != kZipAddFreshen;
-        }
-        if (!item.wanted) {
-            continue;
-        }
-        if (item.replaces) {
-            --kept;
-        }
-        if (OnFileComment) {
-            OnFileComment(item.entryName, item.comment);
-        }
-        if (item.comment.size() > kMaxComment) {
-            item.comment.resize(kMaxComment);
-        }
-        reserve += static_cast<std::int64_t>(kLocalSize + kCentralSize + 2 * item.entryName.size() +
-                                             item.comment.size()) + item.size;
-        ++kept;
-    }
-    if (std::none_of(items.begin(), items.end(), [](const TAddItem& i) { return i.wanted; })) {
-        return kZipNothingToDo;
-    }
-    const std::int64_t endBytes = static_cast<std::int64_t>(kEndSize + cd.archiveComment.size());
-    reserve += static_cast<std::int64_t>(cd.bytes.size()) + endBytes;
-    if (kept >= 0xFFFF || cd.offset + reserve + static_cast<std::int64_t>(cd.bytes.size()) >= kMaxOffset) {
-        return AddThroughLibrary(items, mode);  // needs Zip64, which libzip writes
-    }
-
-    auto endRecord = [&](std::uint32_t count, std::uint32_t size, std::int64_t offset) {
-        std::string end;
-        ZipPut32(end, kZipEndSignature);
-        ZipPut16(end, 0);
-        ZipPut16(end, 0);
-        ZipPut16(end, count);
-        ZipPut16(end, count);
-        ZipPut32(end, size);
-        ZipPut32(end, static_cast<std::uint32_t>(offset));
-        ZipPut16(end, static_cast<std::uint32_t>(cd.archiveComment.size()));
-        return end + cd.archiveComment;
-    };
-
-    // 1. The old directory again, past everything this add can write.
-    const std::int64_t copyAt = std::max<std::int64_t>(st.st_size, cd.offset + reserve);
-    // Appended in place and taken off again: the directory can be megabytes, and the record
-    // names point into it.
-    const std::size_t cdLength = cd.bytes.size();
-    cd.bytes += endRecord(cd.count, static_cast<std::uint32_t>(cdLength), copyAt);
-    const bool copied = ZipWriteAt(fd.Get(), cd.bytes.data(), cd.bytes.size(), copyAt);
-    cd.bytes.resize(cdLength);
-    if (!copied || ::fdatasync(fd.Get()) != 0) {
-        int err = errno;
-        if (::ftruncate(fd.Get(), st.st_size) != 0) {
-            // The file still ends with a valid directory or with the copy's bytes cut short;
-            // either way the old directory stands untouched before it.
-        }
-        return SystemFail(err);
-    }
-
-    // 2. The new entries where the old directory stood.
-    TPacker packer;
-    std::int64_t pos = cd.offset;
-    int result = kZipOk;
-    std::string added;
-    std::unordered_set<std::string_view> replaced;  // names of items, which outlive it
-    std::uint32_t addedCount = 0;
-    for (TAddItem& item : items) {
-        if (!item.wanted) {
-            continue;
-        }
-        TZipEntry entry;
-        entry.name = item.entryName;
-        entry.size = item.size;
-        entry.dateTime = DateTimeFromTime(item.mtime);
-        entry.comment = item.comment;
-        if (!Fire(item.replaces ? OnUpdating : OnAdding, entry)) {
-            m_lastError = "Aborted.";
-            result = kZipAborted;
-            break;
-        }
-        std::int64_t written = 0;
-        int code = WriteEntry(packer, fd.Get(), pos, item, written);
-        if (code == kZipSkipped) {
-            continue;  // one unreadable file does not stop the others
-        }
-        if (code != kZipOk) {
-            result = code;
-            break;
-        }
-        bool utf8 = std::any_of(item.entryName.begin(), item.entryName.end(),
-                                [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        ZipPut32(added, kZipCentralSignature);
-        ZipPut16(added, 3 << 8 | 20);  // made by Unix, so the mode below is honoured
-        ZipPut16(added, 20);
-        ZipPut16(added, utf8 ? 0x0800 : 0);
-        ZipPut16(added, item.deflated ? 8 : 0);
-        ZipPut32(added, item.dosTime);
-        ZipPut32(added, item.crc);
-        ZipPut32(added, static_cast<std::uint32_t>(item.packed));
-        ZipPut32(added, static_cast<std::uint32_t>(item.size));
-        ZipPut16(added, static_cast<std::uint32_t>(item.entryName.size()));
-        ZipPut16(added, 0);
-        ZipPut16(added, static_cast<std::uint32_t>(item.comment.size()));
-        ZipPut16(added, 0);
-        ZipPut16(added, 0);
-        ZipPut32(added, item.mode << 16);
-        ZipPut32(added, static_cast<std::uint32_t>(pos));
-        added += item.entryName;
-        added += item.comment;
-        if (item.replaces) {
-            replaced.insert(item.entryName);
-        }
-        ++addedCount;
-        pos += written;
-    }
-
-    // 3. The new directory (kept records in their order, then the new ones), then the cut.
-    // Entries written before an abort or a write failure are kept.
-    std::string directory;
-    std::uint32_t count = 0;
-    if (replaced.empty()) {
-        count = static_cast<std::uint32_t>(records.size());
-        records.clear();  // their names point into the bytes moved here; byName is not read again
-        directory = std::move(cd.bytes);
-    } else {
-        directory.reserve(cd.bytes.size() + added.size() + endBytes);
-        for (const auto& record : records) {
-            if (replaced.count(record.name) == 0) {
-                directory.append(cd.bytes, record.at, record.length);
-                ++count;
-            }
-        }
-    }
-    directory.reserve(directory.size() + added.size() + endBytes);
-    directory += added;
-    count += addedCount;
-    const auto cdSize = static_cast<std::uint32_t>(directory.size());
-    directory += endRecord(count, cdSize, pos);
-    // Until the cut the file ends with the copy of the old directory: a failure before it leaves
-    // the archive as it was, without the new entries.
-    if (!ZipWriteAt(fd.Get(), directory.data(), directory.size(), pos) || ::fdatasync(fd.Get()) != 0 ||
-        ::ftruncate(fd.Get(), pos + static_cast<std::int64_t>(directory.size())) != 0) {
-        return SystemFail(errno);
-    }
-    for (const TAddItem& item : items) {
-        if (item.written) {
-            m_added.push_back(item.entryName);
-        }
-    }
-    // After the cut the new entries are what the file holds, whether or not the flush succeeds.
-    if (::fdatasync(fd.Get()) != 0) {
-        return SystemFail(errno);
-    }
-    if (result != kZipOk) {
-        return Fail(result, m_lastError);
-    }
-    return kZipOk;
-}
-
-int TZipEngine::AddThroughLibrary(std::vector<TAddItem>& items, int mode) {
+int TZipEngine::AddThroughLibrary(std::vector<TZipAddItem>& items, TZipAddMode mode) {
     TArchive archive;
     if (int code = OpenArchive(m_zipFileName, ZIP_CREATE, archive, m_lastError); code != kZipOk) {
         return Fail(code, m_lastError);
     }
-    std::vector<const TAddItem*> staged;
-    for (TAddItem& item : items) {
+    std::vector<const TZipAddItem*> staged;
+    for (TZipAddItem& item : items) {
         zip_int64_t existing = zip_name_locate(archive.za, item.entryName.c_str(), ZIP_FL_ENC_RAW);
         item.replaces = existing >= 0;
         if (item.replaces) {
@@ -1168,8 +752,8 @@ int TZipEngine::AddThroughLibrary(std::vector<TAddItem>& items, int mode) {
         if (OnFileComment) {
             OnFileComment(item.entryName, item.comment);
         }
-        if (item.comment.size() > kMaxComment) {
-            item.comment.resize(kMaxComment);
+        if (item.comment.size() > kZipMaxComment) {
+            item.comment.resize(kZipMaxComment);
         }
         TZipEntry entry;
         entry.name = item.entryName;
@@ -1215,7 +799,7 @@ int TZipEngine::AddThroughLibrary(std::vector<TAddItem>& items, int mode) {
         return Fail(code, m_zipFileName + ": " + zip_error_strerror(error));
     }
     archive.za = nullptr;
-    for (const TAddItem* item : staged) {
+    for (const TZipAddItem* item : staged) {
         m_added.push_back(item->entryName);
     }
     return kZipOk;

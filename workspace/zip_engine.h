@@ -12,6 +12,8 @@
 
 namespace pellix {
 
+struct TZipAddItem;
+
 enum TZipOverwrite { xowAsk, xowNever, xowAlways };
 
 // The answer to OnReplace: Yes, No, Cancel, All.
@@ -80,7 +82,7 @@ public:
     void SetBaseDirectory(std::string value) { m_baseDirectory = std::move(value); }
     bool MultidiskMode() const { return false; }
 
-    // Ends the running operation at its next event. Cleared when an operation starts.
+    // Ends the running operation at its next event; any thread. Cleared when an operation starts.
     void Abort() { m_abort = true; }
     bool Aborted() const { return m_abort; }
 
@@ -89,10 +91,13 @@ public:
     int Count(int& count);
     int FileStats(int index, TZipEntry& entry);
     // A failed add leaves a valid archive: the entries it held before and those in Added().
-    int Add(int mode);
+    int Add(TZipAddMode mode);
     int Delete();
     int Extract();
     int List();
+    // While List runs (and after it): the number of entries in the archive, matching or not, so
+    // that OnListing can show progress.
+    std::int64_t ListTotal() const { return m_listTotal; }
     // Reads the named entries (exact names) into memory one at a time, in the archive's order, and
     // hands each to onData; names not in the archive, or that cannot be read, go to Skipped().
     int ReadEntries(const std::vector<std::string>& names, const TZipDataEvent& onData);
@@ -107,6 +112,8 @@ public:
     // was not a system error (or nothing failed).
     int LastSystemError() const { return m_lastSystemError; }
 
+    // Each event fires on the thread that runs the operation, before the operation returns: the
+    // owner thread for the zip manager's operations, a task's packing thread for its packs.
     TZipEntryEvent OnListing;
     TZipEntryEvent OnAdding;
     TZipEntryEvent OnUpdating;
@@ -124,20 +131,16 @@ public:
     static std::string SafeEntryPath(const std::string& name, bool usePaths);
 
 private:
-    struct TAddItem;
-    struct TPacker;
-
     void BeginOperation();
     bool Fire(const TZipEntryEvent& event, const TZipEntry& entry);
     int Fail(int code, std::string message);
     // Records a failed system call on the archive; returns its code.
-    int NoteSystemError(int error);
     int SystemFail(int error);
     bool MatchesFilesToProcess(const std::string& name) const;
-    int CollectAddItems(std::vector<TAddItem>& items);
-    int AppendItems(std::vector<TAddItem>& items, int mode);
-    int AddThroughLibrary(std::vector<TAddItem>& items, int mode);
-    int WriteEntry(TPacker& packer, int archiveFd, std::int64_t offset, TAddItem& item, std::int64_t& written);
+    int CollectAddItems(std::vector<TZipAddItem>& items);
+    // Archives the appender does not extend (Zip64, or more than a plain directory): libzip
+    // writes a new file and renames it over the old one.
+    int AddThroughLibrary(std::vector<TZipAddItem>& items, TZipAddMode mode);
     int ExtractOne(void* archive, std::int64_t index, const TZipEntry& entry, bool& replaceAll);
 
     std::string m_zipFileName;
@@ -154,6 +157,7 @@ private:
     std::vector<std::string> m_added;
     std::string m_lastError;
     int m_lastSystemError = 0;
+    std::int64_t m_listTotal = 0;
 };
 
 } // namespace pellix

@@ -12,6 +12,21 @@
 
 namespace pellix {
 
+TZipFd::~TZipFd() {
+    Close();
+}
+
+void TZipFd::Reset(int fd) {
+    Close();
+    m_fd = fd;
+}
+
+bool TZipFd::Close() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd < 0 || ::close(fd) == 0;
+}
+
 bool ZipWriteAt(int fd, const char* data, std::size_t size, std::int64_t offset) {
     while (size > 0) {
         ssize_t n = ::pwrite(fd, data, size, offset);

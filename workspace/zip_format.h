@@ -19,6 +19,25 @@ constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
 constexpr std::size_t kZipEndSize = 22;
 constexpr std::size_t kZipCentralSize = 46;
 constexpr std::size_t kZipLocalSize = 30;
+// An entry comment, as this program stores and shows it.
+constexpr std::size_t kZipMaxComment = 255;
+
+// A file descriptor, closed when it goes.
+class TZipFd final {
+public:
+    explicit TZipFd(int fd = -1) : m_fd(fd) {}
+    ~TZipFd();
+    TZipFd(const TZipFd&) = delete;
+    TZipFd& operator=(const TZipFd&) = delete;
+    int Get() const { return m_fd; }
+    // Closes the one held and takes fd.
+    void Reset(int fd);
+    // False when closing reports a failed write.
+    bool Close();
+
+private:
+    int m_fd;
+};
 
 inline void ZipPut16(std::string& out, std::uint32_t v) {
     out.push_back(static_cast<char>(v & 0xFF));

@@ -3,11 +3,16 @@
 #include "workspace/zip_packer.h"
 
 #include "engine/owner_thread.h"
+#include "workspace/session_observer.h"
 
 namespace pellix {
 
-TZipPacker::TZipPacker(IOwnerThread& owner) : m_owner(owner), m_alive(std::make_shared<bool>(true))
+TZipPacker::TZipPacker(IOwnerThread& owner, TSessionEvents& events)
+    : m_owner(owner), m_alive(std::make_shared<bool>(true))
 {
+    m_archive.OnProgress = [&events](const std::string& text, std::int64_t position, std::int64_t maximum) {
+        events.Progress(text, position, maximum);
+    };
     m_thread = std::thread([this] { Run(); });
 }
 

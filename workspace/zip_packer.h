@@ -16,6 +16,7 @@
 namespace pellix {
 
 class IOwnerThread;
+class TSessionEvents;
 
 // The archive object is the packer's alone: a zip manager window opens its own TZipArchive on the
 // same file, and never sees an entry list that the packing thread is changing.
@@ -23,12 +24,13 @@ class IOwnerThread;
 // Threads: everything runs on the owner thread except the pack handed to PackAsync, which runs
 // on the packing thread; its outcome is posted back to the owner thread. While a pack is in
 // flight (Busy), the owner thread leaves the archive alone: only Abort, WaitIdle and Busy may be
-// called. The engine's status texts of a pack fire on the thread that packs.
+// called. Opening the Zip reports its listing to the events' OnProgress, on the owner thread;
+// the archive's status texts of a pack would fire on the packing thread and are not passed on.
 class TZipPacker final {
 public:
     using TPackDone = std::function<void(TZipOutcome outcome)>;
 
-    explicit TZipPacker(IOwnerThread& owner);
+    TZipPacker(IOwnerThread& owner, TSessionEvents& events);
     // Ends the packing thread after the pack in flight; outcomes not yet delivered are dropped.
     // Not on the owner thread while a pack is in flight.
     ~TZipPacker();

@@ -1,6 +1,7 @@
 #include "tests/support/temp_folder.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -19,6 +20,12 @@ TTempFolder::~TTempFolder()
 {
     std::error_code ec;
     std::filesystem::remove_all(m_path, ec);
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 } // namespace pellix::test

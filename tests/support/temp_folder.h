@@ -1,7 +1,9 @@
-// TTempFolder: a fresh folder under the system temp folder, removed with everything in it.
+// TTempFolder: a fresh folder under the system temp folder, removed with everything in it; and
+// the writing of a test file in it.
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace pellix::test {
 
@@ -19,5 +21,8 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// Writes text as the whole file at path, making its folders.
+void WriteText(const std::filesystem::path& path, const std::string& text);
 
 } // namespace pellix::test

@@ -60,6 +60,10 @@ public:
     void OnTaskCompleted(TPXTask&, const std::string& text) override { report = text; }
     void OnTaskStopped(TPXTask&, const std::string& text) override { stopped = text; }
     void OnZipPacked(TPXTask& task, std::size_t) override { statusAtPack.push_back(task.Status()); }
+    void OnProgress(const std::string& text, std::int64_t position, std::int64_t maximum) override
+    {
+        progress.push_back(text + " " + std::to_string(position) + "/" + std::to_string(maximum));
+    }
 
     std::shared_ptr<TPXTask> Create(const std::string& url, bool intranet = false)
     {
@@ -93,6 +97,7 @@ public:
     std::vector<std::string> messages;
     std::vector<std::string> statuses;
     std::vector<int> statusAtPack;
+    std::vector<std::string> progress;
 };
 
 // A page with two images; slow.png answers only after a pause, so the run stays in status 2
@@ -349,7 +354,13 @@ TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
     EXPECT_EQ(packed.size(), 3u);
     EXPECT_FALSE(packed.count(HostFolder(server) + "/slow.png"));
 
+    // The resume opens the Zip, and the session's observers see it listed.
+    h.owner->Call([&] { h.progress.clear(); });
     ASSERT_TRUE(h.Start(task, kRunResume));
+    h.owner->Call([&] {
+        EXPECT_EQ(h.progress, (std::vector<std::string>{"Opening Zip File... 1/3", "Opening Zip File... 2/3",
+                                                        "Opening Zip File... 3/3", " 0/0"}));
+    });
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
     EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));
 }

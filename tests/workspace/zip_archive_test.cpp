@@ -1,4 +1,4 @@
-// TZipArchive: opening and listing, task-mode packing with titles, ticks that cannot write the Zip
+// TZipArchive: opening and listing (with progress), task-mode packing with titles, ticks that cannot write the Zip
 // file (size limit, read-only, permission, abort), deleting with folder cleanup, extraction
 // (refused names, browsing once), renaming, compaction, and the totals lines.
 #include "workspace/zip_archive.h"
@@ -31,10 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void WriteText(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+using test::WriteText;
 
 // A task's temp folder with three downloaded files, packed into site.zip in one tick.
 struct TPackedSite {
@@ -77,6 +74,53 @@ TEST(TZipArchiveTest, TaskTickPacksRelativeToTempFolderWithTitles) {
     EXPECT_EQ(opened.rows.size(), 3u);
     EXPECT_TRUE(other.Open(site.zip->path).alreadyOpen);
     EXPECT_EQ(other.Open(site.temp.Text() + "nothere.zip").view.message, "Could not find the archive file.");
+}
+
+// The zip manager's progress bar while a Zip is opened: one step per entry of the whole count,
+// then cleared, also when the listing ends early.
+TEST(TZipArchiveTest, OpeningReportsProgressPerEntryThenClears) {
+    TPackedSite site;
+    ASSERT_EQ(site.outcome.code, kZipOk);
+    struct TStep {
+        std::string text;
+        std::int64_t position;
+        std::int64_t maximum;
+        bool operator==(const TStep&) const = default;
+    };
+    const std::string opening = "Opening Zip File...";
+
+    TZipArchive manager;
+    std::vector<TStep> steps;
+    manager.OnProgress = [&](const std::string& text, std::int64_t position, std::int64_t maximum) {
+        steps.push_back({text, position, maximum});
+    };
+    ASSERT_NE(manager.Open(site.zip->path).zip, nullptr);
+    EXPECT_EQ(steps, (std::vector<TStep>{{opening, 1, 3}, {opening, 2, 3}, {opening, 3, 3}, {"", 0, 0}}));
+
+    // Already open: selected without a listing, so no progress.
+    steps.clear();
+    EXPECT_TRUE(manager.Open(site.zip->path).alreadyOpen);
+    EXPECT_TRUE(steps.empty());
+
+    // Stopped after the second entry: the bar is still cleared.
+    TZipArchive aborted;
+    steps.clear();
+    aborted.OnProgress = [&](const std::string& text, std::int64_t position, std::int64_t maximum) {
+        steps.push_back({text, position, maximum});
+        if (position == 2) {
+            aborted.Engine().Abort();
+        }
+    };
+    EXPECT_EQ(aborted.Open(site.zip->path).zip, nullptr);
+    EXPECT_EQ(steps, (std::vector<TStep>{{opening, 1, 3}, {opening, 2, 3}, {"", 0, 0}}));
+
+    // Not a Zip file: nothing to count, and nothing left on the bar.
+    WriteText(site.temp.Path() / "junk.zip", "not a zip file at all");
+    steps.clear();
+    TZipArchive junk;
+    junk.OnProgress = manager.OnProgress;
+    EXPECT_EQ(junk.Open((site.temp.Path() / "junk.zip").string()).zip, nullptr);
+    EXPECT_EQ(steps, (std::vector<TStep>{{"", 0, 0}}));
 }
 
 TEST(TZipArchiveTest, UnreadableFileDoesNotBlockTheTick) {

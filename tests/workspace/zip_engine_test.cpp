@@ -31,10 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void WriteText(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+using test::WriteText;
 
 std::string ReadText(const fs::path& path) {
     return ReadWholeFile(path).value_or("<missing>");
@@ -170,7 +167,7 @@ TEST(TZipEngineTest, AddModes) {
     // Archive holds old.txt (older than the file) and same.txt (as new as the file); new.txt is
     // not in the archive.
     struct Case {
-        int mode;
+        TZipAddMode mode;
         bool oldReplaced;
         bool newAdded;
     } cases[] = {{kZipAddReplace, true, true}, {kZipAddFreshen, true, false}, {kZipAddUpdate, true, true}};
