@@ -62,7 +62,7 @@ bool TPXQItem::IsStyleSheetURL(std::string_view url)
     return true;
 }
 
-void TPXQItem::SetState(int newState)
+void TPXQItem::SetState(TItemState newState)
 {
     const int oldState = State();
     if (m_task && newState == kStateNone) {
@@ -102,7 +102,7 @@ std::int64_t TPXQItem::BytesHeld(int state, std::string_view statusText, std::in
     return 0;
 }
 
-void TPXQItem::SetAction(int action)
+void TPXQItem::SetAction(TItemAction action)
 {
     if (m_list)
         m_list->ChangeAction(*this, action);

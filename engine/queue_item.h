@@ -93,14 +93,14 @@ public:
     void SetViewRow(void* row) { m_viewRow = row; }
 
     // Any thread.
-    int State() const { return m_state.load(std::memory_order_relaxed); }
-    int Action() const { return m_action.load(std::memory_order_relaxed); }
+    TItemState State() const { return static_cast<TItemState>(m_state.load(std::memory_order_relaxed)); }
+    TItemAction Action() const { return static_cast<TItemAction>(m_action.load(std::memory_order_relaxed)); }
 
     // Changes the state, keeping the task's counters right, then tells the task's progress
     // listener that counters changed. The record line changes only on WriteBack().
-    void SetState(int newState);
+    void SetState(TItemState newState);
     // Sets the action (the explore view's commands do this directly).
-    void SetAction(int action);
+    void SetAction(TItemAction action);
 
     // Fills the fields from the item's record line and the URL from its URL line.
     void Reload();

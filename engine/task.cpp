@@ -285,7 +285,7 @@ bool TPXTask::Load(std::string* error)
     m_comment = file.ReadString(kTaskSection, kKeyComment, "");
     m_destination = file.ReadString(kTaskSection, kKeyDestination, "");
     m_intranetMode = file.ReadBool(kTaskSection, kKeyIntranetMode, false);
-    SetStatus(file.ReadInteger(kTaskSection, kKeyStatus, 0));
+    SetStatus(static_cast<TTaskStatus>(file.ReadInteger(kTaskSection, kKeyStatus, 0)));
     m_schedule = file.ReadString(kTaskSection, kKeySchedule, "");
     SetTotalBytes(file.ReadInt64(kTaskSection, kKeyTotalBytes, 0));
     SetTotalPages(file.ReadInteger(kTaskSection, kKeyTotalPages, 0));

@@ -110,8 +110,8 @@ public:
     void SetDestination(std::string destination) { m_destination = std::move(destination); }
     bool IntranetMode() const { return m_intranetMode; }
     void SetIntranetMode(bool value) { m_intranetMode = value; }
-    int Status() const { return m_status.load(std::memory_order_relaxed); }
-    void SetStatus(int status) { m_status.store(status, std::memory_order_relaxed); }
+    TTaskStatus Status() const { return static_cast<TTaskStatus>(m_status.load(std::memory_order_relaxed)); }
+    void SetStatus(TTaskStatus status) { m_status.store(status, std::memory_order_relaxed); }
     const std::string& Schedule() const { return m_schedule; }
     void SetSchedule(std::string schedule) { m_schedule = std::move(schedule); }
 
@@ -151,8 +151,8 @@ public:
     const TPXProfile& Profile() const { return *m_profile; }
     TPXDownloadList& DownloadList() { return *m_list; }
     const TPXDownloadList& DownloadList() const { return *m_list; }
-    int RunMode() const { return m_runMode; }
-    void SetRunMode(int mode) { m_runMode = mode; }
+    TRunMode RunMode() const { return m_runMode; }
+    void SetRunMode(TRunMode mode) { m_runMode = mode; }
     bool ZipLast() const { return m_zipLast; }
     void SetZipLast(bool value) { m_zipLast = value; }
     // Picks of the current run (the coordinator's thread counts them).
@@ -271,7 +271,7 @@ private:
 
     std::unique_ptr<TPXProfile> m_profile;
     std::unique_ptr<TPXDownloadList> m_list;
-    int m_runMode = kRunRestart;
+    TRunMode m_runMode = kRunRestart;
     bool m_zipLast = false;
     std::atomic<int> m_pagesTaken{0};
     std::atomic<int> m_resourcesTaken{0};

@@ -6,23 +6,14 @@
 #include <string_view>
 #include <vector>
 
+#include "links/text_helpers.h"
+
 namespace pellix::fuzz {
 
 inline void Check(bool condition)
 {
     if (!condition)
         __builtin_trap();
-}
-
-inline int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 inline std::vector<std::string> Split(std::string_view path)
@@ -54,8 +45,8 @@ inline std::string Open(const std::string& fromFile, const std::string& link)
         for (std::size_t i = 0; i < segment.size(); ++i) {
             if (segment[i] == '%') {
                 Check(i + 2 < segment.size());
-                const int high = HexValue(segment[i + 1]);
-                const int low = HexValue(segment[i + 2]);
+                const int high = HexDigit(segment[i + 1]);
+                const int low = HexDigit(segment[i + 2]);
                 Check(high >= 0 && low >= 0);
                 decoded += static_cast<char>(high * 16 + low);
                 i += 2;

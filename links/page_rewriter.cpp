@@ -16,13 +16,6 @@ namespace pellix {
 
 namespace {
 
-std::string WithTrailingSlash(std::string folder)
-{
-    if (!folder.empty() && folder.back() != '/')
-        folder += '/';
-    return folder;
-}
-
 // The work on one text: the state the passes share.
 class TRewriteJob final {
 public:

@@ -302,7 +302,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         return TStep::Done; // picked by another path meanwhile; the next look finds the right one
 
     // Every way out below ends with the page out of "Saved", so it is never picked again.
-    auto finish = [&](int state, const std::string& statusText, const std::string& title) {
+    auto finish = [&](TItemState state, const std::string& statusText, const std::string& title) {
         return m_owner.Call([&] {
             if (!title.empty())
                 page.SetTitle(title);

@@ -770,7 +770,7 @@ void TTaskRunner::RemoveLeftovers(TPXTask& task)
         fs::remove_all(folder, ec);
 }
 
-void TTaskRunner::CompleteTask(TPXTask& task, int status)
+void TTaskRunner::CompleteTask(TPXTask& task, TTaskStatus status)
 {
     std::shared_ptr<TPXTask> keep = m_running; // EndRun drops it
     task.SetStatus(status);

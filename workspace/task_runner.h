@@ -103,7 +103,7 @@ public:
     void ZipTimerTick();
     // Status 6 (zip) or 7 (intranet): saved, end run, the Zip renamed after the start page
     // title when the profile asks, the report handed to the task-completed event.
-    void CompleteTask(TPXTask& task, int status);
+    void CompleteTask(TPXTask& task, TTaskStatus status);
     // Clears the previous current task, binds this one (or none) and loads its list.
     void MakeCurrent(const std::shared_ptr<TPXTask>& task);
 

@@ -29,16 +29,21 @@ TZipTimer::TZipTimer(IOwnerThread& owner, TThreadParse& parse, TThreadDownload& 
 
 TZipTimer::~TZipTimer() { Stop(); }
 
+void TZipTimer::Change(const std::function<void()>& change)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        change();
+    }
+    m_cv.notify_all();
+}
+
 void TZipTimer::Stop()
 {
     if (m_stopped)
         return;
     m_stopped = true;
-    {
-        std::lock_guard lock(m_mutex);
-        m_terminate = true;
-    }
-    m_cv.notify_all();
+    Change([this] { m_terminate = true; });
     if (m_thread.joinable())
         m_thread.join();
     m_owner.Call([this] { *m_alive = false; });
@@ -52,11 +57,7 @@ bool TZipTimer::On() const
 
 void TZipTimer::SetOn(bool on)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_on = on;
-    }
-    m_cv.notify_all();
+    Change([this, on] { m_on = on; });
 }
 
 std::chrono::milliseconds TZipTimer::Interval() const
@@ -67,11 +68,7 @@ std::chrono::milliseconds TZipTimer::Interval() const
 
 void TZipTimer::SetInterval(std::chrono::milliseconds interval)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_interval = interval;
-    }
-    m_cv.notify_all();
+    Change([this, interval] { m_interval = interval; });
 }
 
 void TZipTimer::BeginRun()
@@ -84,30 +81,20 @@ void TZipTimer::BeginRun()
 
 void TZipTimer::PageSaved()
 {
-    {
-        std::lock_guard lock(m_mutex);
+    Change([this] {
         m_parseWatch = true;
         ++m_pagesSaved;
-    }
-    m_cv.notify_all();
+    });
 }
 
 void TZipTimer::SettleAfterCompletion()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_settleRequested = true;
-    }
-    m_cv.notify_all();
+    Change([this] { m_settleRequested = true; });
 }
 
 void TZipTimer::TickSoon()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_tickSoon = true;
-    }
-    m_cv.notify_all();
+    Change([this] { m_tickSoon = true; });
 }
 
 bool TZipTimer::Settled() const

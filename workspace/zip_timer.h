@@ -39,7 +39,8 @@ public:
     TZipTimer(const TZipTimer&) = delete;
     TZipTimer& operator=(const TZipTimer&) = delete;
 
-    // Ends the thread; ticks already posted find the timer stopped and do nothing. Idempotent.
+    // Ends the thread; ticks it posted before run first, and none runs once Stop returns.
+    // Idempotent.
     void Stop();
 
     bool On() const;
@@ -56,6 +57,8 @@ public:
     bool Settled() const;
 
 private:
+    // Makes change under the lock and wakes the timer thread.
+    void Change(const std::function<void()>& change);
     void Loop();
     void PostTick();
     // Timer thread, unlocked: waits in bounded steps until the parse thread is idle; false when

@@ -289,7 +289,7 @@ bool ParseArguments(int argc, char** argv, TCliOptions& options, std::string& er
     return true;
 }
 
-int RunModeOf(const std::string& mode)
+TRunMode RunModeOf(const std::string& mode)
 {
     if (mode == "restart")
         return kRunRestart;

@@ -19,6 +19,7 @@
 #include "tests/support/crawl_fixture.h"
 #include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 #include "tests/support/test_http_server.h"
 #include "workspace/app_settings.h"
 
@@ -40,15 +41,9 @@ class DownloadListTest : public ::testing::Test {
 protected:
     DownloadListTest()
     {
-        TAppPaths paths;
-        paths.programFolder = m_folder.Path() / "home";
-        paths.settingsFile = m_folder.Path() / "registry.ini";
-        paths.systemTemp = m_folder.Path() / "tmp";
-        paths.homeFolder = m_folder.Path() / "user";
-        m_app = std::make_unique<TPXApp>(paths);
-        m_app->Store().WriteSetting(kFileTypesKey, "HTML", ".htm;.html;.shtm;.shtml;.asp;");
-        m_app->Store().WriteSetting(kFileTypesKey, "Images", ".gif;.jpg;.jpeg;");
-        m_app->Store().WriteSetting(kFileTypesKey, "Archives", ".zip;");
+        m_app = test::MakeTestApp(m_folder.Path(), {{"HTML", ".htm;.html;.shtm;.shtml;.asp;"},
+                                                     {"Images", ".gif;.jpg;.jpeg;"},
+                                                     {"Archives", ".zip;"}});
         m_task = std::make_unique<TPXTask>(m_app.get());
         m_task->SetTaskName("Site");
         m_task->SetTaskFile((m_folder.Path() / "General" / "Site.pxt").string());
@@ -161,7 +156,7 @@ TEST_F(DownloadListTest, RecordFieldsNeverBreakTheLine)
 struct TPickCase {
     const char* url;
     int action;
-    int state;
+    TItemState state;
     bool page;
     bool resource;
     bool saved;
@@ -557,7 +552,7 @@ TEST_F(DownloadListTest, ObserverSeesRowsAndStateImages)
     TRecordingObserver view;
     List().SetObserver(&view);
     TPXQItem& item = Add("http://h/a.html", kActionMap);
-    const std::pair<int, std::string> images[] = {
+    const std::pair<TItemState, std::string> images[] = {
         {kStateNone, "2"}, {kStateUpdating, "2"}, {kStateError, "4"}, {kStateDownloaded, "keep"},
         {kStateSaved, "5"}, {kStateZipped, "5"}};
     for (const auto& [state, image] : images) {
@@ -619,7 +614,7 @@ TEST_F(DownloadListTest, PicksFromOtherThreadsWhileTheOwnerChangesTheList)
         for (std::size_t i = 0; i < List().Count(); ++i) {
             TPXQItem* item = List().Item(i);
             item->Reload();
-            item->SetState((item->State() + 1 + round) % 6);
+            item->SetState(static_cast<TItemState>((item->State() + 1 + round) % 6));
             item->WriteBack(true);
         }
         Add("http://h/new" + std::to_string(round) + ".html");

@@ -21,8 +21,8 @@ TEST(TPXQItemTest, StateTexts)
 struct TCounterCase {
     const char* name;
     const char* group;
-    int from;
-    int to;
+    TItemState from;
+    TItemState to;
     const char* statusText;
     std::int64_t size;
     int pagesSaved, resourcesSaved, pageErrors, resourceErrors; // changes

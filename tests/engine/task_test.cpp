@@ -12,6 +12,7 @@
 #include "links/file_io.h"
 #include "tests/support/crawl_fixture.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 #include "tests/support/test_http_server.h"
 #include "workspace/app_settings.h"
 #include "workspace/ini_file.h"
@@ -53,14 +54,7 @@ class TaskTest : public ::testing::Test {
 protected:
     TaskTest()
     {
-        TAppPaths paths;
-        paths.programFolder = m_folder.Path() / "home";
-        paths.settingsFile = m_folder.Path() / "registry.ini";
-        paths.systemTemp = m_folder.Path() / "tmp";
-        paths.homeFolder = m_folder.Path() / "user";
-        m_app = std::make_unique<TPXApp>(paths);
-        m_app->Store().WriteSetting(kFileTypesKey, "HTML", ".htm;.html;");
-        m_app->Store().WriteSetting(kFileTypesKey, "Images", ".gif;.jpg;.jpeg;");
+        m_app = test::MakeTestApp(m_folder.Path(), {{"HTML", ".htm;.html;"}, {"Images", ".gif;.jpg;.jpeg;"}});
     }
 
     std::string TaskPath(const std::string& name) const
@@ -396,7 +390,7 @@ TEST_F(TaskTest, RunModesPrepareTheList)
     ASSERT_TRUE(task->DownloadList().SaveList().ok);
     ASSERT_TRUE(task->Save());
 
-    const std::tuple<int, int, int, int> cases[] = {
+    const std::tuple<TRunMode, int, int, int> cases[] = {
         // mode, page state, image state, page action
         {kRunResume, kStateParsed, kStateError, kActionDownload},
         {kRunSmartUpdate, kStateNone, kStateError, kActionUpdate},
@@ -448,7 +442,7 @@ TEST_F(TaskTest, ResumeFromTheListOfAKilledRunCountsTheWholeTask)
     pair("e.gif", {"3", "404 Not Found", image, "", "1", parent, "", "1", "", "0", ""});
 
     struct TCase {
-        int mode;
+        TRunMode mode;
         const char* storedTitle;
         TCounters expected;
         const char* title;

@@ -17,6 +17,7 @@
 #include "links/file_io.h"
 #include "links/url_rules.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 #include "workspace/app_settings.h"
 
 namespace pellix {
@@ -42,14 +43,7 @@ class ParseThreadTest : public ::testing::Test {
 protected:
     ParseThreadTest()
     {
-        TAppPaths paths;
-        paths.programFolder = m_folder.Path() / "home";
-        paths.settingsFile = m_folder.Path() / "registry.ini";
-        paths.systemTemp = m_folder.Path() / "tmp";
-        paths.homeFolder = m_folder.Path() / "user";
-        m_app = std::make_unique<TPXApp>(paths);
-        m_app->Store().WriteSetting(kFileTypesKey, "HTML", ".htm;.html;");
-        m_app->Store().WriteSetting(kFileTypesKey, "Images", ".gif;.jpg;");
+        m_app = test::MakeTestApp(m_folder.Path(), {{"HTML", ".htm;.html;"}, {"Images", ".gif;.jpg;"}});
         m_task = std::make_shared<TPXTask>(m_app.get());
         m_task->SetTaskName("Site");
         m_task->SetTaskFile((m_folder.Path() / "General" / "Site.pxt").string());

@@ -13,6 +13,7 @@
 #include "links/parse_thread.h"
 #include "links/url_rules.h"
 #include "tasks/status_model.h"
+#include "tests/support/test_app.h"
 #include "tests/support/test_http_server.h"
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
@@ -32,16 +33,9 @@ TCrawlFixture::TCrawlFixture(std::filesystem::path folder, int connections)
     : m_folder(std::move(folder)), m_alive(std::make_shared<bool>(true))
 {
     std::filesystem::create_directories(m_folder);
-    TAppPaths paths;
-    paths.programFolder = m_folder / "home";
-    paths.settingsFile = m_folder / "registry.ini";
-    paths.systemTemp = m_folder / "tmp";
-    paths.intranetDefault = m_folder / "site";
-    paths.homeFolder = m_folder / "user";
-    m_app = std::make_unique<TPXApp>(paths);
-    m_app->Store().WriteSetting(kFileTypesKey, "HTML", ".htm;.html;");
-    m_app->Store().WriteSetting(kFileTypesKey, "Images", ".gif;.jpg;.png;");
-    m_app->Store().WriteSetting(kFileTypesKey, "Scripts and Style Sheets", ".js;.css;");
+    m_app = MakeTestApp(m_folder, {{"HTML", ".htm;.html;"},
+                                   {"Images", ".gif;.jpg;.png;"},
+                                   {"Scripts and Style Sheets", ".js;.css;"}});
     m_app->SetNoAds(false);
 
     m_owner = std::make_unique<TLoopOwnerThread>();
@@ -135,7 +129,7 @@ bool TCrawlFixture::LoadTask()
     return ok;
 }
 
-bool TCrawlFixture::Run(int runMode)
+bool TCrawlFixture::Run(TRunMode runMode)
 {
     bool ok = false;
     m_owner->Call([&] {

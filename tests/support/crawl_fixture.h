@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/queue_item.h"
+#include "engine/task.h"
 #include "tests/support/temp_folder.h"
 
 namespace pellix {
@@ -65,7 +66,7 @@ public:
     // Prepares the run in runMode (the task's begin or continue run, saved; the last run's write
     // fault cleared) and starts the coordinator and the parse thread. False when the list could
     // not be loaded or saved.
-    bool Run(int runMode);
+    bool Run(TRunMode runMode);
     // Waits (on the owner thread's progress, no sleeps) until the task's status is 5 or the
     // deadline passes; then the parse thread is stopped as the end of a run does.
     bool WaitComplete(std::chrono::milliseconds timeout);

@@ -127,7 +127,7 @@ TEST(ScheduleTest, RescheduleTask)
         const char* name;
         std::string schedule;
         TDateTime nextRun;
-        int status;              // what the run left
+        TTaskStatus status;      // what the run left
         std::string wantSchedule;
         TDateTime wantNext;
         int wantStatus;

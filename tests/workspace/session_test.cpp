@@ -11,18 +11,10 @@
 #include "workspace/app_settings.h"
 #include "workspace/task_runner.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 
 namespace pellix {
 namespace {
-
-TAppPaths PathsIn(const std::filesystem::path& folder)
-{
-    TAppPaths paths;
-    paths.programFolder = folder / "home";
-    paths.settingsFile = folder / "registry.ini";
-    paths.systemTemp = folder / "tmp";
-    return paths;
-}
 
 class TRecorder final : public ISessionObserver {
 public:
@@ -70,7 +62,7 @@ TEST(TSessionEventsTest, EverySubscriberHearsEachEventUntilItLeaves)
 TEST(TSessionTest, ConnectionsReachTheStoredSettingUnlessOverridden)
 {
     test::TTempFolder folder;
-    const TAppPaths paths = PathsIn(folder.Path());
+    const TAppPaths paths = test::TestAppPaths(folder.Path());
     TPXApp app(paths);
     app.SetConnections(10);
     TLoopOwnerThread owner;
@@ -90,7 +82,7 @@ TEST(TSessionTest, ConnectionsReachTheStoredSettingUnlessOverridden)
 TEST(TSessionTest, ChangedSlotRowsBecomeEventsOncePerFlush)
 {
     test::TTempFolder folder;
-    const TAppPaths paths = PathsIn(folder.Path());
+    const TAppPaths paths = test::TestAppPaths(folder.Path());
     TPXApp app(paths);
     TLoopOwnerThread owner;
     {
@@ -120,7 +112,7 @@ TEST(TSessionTest, ChangedSlotRowsBecomeEventsOncePerFlush)
 TEST(TSessionTest, LoadTaskRefusesWhatIsNoTask)
 {
     test::TTempFolder folder;
-    const TAppPaths paths = PathsIn(folder.Path());
+    const TAppPaths paths = test::TestAppPaths(folder.Path());
     TPXApp app(paths);
     TLoopOwnerThread owner;
     {

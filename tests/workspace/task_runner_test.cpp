@@ -73,7 +73,7 @@ public:
         return created.task;
     }
 
-    bool Start(const std::shared_ptr<TPXTask>& task, int mode)
+    bool Start(const std::shared_ptr<TPXTask>& task, TRunMode mode)
     {
         bool ok = false;
         owner->Call([&] {
@@ -411,7 +411,7 @@ TEST(TTaskRunnerTest, FailedStartLeavesTaskStoppedWithTheReason)
         const auto task = h.Create("http://127.0.0.1:9/");
         ASSERT_TRUE(task);
         h.owner->Call([&] { c.spoil(h, *task, folder.Path()); });
-        const int mode = task->RunMode() == kRunResume ? kRunResume : kRunRestart;
+        const TRunMode mode = task->RunMode() == kRunResume ? kRunResume : kRunRestart;
         TStartResult started;
         h.owner->Call([&] {
             task->SetRunMode(mode);
