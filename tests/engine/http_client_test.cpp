@@ -112,20 +112,27 @@ TEST(TagHTTPRequestTest, RequestLinesByteForByte)
         {"https through proxy is tunnelled", "proxy.local:3128", "https://example.com/s",
          "GET /s HTTP/1.0\r\nHost: example.com\r\n"},
     };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TagHTTP http;
-        http.SetProxy(c.proxy);
-        http.SetURL(c.url);
-        std::string request = http.BuildRequest("GET", false, {}, {});
-        EXPECT_EQ(request.substr(0, std::strlen(c.expectedStart)), c.expectedStart);
-        EXPECT_EQ(http.ServerText(), std::string(*c.proxy ? c.proxy : http.URLServer()));
+    for (const bool persistent : {false, true}) {
+        for (const TCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (persistent ? ", persistent" : ", one connection per request"));
+            TagHTTP http;
+            http.SetPersistent(persistent);
+            http.SetProxy(c.proxy);
+            http.SetURL(c.url);
+            std::string expected = c.expectedStart;
+            if (persistent)
+                expected.replace(expected.find("HTTP/1.0"), 8, "HTTP/1.1");
+            std::string request = http.BuildRequest("GET", false, {}, {});
+            EXPECT_EQ(request.substr(0, expected.size()), expected);
+            EXPECT_EQ(http.ServerText(), std::string(*c.proxy ? c.proxy : http.URLServer()));
+        }
     }
 }
 
 TEST(TagHTTPRequestTest, OptionalLinesInOrder)
 {
     TagHTTP http;
+    http.SetPersistent(false);
     http.SetProxy("proxy.local:3128");
     http.SetURL("http://example.com/f.zip");
     http.SetProxyUserName("proxy user");
@@ -143,6 +150,11 @@ TEST(TagHTTPRequestTest, OptionalLinesInOrder)
               "Range:Bytes=4999-\r\n"
               "If-Modified-Since: Sat, 29 Oct 1994 19:43:31 GMT\r\n"
               "Connection: close\r\n\r\n");
+    // A persistent client asks for HTTP/1.1 and says so for proxies that speak 1.0.
+    http.SetPersistent(true);
+    const std::string persistent = http.BuildRequest("HEAD", true, "Aladdin", "open sesame");
+    EXPECT_TRUE(persistent.starts_with("HEAD http://example.com/f.zip HTTP/1.1\r\n"));
+    EXPECT_TRUE(persistent.ends_with("GMT\r\nConnection: keep-alive\r\n\r\n"));
 
     // Direct: no proxy credentials leave the machine, and header values cannot add lines.
     TagHTTP direct;
@@ -220,7 +232,7 @@ TEST_F(TagHTTPTest, GetAndHeadOverLoopback)
 
     auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].lines[0], "HEAD /a/b.html HTTP/1.0");
+    EXPECT_EQ(requests[0].lines[0], "HEAD /a/b.html HTTP/1.1");
     EXPECT_EQ(requests[1].head, http.BuildRequest("GET", false, {}, {}));
     EXPECT_EQ(requests[1].Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
     EXPECT_EQ(log.events.front(), "open");
@@ -246,7 +258,7 @@ TEST_F(TagHTTPTest, ProxyGetsTheWholeUrl)
     EXPECT_EQ(http.Get(), 200);
     EXPECT_EQ(http.Body().Data(), "via proxy");
     TReceivedRequest request = server.Requests().at(0);
-    EXPECT_EQ(request.lines[0], "GET http://www.example.com:8080/a/b.html HTTP/1.0");
+    EXPECT_EQ(request.lines[0], "GET http://www.example.com:8080/a/b.html HTTP/1.1");
     EXPECT_EQ(request.Header("Host"), "www.example.com:8080");
     EXPECT_EQ(request.Header("Proxy-Authorization"), "Basic dTpw");
 }
@@ -656,7 +668,7 @@ TEST(TagHTTPTlsTest, HttpsThroughAProxyUsesConnect)
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].lines[0], "CONNECT " + origin + " HTTP/1.0");
     EXPECT_EQ(requests[0].Header("Proxy-Authorization"), "Basic dTpw");
-    EXPECT_EQ(requests[1].lines[0], "GET /tunnelled HTTP/1.0");
+    EXPECT_EQ(requests[1].lines[0], "GET /tunnelled HTTP/1.1");
     EXPECT_TRUE(requests[1].tls);
     EXPECT_FALSE(requests[1].HasHeader("Proxy-Authorization"));
 
