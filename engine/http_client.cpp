@@ -544,8 +544,11 @@ bool TagHTTP::ReadBody(int replyCode)
     const bool chunked = LowerCase(Header("Transfer-Encoding")).find("chunked") != std::string::npos;
     // These replies never carry a body, whatever their headers say.
     const bool none = (replyCode >= 100 && replyCode <= 199) || replyCode == 204 || replyCode == 304;
-    if (!none && OnReplyHeaders && !OnReplyHeaders(*this))
+    if (!none && OnReplyHeaders && !OnReplyHeaders(*this)) {
+        if (!m_sink)
+            m_body.Clear(); // the buffer holds this reply's body, which is none
         return !chunked && SkipBody();
+    }
     IBodySink& sink = m_sink ? *m_sink : m_body;
     // Only a partial reply continues the bytes held; any other reply brings the whole body.
     std::int64_t keep = (m_range > 0 && replyCode == 206) ? m_range : 0;

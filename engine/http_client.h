@@ -137,6 +137,8 @@ public:
     const std::vector<std::string>& Headers() const { return m_headers; }
     // The first header of that name (letter case ignored), trimmed, with continuation lines.
     std::string Header(std::string name) const;
+    // The code of the reply's status line, -1 when it has none.
+    int ReplyCode() const;
 
     // Where GET bodies go: nullptr (the default) is the client's own memory buffer.
     void SetBodySink(IBodySink* sink) { m_sink = sink; }
@@ -169,7 +171,6 @@ private:
     std::string ConnectionKey() const;
     std::string ReadLine();
     bool FillBuffer(TDeadline deadline);
-    int ReplyCode() const;
     // false when the connection cannot carry another request (read to its end, abandoned).
     bool ReadBody(int replyCode);
     void ReadBlock(IBodySink& sink, std::int64_t length);

@@ -2,8 +2,11 @@
 #include "engine/http_client.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <fstream>
+#include <map>
 #include <future>
 #include <thread>
 
@@ -16,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/file_body_sink.h"
+#include "engine/tls_session.h"
 #include "links/file_io.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
@@ -645,6 +649,173 @@ TEST(TagHTTPTlsTest, UntrustedOrWrongNameFailsWithTheReason)
         EXPECT_EQ(reported, c.message);
         EXPECT_TRUE(server.Requests().empty());
     }
+}
+
+
+// A client against a server that keeps connections, in each of the ways servers end them.
+class TagHTTPKeepAliveTest : public ::testing::Test {
+protected:
+    static TServerOptions KeepAlive(int closeIdleAfter = 0, int dropRequestAfter = 0)
+    {
+        TServerOptions options;
+        options.keepAlive = true;
+        options.closeIdleAfter = closeIdleAfter;
+        options.dropRequestAfter = dropRequestAfter;
+        return options;
+    }
+    void Use(TTestHttpServer& server)
+    {
+        server.Route("/a.html").Body("page a");
+        server.Route("/b.css").Body(std::string(70000, 'b')).Chunked(4096, ";ext=1");
+        server.Route("/c.gif").Body("GIF89a");
+        server.Route("/gone.gif").Status(404).Body("not here");
+        http.SetTimeOutMs(5000ms);
+        log.Attach(http);
+    }
+    // GETs each target in turn and checks its body; no error event on the way.
+    void Fetch(TTestHttpServer& server, const std::vector<std::string>& targets)
+    {
+        for (const std::string& target : targets) {
+            SCOPED_TRACE(target);
+            http.SetURL(server.Url(target));
+            const int code = http.Get();
+            EXPECT_EQ(code, target == "/gone.gif" ? 404 : 200);
+            const std::map<std::string, std::string> bodies = {
+                {"/a.html", "page a"}, {"/b.css", std::string(70000, 'b')}, {"/c.gif", "GIF89a"}};
+            if (bodies.count(target)) {
+                EXPECT_EQ(http.Body().Data(), bodies.at(target));
+            }
+        }
+        for (const std::string& event : log.events)
+            EXPECT_FALSE(event.starts_with("error:")) << event;
+    }
+
+    TagHTTP http;
+    TEventLog log;
+};
+
+TEST_F(TagHTTPKeepAliveTest, OneConnectionCarriesEveryRequest)
+{
+    TTestHttpServer server(KeepAlive());
+    Use(server);
+    // Lengths, chunks with extensions and trailers, a HEAD and a 404 follow each other.
+    Fetch(server, {"/a.html", "/b.css", "/c.gif", "/gone.gif", "/a.html"});
+    http.SetURL(server.Url("/c.gif"));
+    EXPECT_EQ(http.Head(), 200);
+    Fetch(server, {"/b.css"});
+    EXPECT_EQ(server.ConnectionCount(), 1);
+    EXPECT_EQ(http.ConnectionsOpened(), 1);
+    EXPECT_EQ(server.RequestsPerConnection(), std::vector<int>{7});
+    EXPECT_EQ(server.Requests()[0].lines[0], "GET /a.html HTTP/1.1");
+    EXPECT_EQ(server.Requests()[0].Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
+    // Every exchange still ends with the closed event that the slot's state follows.
+    EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "open"), 7);
+    EXPECT_EQ(log.events.back(), "closed");
+}
+
+TEST_F(TagHTTPKeepAliveTest, ServersThatEndConnectionsCostNoError)
+{
+    struct TCase {
+        const char* name;
+        TServerOptions options;
+        std::function<void(TTestHttpServer&)> setup;
+        int connections;           // the server accepted
+        std::vector<int> perConnection;
+    };
+    TServerOptions closeEach; // HTTP/1.0, closes after each reply
+    const TCase cases[] = {
+        {"closes after each reply", closeEach, nullptr, 4, {1, 1, 1, 1}},
+        {"closes an idle connection after each reply", KeepAlive(1), nullptr, 4, {1, 1, 1, 1}},
+        // The request crosses the close: retried once on a new connection.
+        {"drops the request after an idle spell", KeepAlive(0, 1), nullptr, 4, {2, 2, 2, 1}},
+        {"Connection: close mid-site", KeepAlive(),
+         [](TTestHttpServer& s) { s.Route("/b.css").Body("closing").ConnectionClose(); }, 2, {2, 2}},
+        {"body without length on a kept connection", KeepAlive(),
+         [](TTestHttpServer& s) { s.Route("/b.css").Body("until the end").NoLength(); }, 2, {2, 2}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTestHttpServer server(c.options);
+        http.Disconnect();
+        log.events.clear();
+        Use(server);
+        if (c.setup)
+            c.setup(server);
+        const std::int64_t opened = http.ConnectionsOpened();
+        http.SetURL(server.Url("/a.html"));
+        EXPECT_EQ(http.Get(), 200);
+        http.SetURL(server.Url("/b.css"));
+        EXPECT_EQ(http.Get(), 200);
+        const std::string second = http.Body().Data();
+        Fetch(server, {"/c.gif", "/a.html"});
+        if (c.setup) {
+            EXPECT_EQ(second, c.name[0] == 'C' ? "closing" : "until the end");
+        }
+        EXPECT_EQ(server.ConnectionCount(), c.connections);
+        EXPECT_EQ(http.ConnectionsOpened() - opened, c.connections);
+        EXPECT_EQ(server.RequestsPerConnection(), c.perConnection);
+    }
+}
+
+TEST_F(TagHTTPKeepAliveTest, UnwantedBodiesAreSkippedOrAbandonedUnread)
+{
+    TTestHttpServer server(KeepAlive());
+    Use(server);
+    constexpr std::int64_t kHuge = 200LL << 20;
+    server.Route("/huge.bin").Generated(kHuge, "0123456789");
+    http.OnReplyHeaders = [](TagHTTP& client) {
+        return client.ReplyCode() == 200 && client.Header("Content-Length").size() < 9; // < 100 MB
+    };
+    // A short unwanted body (the 404 page) is read past: the connection serves the next item.
+    Fetch(server, {"/gone.gif", "/a.html"});
+    EXPECT_EQ(http.Body().Data(), "page a");
+    EXPECT_EQ(server.ConnectionCount(), 1);
+
+    // A rejected large body is not read: the request ends at once and its connection goes.
+    log.percents.clear();
+    http.SetURL(server.Url("/huge.bin"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(http.Get(), 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_TRUE(http.Body().Data().empty());
+    EXPECT_TRUE(log.percents.empty() || log.percents.back() == 0); // no body progress
+    Fetch(server, {"/c.gif"});
+    EXPECT_EQ(server.ConnectionCount(), 2);
+    EXPECT_EQ(server.RequestsPerConnection(), (std::vector<int>{3, 1}));
+}
+
+TEST(TagHTTPTlsTest, NewConnectionsResumeTheSessionAndStillVerify)
+{
+    TServerOptions options;
+    options.tls = true; // closes after each reply: every request needs a handshake
+    TTestHttpServer server(options);
+    server.Route("/s").Body("secure");
+    TTlsSession::ForgetSessions();
+    TagHTTP http;
+    http.SetTimeOutMs(5000ms);
+    http.SetCAFile(server.CAFile());
+    http.SetURL(server.Url("/s"));
+    EXPECT_EQ(http.Get(), 200);
+    EXPECT_FALSE(http.LastTlsResumed());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(http.Get(), 200);
+        EXPECT_EQ(http.Body().Data(), "secure");
+        EXPECT_TRUE(http.LastTlsResumed());
+    }
+    EXPECT_EQ(server.ConnectionCount(), 3);
+
+    // A session made without checks never stands in for a checked connection, and a client
+    // that does not trust the CA still fails although a session for the server is kept.
+    TagHTTP unchecked;
+    unchecked.SetTimeOutMs(5000ms);
+    unchecked.SetCheckCertificate(false);
+    unchecked.SetURL(server.Url("/s"));
+    EXPECT_EQ(unchecked.Get(), 200);
+    EXPECT_FALSE(unchecked.LastTlsResumed());
+    TagHTTP untrusting;
+    untrusting.SetTimeOutMs(5000ms);
+    untrusting.SetURL(server.Url("/s"));
+    EXPECT_THROW(untrusting.Get(), ESocketError);
 }
 
 TEST(TagHTTPTlsTest, HttpsThroughAProxyUsesConnect)

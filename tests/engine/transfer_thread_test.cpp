@@ -127,8 +127,7 @@ TEST_F(TThreadHTTPTest, OneItemPerReply)
         EXPECT_EQ(m_crawl->StateOf(item), c.state);
         EXPECT_EQ(m_crawl->StatusTextOf(item), c.statusText);
         EXPECT_EQ(Requests(server, "GET").size(), static_cast<std::size_t>(persistent ? 1 : c.gets));
-        if (persistent)
-            EXPECT_TRUE(Requests(server, "HEAD").empty());
+        EXPECT_EQ(Requests(server, "HEAD").empty(), persistent);
         if (c.saved)
             EXPECT_EQ(m_crawl->FileText(url), body);
         else
@@ -137,10 +136,11 @@ TEST_F(TThreadHTTPTest, OneItemPerReply)
         EXPECT_EQ(m_crawl->Task().ResourceErrors(), c.state == kStateError ? 1 : 0);
         EXPECT_EQ(m_crawl->Task().ResourcesSaved(), 1);
         // Unwanted bodies (a 404's page) are not read, so the byte counter does not change.
-        if (persistent)
+        if (persistent) {
             EXPECT_EQ(m_crawl->Task().TotalBytes(), totalBytes[c.name]);
-        else
+        } else {
             totalBytes[c.name] = m_crawl->Task().TotalBytes();
+        }
     }
 }
 
