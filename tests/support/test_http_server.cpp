@@ -611,9 +611,13 @@ void TTestHttpServer::AcceptLoop()
         if (fd < 0)
             continue;
         const std::size_t index = static_cast<std::size_t>(m_connections++);
+        const int open = ++m_open;
+        for (int most = m_maxOpen.load(); open > most && !m_maxOpen.compare_exchange_weak(most, open);) {
+        }
         auto done = std::make_shared<std::atomic<bool>>(false);
         std::thread thread([this, fd, done, index] {
             Serve(fd, index);
+            --m_open;
             done->store(true);
         });
         {

@@ -152,6 +152,8 @@ public:
     // Connections that carried at least one request, accepted so far, and the requests each
     // of them carried, in the order they were accepted.
     std::vector<int> RequestsPerConnection() const;
+    // The most connections that were open at the same time.
+    int MaxOpenConnections() const { return m_maxOpen.load(); }
 
     void Stop();
 
@@ -179,6 +181,8 @@ private:
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_connections{0};
+    std::atomic<int> m_open{0};
+    std::atomic<int> m_maxOpen{0};
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_requestArrived;
