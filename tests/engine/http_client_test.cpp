@@ -757,6 +757,22 @@ TEST_F(TagHTTPKeepAliveTest, ServersThatEndConnectionsCostNoError)
     }
 }
 
+TEST_F(TagHTTPKeepAliveTest, OneConnectionToAProxyServesEveryServer)
+{
+    TTestHttpServer proxy(KeepAlive());
+    Use(proxy);
+    proxy.Route("http://one.example/a.html").Body("one");
+    proxy.Route("http://two.example:8080/b.html").Body("two");
+    http.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+    for (const char* url : {"http://one.example/a.html", "http://two.example:8080/b.html", "http://one.example/a.html"}) {
+        http.SetURL(url);
+        EXPECT_EQ(http.Get(), 200);
+    }
+    EXPECT_EQ(http.Body().Data(), "one");
+    EXPECT_EQ(proxy.ConnectionCount(), 1);
+    EXPECT_EQ(proxy.Requests()[1].Header("Host"), "two.example:8080");
+}
+
 TEST_F(TagHTTPKeepAliveTest, UnwantedBodiesAreSkippedOrAbandonedUnread)
 {
     TTestHttpServer server(KeepAlive());
