@@ -3,9 +3,19 @@
 #include "engine/queue_item.h"
 #include "engine/slot_list.h"
 #include "engine/task.h"
+#include "links/text_helpers.h"
 #include "workspace/app_settings.h"
 
 namespace pellix {
+
+std::string ServerKeyOf(std::string_view url)
+{
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return {};
+    const std::size_t end = url.find_first_of("/?#", scheme + 3);
+    return LowerCase(url.substr(0, end));
+}
 
 TPXSocket::TPXSocket(TSlotList& list, IOwnerThread& owner, int number)
     : m_list(list), m_driver(std::make_unique<TbwHTTP>(owner)), m_number(number)

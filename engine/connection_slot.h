@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/http_driver.h"
 
@@ -28,6 +29,10 @@ struct TSlotRow {
     bool operator==(const TSlotRow&) const = default;
 };
 
+// What a connection to url's server is known by: scheme and server text ("http://host:port"),
+// in lower case; the form TagHTTP::ConnectedTo gives for a direct connection.
+std::string ServerKeyOf(std::string_view url);
+
 // Owner thread only, except Driver().State() and friends.
 class TPXSocket final {
 public:
@@ -41,6 +46,10 @@ public:
     TSlotList& List() const { return m_list; }
     TPXQItem* QItem() const { return m_item; }
     bool Idle() const { return m_driver->State() == hsIdle; }
+    // The server the slot's kept connection goes to (ServerKeyOf form), empty when none.
+    std::string ConnectedTo() const { return m_driver->HTTP().ConnectedTo(); }
+    // The server of the slot's current or last transfer.
+    std::string ServerKey() const { return ServerKeyOf(m_driver->URL()); }
 
     // Reloads the item, sets up the driver (proxy from app, credentials from task), marks the
     // item "Downloading" ("Updating" for an update) and starts the driver. app may be null.

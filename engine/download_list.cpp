@@ -615,6 +615,34 @@ TPXQItem* TPXDownloadList::NextResource() const
     return m_waitingResources.empty() ? nullptr : m_pairs[*m_waitingResources.begin()].item.get();
 }
 
+namespace {
+
+template <typename TSet, typename TPairs>
+auto FirstAccepted(const TSet& waiting, const TPairs& pairs, const std::function<bool(std::string_view)>& accept,
+                   std::size_t window) -> decltype(pairs[0].item.get())
+{
+    std::size_t looked = 0;
+    for (auto it = waiting.begin(); it != waiting.end() && looked < window; ++it, ++looked)
+        if (accept(pairs[*it].urlLine))
+            return pairs[*it].item.get();
+    return nullptr;
+}
+
+} // namespace
+
+TPXQItem* TPXDownloadList::NextPageWhere(const std::function<bool(std::string_view)>& accept, std::size_t window) const
+{
+    std::lock_guard lock(m_mutex);
+    return FirstAccepted(m_waitingPages, m_pairs, accept, window);
+}
+
+TPXQItem* TPXDownloadList::NextResourceWhere(const std::function<bool(std::string_view)>& accept,
+                                             std::size_t window) const
+{
+    std::lock_guard lock(m_mutex);
+    return FirstAccepted(m_waitingResources, m_pairs, accept, window);
+}
+
 TPXQItem* TPXDownloadList::NextSavedPage() const
 {
     std::lock_guard lock(m_mutex);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -115,6 +116,10 @@ public:
     TPXQItem* NextResource() const;
     // First page or style sheet in state "Saved" (waiting for the parse thread).
     TPXQItem* NextSavedPage() const;
+    // Among the first window waiting pages (resources) in list order, the first whose URL line
+    // accept takes; nullptr when none of them does. accept runs under the list's lock.
+    TPXQItem* NextPageWhere(const std::function<bool(std::string_view url)>& accept, std::size_t window) const;
+    TPXQItem* NextResourceWhere(const std::function<bool(std::string_view url)>& accept, std::size_t window) const;
 
     // URL index (any thread): whether a URL of the list has the same key (URLIndexKey): the
     // scheme and host compare without case, the rest with it. Looks the URL up in the form the

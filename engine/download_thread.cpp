@@ -1,8 +1,13 @@
 #include "engine/download_thread.h"
 
+#include <algorithm>
 #include <cmath>
+#include <map>
+#include <set>
+#include <string>
 
 #include "engine/connection_slot.h"
+#include "engine/download_list.h"
 #include "engine/owner_thread.h"
 #include "engine/queue_item.h"
 #include "engine/slot_list.h"
@@ -138,15 +143,33 @@ bool TThreadDownload::PageFirst(int pagesTaken, int resourcesTaken, int priority
 
 TPXQItem* TThreadDownload::ChooseItem(TPXTask& task, int priority)
 {
+    return ChooseItem(task, priority, TPickRule{});
+}
+
+TPXQItem* TThreadDownload::ChooseItem(TPXTask& task, int priority, const TPickRule& rule)
+{
     TPXDownloadList& list = task.DownloadList();
+    const auto next = [&](bool pages) -> TPXQItem* {
+        const auto where = [&](const std::function<bool(std::string_view)>& accept) {
+            return pages ? list.NextPageWhere(accept, kPickWindow) : list.NextResourceWhere(accept, kPickWindow);
+        };
+        TPXQItem* item = nullptr;
+        if (rule.preferred)
+            item = where([&](std::string_view url) { return rule.preferred(url) && (!rule.allowed || rule.allowed(url)); });
+        if (!item && rule.allowed)
+            item = where(rule.allowed);
+        else if (!item)
+            item = pages ? list.NextPage() : list.NextResource();
+        return item;
+    };
     const auto page = [&]() -> TPXQItem* {
-        TPXQItem* item = list.NextPage();
+        TPXQItem* item = next(true);
         if (item)
             task.AddPageTaken();
         return item;
     };
     const auto resource = [&]() -> TPXQItem* {
-        TPXQItem* item = list.NextResource();
+        TPXQItem* item = next(false);
         if (item)
             task.AddResourceTaken();
         return item;
@@ -238,8 +261,30 @@ TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slo
     // the same way: none is started, and the run waits to be stopped with its items kept.
     if (task->WriteFault())
         return TStepResult::Done;
-    if (TPXQItem* item = ChooseItem(*task, CurrentPriority())) {
-        idle->StartTransfer(*item, *task, m_app);
+    // Kept connections are used again where the priority rule leaves a choice, and no server
+    // gets more than its share of the slots.
+    std::map<std::string, int> busy;
+    std::set<std::string> connected;
+    for (std::size_t i = 0; i < slots.Count(); ++i) {
+        const TPXSocket& slot = slots.Slot(i);
+        if (!slot.Idle())
+            ++busy[slot.ServerKey()];
+        else if (std::string to = slot.ConnectedTo(); !to.empty())
+            connected.insert(std::move(to));
+    }
+    const int limit = slots.PerHostLimit();
+    TPickRule rule;
+    if (std::any_of(busy.begin(), busy.end(), [&](const auto& entry) { return entry.second >= limit; }))
+        rule.allowed = [&](std::string_view url) {
+            const auto found = busy.find(ServerKeyOf(url));
+            return found == busy.end() || found->second < limit;
+        };
+    if (!connected.empty())
+        rule.preferred = [&](std::string_view url) { return connected.count(ServerKeyOf(url)) != 0; };
+    if (TPXQItem* item = ChooseItem(*task, CurrentPriority(), rule)) {
+        item->Reload();
+        TPXSocket* slot = slots.IdleSlotFor(ServerKeyOf(item->URL()));
+        slot->StartTransfer(*item, *task, m_app);
         return TStepResult::Again;
     }
     if (slots.BusyCount() > 0 || task->DownloadList().NextSavedPage())

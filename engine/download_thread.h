@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <thread>
 
 #include "links/date_time.h"
@@ -66,6 +67,15 @@ public:
     static bool PageFirst(int pagesTaken, int resourcesTaken, int priority);
     // Picks by that rule and counts the pick in the task's pages or resources taken. Owner thread.
     static TPXQItem* ChooseItem(TPXTask& task, int priority);
+    // Which waiting items of the chosen kind a pick may take (servers below their connection
+    // limit) and which it takes first (servers an idle slot is still connected to), among the
+    // first kPickWindow waiting in list order. Unset: every item, none first.
+    struct TPickRule {
+        std::function<bool(std::string_view url)> allowed;
+        std::function<bool(std::string_view url)> preferred;
+    };
+    static constexpr std::size_t kPickWindow = 64;
+    static TPXQItem* ChooseItem(TPXTask& task, int priority, const TPickRule& rule);
     // Records a finished transfer in its item and the task's counters. Owner thread.
     static void FinishTransfer(TPXSocket& slot, TPXTask& task);
 

@@ -201,7 +201,7 @@ std::string TagHTTP::BuildRequest(const std::string& method, bool withCredential
     if (target.empty())
         target = "/";
 
-    std::string request = method + " " + TargetSafe(target) + " HTTP/1.0\r\n";
+    std::string request = method + " " + TargetSafe(target) + (m_persistent ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
     request += "Host: " + HeaderSafe(m_urlServer) + "\r\n";
     if (withCredentials)
         request += "Authorization: Basic " + Base64Encode(user + ":" + password) + "\r\n";
@@ -214,7 +214,7 @@ std::string TagHTTP::BuildRequest(const std::string& method, bool withCredential
         request += "Range:Bytes=" + std::to_string(m_range) + "-\r\n";
     if (!m_ifModifiedSince.empty())
         request += "If-Modified-Since: " + HeaderSafe(m_ifModifiedSince) + "\r\n";
-    request += "Connection: close\r\n\r\n";
+    request += m_persistent ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     return request;
 }
 
@@ -251,20 +251,113 @@ int TagHTTP::Request(const std::string& method, bool withCredentials, const std:
     m_bufferStart = m_bufferEnd = 0;
     m_peerClosed = false;
     m_received = 0;
+    const std::string key = ConnectionKey();
+    bool reuse = false;
+    {
+        std::lock_guard lock(m_keyMutex);
+        reuse = m_persistent && m_socket.Connected() && m_connectionKey == key;
+    }
+    if (reuse && !m_socket.LooksAlive())
+        reuse = false;
+    if (!reuse)
+        Disconnect();
     int code = -1;
     try {
-        Connect();
-        SendRequest(BuildRequest(method, withCredentials, user, password));
+        for (int attempt = 0;; ++attempt) {
+            const bool reused = reuse && attempt == 0;
+            if (reused) {
+                // The same events as for a new connection, so the status a slot shows is the same.
+                Fire(OnOpen);
+                Fire(OnHostFound);
+                Fire(OnConnected);
+            } else {
+                Connect();
+                std::lock_guard lock(m_keyMutex);
+                m_connectionKey = key;
+            }
+            const std::string request = BuildRequest(method, withCredentials, user, password);
+            if (!reused) {
+                SendRequest(request);
+                break;
+            }
+            // A kept connection that the server closed while it was idle fails before the
+            // first byte of the reply: once, a new connection carries the request instead.
+            if (SendRequest(request, true) && FirstReplyBytes())
+                break;
+            Disconnect();
+            m_bufferStart = m_bufferEnd = 0;
+            m_peerClosed = false;
+            m_received = 0;
+        }
         ReadHeaders();
+        // Interim replies (100 Continue, 103 Early Hints) precede the real one.
+        for (int interim = 0; interim < 10; ++interim) {
+            const int interimCode = ReplyCode();
+            if (interimCode < 100 || interimCode > 199 || interimCode == 101)
+                break;
+            ReadHeaders();
+        }
         code = ReplyCode();
+        bool keep = m_persistent && ReplyKeepsConnection();
         if (method == "GET")
-            ReadBody(code);
-        CloseSocket();
+            keep = ReadBody(code) && keep;
+        if (keep)
+            Fire(OnClosed); // the exchange is over; the connection waits for the next one
+        else
+            CloseSocket();
     } catch (...) {
         CloseSocket();
         throw;
     }
     return code;
+}
+
+std::string TagHTTP::ConnectionKey() const
+{
+    // An https tunnel through a proxy leads to one server only.
+    std::string key = std::string(m_https ? "https://" : "http://") + LowerCase(m_server);
+    if (m_https && !m_proxy.empty())
+        key += " to " + LowerCase(m_urlServer);
+    return key;
+}
+
+std::string TagHTTP::ConnectedTo() const
+{
+    std::lock_guard lock(m_keyMutex);
+    return m_socket.Connected() ? m_connectionKey : std::string();
+}
+
+void TagHTTP::Disconnect()
+{
+    m_socket.Close();
+    std::lock_guard lock(m_keyMutex);
+    m_connectionKey.clear();
+}
+
+bool TagHTTP::ReplyKeepsConnection() const
+{
+    if (m_headers.empty())
+        return false;
+    const std::string connection = LowerCase(Header("Connection"));
+    if (connection.find("close") != std::string::npos)
+        return false;
+    if (StartsWithText(m_headers.front(), "HTTP/1.0"))
+        return connection.find("keep-alive") != std::string::npos;
+    return StartsWithText(m_headers.front(), "HTTP/1.");
+}
+
+bool TagHTTP::FirstReplyBytes()
+{
+    std::size_t got = 0;
+    TSocketStatus status = m_socket.Receive(m_buffer.get(), kReceiveBufferSize, got, Deadline());
+    if (status.code == kErrCanceled || status.code == kErrTimedOut)
+        RaiseStatus(status);
+    if (!status.Ok() || got == 0)
+        return false;
+    m_bufferStart = 0;
+    m_bufferEnd = got;
+    m_received += static_cast<std::int64_t>(got);
+    return true;
 }
 
 void TagHTTP::Connect()
@@ -288,6 +381,7 @@ void TagHTTP::Connect()
     status = m_socket.Connect(port, Deadline());
     if (!status.Ok())
         RaiseStatus(status);
+    ++m_connectionsOpened;
     Fire(OnConnected);
     if (m_https) {
         if (!m_proxy.empty())
@@ -295,7 +389,7 @@ void TagHTTP::Connect()
         std::string urlHost;
         std::uint16_t urlPort = 0;
         SplitHostPort(m_urlServer, urlHost, urlPort);
-        status = m_socket.StartTls(urlHost, m_trust, Deadline());
+        status = m_socket.StartTls(urlHost, urlPort == 0 ? 443 : urlPort, m_trust, Deadline());
         if (!status.Ok())
             RaiseStatus(status);
     }
@@ -324,15 +418,18 @@ void TagHTTP::OpenTunnel()
     m_received = 0;
 }
 
-void TagHTTP::SendRequest(const std::string& request)
+bool TagHTTP::SendRequest(const std::string& request, bool soft)
 {
     Fire(OnSending);
     std::size_t position = 0;
     while (position < request.size()) {
         std::string_view piece = std::string_view(request).substr(position, kSendPiece);
         TSocketStatus status = m_socket.Send(piece, m_timeOut);
-        if (!status.Ok())
+        if (!status.Ok()) {
+            if (soft && status.code != kErrCanceled && status.code != kErrTimedOut)
+                return false;
             RaiseStatus(status);
+        }
         position += piece.size();
         if (OnProgress)
             OnProgress(*this, static_cast<int>(std::lround(position * 100.0 / request.size())),
@@ -340,6 +437,7 @@ void TagHTTP::SendRequest(const std::string& request)
     }
     if (OnProgress)
         OnProgress(*this, 0, 0);
+    return true;
 }
 
 bool TagHTTP::FillBuffer(TDeadline deadline)
@@ -441,16 +539,27 @@ std::string TagHTTP::Header(std::string name) const
     return {};
 }
 
-void TagHTTP::ReadBody(int replyCode)
+bool TagHTTP::ReadBody(int replyCode)
 {
+    const bool chunked = LowerCase(Header("Transfer-Encoding")).find("chunked") != std::string::npos;
+    // These replies never carry a body, whatever their headers say.
+    const bool none = (replyCode >= 100 && replyCode <= 199) || replyCode == 204 || replyCode == 304;
+    if (!none && OnReplyHeaders && !OnReplyHeaders(*this)) {
+        if (!m_sink)
+            m_body.Clear(); // the buffer holds this reply's body, which is none
+        return !chunked && SkipBody();
+    }
     IBodySink& sink = m_sink ? *m_sink : m_body;
     // Only a partial reply continues the bytes held; any other reply brings the whole body.
     std::int64_t keep = (m_range > 0 && replyCode == 206) ? m_range : 0;
     std::string error;
     if (!sink.Start(keep, error))
         Raise(kErrMessage, error);
+    bool reusable = true;
     try {
-        if (LowerCase(Header("Transfer-Encoding")).find("chunked") != std::string::npos) {
+        if (none) {
+            ReadBlock(sink, 0);
+        } else if (chunked) {
             for (;;) {
                 std::string line = ReadLine();
                 if (line.empty() && !m_peerClosed)
@@ -465,8 +574,18 @@ void TagHTTP::ReadBody(int replyCode)
                     break;
                 ReadBlock(sink, size);
             }
+            // Trailer lines end with an empty line; the next reply starts after it.
+            if (m_persistent) {
+                std::size_t trailers = 0;
+                while (!m_peerClosed && !ReadLine().empty())
+                    if (++trailers > kMaxHeaderLines)
+                        Raise(kErrMessage, "Reply header too large");
+            }
+            reusable = !m_peerClosed;
         } else {
-            ReadBlock(sink, ParseLength(Header("Content-Length")));
+            const std::int64_t length = ParseLength(Header("Content-Length"));
+            ReadBlock(sink, length);
+            reusable = length >= 0; // read to the connection's end otherwise
         }
     } catch (...) {
         sink.Finish(error);
@@ -474,6 +593,28 @@ void TagHTTP::ReadBody(int replyCode)
     }
     if (!sink.Finish(error))
         Raise(kErrMessage, error);
+    return reusable;
+}
+
+bool TagHTTP::SkipBody()
+{
+    const std::int64_t length = ParseLength(Header("Content-Length"));
+    if (!m_persistent || length < 0 || length > kSkipLimit)
+        return false;
+    std::int64_t left = length;
+    TDeadline deadline = Deadline();
+    while (left > 0) {
+        if (m_bufferStart == m_bufferEnd) {
+            if (m_peerClosed || !FillBuffer(deadline))
+                return false;
+            deadline = Deadline();
+        }
+        const std::size_t take = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(m_bufferEnd - m_bufferStart), left));
+        m_bufferStart += take;
+        left -= static_cast<std::int64_t>(take);
+    }
+    return true;
 }
 
 void TagHTTP::ReadBlock(IBodySink& sink, std::int64_t length)

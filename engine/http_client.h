@@ -1,5 +1,7 @@
-// TagHTTP: one HTTP/1.0 request at a time (HEAD or GET, http or https, direct or through a
-// proxy) over TagSocket, with progress events and errors raised after OnError.
+// TagHTTP: one request at a time (HEAD or GET, http or https, direct or through a proxy) over
+// TagSocket, with progress events and errors raised after OnError. The connection is kept for
+// the next request to the same server (HTTP/1.1) unless persistence is switched off (HTTP/1.0,
+// one connection per request).
 #pragma once
 
 #include <atomic>
@@ -7,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -54,6 +57,9 @@ public:
     static constexpr std::size_t kMaxLineLength = 8 * 1024;     // longer reply lines are cut
     static constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
     static constexpr std::size_t kMaxHeaderLines = 1000;
+    // An unwanted body up to this size is read past to keep the connection; a larger one costs
+    // more than a new connection.
+    static constexpr std::int64_t kSkipLimit = 64 * 1024;
 
     TagHTTP();
     ~TagHTTP();
@@ -95,6 +101,20 @@ public:
     const TTlsTrust& Trust() const { return m_trust; }
     void SetTrust(TTlsTrust trust) { m_trust = std::move(trust); }
     void SetResolver(TResolver resolver) { m_socket.SetResolver(std::move(resolver)); }
+    // On (the default): HTTP/1.1, the connection stays open for the next request to the same
+    // server, and a kept connection that the server dropped meanwhile is replaced once without
+    // an error. Off: HTTP/1.0 with "Connection: close", one connection per request.
+    bool Persistent() const { return m_persistent; }
+    void SetPersistent(bool value) { m_persistent = value; }
+    // Connections this client opened (TCP connects that succeeded), and whether the last TLS
+    // handshake resumed an earlier session.
+    std::int64_t ConnectionsOpened() const { return m_connectionsOpened.load(); }
+    bool LastTlsResumed() const { return m_socket.TlsResumed(); }
+    // Where the open connection goes ("http://host:port", through a proxy too); empty when none
+    // is open. Any thread.
+    std::string ConnectedTo() const;
+    // Closes a kept connection without events (the slot goes, or the caller wants a fresh one).
+    void Disconnect();
     // Free for the caller (the transfer uses it to say it has finished).
     int Tag() const { return m_tag.load(); }
     void SetTag(int tag) { m_tag.store(tag); }
@@ -117,11 +137,18 @@ public:
     const std::vector<std::string>& Headers() const { return m_headers; }
     // The first header of that name (letter case ignored), trimmed, with continuation lines.
     std::string Header(std::string name) const;
+    // The code of the reply's status line, -1 when it has none.
+    int ReplyCode() const;
 
     // Where GET bodies go: nullptr (the default) is the client's own memory buffer.
     void SetBodySink(IBodySink* sink) { m_sink = sink; }
     TMemoryBodySink& Body() { return m_body; }
     const TMemoryBodySink& Body() const { return m_body; }
+
+    // After a GET's header lines are read: false leaves the body unread (it is neither stored
+    // nor counted); a short announced body is skipped so the connection can be kept, any other
+    // is abandoned with its connection. Unset: every body is read.
+    std::function<bool(TagHTTP&)> OnReplyHeaders;
 
     TNotifyEvent OnOpen, OnClosing, OnClosed, OnCancel, OnConnected, OnHostFound, OnServiceFound, OnSending;
     TmsProgressEvent OnProgress;
@@ -136,13 +163,18 @@ private:
                 const std::string& password);
     void Connect();
     void OpenTunnel();
-    void SendRequest(const std::string& request);
+    // soft: a failure that a dropped kept connection explains returns false without events.
+    bool SendRequest(const std::string& request, bool soft = false);
+    bool FirstReplyBytes();
     void ReadHeaders();
+    bool ReplyKeepsConnection() const;
+    std::string ConnectionKey() const;
     std::string ReadLine();
     bool FillBuffer(TDeadline deadline);
-    int ReplyCode() const;
-    void ReadBody(int replyCode);
+    // false when the connection cannot carry another request (read to its end, abandoned).
+    bool ReadBody(int replyCode);
     void ReadBlock(IBodySink& sink, std::int64_t length);
+    bool SkipBody();
     void CloseSocket();
 
     void Fire(const TNotifyEvent& event);
@@ -175,6 +207,10 @@ private:
     std::size_t m_bufferEnd = 0;
     bool m_peerClosed = false;
     std::int64_t m_received = 0; // reply bytes received in this request
+    bool m_persistent = true;
+    std::atomic<std::int64_t> m_connectionsOpened{0};
+    mutable std::mutex m_keyMutex;
+    std::string m_connectionKey; // of the open connection
 };
 
 // Standard Base64 with "=" padding.

@@ -51,6 +51,31 @@ TPXSocket* TSlotList::FirstIdleSlot() const
     return nullptr;
 }
 
+int TSlotList::BusyCountFor(const std::string& serverKey) const
+{
+    return static_cast<int>(std::count_if(m_slots.begin(), m_slots.end(), [&](const auto& slot) {
+        return !slot->Idle() && slot->ServerKey() == serverKey;
+    }));
+}
+
+TPXSocket* TSlotList::IdleSlotFor(const std::string& serverKey) const
+{
+    TPXSocket* unconnected = nullptr;
+    TPXSocket* first = nullptr;
+    for (const auto& slot : m_slots) {
+        if (!slot->Idle())
+            continue;
+        const std::string connected = slot->ConnectedTo();
+        if (connected == serverKey)
+            return slot.get();
+        if (!first)
+            first = slot.get();
+        if (!unconnected && connected.empty())
+            unconnected = slot.get();
+    }
+    return unconnected ? unconnected : first;
+}
+
 std::size_t TSlotList::IndexOf(const TPXSocket& slot) const
 {
     for (std::size_t i = 0; i < m_slots.size(); ++i)

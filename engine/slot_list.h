@@ -2,6 +2,7 @@
 // the row data that the connections view shows.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -41,6 +42,15 @@ public:
     // it to n; during a run the coordinator frees surplus slots as they fall idle. Then tells
     // OnConnectionsChanged (which stores the setting).
     void SetConnections(int n);
+    // Politeness: at most this many busy slots per server; 0 (the default) means the number of
+    // connections, so a task with many servers spreads its slots only when it is set lower.
+    int PerHostLimit() const { return m_perHostLimit > 0 ? m_perHostLimit : m_connections; }
+    void SetPerHostLimit(int n) { m_perHostLimit = std::max(0, n); }
+    // Busy slots whose transfer goes to the server key (ServerKeyOf).
+    int BusyCountFor(const std::string& serverKey) const;
+    // The idle slot for an item of serverKey: one connected to that server, else one without a
+    // connection, else the first idle one; nullptr when none is idle.
+    TPXSocket* IdleSlotFor(const std::string& serverKey) const;
     // The main window's busy indicator: a run is going on.
     bool Downloading() const { return m_downloading; }
     void SetDownloading(bool downloading) { m_downloading = downloading; }
@@ -79,6 +89,7 @@ private:
     std::vector<bool> m_rowChanged;
     bool m_rowsAddedOrRemoved = false;
     int m_connections = 0;
+    int m_perHostLimit = 0;
     bool m_downloading = false;
 };
 

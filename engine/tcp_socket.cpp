@@ -334,18 +334,22 @@ TSocketStatus TagSocket::Connect(std::uint16_t port, TDeadline deadline)
     return {lastCode, {}};
 }
 
-TSocketStatus TagSocket::StartTls(const std::string& host, const TTlsTrust& trust, TDeadline deadline)
+TSocketStatus TagSocket::StartTls(const std::string& host, std::uint16_t port, const TTlsTrust& trust,
+                                 TDeadline deadline)
 {
+    m_tlsResumed.store(false);
     if (m_fd < 0)
         return {kErrNotConnected, {}};
     m_tls = std::make_unique<TTlsSession>();
     std::string error;
-    if (!m_tls->Begin(m_fd, host, trust, error))
+    if (!m_tls->Begin(m_fd, host, port, trust, error))
         return {kErrMessage, error};
     for (;;) {
         TTlsStep step = m_tls->Handshake(error);
-        if (step == TTlsStep::Done)
+        if (step == TTlsStep::Done) {
+            m_tlsResumed.store(m_tls->Resumed());
             return {};
+        }
         if (step == TTlsStep::Failed)
             return m_tls->SystemError() ? TSocketStatus{SocketErrorCode(m_tls->SystemError()), {}}
                                         : TSocketStatus{kErrMessage, error};
@@ -426,6 +430,18 @@ TSocketStatus TagSocket::Receive(char* buffer, std::size_t size, std::size_t& go
         if (wait != 0)
             return {wait, {}};
     }
+}
+
+bool TagSocket::LooksAlive() const
+{
+    const int fd = m_fd.load();
+    if (fd < 0)
+        return false;
+    if (m_tls)
+        return true;
+    char byte = 0;
+    const ssize_t rc = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return rc < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
 }
 
 void TagSocket::Close()

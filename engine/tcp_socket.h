@@ -63,14 +63,20 @@ public:
     TSocketStatus Resolve(const std::string& host, TDeadline deadline);
     // Connects to port on the resolved addresses, trying each in turn.
     TSocketStatus Connect(std::uint16_t port, TDeadline deadline);
-    // Runs the TLS handshake for host over the open connection.
-    TSocketStatus StartTls(const std::string& host, const TTlsTrust& trust, TDeadline deadline);
+    // Runs the TLS handshake for host over the open connection, resuming a session that an
+    // earlier connection to host and port left, when there is one.
+    TSocketStatus StartTls(const std::string& host, std::uint16_t port, const TTlsTrust& trust, TDeadline deadline);
+    // Whether the last handshake resumed a session.
+    bool TlsResumed() const { return m_tlsResumed.load(); }
     // Sends all of data; the deadline is timeOut after the last bytes that went out.
     TSocketStatus Send(std::string_view data, std::chrono::milliseconds timeOut);
     // Waits until deadline for bytes; got = 0 means the peer closed the connection.
     TSocketStatus Receive(char* buffer, std::size_t size, std::size_t& got, TDeadline deadline);
     void Close();
-    bool Connected() const { return m_fd >= 0; }
+    bool Connected() const { return m_fd.load() >= 0; }
+    // An idle kept connection: false when the peer has closed it or sent bytes nobody asked for.
+    // A TLS connection is taken as alive (records may be pending); its first read tells.
+    bool LooksAlive() const;
 
     // Thread-safe: wakes any wait at once; every later wait fails with kErrCanceled until
     // ResetCancel.
@@ -84,7 +90,8 @@ private:
 
     TResolver m_resolver;
     std::vector<sockaddr_storage> m_addresses;
-    int m_fd = -1;
+    std::atomic<int> m_fd{-1};
+    std::atomic<bool> m_tlsResumed{false};
     int m_cancelFd = -1;
     std::atomic<bool> m_canceled{false};
     std::unique_ptr<TTlsSession> m_tls;

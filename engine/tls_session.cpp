@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <mutex>
 
 #include <arpa/inet.h>
@@ -14,6 +15,40 @@
 namespace pellix {
 
 namespace {
+
+// Sessions (tickets) the servers gave, by host, port and trust, so that the next connection to
+// the same server skips the full handshake. One per key: the newest wins.
+struct TSessionCache {
+    std::mutex mutex;
+    std::map<std::string, SSL_SESSION*> sessions;
+};
+
+TSessionCache& Sessions()
+{
+    static TSessionCache* cache = new TSessionCache; // outlives every connection
+    return *cache;
+}
+
+int SessionIndex()
+{
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+// OpenSSL hands over a reference to each new session (TLS 1.3 tickets come after the handshake).
+int KeepSession(SSL* ssl, SSL_SESSION* session)
+{
+    const auto* key = static_cast<const std::string*>(SSL_get_ex_data(ssl, SessionIndex()));
+    if (!key || key->empty() || !SSL_SESSION_is_resumable(session))
+        return 0;
+    TSessionCache& cache = Sessions();
+    std::lock_guard lock(cache.mutex);
+    SSL_SESSION*& slot = cache.sessions[*key];
+    if (slot)
+        SSL_SESSION_free(slot);
+    slot = session;
+    return 1; // the cache keeps the reference
+}
 
 // Loading the system store costs milliseconds, so the context is kept for the next connection
 // (SSL_CTX is safe to share between threads once set up). Only the latest CA file's context is
@@ -44,6 +79,8 @@ SSL_CTX* SharedContext(const std::string& caFile, std::string& error)
         return nullptr;
     }
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(context, KeepSession);
     if (cached)
         SSL_CTX_free(cached);
     cached = context;
@@ -98,7 +135,8 @@ bool CheckCAFile(const std::string& path, std::string& error)
     return true;
 }
 
-bool TTlsSession::Begin(int fd, const std::string& host, const TTlsTrust& trust, std::string& error)
+bool TTlsSession::Begin(int fd, const std::string& host, std::uint16_t port, const TTlsTrust& trust,
+                        std::string& error)
 {
     SSL_CTX* context = SharedContext(trust.caFile, error);
     if (!context)
@@ -112,6 +150,17 @@ bool TTlsSession::Begin(int fd, const std::string& host, const TTlsTrust& trust,
         return false;
     }
     m_checkCertificate = trust.checkCertificate;
+    // A session made without checks must never stand in for a checked connection.
+    m_sessionKey = host + ":" + std::to_string(port) + (trust.checkCertificate ? " checked " : " unchecked ") +
+                   trust.caFile;
+    SSL_set_ex_data(m_ssl, SessionIndex(), &m_sessionKey);
+    {
+        TSessionCache& cache = Sessions();
+        std::lock_guard lock(cache.mutex);
+        auto found = cache.sessions.find(m_sessionKey);
+        if (found != cache.sessions.end())
+            SSL_set_session(m_ssl, found->second);
+    }
     const bool ip = IsIpAddress(host);
     if (!ip)
         SSL_set_tlsext_host_name(m_ssl, host.c_str());
@@ -124,6 +173,20 @@ bool TTlsSession::Begin(int fd, const std::string& host, const TTlsTrust& trust,
     else
         SSL_set1_host(m_ssl, host.c_str());
     return true;
+}
+
+bool TTlsSession::Resumed() const
+{
+    return m_ssl && SSL_session_reused(m_ssl) == 1;
+}
+
+void TTlsSession::ForgetSessions()
+{
+    TSessionCache& cache = Sessions();
+    std::lock_guard lock(cache.mutex);
+    for (auto& entry : cache.sessions)
+        SSL_SESSION_free(entry.second);
+    cache.sessions.clear();
 }
 
 TTlsStep TTlsSession::Classify(int rc, std::string& error, const char* what)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 typedef struct ssl_st SSL;
@@ -31,12 +32,19 @@ public:
     // Prepares the session on fd for host: SNI, chain verified against the system CA store
     // (plus the trust's CA file when not empty), host name or IP address checked against the
     // certificate; with checkCertificate off, neither check is made.
-    bool Begin(int fd, const std::string& host, const TTlsTrust& trust, std::string& error);
+    // A session that an earlier connection to host and port left under the same trust is
+    // offered for resumption (the certificate was verified when it was made).
+    bool Begin(int fd, const std::string& host, std::uint16_t port, const TTlsTrust& trust, std::string& error);
     TTlsStep Handshake(std::string& error);
     TTlsStep Read(char* buffer, std::size_t size, std::size_t& got, std::string& error);
     TTlsStep Write(const char* data, std::size_t size, std::size_t& sent, std::string& error);
     // Sends close_notify without waiting for the answer.
     void Shutdown();
+
+    // The finished handshake resumed an earlier session.
+    bool Resumed() const;
+    // Forgets every kept session (tests).
+    static void ForgetSessions();
 
     // errno of the last Failed step when the socket itself failed, else 0.
     int SystemError() const { return m_systemError; }
@@ -45,6 +53,7 @@ private:
     TTlsStep Classify(int rc, std::string& error, const char* what);
 
     SSL* m_ssl = nullptr;
+    std::string m_sessionKey;
     bool m_checkCertificate = true;
     int m_systemError = 0;
 };

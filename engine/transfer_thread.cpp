@@ -87,11 +87,16 @@ private:
     bool m_used = false;
 };
 
-// Puts the client's own body buffer back in place however the transfer ends.
+// Puts the client's own body buffer back in place, and drops the transfer's reply rules,
+// however the transfer ends.
 class TSinkGuard final {
 public:
     TSinkGuard(TagHTTP& http, IBodySink* sink) : m_http(http) { m_http.SetBodySink(sink); }
-    ~TSinkGuard() { m_http.SetBodySink(nullptr); }
+    ~TSinkGuard()
+    {
+        m_http.SetBodySink(nullptr);
+        m_http.OnReplyHeaders = nullptr;
+    }
     TSinkGuard(const TSinkGuard&) = delete;
     TSinkGuard& operator=(const TSinkGuard&) = delete;
 
@@ -325,6 +330,16 @@ bool TThreadHTTP::Run()
             throw ECanceledError();
     };
 
+    const auto markUpdated = [&](const TReplyInfo& reply) {
+        if (!OwnerCall([&] {
+                item.Reload();
+                item.SetStatusText(reply.reason);
+                item.SetState(kStateUpdated);
+                item.WriteBack(true);
+            }))
+            throw ECanceledError();
+    };
+
     std::string url = m_job.url;
     int hops = 0;
     bool headRefused = false;
@@ -355,11 +370,14 @@ bool TThreadHTTP::Run()
         return true;
     };
 
+    // On a persistent client one GET per item: the rules that HEAD's reply decided are applied
+    // to the GET's header lines, and a body they do not want is left unread.
+    const bool oneRoundTrip = http.Persistent();
     try {
         for (;;) {
             CheckStop();
             http.SetURL(url);
-            if (!headRefused) {
+            if (!headRefused && !oneRoundTrip) {
                 head();
                 m_reply = TReplyInfo::FromHeaders(http.Headers());
                 const std::string& code = m_reply.statusCode;
@@ -372,13 +390,7 @@ bool TThreadHTTP::Run()
                     // The server does not do HEAD: GET alone tells everything.
                     headRefused = true;
                 } else if (code == "304") {
-                    if (!OwnerCall([&] {
-                            item.Reload();
-                            item.SetStatusText(m_reply.reason);
-                            item.SetState(kStateUpdated);
-                            item.WriteBack(true);
-                        }))
-                        throw ECanceledError();
+                    markUpdated(m_reply);
                     return true;
                 } else if (code == "404") {
                     record(m_reply, false);
@@ -393,15 +405,57 @@ bool TThreadHTTP::Run()
                 }
             }
             CheckStop();
+            bool recorded = false;
+            bool retryWhole = false;
+            if (oneRoundTrip) {
+                http.OnReplyHeaders = [&](TagHTTP&) {
+                    const TReplyInfo reply = TReplyInfo::FromHeaders(http.Headers());
+                    const std::string& code = reply.statusCode;
+                    if (IsRedirect(code))
+                        return false;
+                    // The part file is longer than the server's file now: fetch it whole.
+                    if (code == "416" && http.Range() > 0) {
+                        retryWhole = true;
+                        return false;
+                    }
+                    recorded = true;
+                    if (code == "404") {
+                        record(reply, false);
+                        return false;
+                    }
+                    record(reply, code != "206");
+                    return true;
+                };
+            }
             get();
+            http.OnReplyHeaders = nullptr;
             TReplyInfo reply = TReplyInfo::FromHeaders(http.Headers());
+            if (retryWhole) {
+                http.SetRange(0);
+                continue;
+            }
+            if (oneRoundTrip && reply.statusCode == "304") {
+                m_reply = reply;
+                markUpdated(reply);
+                return true;
+            }
             if (IsRedirect(reply.statusCode)) {
                 m_reply = reply;
                 if (!follow(reply))
                     break;
                 continue;
             }
-            if (headRefused) {
+            if (oneRoundTrip) {
+                m_reply = reply;
+                // Replies without a body (204) never reached the rules.
+                if (!recorded)
+                    record(reply, reply.statusCode != "206" && reply.statusCode != "404");
+                if (reply.statusCode == "404") {
+                    final = std::move(reply);
+                    noGet = true;
+                    break;
+                }
+            } else if (headRefused) {
                 m_reply = reply;
                 record(reply, reply.statusCode != "206");
             }

@@ -1,5 +1,6 @@
-// TThreadHTTP: the worker of one transfer: HEAD, then GET where the reply allows it, the body
-// streamed into the item's file, and the outcome recorded in the item on the owner thread.
+// TThreadHTTP: the worker of one transfer: one GET whose reply the HEAD rules judge (HEAD, then
+// GET where the reply allows it, when the client keeps no connections), the body streamed into
+// the item's file, and the outcome recorded in the item on the owner thread.
 #pragma once
 
 #include <atomic>
@@ -57,7 +58,8 @@ public:
     void Join();
 
     const TTransferJob& Job() const { return m_job; }
-    // The reply to the last HEAD (or GET when HEAD was refused); read after the worker ended.
+    // The reply the rules judged (the last HEAD, or the GET when none was sent); read after the
+    // worker ended.
     const TReplyInfo& Reply() const { return m_reply; }
 
 private:

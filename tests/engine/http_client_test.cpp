@@ -2,8 +2,11 @@
 #include "engine/http_client.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <fstream>
+#include <map>
 #include <future>
 #include <thread>
 
@@ -16,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/file_body_sink.h"
+#include "engine/tls_session.h"
 #include "links/file_io.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
@@ -112,20 +116,27 @@ TEST(TagHTTPRequestTest, RequestLinesByteForByte)
         {"https through proxy is tunnelled", "proxy.local:3128", "https://example.com/s",
          "GET /s HTTP/1.0\r\nHost: example.com\r\n"},
     };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TagHTTP http;
-        http.SetProxy(c.proxy);
-        http.SetURL(c.url);
-        std::string request = http.BuildRequest("GET", false, {}, {});
-        EXPECT_EQ(request.substr(0, std::strlen(c.expectedStart)), c.expectedStart);
-        EXPECT_EQ(http.ServerText(), std::string(*c.proxy ? c.proxy : http.URLServer()));
+    for (const bool persistent : {false, true}) {
+        for (const TCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (persistent ? ", persistent" : ", one connection per request"));
+            TagHTTP http;
+            http.SetPersistent(persistent);
+            http.SetProxy(c.proxy);
+            http.SetURL(c.url);
+            std::string expected = c.expectedStart;
+            if (persistent)
+                expected.replace(expected.find("HTTP/1.0"), 8, "HTTP/1.1");
+            std::string request = http.BuildRequest("GET", false, {}, {});
+            EXPECT_EQ(request.substr(0, expected.size()), expected);
+            EXPECT_EQ(http.ServerText(), std::string(*c.proxy ? c.proxy : http.URLServer()));
+        }
     }
 }
 
 TEST(TagHTTPRequestTest, OptionalLinesInOrder)
 {
     TagHTTP http;
+    http.SetPersistent(false);
     http.SetProxy("proxy.local:3128");
     http.SetURL("http://example.com/f.zip");
     http.SetProxyUserName("proxy user");
@@ -143,6 +154,11 @@ TEST(TagHTTPRequestTest, OptionalLinesInOrder)
               "Range:Bytes=4999-\r\n"
               "If-Modified-Since: Sat, 29 Oct 1994 19:43:31 GMT\r\n"
               "Connection: close\r\n\r\n");
+    // A persistent client asks for HTTP/1.1 and says so for proxies that speak 1.0.
+    http.SetPersistent(true);
+    const std::string persistent = http.BuildRequest("HEAD", true, "Aladdin", "open sesame");
+    EXPECT_TRUE(persistent.starts_with("HEAD http://example.com/f.zip HTTP/1.1\r\n"));
+    EXPECT_TRUE(persistent.ends_with("GMT\r\nConnection: keep-alive\r\n\r\n"));
 
     // Direct: no proxy credentials leave the machine, and header values cannot add lines.
     TagHTTP direct;
@@ -220,7 +236,7 @@ TEST_F(TagHTTPTest, GetAndHeadOverLoopback)
 
     auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].lines[0], "HEAD /a/b.html HTTP/1.0");
+    EXPECT_EQ(requests[0].lines[0], "HEAD /a/b.html HTTP/1.1");
     EXPECT_EQ(requests[1].head, http.BuildRequest("GET", false, {}, {}));
     EXPECT_EQ(requests[1].Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
     EXPECT_EQ(log.events.front(), "open");
@@ -246,7 +262,7 @@ TEST_F(TagHTTPTest, ProxyGetsTheWholeUrl)
     EXPECT_EQ(http.Get(), 200);
     EXPECT_EQ(http.Body().Data(), "via proxy");
     TReceivedRequest request = server.Requests().at(0);
-    EXPECT_EQ(request.lines[0], "GET http://www.example.com:8080/a/b.html HTTP/1.0");
+    EXPECT_EQ(request.lines[0], "GET http://www.example.com:8080/a/b.html HTTP/1.1");
     EXPECT_EQ(request.Header("Host"), "www.example.com:8080");
     EXPECT_EQ(request.Header("Proxy-Authorization"), "Basic dTpw");
 }
@@ -635,6 +651,189 @@ TEST(TagHTTPTlsTest, UntrustedOrWrongNameFailsWithTheReason)
     }
 }
 
+
+// A client against a server that keeps connections, in each of the ways servers end them.
+class TagHTTPKeepAliveTest : public ::testing::Test {
+protected:
+    static TServerOptions KeepAlive(int closeIdleAfter = 0, int dropRequestAfter = 0)
+    {
+        TServerOptions options;
+        options.keepAlive = true;
+        options.closeIdleAfter = closeIdleAfter;
+        options.dropRequestAfter = dropRequestAfter;
+        return options;
+    }
+    void Use(TTestHttpServer& server)
+    {
+        server.Route("/a.html").Body("page a");
+        server.Route("/b.css").Body(std::string(70000, 'b')).Chunked(4096, ";ext=1");
+        server.Route("/c.gif").Body("GIF89a");
+        server.Route("/gone.gif").Status(404).Body("not here");
+        http.SetTimeOutMs(5000ms);
+        log.Attach(http);
+    }
+    // GETs each target in turn and checks its body; no error event on the way.
+    void Fetch(TTestHttpServer& server, const std::vector<std::string>& targets)
+    {
+        for (const std::string& target : targets) {
+            SCOPED_TRACE(target);
+            http.SetURL(server.Url(target));
+            const int code = http.Get();
+            EXPECT_EQ(code, target == "/gone.gif" ? 404 : 200);
+            const std::map<std::string, std::string> bodies = {
+                {"/a.html", "page a"}, {"/b.css", std::string(70000, 'b')}, {"/c.gif", "GIF89a"}};
+            if (bodies.count(target)) {
+                EXPECT_EQ(http.Body().Data(), bodies.at(target));
+            }
+        }
+        for (const std::string& event : log.events)
+            EXPECT_FALSE(event.starts_with("error:")) << event;
+    }
+
+    TagHTTP http;
+    TEventLog log;
+};
+
+TEST_F(TagHTTPKeepAliveTest, OneConnectionCarriesEveryRequest)
+{
+    TTestHttpServer server(KeepAlive());
+    Use(server);
+    // Lengths, chunks with extensions and trailers, a HEAD and a 404 follow each other.
+    Fetch(server, {"/a.html", "/b.css", "/c.gif", "/gone.gif", "/a.html"});
+    http.SetURL(server.Url("/c.gif"));
+    EXPECT_EQ(http.Head(), 200);
+    Fetch(server, {"/b.css"});
+    EXPECT_EQ(server.ConnectionCount(), 1);
+    EXPECT_EQ(http.ConnectionsOpened(), 1);
+    EXPECT_EQ(server.RequestsPerConnection(), std::vector<int>{7});
+    EXPECT_EQ(server.Requests()[0].lines[0], "GET /a.html HTTP/1.1");
+    EXPECT_EQ(server.Requests()[0].Header("Host"), "127.0.0.1:" + std::to_string(server.Port()));
+    // Every exchange still ends with the closed event that the slot's state follows.
+    EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "open"), 7);
+    EXPECT_EQ(log.events.back(), "closed");
+}
+
+TEST_F(TagHTTPKeepAliveTest, ServersThatEndConnectionsCostNoError)
+{
+    struct TCase {
+        const char* name;
+        TServerOptions options;
+        std::function<void(TTestHttpServer&)> setup;
+        int connections;           // the server accepted
+        std::vector<int> perConnection;
+    };
+    TServerOptions closeEach; // HTTP/1.0, closes after each reply
+    const TCase cases[] = {
+        {"closes after each reply", closeEach, nullptr, 4, {1, 1, 1, 1}},
+        {"closes an idle connection after each reply", KeepAlive(1), nullptr, 4, {1, 1, 1, 1}},
+        // The request crosses the close: retried once on a new connection.
+        {"drops the request after an idle spell", KeepAlive(0, 1), nullptr, 4, {2, 2, 2, 1}},
+        {"Connection: close mid-site", KeepAlive(),
+         [](TTestHttpServer& s) { s.Route("/b.css").Body("closing").ConnectionClose(); }, 2, {2, 2}},
+        {"body without length on a kept connection", KeepAlive(),
+         [](TTestHttpServer& s) { s.Route("/b.css").Body("until the end").NoLength(); }, 2, {2, 2}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTestHttpServer server(c.options);
+        http.Disconnect();
+        log.events.clear();
+        Use(server);
+        if (c.setup)
+            c.setup(server);
+        const std::int64_t opened = http.ConnectionsOpened();
+        http.SetURL(server.Url("/a.html"));
+        EXPECT_EQ(http.Get(), 200);
+        http.SetURL(server.Url("/b.css"));
+        EXPECT_EQ(http.Get(), 200);
+        const std::string second = http.Body().Data();
+        Fetch(server, {"/c.gif", "/a.html"});
+        if (c.setup) {
+            EXPECT_EQ(second, c.name[0] == 'C' ? "closing" : "until the end");
+        }
+        EXPECT_EQ(server.ConnectionCount(), c.connections);
+        EXPECT_EQ(http.ConnectionsOpened() - opened, c.connections);
+        EXPECT_EQ(server.RequestsPerConnection(), c.perConnection);
+    }
+}
+
+TEST_F(TagHTTPKeepAliveTest, OneConnectionToAProxyServesEveryServer)
+{
+    TTestHttpServer proxy(KeepAlive());
+    Use(proxy);
+    proxy.Route("http://one.example/a.html").Body("one");
+    proxy.Route("http://two.example:8080/b.html").Body("two");
+    http.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+    for (const char* url : {"http://one.example/a.html", "http://two.example:8080/b.html", "http://one.example/a.html"}) {
+        http.SetURL(url);
+        EXPECT_EQ(http.Get(), 200);
+    }
+    EXPECT_EQ(http.Body().Data(), "one");
+    EXPECT_EQ(proxy.ConnectionCount(), 1);
+    EXPECT_EQ(proxy.Requests()[1].Header("Host"), "two.example:8080");
+}
+
+TEST_F(TagHTTPKeepAliveTest, UnwantedBodiesAreSkippedOrAbandonedUnread)
+{
+    TTestHttpServer server(KeepAlive());
+    Use(server);
+    constexpr std::int64_t kHuge = 200LL << 20;
+    server.Route("/huge.bin").Generated(kHuge, "0123456789");
+    http.OnReplyHeaders = [](TagHTTP& client) {
+        return client.ReplyCode() == 200 && client.Header("Content-Length").size() < 9; // < 100 MB
+    };
+    // A short unwanted body (the 404 page) is read past: the connection serves the next item.
+    Fetch(server, {"/gone.gif", "/a.html"});
+    EXPECT_EQ(http.Body().Data(), "page a");
+    EXPECT_EQ(server.ConnectionCount(), 1);
+
+    // A rejected large body is not read: the request ends at once and its connection goes.
+    log.percents.clear();
+    http.SetURL(server.Url("/huge.bin"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(http.Get(), 200);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_TRUE(http.Body().Data().empty());
+    EXPECT_TRUE(log.percents.empty() || log.percents.back() == 0); // no body progress
+    Fetch(server, {"/c.gif"});
+    EXPECT_EQ(server.ConnectionCount(), 2);
+    EXPECT_EQ(server.RequestsPerConnection(), (std::vector<int>{3, 1}));
+}
+
+TEST(TagHTTPTlsTest, NewConnectionsResumeTheSessionAndStillVerify)
+{
+    TServerOptions options;
+    options.tls = true; // closes after each reply: every request needs a handshake
+    TTestHttpServer server(options);
+    server.Route("/s").Body("secure");
+    TTlsSession::ForgetSessions();
+    TagHTTP http;
+    http.SetTimeOutMs(5000ms);
+    http.SetCAFile(server.CAFile());
+    http.SetURL(server.Url("/s"));
+    EXPECT_EQ(http.Get(), 200);
+    EXPECT_FALSE(http.LastTlsResumed());
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(http.Get(), 200);
+        EXPECT_EQ(http.Body().Data(), "secure");
+        EXPECT_TRUE(http.LastTlsResumed());
+    }
+    EXPECT_EQ(server.ConnectionCount(), 3);
+
+    // A session made without checks never stands in for a checked connection, and a client
+    // that does not trust the CA still fails although a session for the server is kept.
+    TagHTTP unchecked;
+    unchecked.SetTimeOutMs(5000ms);
+    unchecked.SetCheckCertificate(false);
+    unchecked.SetURL(server.Url("/s"));
+    EXPECT_EQ(unchecked.Get(), 200);
+    EXPECT_FALSE(unchecked.LastTlsResumed());
+    TagHTTP untrusting;
+    untrusting.SetTimeOutMs(5000ms);
+    untrusting.SetURL(server.Url("/s"));
+    EXPECT_THROW(untrusting.Get(), ESocketError);
+}
+
 TEST(TagHTTPTlsTest, HttpsThroughAProxyUsesConnect)
 {
     TServerOptions options;
@@ -656,7 +855,7 @@ TEST(TagHTTPTlsTest, HttpsThroughAProxyUsesConnect)
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].lines[0], "CONNECT " + origin + " HTTP/1.0");
     EXPECT_EQ(requests[0].Header("Proxy-Authorization"), "Basic dTpw");
-    EXPECT_EQ(requests[1].lines[0], "GET /tunnelled HTTP/1.0");
+    EXPECT_EQ(requests[1].lines[0], "GET /tunnelled HTTP/1.1");
     EXPECT_TRUE(requests[1].tls);
     EXPECT_FALSE(requests[1].HasHeader("Proxy-Authorization"));
 

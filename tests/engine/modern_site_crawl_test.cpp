@@ -13,6 +13,7 @@
 #include "links/css_scanner.h"
 #include "links/file_io.h"
 #include "links/text_helpers.h"
+#include "tests/engine/crawl_sites.h"
 #include "tests/support/crawl_fixture.h"
 #include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
@@ -34,37 +35,10 @@ using test::TTestHttpServer;
 
 constexpr auto kCrawlTimeout = 90s;
 
-// Request target -> body. Every one must be fetched, and nothing else may be asked for.
-const std::vector<std::pair<std::string, std::string>> kSite = {
-    {"/index.html",
-     "<html><head><title>Modern</title>\n"
-     "<link rel=\"stylesheet\" href=\"css/site.css\">\n"
-     "<script data-url_root=\"./\" src=\"js/app.js\"></script>\n"
-     "<style>body { background: url(img/block.png) }</style></head>\n"
-     "<body><p style=\"background: url('img/attr.png')\">styled</p>\n"
-     "<a href=\"docs/Visual Studio 10.rst.txt\">notes</a>\n"
-     "<a href=\"about:tracing\">tracing</a> <a href=\"javascript:void(0)\">js</a>\n"
-     "<iframe src=\"frame.html\"></iframe>\n"
-     "<video poster=\"img/poster.png\"><source src=\"media/clip.webm\" type=\"video/webm\"></video>\n"
-     "</body></html>"},
-    {"/docs/Visual%20Studio%2010.rst.txt", "plain text"},
-    {"/css/site.css", "@import \"more.css\";\nbody { color: black; background-image: url(../img/site.png) }\n"},
-    {"/css/more.css", ".x { background: url(\"../img/more image.png\") }\n"},
-    {"/js/app.js", "var root = document.getElementById('x');\n"},
-    {"/frame.html", "<html><body><a href=\"index.html\">home</a></body></html>"},
-    {"/media/clip.webm", "webm bytes"},
-    {"/img/block.png", "png"},
-    {"/img/attr.png", "png"},
-    {"/img/site.png", "png"},
-    {"/img/more%20image.png", "png"},
-    {"/img/poster.png", "png"},
-};
-
 TEST(ModernSiteCrawlTest, StyleSheetsMediaAndBlankNamesAreSavedWithWorkingLinks)
 {
     TTestHttpServer server;
-    for (const auto& [target, body] : kSite)
-        server.Route(target).Body(body);
+    test::ServeModernSite(server);
     test::TTempFolder folder;
     TCrawlFixture crawl(folder.Path());
     crawl.NewTask(server.Url("/index.html"));
@@ -78,11 +52,11 @@ TEST(ModernSiteCrawlTest, StyleSheetsMediaAndBlankNamesAreSavedWithWorkingLinks)
             requested.insert(request.target);
     }
     std::set<std::string> expected;
-    for (const auto& [target, body] : kSite)
+    for (const auto& [target, body] : test::kModernSite)
         expected.insert(target);
     EXPECT_EQ(requested, expected);
 
-    for (const auto& [target, body] : kSite) {
+    for (const auto& [target, body] : test::kModernSite) {
         const std::filesystem::path file = crawl.FileOf(server.Url(target));
         EXPECT_EQ(ReadWholeFile(file).value_or("<missing>").empty(), false) << file;
     }

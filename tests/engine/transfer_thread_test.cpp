@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,18 @@ namespace pellix::test {
 namespace {
 
 class TThreadHTTPTest : public TCrawlTest {};
+
+// The two ways a transfer talks: one GET per item over kept connections, or HEAD then GET with
+// a connection for each (persistence off). What the user gets must not differ.
+void UseWire(TCrawlFixture& crawl, bool persistent)
+{
+    crawl.Slots().OnSetupClient = [persistent](TagHTTP& http) { http.SetPersistent(persistent); };
+}
+
+const char* WireName(bool persistent)
+{
+    return persistent ? "one GET per item" : "HEAD then GET";
+}
 
 std::string Pattern(std::size_t size)
 {
@@ -73,7 +86,7 @@ struct TReplyCase {
     int state;
     const char* statusText;
     bool saved;
-    int gets;
+    int gets; // with HEAD first; a persistent client sends exactly one GET
 };
 
 TEST_F(TThreadHTTPTest, OneItemPerReply)
@@ -98,10 +111,13 @@ TEST_F(TThreadHTTPTest, OneItemPerReply)
         {"chunked", [&](TTestHttpServer& s) { s.Route("/a.gif").Body(body).Chunked(700); }, kStateSaved, "200 OK", true, 1},
         {"no length", [&](TTestHttpServer& s) { s.Route("/a.gif").Body(body).NoLength(); }, kStateSaved, "200 OK", true, 1},
     };
+    std::map<std::string, std::int64_t> totalBytes; // with HEAD first, by case
+    for (const bool persistent : {false, true})
     for (const TReplyCase& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.name) + ", " + WireName(persistent));
         TearDown();
         SetUp();
+        UseWire(*m_crawl, persistent);
         TTestHttpServer server;
         c.setup(server);
         const std::string url = server.Url("/a.gif");
@@ -110,7 +126,8 @@ TEST_F(TThreadHTTPTest, OneItemPerReply)
         EXPECT_EQ(m_crawl->Task().Status(), kStatusComplete);
         EXPECT_EQ(m_crawl->StateOf(item), c.state);
         EXPECT_EQ(m_crawl->StatusTextOf(item), c.statusText);
-        EXPECT_EQ(Requests(server, "GET").size(), static_cast<std::size_t>(c.gets));
+        EXPECT_EQ(Requests(server, "GET").size(), static_cast<std::size_t>(persistent ? 1 : c.gets));
+        EXPECT_EQ(Requests(server, "HEAD").empty(), persistent);
         if (c.saved)
             EXPECT_EQ(m_crawl->FileText(url), body);
         else
@@ -118,6 +135,12 @@ TEST_F(TThreadHTTPTest, OneItemPerReply)
         EXPECT_FALSE(std::filesystem::exists(m_crawl->FileOf(url).string() + TThreadHTTP::kPartSuffix));
         EXPECT_EQ(m_crawl->Task().ResourceErrors(), c.state == kStateError ? 1 : 0);
         EXPECT_EQ(m_crawl->Task().ResourcesSaved(), 1);
+        // Unwanted bodies (a 404's page) are not read, so the byte counter does not change.
+        if (persistent) {
+            EXPECT_EQ(m_crawl->Task().TotalBytes(), totalBytes[c.name]);
+        } else {
+            totalBytes[c.name] = m_crawl->Task().TotalBytes();
+        }
     }
 }
 
@@ -139,6 +162,11 @@ TEST_F(TThreadHTTPTest, ChunkedBodiesCountInFullInTotalBytes)
 
 TEST_F(TThreadHTTPTest, UpdateOfUnchangedFileSendsIfModifiedSinceAndNoGet)
 {
+    for (const bool persistent : {false, true}) {
+    SCOPED_TRACE(WireName(persistent));
+    TearDown();
+    SetUp();
+    UseWire(*m_crawl, persistent);
     TTestHttpServer server;
     server.Route("/a.gif").Status(304);
     const std::string url = server.Url("/a.gif");
@@ -151,19 +179,24 @@ TEST_F(TThreadHTTPTest, UpdateOfUnchangedFileSendsIfModifiedSinceAndNoGet)
     ASSERT_TRUE(m_crawl->RunToEnd());
     EXPECT_EQ(m_crawl->StateOf(item), kStateUpdated);
     EXPECT_EQ(m_crawl->StatusTextOf(item), "304 Not Modified");
-    ASSERT_EQ(Requests(server), std::vector<std::string>{"HEAD /a.gif"});
+    // One round trip either way: a conditional GET when connections are kept.
+    ASSERT_EQ(Requests(server), std::vector<std::string>{persistent ? "GET /a.gif" : "HEAD /a.gif"});
     EXPECT_EQ(server.Requests()[0].Header("If-Modified-Since"), "Tue, 01 Jan 2002 10:00:00 GMT");
     EXPECT_EQ(m_crawl->Task().ResourceErrors(), 0);
     EXPECT_EQ(m_crawl->Task().ZipQueueCount(), 0u);
+    EXPECT_EQ(m_crawl->Task().TotalBytes(), 0);
+    }
 }
 
 TEST_F(TThreadHTTPTest, BodyCutOffResumesWithRangeToAnIdenticalFile)
 {
     const std::string body = Pattern(12000);
+    for (const bool persistent : {false, true})
     for (const bool serverHonoursRange : {true, false}) {
-        SCOPED_TRACE(serverHonoursRange ? "206" : "200");
+        SCOPED_TRACE(std::string(serverHonoursRange ? "206, " : "200, ") + WireName(persistent));
         TearDown();
         SetUp();
+        UseWire(*m_crawl, persistent);
         TTestHttpServer server;
         server.Route("/f.bin").Body(body).ResetAfter(5000);
         const std::string url = server.Url("/f.bin");
@@ -192,6 +225,13 @@ TEST_F(TThreadHTTPTest, BodyCutOffResumesWithRangeToAnIdenticalFile)
         EXPECT_EQ(m_crawl->StateOf(item), kStateSaved);
         EXPECT_EQ(m_crawl->FileText(url), body);
         const std::vector<TReceivedRequest> requests = server.Requests();
+        if (persistent) {
+            // The GET asks for the rest; a server that ignores the range sends the whole body.
+            ASSERT_EQ(requests.size(), before + 1);
+            EXPECT_EQ(requests[before].method, "GET");
+            EXPECT_EQ(requests[before].Header("Range"), "Bytes=4999-");
+            continue;
+        }
         ASSERT_EQ(requests.size(), before + 2);
         EXPECT_EQ(requests[before].Header("Range"), "Bytes=4999-"); // HEAD
         EXPECT_EQ(requests[before + 1].Header("Range"), serverHonoursRange ? "Bytes=4999-" : "");

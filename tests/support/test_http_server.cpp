@@ -63,6 +63,8 @@ std::string StandardReason(int status)
     }
 }
 
+} // namespace
+
 // Waits on the socket and the server's stop signal at once, so Stop never waits for a client.
 class TConnection final {
 public:
@@ -226,6 +228,8 @@ private:
     SSL* m_ssl = nullptr;
 };
 
+namespace {
+
 // Reads one request head; false when the client went away first.
 bool ReadHead(TConnection& connection, std::string& pending, TReceivedRequest& request)
 {
@@ -296,7 +300,9 @@ bool HasHeader(const TRoute& route, const std::string& name)
 }
 
 // A generated body: the head, then the pattern from the right phase in pieces of about 64 KiB.
-void ServeGenerated(TConnection& connection, const TReceivedRequest& request, const TRoute& route)
+// True when the connection may carry another request.
+bool ServeGenerated(TConnection& connection, const TReceivedRequest& request, const TRoute& route,
+                    const std::string& version, bool keep)
 {
     const std::int64_t size = std::max<std::int64_t>(route.generatedSize, 0);
     std::int64_t from = 0;
@@ -307,13 +313,16 @@ void ServeGenerated(TConnection& connection, const TReceivedRequest& request, co
         status = 206;
     }
     const std::int64_t length = size - from;
-    std::string head = "HTTP/1.0 " + std::to_string(status) + " " +
+    std::string head = version + " " + std::to_string(status) + " " +
                        (route.reason.empty() || status != route.status ? StandardReason(status) : route.reason) + "\r\n";
     for (const auto& [name, value] : route.headers)
         head += name + ": " + value + "\r\n";
+    keep = keep && route.cutAfter < 0;
+    if (!keep && version == "HTTP/1.1")
+        head += "Connection: close\r\n";
     head += "Content-Length: " + std::to_string(length) + "\r\n\r\n";
     if (!connection.WriteAll(head))
-        return;
+        return false;
     const std::int64_t end = request.method == "HEAD" ? 0
                              : route.cutAfter >= 0   ? std::min(length, route.cutAfter)
                                                      : length;
@@ -326,14 +335,29 @@ void ServeGenerated(TConnection& connection, const TReceivedRequest& request, co
         const std::size_t phase = static_cast<std::size_t>((from + sent) % static_cast<std::int64_t>(pattern.size()));
         const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(kPiece, end - sent));
         if (!connection.WriteAll(std::string_view(buffer).substr(phase, n)))
-            return;
+            return false;
         sent += static_cast<std::int64_t>(n);
     }
     if (route.resetAtCut && end < length && request.method != "HEAD") {
         connection.Reset();
-        return;
+        return false;
     }
+    if (keep)
+        return true;
     connection.Finish();
+    return false;
+}
+
+// Whether the client asked to keep the connection (HTTP/1.1 unless it says close).
+bool WantsKeepAlive(const TReceivedRequest& request)
+{
+    const std::string connection = Lower(request.Header("Connection"));
+    if (connection.find("close") != std::string::npos)
+        return false;
+    const std::string& first = request.lines.front();
+    if (first.size() >= 8 && first.compare(first.size() - 8, 8, "HTTP/1.1") == 0)
+        return true;
+    return connection.find("keep-alive") != std::string::npos;
 }
 
 } // namespace
@@ -431,6 +455,10 @@ TRouteBuilder& TRouteBuilder::Generated(std::int64_t size, std::string pattern)
         r.generatedPattern = std::move(pattern);
     });
 }
+TRouteBuilder& TRouteBuilder::ConnectionClose()
+{
+    return Edit([](TRoute& r) { r.closeConnection = true; });
+}
 TRouteBuilder& TRouteBuilder::Adjust(std::function<void(const TReceivedRequest&, TRoute&)> adjust)
 {
     return Edit([&](TRoute& r) { r.adjust = std::move(adjust); });
@@ -510,6 +538,16 @@ std::string TTestHttpServer::Url(const std::string& target) const
     return std::string(m_options.tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(m_port) + target;
 }
 
+std::vector<int> TTestHttpServer::RequestsPerConnection() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<int> counts;
+    for (int count : m_requestsPerConnection)
+        if (count > 0)
+            counts.push_back(count);
+    return counts;
+}
+
 std::vector<TReceivedRequest> TTestHttpServer::Requests() const
 {
     std::lock_guard lock(m_mutex);
@@ -522,11 +560,14 @@ bool TTestHttpServer::WaitForRequests(std::size_t count, std::chrono::millisecon
     return m_requestArrived.wait_for(lock, timeout, [&] { return m_requests.size() >= count; });
 }
 
-void TTestHttpServer::Record(const TReceivedRequest& request)
+void TTestHttpServer::Record(const TReceivedRequest& request, std::size_t connection)
 {
     {
         std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
+        if (m_requestsPerConnection.size() <= connection)
+            m_requestsPerConnection.resize(connection + 1, 0);
+        ++m_requestsPerConnection[connection];
     }
     m_requestArrived.notify_all();
 }
@@ -569,10 +610,14 @@ void TTestHttpServer::AcceptLoop()
         int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
             continue;
-        ++m_connections;
+        const std::size_t index = static_cast<std::size_t>(m_connections++);
+        const int open = ++m_open;
+        for (int most = m_maxOpen.load(); open > most && !m_maxOpen.compare_exchange_weak(most, open);) {
+        }
         auto done = std::make_shared<std::atomic<bool>>(false);
-        std::thread thread([this, fd, done] {
-            Serve(fd);
+        std::thread thread([this, fd, done, index] {
+            Serve(fd, index);
+            --m_open;
             done->store(true);
         });
         {
@@ -583,7 +628,7 @@ void TTestHttpServer::AcceptLoop()
     }
 }
 
-void TTestHttpServer::Serve(int fd)
+void TTestHttpServer::Serve(int fd, std::size_t connectionIndex)
 {
     TConnection connection(fd, m_stopFd);
     if (m_options.tls) {
@@ -595,54 +640,74 @@ void TTestHttpServer::Serve(int fd)
     }
 
     std::string pending;
-    TReceivedRequest request;
+    int replies = 0;
     for (;;) {
-        request = TReceivedRequest();
-        if (!ReadHead(connection, pending, request))
-            return;
-        Record(request);
-        if (request.method != "CONNECT")
-            break;
-        bool routed = false;
-        {
-            std::lock_guard lock(m_mutex);
-            routed = m_routes.count(request.target) != 0;
+        TReceivedRequest request;
+        for (;;) {
+            request = TReceivedRequest();
+            if (!ReadHead(connection, pending, request))
+                return;
+            Record(request, connectionIndex);
+            if (request.method != "CONNECT")
+                break;
+            bool routed = false;
+            {
+                std::lock_guard lock(m_mutex);
+                routed = m_routes.count(request.target) != 0;
+            }
+            if (routed || !m_options.tls || connection.Tls())
+                break;
+            if (!connection.WriteAll("HTTP/1.0 200 Connection established\r\n\r\n") ||
+                !connection.StartTls(m_sslContext))
+                return;
+            pending.clear();
         }
-        if (routed || !m_options.tls || connection.Tls())
-            break;
-        if (!connection.WriteAll("HTTP/1.0 200 Connection established\r\n\r\n") ||
-            !connection.StartTls(m_sslContext))
+        if (m_options.keepAlive && m_options.dropRequestAfter > 0 && replies >= m_options.dropRequestAfter)
+            return; // closed unanswered
+        if (!Answer(connection, request))
             return;
-        pending.clear();
+        ++replies;
+        if (m_options.closeIdleAfter > 0 && replies >= m_options.closeIdleAfter) {
+            connection.Finish();
+            return;
+        }
     }
+}
 
+bool TTestHttpServer::Answer(TConnection& connection, const TReceivedRequest& request)
+{
     TRoute route = RouteFor(request);
     if (route.adjust)
         route.adjust(request, route);
     if (route.delay.count() > 0 && !connection.Pause(route.delay))
-        return;
+        return false;
     if (route.mode == TReplyMode::Reset) {
         connection.Reset();
-        return;
+        return false;
     }
     if (route.mode == TReplyMode::NeverAnswer) {
         connection.WaitForPeerClose();
-        return;
+        return false;
     }
-    if (route.generatedSize >= 0) {
-        ServeGenerated(connection, request, route);
-        return;
-    }
+    const std::string version = m_options.keepAlive ? "HTTP/1.1" : "HTTP/1.0";
+    bool keep = m_options.keepAlive && WantsKeepAlive(request) && !route.closeConnection && route.cutAfter < 0 &&
+                request.method != "CONNECT";
+    if (route.generatedSize >= 0)
+        return ServeGenerated(connection, request, route, version, keep);
 
     std::string head;
     std::string payload;
     if (route.mode == TReplyMode::Raw) {
         payload = route.raw;
+        keep = false;
     } else {
-        head = "HTTP/1.0 " + std::to_string(route.status) + " " +
+        keep = keep && route.mode != TReplyMode::NoLength;
+        head = version + " " + std::to_string(route.status) + " " +
                (route.reason.empty() ? StandardReason(route.status) : route.reason) + "\r\n";
         for (const auto& [name, value] : route.headers)
             head += name + ": " + value + "\r\n";
+        if (!keep && m_options.keepAlive && !HasHeader(route, "Connection"))
+            head += "Connection: close\r\n";
         if (route.mode == TReplyMode::Chunked) {
             if (!HasHeader(route, "Transfer-Encoding"))
                 head += "Transfer-Encoding: chunked\r\n";
@@ -662,20 +727,23 @@ void TTestHttpServer::Serve(int fd)
     std::string reply = head + payload;
     if (route.slowBytes == 0) {
         if (!connection.WriteAll(reply))
-            return;
+            return false;
     } else {
         for (std::size_t pos = 0; pos < reply.size(); pos += route.slowBytes) {
             if (!connection.WriteAll(std::string_view(reply).substr(pos, route.slowBytes)))
-                return;
+                return false;
             if (pos + route.slowBytes < reply.size() && !connection.Pause(route.slowPause))
-                return;
+                return false;
         }
     }
     if (route.resetAtCut) {
         connection.Reset();
-        return;
+        return false;
     }
+    if (keep)
+        return true;
     connection.Finish();
+    return false;
 }
 
 } // namespace pellix::test

@@ -1,4 +1,5 @@
-// TTestHttpServer: a scriptable HTTP/1.0 server on 127.0.0.1 for tests, plain or TLS.
+// TTestHttpServer: a scriptable HTTP server on 127.0.0.1 for tests, plain or TLS; HTTP/1.0 with
+// one connection per request unless keep-alive is switched on.
 #pragma once
 
 #include <atomic>
@@ -65,6 +66,7 @@ struct TRoute {
     // 206 and the bytes from n on. cutAfter and resetAtCut apply to it as to a body.
     std::int64_t generatedSize = -1;
     std::string generatedPattern;
+    bool closeConnection = false; // keep-alive server: "Connection: close" and close after it
 };
 
 // Byte i of a generated body: pattern repeated.
@@ -74,6 +76,7 @@ inline char GeneratedByte(const std::string& pattern, std::int64_t i)
 }
 
 class TTestHttpServer;
+class TConnection;
 
 // Fluent editing of one route: server.Route("/a.html").Status(200).Header("X", "1").Body("hi").
 class TRouteBuilder final {
@@ -95,6 +98,8 @@ public:
     TRouteBuilder& Adjust(std::function<void(const TReceivedRequest&, TRoute&)> adjust);
     // A body of size bytes, pattern repeated, streamed without being held (see TRoute).
     TRouteBuilder& Generated(std::int64_t size, std::string pattern);
+    // On a keep-alive server: this reply says "Connection: close" and ends its connection.
+    TRouteBuilder& ConnectionClose();
 
 private:
     TRouteBuilder& Edit(const std::function<void(TRoute&)>& edit);
@@ -106,6 +111,16 @@ private:
 struct TServerOptions {
     bool tls = false;            // serve TLS (a plain CONNECT first is also accepted)
     TCertificateNames names;     // what the TLS certificate is issued for
+    // HTTP/1.1 replies; a connection stays open for the next request when the client asks for
+    // it and the reply has a length (or chunks) and is not cut, reset or marked to close.
+    bool keepAlive = false;
+    // With keepAlive, > 0: after this many replies a connection is closed without a word, as
+    // servers drop idle connections.
+    int closeIdleAfter = 0;
+    // With keepAlive, > 0: after this many replies the next request on the connection is read
+    // (and recorded) and the connection closed unanswered, as when the server's idle close
+    // crosses the client's request.
+    int dropRequestAfter = 0;
 };
 
 // Listens on 127.0.0.1 on a free port from construction until Stop or destruction. Every
@@ -134,6 +149,11 @@ public:
     bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
     // Connections accepted so far.
     int ConnectionCount() const { return m_connections.load(); }
+    // Connections that carried at least one request, accepted so far, and the requests each
+    // of them carried, in the order they were accepted.
+    std::vector<int> RequestsPerConnection() const;
+    // The most connections that were open at the same time.
+    int MaxOpenConnections() const { return m_maxOpen.load(); }
 
     void Stop();
 
@@ -145,9 +165,11 @@ private:
     };
 
     void AcceptLoop();
-    void Serve(int fd);
+    void Serve(int fd, std::size_t connection);
     TRoute RouteFor(const TReceivedRequest& request);
-    void Record(const TReceivedRequest& request);
+    void Record(const TReceivedRequest& request, std::size_t connection);
+    // Answers one request; true when the connection may carry the next one.
+    bool Answer(TConnection& connection, const TReceivedRequest& request);
     void ReapWorkers(bool all);
 
     TServerOptions m_options;
@@ -159,11 +181,14 @@ private:
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_connections{0};
+    std::atomic<int> m_open{0};
+    std::atomic<int> m_maxOpen{0};
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_requestArrived;
     std::map<std::string, TRoute> m_routes;
     std::vector<TReceivedRequest> m_requests;
+    std::vector<int> m_requestsPerConnection;
 
     std::mutex m_workerMutex;
     std::vector<TWorker> m_workers;
