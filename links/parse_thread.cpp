@@ -16,6 +16,8 @@
 #include "engine/owner_thread.h"
 #include "engine/queue_item.h"
 #include "engine/task.h"
+#include "links/banner.h"
+#include "links/date_time.h"
 #include "links/file_io.h"
 #include "links/file_types.h"
 #include "links/page_rewriter.h"
@@ -84,6 +86,8 @@ TPageRead ReadPage(const std::string& path, std::int64_t limit, std::string& tex
 // What the parse needs of the page item beyond what the rewriter needs, copied on the owner thread.
 struct TPageSnapshot {
     std::string localPath;
+    std::string bannerPath; // the banner page at the root of the saved site
+    std::string startURL;
     bool intranet = false;
     std::int64_t maxParsedSize = TPXApp::kDefaultMaxParsedPageSize;
 };
@@ -174,6 +178,7 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
         m_task = std::move(task);
         m_stop = false;
         m_foundNone = false;
+        m_bannerDue = true;
         ++m_wakeGeneration;
     }
     m_cv.notify_all();
@@ -285,6 +290,9 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         snapshot.localPath = page.LocalPath();
         // The start URL is the list's first item.
         input.startURL = task.DownloadList().Count() > 0 ? task.DownloadList().Line(0) : task.URL();
+        snapshot.startURL = input.startURL;
+        if (const std::string root = task.WorkFolder(); !root.empty())
+            snapshot.bannerPath = root + kBannerPageName;
         snapshot.intranet = task.IntranetMode();
         // The profile is not changed while a task runs.
         input.aggressiveParser = task.Profile().AggressiveParser();
@@ -386,7 +394,30 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         return TStep::OwnerGone;
     if (zipMode)
         task.AppendToZipQueue(localPath, &page);
+    if (HasBanner(rewrite.text))
+        WriteBannerPage(task, snapshot.bannerPath, snapshot.startURL, zipMode);
     return TStep::Done;
+}
+
+void TThreadParse::WriteBannerPage(TPXTask& task, const std::string& path, const std::string& startURL, bool zipMode)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bannerDue || path.empty())
+            return;
+        m_bannerDue = false;
+    }
+    // Once per run: the page carries the run's date, and a Zip gets the entry again (replacing
+    // the last run's) even when the temp folder still holds the file.
+    std::string error;
+    if (!ReplaceFileQuickly(path, LocalBannerPage(startURL, Now()), &error)) {
+        // The saved pages still work; their banner box stays empty. The next page tries again.
+        std::lock_guard lock(m_mutex);
+        m_bannerDue = true;
+        return;
+    }
+    if (zipMode)
+        task.AppendToZipQueue(path, nullptr);
 }
 
 } // namespace pellix

@@ -90,6 +90,8 @@ private:
     TStep ProcessNextPage(TPXTask& task);
     TStep ProcessPage(TPXTask& task, TPXQItem& page);
     void ShowStatus(const std::string& text) const;
+    // Writes the banner page that the run's saved pages link to, the first time one gets the block.
+    void WriteBannerPage(TPXTask& task, const std::string& path, const std::string& startURL, bool zipMode);
 
     IOwnerThread& m_owner;
     TParseStatusEvent m_onStatus;
@@ -103,6 +105,7 @@ private:
     bool m_terminate = false;
     bool m_busy = false;      // a page is in progress
     bool m_foundNone = false; // the last look found no saved page, and nothing woke us since
+    bool m_bannerDue = false; // this run has not written the banner page yet
     std::uint64_t m_wakeGeneration = 0;
     std::uint64_t m_pagesProcessed = 0;
 

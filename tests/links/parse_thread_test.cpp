@@ -195,7 +195,12 @@ TEST_F(ParseThreadTest, QueuesAcceptedLinksOnceAndRewritesThemForOfflineUse)
     EXPECT_EQ(banner, body + 6 + 2);
     ASSERT_NE(layer, std::string::npos);
     EXPECT_LT(layer, page.find("</BODY>"));
-    EXPECT_NE(page.find(kBannerAddress), std::string::npos);
+    // Its page is the one the run wrote at the root of the saved site, two folders up.
+    EXPECT_NE(page.find("<IFRAME SRC=\"../../PellixBanner.htm\""), std::string::npos);
+    EXPECT_NE(page.find("<layer src=\"../../PellixBanner.htm\""), std::string::npos);
+    const std::string bannerPage = ReadWholeFile(Root() + kBannerPageName).value_or("");
+    EXPECT_NE(bannerPage.find("Saved with Pellix"), std::string::npos);
+    EXPECT_NE(bannerPage.find("http://host/docs/index.html"), std::string::npos);
 
     EXPECT_GE(queuedCalls, 1);
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Parsing... Links: 4  New Links: 3"), statuses.end())
@@ -421,8 +426,13 @@ TEST_F(ParseThreadTest, ZipModeQueuesParsedPagesForPacking)
     }));
     Parse();
     EXPECT_EQ(ItemOf(url).state, kStateParsed);
-    ASSERT_EQ(m_task->ZipQueueCount(), 1u);
+    // The page, then the banner page it links to, at the top of the Zip and of no item.
+    ASSERT_EQ(m_task->ZipQueueCount(), 2u);
     EXPECT_EQ(m_task->TakeFromZipQueue()->path, path);
+    const std::optional<TZipQueueEntry> banner = m_task->TakeFromZipQueue();
+    EXPECT_EQ(banner->path, m_task->WorkFolder() + kBannerPageName);
+    EXPECT_EQ(banner->item, nullptr);
+    EXPECT_NE(ReadWholeFile(banner->path).value_or("").find("Saved with Pellix"), std::string::npos);
     EXPECT_EQ(ItemOf(url).state, kStateParsed);
 
     // A style sheet is packed once parsed, like a page.
