@@ -411,6 +411,28 @@ TEST_F(ParseThreadTest, ParsingAPageAgainKeepsOneBannerAndTheSameLinks)
     EXPECT_EQ(URLs(), (std::vector<std::string>{"http://host/index.html", "http://host/a.html"}));
 }
 
+// A site saved before versioned files kept their extension: its pages link "s.css?v=2" as
+// "s.css¿v=2.html". An update run parses a changed page again, which now links the new name; the
+// unchanged sheet is not fetched again, so its file gets the new name beside the old one.
+TEST_F(ParseThreadTest, FileSavedUnderItsEarlierNameKeepsBothNames)
+{
+    const std::string sheet = "http://host/s.css?v=2";
+    const std::string legacy = LegacyLocalFileName(Root(), sheet);
+    ASSERT_FALSE(legacy.empty());
+    std::filesystem::create_directories(std::filesystem::path(legacy).parent_path());
+    ASSERT_TRUE(WriteFileAtomically(legacy, "body { color: red }"));
+    AddSaved("http://host/index.html", "<html><head><link rel=stylesheet href=\"s.css?v=2\"></head></html>");
+    ASSERT_TRUE(m_owner.Call([&] {
+        TPXQItem& item = m_task->DownloadList().AddItem(m_task->MakeItem(sheet, kActionDownload));
+        item.SetState(kStateParsed);
+        item.WriteBack(true);
+    }));
+    Parse();
+    EXPECT_NE(SavedText("http://host/index.html").find("href=\"s.css%C2%BFv=2.css\""), std::string::npos);
+    EXPECT_EQ(SavedText(sheet), "body { color: red }");
+    EXPECT_EQ(ReadWholeFile(legacy).value_or(""), "body { color: red }");
+}
+
 TEST_F(ParseThreadTest, ZipModeQueuesParsedPagesForPacking)
 {
     m_task->SetIntranetMode(false);
