@@ -39,7 +39,9 @@ using TPageWriter = std::function<bool(const std::filesystem::path& path, std::s
 // file (one above the "Max Parsed Page Size" setting is marked "Parsed" as it came, unscanned, so
 // that memory stays bounded whatever a server sends), has TPageRewriter find, test and rewrite
 // its links with the task's profile and settings, adds the new links it accepted to the list
-// after each pass, writes the page back atomically and marks it "Parsed" with its title.
+// after each pass, writes the page back atomically and marks it "Parsed" with its title. The
+// first page of a run that carries the banner block also writes the banner page it loads at the
+// root of the saved site (in zip mode it is queued for packing like a page, with no item).
 //
 // Item reloads, state changes, write-backs and adds run on the owner thread through Call; the
 // page file is read, scanned and written on this thread. A page in progress is finished before
