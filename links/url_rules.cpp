@@ -122,7 +122,7 @@ std::string TypedExtensionOf(const TbwURL& url)
     return IsTypedFileExtension(extension) ? extension : std::string();
 }
 
-// Names given before files with a query kept their type end like pages (legacy).
+// With legacy, the rule of earlier runs: every query named a page, "=gif" and "=jpg" aside.
 std::string QueryNameExtensionOf(const TbwURL& url, bool legacy = false)
 {
     if (url.Query().empty())
