@@ -272,7 +272,7 @@ public:
         while (m_next < m_plan.size())
             CheckSkipped(m_plan[m_next++]);
         const bool banner = !m_input.styleSheet && !m_input.framed && !m_input.noAds;
-        Check(result.text == (banner ? InsertBanner(m_text) : m_text));
+        Check(result.text == (banner ? InsertBanner(m_text, LocalBannerAddress(URLDirectory(m_input.url))) : m_text));
         Check(result.passes.size() == m_counts.size());
         for (std::size_t i = 0; i < m_counts.size(); ++i)
             Check(result.passes[i].links == m_counts[i].links && result.passes[i].newLinks == m_counts[i].newLinks);

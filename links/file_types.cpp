@@ -39,11 +39,9 @@ std::string FileTypeOfURL(const std::vector<TFileTypeGroup>& groups, std::string
     if (extension.empty())
         extension = ".htm";
     if (url.find('?') != std::string_view::npos) {
-        if (url.find("=gif") != std::string_view::npos)
-            extension = ".gif";
-        else if (url.find("=jpg") != std::string_view::npos)
-            extension = ".jpg";
-        else
+        // The extension the local file ends in: a versioned style sheet is no page.
+        extension = QueryNameExtension(url);
+        if (extension == ".html")
             extension = ".htm";
     }
     return FirstGroupListing(groups, extension);

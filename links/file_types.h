@@ -19,8 +19,8 @@ struct TFileTypeGroup {
 // The groups under "File Types", in the store's order; none when the key is missing.
 std::vector<TFileTypeGroup> ReadFileTypeGroups(const TSettingsStore& store);
 
-// The group of a URL: its extension (".htm" when it has none; ".gif", ".jpg" or ".htm" by what a
-// query names), looked up as extension + ";" in each group's data. Empty when no group lists it.
+// The group of a URL: its extension (".htm" when it has none; with a query, the extension its
+// local name ends in, QueryNameExtension, with ".html" looked up as ".htm"), looked up as extension + ";" in each group's data. Empty when no group lists it.
 // The store is read afresh on every call.
 std::string FileTypeOfURL(const TSettingsStore& store, std::string_view url);
 std::string FileTypeOfURL(const std::vector<TFileTypeGroup>& groups, std::string_view url);

@@ -109,14 +109,23 @@ TLinkRepair::TLinkRepair(int aggressiveParser) : m_aggressive(aggressiveParser) 
 
 void TLinkRepair::AddFailed(const std::string& url)
 {
-    if (!url.empty())
-        m_failed.emplace(LocalFileOf(StripAnchor(url)), StripAnchor(url));
+    if (url.empty())
+        return;
+    const std::string address = StripAnchor(url);
+    m_failed.emplace(LocalFileOf(address), address);
+    // Pages saved by an earlier run may link to the name the item had then.
+    if (std::string legacy = LegacyLocalFileName(kRoot, address); !legacy.empty())
+        m_failed.emplace(std::move(legacy), address);
 }
 
 void TLinkRepair::AddSaved(const std::string& url)
 {
-    if (!url.empty())
-        m_saved.insert(LocalFileOf(StripAnchor(url)));
+    if (url.empty())
+        return;
+    const std::string address = StripAnchor(url);
+    m_saved.insert(LocalFileOf(address));
+    if (std::string legacy = LegacyLocalFileName(kRoot, address); !legacy.empty())
+        m_saved.insert(std::move(legacy));
 }
 
 void TLinkRepair::AddRecovered(const std::string& url)

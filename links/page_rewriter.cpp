@@ -32,6 +32,9 @@ public:
     TPageRewrite Run()
     {
         const TPageRewriteInput& in = m_input;
+        // A page parsed before (a run stopped before its list was saved) holds the block: its
+        // links are not the site's, and it is placed again with the address of today's layout.
+        const bool hadBanner = !in.styleSheet && RemoveBanner(m_text);
         if (!in.styleSheet) {
             TakeBase();
             m_result.title = CleanText(TextBetween(m_text, "<TITLE>", "</TITLE>"));
@@ -41,8 +44,8 @@ public:
             m_result.stopped = true;
             return std::move(m_result);
         }
-        if (!in.styleSheet && !in.framed && !in.noAds)
-            m_text = InsertBanner(std::move(m_text));
+        if (hadBanner || (!in.styleSheet && !in.framed && !in.noAds))
+            m_text = InsertBanner(std::move(m_text), LocalBannerAddress(m_ownFolder));
         m_result.text = std::move(m_text);
         return std::move(m_result);
     }

@@ -16,6 +16,8 @@
 #include "engine/owner_thread.h"
 #include "engine/queue_item.h"
 #include "engine/task.h"
+#include "links/banner.h"
+#include "links/date_time.h"
 #include "links/file_io.h"
 #include "links/file_types.h"
 #include "links/page_rewriter.h"
@@ -84,6 +86,9 @@ TPageRead ReadPage(const std::string& path, std::int64_t limit, std::string& tex
 // What the parse needs of the page item beyond what the rewriter needs, copied on the owner thread.
 struct TPageSnapshot {
     std::string localPath;
+    std::string workFolder; // the root of the saved site
+    std::string bannerPath; // the banner page there
+    std::string startURL;
     bool intranet = false;
     std::int64_t maxParsedSize = TPXApp::kDefaultMaxParsedPageSize;
 };
@@ -93,9 +98,32 @@ struct TPageSnapshot {
 class TParseObserver final : public IPageRewriteObserver {
 public:
     TParseObserver(IOwnerThread& owner, TPXTask& task, const TPageRewriteInput& input,
-                   const TParseStatusEvent& onStatus, const TParseQueuedEvent& onItemsQueued)
-        : m_owner(owner), m_task(task), m_input(input), m_onStatus(onStatus), m_onItemsQueued(onItemsQueued)
+                   const TParseStatusEvent& onStatus, const TParseQueuedEvent& onItemsQueued,
+                   std::string folderRoot)
+        : m_owner(owner), m_task(task), m_input(input), m_onStatus(onStatus), m_onItemsQueued(onItemsQueued),
+          m_folderRoot(std::move(folderRoot))
     {
+    }
+
+    // A file that an earlier run saved under the page rule (a versioned style sheet named
+    // ".html") gets its present name too: the page now links that name, pages not parsed again
+    // still link the old one, and an update run need not fetch an unchanged file again.
+    void OnLink(const TRewritePass& /*pass*/, const TLinkDecision& decision) override
+    {
+        if (m_folderRoot.empty() || decision.converted == nullptr || decision.url.empty())
+            return;
+        const std::string url = StripAnchor(decision.url);
+        const std::string legacy = LegacyLocalFileName(m_folderRoot, url);
+        if (legacy.empty())
+            return;
+        const std::string current = LocalFileName(m_folderRoot, "", url);
+        std::error_code ec;
+        if (std::filesystem::exists(current, ec) || !std::filesystem::is_regular_file(legacy, ec))
+            return;
+        // Neither call replaces a file that a transfer has just written.
+        std::filesystem::create_hard_link(legacy, current, ec);
+        if (ec)
+            std::filesystem::copy_file(legacy, current, ec);
     }
 
     void OnStart(std::string_view /*text*/, const std::string& title) override
@@ -147,6 +175,7 @@ private:
     const TPageRewriteInput& m_input;
     const TParseStatusEvent& m_onStatus;
     const TParseQueuedEvent& m_onItemsQueued;
+    std::string m_folderRoot; // the saved site's folder in Intranet Mode; empty for a Zip
 };
 
 } // namespace
@@ -174,6 +203,7 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
         m_task = std::move(task);
         m_stop = false;
         m_foundNone = false;
+        m_bannerDue = true;
         ++m_wakeGeneration;
     }
     m_cv.notify_all();
@@ -285,6 +315,10 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         snapshot.localPath = page.LocalPath();
         // The start URL is the list's first item.
         input.startURL = task.DownloadList().Count() > 0 ? task.DownloadList().Line(0) : task.URL();
+        snapshot.startURL = input.startURL;
+        snapshot.workFolder = task.WorkFolder();
+        if (!snapshot.workFolder.empty())
+            snapshot.bannerPath = snapshot.workFolder + kBannerPageName;
         snapshot.intranet = task.IntranetMode();
         // The profile is not changed while a task runs.
         input.aggressiveParser = task.Profile().AggressiveParser();
@@ -358,7 +392,8 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
             return profile.AcceptLink(url, startFolder, level, group);
         },
         [&list](std::string_view url) { return list.ContainsURL(url); });
-    TParseObserver observer(m_owner, task, rewriter.Input(), m_onStatus, m_onItemsQueued);
+    TParseObserver observer(m_owner, task, rewriter.Input(), m_onStatus, m_onItemsQueued,
+                            zipMode ? std::string() : snapshot.workFolder);
     TPageRewrite rewrite = rewriter.Rewrite(std::move(text), &observer);
     if (rewrite.stopped)
         return TStep::OwnerGone;
@@ -386,7 +421,30 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         return TStep::OwnerGone;
     if (zipMode)
         task.AppendToZipQueue(localPath, &page);
+    if (HasBanner(rewrite.text))
+        WriteBannerPage(task, snapshot.bannerPath, snapshot.startURL, zipMode);
     return TStep::Done;
+}
+
+void TThreadParse::WriteBannerPage(TPXTask& task, const std::string& path, const std::string& startURL, bool zipMode)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bannerDue || path.empty())
+            return;
+        m_bannerDue = false;
+    }
+    // Once per run: the page carries the run's date, and a Zip gets the entry again (replacing
+    // the last run's) even when the temp folder still holds the file.
+    std::string error;
+    if (!ReplaceFileQuickly(path, LocalBannerPage(startURL, Now()), &error)) {
+        // The saved pages still work; their banner box stays empty. The next page tries again.
+        std::lock_guard lock(m_mutex);
+        m_bannerDue = true;
+        return;
+    }
+    if (zipMode)
+        task.AppendToZipQueue(path, nullptr);
 }
 
 } // namespace pellix

@@ -39,7 +39,9 @@ using TPageWriter = std::function<bool(const std::filesystem::path& path, std::s
 // file (one above the "Max Parsed Page Size" setting is marked "Parsed" as it came, unscanned, so
 // that memory stays bounded whatever a server sends), has TPageRewriter find, test and rewrite
 // its links with the task's profile and settings, adds the new links it accepted to the list
-// after each pass, writes the page back atomically and marks it "Parsed" with its title.
+// after each pass, writes the page back atomically and marks it "Parsed" with its title. The
+// first page of a run that carries the banner block also writes the banner page it loads at the
+// root of the saved site (in zip mode it is queued for packing like a page, with no item).
 //
 // Item reloads, state changes, write-backs and adds run on the owner thread through Call; the
 // page file is read, scanned and written on this thread. A page in progress is finished before
@@ -90,6 +92,8 @@ private:
     TStep ProcessNextPage(TPXTask& task);
     TStep ProcessPage(TPXTask& task, TPXQItem& page);
     void ShowStatus(const std::string& text) const;
+    // Writes the banner page that the run's saved pages link to, the first time one gets the block.
+    void WriteBannerPage(TPXTask& task, const std::string& path, const std::string& startURL, bool zipMode);
 
     IOwnerThread& m_owner;
     TParseStatusEvent m_onStatus;
@@ -103,6 +107,7 @@ private:
     bool m_terminate = false;
     bool m_busy = false;      // a page is in progress
     bool m_foundNone = false; // the last look found no saved page, and nothing woke us since
+    bool m_bannerDue = false; // this run has not written the banner page yet
     std::uint64_t m_wakeGeneration = 0;
     std::uint64_t m_pagesProcessed = 0;
 

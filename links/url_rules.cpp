@@ -100,18 +100,46 @@ std::string HostFolder(const TbwURL& url)
     return SafeSegment(EscapeLocalPath(host), kMaxLocalNameBytes - suffix.size()) + suffix;
 }
 
-// The document part of a local name, before escaping.
-std::string LocalDocument(const TbwURL& url, const std::string& fileName)
+// Files that a browser opened from disk takes by their name's extension: a style sheet named
+// ".html" is refused, a module script too. A query (a version, a size) after such a name must not
+// turn it into a page.
+bool IsTypedFileExtension(std::string_view extension)
 {
-    std::string document = fileName + url.Query();
-    if (!url.Query().empty()) {
-        if (url.URL().find("=gif") != std::string::npos)
-            document += ".gif";
-        else if (url.URL().find("=jpg") != std::string::npos)
-            document += ".jpg";
-        else
-            document += ".html";
-    }
+    static constexpr std::string_view kTyped[] = {
+        ".css",  ".js",   ".mjs",  ".json", ".xml",  ".txt",  ".map",  ".wasm", ".gif",  ".jpg",
+        ".jpeg", ".jpe",  ".png",  ".webp", ".svg",  ".ico",  ".bmp",  ".avif", ".tif",  ".tiff",
+        ".woff", ".woff2", ".ttf", ".otf",  ".eot",  ".mp3",  ".wav",  ".ogg",  ".oga",  ".opus",
+        ".flac", ".m4a",  ".aac",  ".mid",  ".midi", ".mp4",  ".m4v",  ".webm", ".ogv",  ".mov",
+        ".avi",  ".mpg",  ".mpeg", ".mkv",  ".vtt",  ".pdf",  ".csv",  ".zip",  ".gz",   ".tgz",
+        ".bz2",  ".xz",   ".7z",   ".rar",  ".tar",  ".apng", ".jxl"};
+    return std::find(std::begin(kTyped), std::end(kTyped), extension) != std::end(kTyped);
+}
+
+// The typed extension of a URL's file, in lowercase, or empty.
+std::string TypedExtensionOf(const TbwURL& url)
+{
+    std::string extension = LowerCase(url.Extension());
+    return IsTypedFileExtension(extension) ? extension : std::string();
+}
+
+// With legacy, the rule of earlier runs: every query named a page, "=gif" and "=jpg" aside.
+std::string QueryNameExtensionOf(const TbwURL& url, bool legacy = false)
+{
+    if (url.Query().empty())
+        return {};
+    if (std::string typed = legacy ? std::string() : TypedExtensionOf(url); !typed.empty())
+        return typed;
+    if (url.URL().find("=gif") != std::string::npos)
+        return ".gif";
+    if (url.URL().find("=jpg") != std::string::npos)
+        return ".jpg";
+    return ".html";
+}
+
+// The document part of a local name, before escaping.
+std::string LocalDocument(const TbwURL& url, const std::string& fileName, bool legacy)
+{
+    std::string document = fileName + url.Query() + QueryNameExtensionOf(url, legacy);
     document = ReplaceText(document, ".asp", ".html", false);
     document = ReplaceText(document, ".shtml", ".html", false);
     document = ReplaceText(document, ".phtml", ".html", false);
@@ -126,7 +154,7 @@ struct TLocalPlace {
     std::string name;
 };
 
-TLocalPlace LocalPlace(std::string_view text)
+TLocalPlace LocalPlace(std::string_view text, bool legacy = false)
 {
     const TbwURL url(text);
     TLocalPlace place;
@@ -160,7 +188,7 @@ TLocalPlace LocalPlace(std::string_view text)
     for (const std::string& segment : path)
         place.folders.push_back(SafeSegment(EscapeLocalPath(segment)));
 
-    const std::string name = EscapeLocalPath(LocalDocument(url, fileName));
+    const std::string name = EscapeLocalPath(LocalDocument(url, fileName, legacy));
     place.name = name.empty() ? std::string("index.htm") : SafeSegment(name);
     return place;
 }
@@ -291,9 +319,17 @@ std::string URLAnchor(std::string_view url) { return TbwURL(url).Anchor(); }
 
 std::string URLExtension(std::string_view url)
 {
-    if (url.find('?') != std::string_view::npos)
-        return ".html";
-    return LowerCase(TbwURL(url).Extension());
+    const TbwURL parsed(url);
+    if (url.find('?') != std::string_view::npos) {
+        std::string typed = TypedExtensionOf(parsed);
+        return typed.empty() ? std::string(".html") : typed;
+    }
+    return LowerCase(parsed.Extension());
+}
+
+std::string QueryNameExtension(std::string_view url)
+{
+    return QueryNameExtensionOf(TbwURL(url));
 }
 
 std::string URLDirectory(std::string_view url)
@@ -477,6 +513,26 @@ std::string LocalFileName(std::string_view root, std::string_view, std::string_v
     for (const std::string& folder : place.folders)
         result += folder + "/";
     return result + place.name;
+}
+
+std::string LegacyLocalFileName(std::string_view root, std::string_view url)
+{
+    const TbwURL parsed(url);
+    if (parsed.Query().empty() || TypedExtensionOf(parsed).empty())
+        return {};
+    std::string result = WithTrailingSlash(root);
+    const TLocalPlace place = LocalPlace(url, true);
+    for (const std::string& folder : place.folders)
+        result += folder + "/";
+    return result + place.name;
+}
+
+std::string LocalRootLink(std::string_view base)
+{
+    std::string link;
+    for (std::size_t i = LocalPlace(base).folders.size(); i > 0; --i)
+        link += "../";
+    return link;
 }
 
 std::string LocalLink(std::string_view target, std::string_view base)

@@ -20,9 +20,18 @@ std::string URLDocument(std::string_view url);
 std::string URLQuery(std::string_view url);
 std::string URLAnchor(std::string_view url);
 
-// The extension used for file-type decisions: ".html" for any URL holding a "?", otherwise the
-// document's extension in ASCII lowercase (may be empty).
+// The extension used for file-type decisions, in ASCII lowercase (may be empty): the document's
+// extension; for a URL holding a "?", the file's own extension when it names a file a browser
+// takes by its name (see QueryNameExtension), otherwise ".html".
 std::string URLExtension(std::string_view url);
+
+// The extension appended to the local name of a URL with a query (empty without one): the file's
+// own extension, in lowercase, when a browser opening it from disk goes by it (style sheets,
+// scripts, images, fonts, media, data and archives: "theme.css?2024.1" and "logo.PNG?w=200" stay
+// ".css" and ".png"); otherwise ".gif" or ".jpg" when the URL holds "=gif" or "=jpg"; otherwise
+// ".html" (pages such as "show.asp?id=3", and files without an extension). Only the URL decides,
+// so every run, link and Zip entry finds the same name.
+std::string QueryNameExtension(std::string_view url);
 
 // The URL of the folder holding url, ending in "/" ("http://host" gives "http://host/"). The
 // slashes of "http://" or "https://" never count as the folder's.
@@ -72,8 +81,8 @@ std::string EscapeLocalPath(std::string_view text);
 
 // Local layout of a downloaded site, all under one root folder:
 //   root + host + "/" + the URL's folders + name
-// where name is the document (file name + query, with ".gif", ".jpg" or ".html" appended when
-// there is a query, ".asp"/".shtml"/".phtml" turned into ".html"), escaped as above, or
+// where name is the document (file name + query, with QueryNameExtension appended when there
+// is a query, ".asp"/".shtml"/".phtml" turned into ".html"), escaped as above, or
 // "index.htm" for a folder. "http://host/docs" and "http://host/docs/" give the same file.
 //
 // The host folder: the host, then "_" and the port when the URL names a port other than its
@@ -100,6 +109,15 @@ std::string LocalFileName(std::string_view root, std::string_view base, std::str
 // link and resolves it against the saved page's own location reaches exactly the file that
 // LocalFileName names. The anchor is not part of the result; callers append it.
 std::string LocalLink(std::string_view target, std::string_view base);
+
+// The name that LocalFileName gave url before a query kept a typed file's extension
+// ("host/theme.css¿v=3.html" where it now gives "host/theme.css¿v=3.css"), so that files and
+// links saved by earlier runs are still found. Empty when both rules give the same name.
+std::string LegacyLocalFileName(std::string_view root, std::string_view url);
+
+// The relative link from base's local folder up to the root folder ("../" per folder, the host's
+// included): what a saved page puts in front of a file that the task writes at the root.
+std::string LocalRootLink(std::string_view base);
 
 // A short name for the site, used as a default task name: "http://www.example.net/" gives
 // "example", "http://docs.example.net/" gives "docs_example". An IPv6 literal gives "ipv6-"

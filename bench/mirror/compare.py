@@ -12,7 +12,8 @@ stands for the address's path and query:
 - wget -E appends ".html" to pages whose address lacks it and saves folder addresses as
   "index.html"; its log says which address each file came from, so that address is used.
 - our names escape the query ("?" as U+00BF, "/" inside the query as U+00A1), turn ":" and "|"
-  into U+00A6 and "*" into U+00B0, add ".html", ".gif" or ".jpg" after a query, and save folder
+  into U+00A6 and "*" into U+00B0, add the file's own extension (a style sheet, script, image...)
+  or ".html", ".gif" or ".jpg" after a query, and save folder
   addresses as "index.htm".
 An explicit "x/index.html" and the folder "x/" get the same key: both are the same page.
 """
@@ -47,8 +48,11 @@ def key_from_our_name(name):
     path, sep, query = name.partition("\u00bf")
     if sep:
         query = query.replace("\u00a1", "/")
-        for added in (".html", ".gif", ".jpg"):
-            if query.endswith(added):
+        # A file named with a typed extension ("site.css?v=2") repeats it after the query.
+        dot = path.rfind(".")
+        own = path[dot:].lower() if dot > path.rfind("/") else ""
+        for added in ((own,) if own and query.lower().endswith(own) else ()) + (".html", ".gif", ".jpg"):
+            if query.lower().endswith(added):
                 query = query[: -len(added)]
                 break
     path = path.replace("\u00a6", ":").replace("\u00b0", "*")

@@ -31,7 +31,11 @@ TEST_F(FileTypesTest, GroupOfURL)
         {"http://host/pic?f=1=gif", "Images"},
         {"http://host/pic?f=jpg", "Images"},
         {"http://host/pic?jpg", "HTML"},         // "jpg" without "=" names nothing
-        {"http://host/a.gif?v=2", "HTML"},       // a query decides, not the extension
+        // A versioned file keeps the group of its own extension; a page's query stays a page.
+        {"http://host/a.gif?v=2", "Images"},
+        {"http://host/a.JPG?w=200#top", "Images"},
+        {"http://host/a.mpg?v=2", "Video"},
+        {"http://host/a.mp?v=2", "HTML"},        // not a name a browser goes by: the page rule
         {"http://host/pic?f=1=jpg", "Images"},
         {"http://host/a.HTM", "HTML"},           // extensions are lowered first
         {"http://host/a.JPEG", "Images"},

@@ -309,6 +309,54 @@ TEST(PageRewriterTest, BannerOnlyForPagesShownOnTheirOwnWithAdsOn)
     }
 }
 
+// The block as a saved page starts with it, byte for byte: its page is the one the task writes at
+// the root of the saved site, reached from the page's own folder.
+TEST(PageRewriterTest, BannerBlockLoadsTheLocalBannerPage)
+{
+    const std::string top =
+        "<html><body>\r\n"
+        "<!-- Brackwell Pellix Ad Banner Insert -->\r\n"
+        "<TABLE width=100% border=\"0\" cellpadding=\"0\" cellspacing=\"0\">\r\n"
+        "<TR>\r\n"
+        "<TD>\r\n"
+        "<ILAYER id=ad1 visibility=hidden height=60></ILAYER>\r\n"
+        "<NOLAYER>\r\n"
+        "<IFRAME SRC=\"../../PellixBanner.htm\" width=\"100%\" height=\"60\" marginwidth=0 marginheight=0 "
+        "hspace=0 vspace=0 frameborder=0 scrolling=no></IFRAME>\r\n"
+        "</NOLAYER>\r\n"
+        "</TD>\r\n"
+        "</TR>\r\n"
+        "</TABLE>\r\n"
+        "<!-- End of Brackwell Pellix Ad Banner Insert-->\r\n"
+        "x\r\n"
+        "<layer src=\"../../PellixBanner.htm\" visibility=hidden id=a1 width=600 "
+        "onload=\"moveToAbsolute(ad1.pageX,ad1.pageY); a1.clip.height=60; a1.visibility='show';\"></layer>\r\n"
+        "</body></html>";
+    const TPageRewrite once = TLinkRules().Rewriter(PageInput()).Rewrite("<html><body>x</body></html>");
+    EXPECT_EQ(once.text, top);
+
+    // Parsed again (a run stopped before its list was saved), or saved by a version whose block
+    // loaded a page from the web: the block is not read as the page's links, and is placed anew.
+    TLinkRules rules;
+    TRecorder recorder;
+    EXPECT_EQ(rules.Rewriter(PageInput()).Rewrite(once.text, &recorder).text, top);
+    std::string old = once.text;
+    for (std::size_t at = old.find("../../PellixBanner.htm"); at != std::string::npos;
+         at = old.find("../../PellixBanner.htm"))
+        old.replace(at, 22, "https://pellix.org/banner.htm");
+    const TPageRewrite again = rules.Rewriter(PageInput()).Rewrite(old, &recorder);
+    EXPECT_EQ(again.text, top);
+    EXPECT_TRUE(again.queued.empty());
+    EXPECT_TRUE(rules.tested.empty());
+
+    // From the top folder of a host the banner page is one folder up.
+    TPageRewriteInput top1 = PageInput();
+    top1.url = "http://host/";
+    top1.startURL = "http://host/d/";
+    EXPECT_NE(TLinkRules().Rewriter(top1).Rewrite("<body></body>").text.find("SRC=\"../PellixBanner.htm\""),
+              std::string::npos);
+}
+
 // Peak resident memory in bytes (VmHWM) or the current one (VmRSS); 0 when unknown.
 [[maybe_unused]] long long StatusBytes(const char* field)
 {

@@ -189,7 +189,12 @@ TEST_F(ParseThreadTest, QueuesAcceptedLinksOnceAndRewritesThemForOfflineUse)
     EXPECT_EQ(banner, body + 6 + 2);
     ASSERT_NE(layer, std::string::npos);
     EXPECT_LT(layer, page.find("</BODY>"));
-    EXPECT_NE(page.find(kBannerAddress), std::string::npos);
+    // Its page is the one the run wrote at the root of the saved site, two folders up.
+    EXPECT_NE(page.find("<IFRAME SRC=\"../../PellixBanner.htm\""), std::string::npos);
+    EXPECT_NE(page.find("<layer src=\"../../PellixBanner.htm\""), std::string::npos);
+    const std::string bannerPage = ReadWholeFile(Root() + kBannerPageName).value_or("");
+    EXPECT_NE(bannerPage.find("Saved with Pellix"), std::string::npos);
+    EXPECT_NE(bannerPage.find("http://host/docs/index.html"), std::string::npos);
 
     EXPECT_GE(queuedCalls, 1);
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Parsing... Links: 4  New Links: 3"), statuses.end())
@@ -400,6 +405,28 @@ TEST_F(ParseThreadTest, ParsingAPageAgainKeepsOneBannerAndTheSameLinks)
     EXPECT_EQ(URLs(), (std::vector<std::string>{"http://host/index.html", "http://host/a.html"}));
 }
 
+// A site saved before versioned files kept their extension: its pages link "s.css?v=2" as
+// "s.css¿v=2.html". An update run parses a changed page again, which now links the new name; the
+// unchanged sheet is not fetched again, so its file gets the new name beside the old one.
+TEST_F(ParseThreadTest, FileSavedUnderItsEarlierNameKeepsBothNames)
+{
+    const std::string sheet = "http://host/s.css?v=2";
+    const std::string legacy = LegacyLocalFileName(Root(), sheet);
+    ASSERT_FALSE(legacy.empty());
+    std::filesystem::create_directories(std::filesystem::path(legacy).parent_path());
+    ASSERT_TRUE(WriteFileAtomically(legacy, "body { color: red }"));
+    AddSaved("http://host/index.html", "<html><head><link rel=stylesheet href=\"s.css?v=2\"></head></html>");
+    ASSERT_TRUE(m_owner.Call([&] {
+        TPXQItem& item = m_task->DownloadList().AddItem(m_task->MakeItem(sheet, kActionDownload));
+        item.SetState(kStateParsed);
+        item.WriteBack(true);
+    }));
+    Parse();
+    EXPECT_NE(SavedText("http://host/index.html").find("href=\"s.css%C2%BFv=2.css\""), std::string::npos);
+    EXPECT_EQ(SavedText(sheet), "body { color: red }");
+    EXPECT_EQ(ReadWholeFile(legacy).value_or(""), "body { color: red }");
+}
+
 TEST_F(ParseThreadTest, ZipModeQueuesParsedPagesForPacking)
 {
     m_task->SetIntranetMode(false);
@@ -415,8 +442,13 @@ TEST_F(ParseThreadTest, ZipModeQueuesParsedPagesForPacking)
     }));
     Parse();
     EXPECT_EQ(ItemOf(url).state, kStateParsed);
-    ASSERT_EQ(m_task->ZipQueueCount(), 1u);
+    // The page, then the banner page it links to, at the top of the Zip and of no item.
+    ASSERT_EQ(m_task->ZipQueueCount(), 2u);
     EXPECT_EQ(m_task->TakeFromZipQueue()->path, path);
+    const std::optional<TZipQueueEntry> banner = m_task->TakeFromZipQueue();
+    EXPECT_EQ(banner->path, m_task->WorkFolder() + kBannerPageName);
+    EXPECT_EQ(banner->item, nullptr);
+    EXPECT_NE(ReadWholeFile(banner->path).value_or("").find("Saved with Pellix"), std::string::npos);
     EXPECT_EQ(ItemOf(url).state, kStateParsed);
 
     // A style sheet is packed once parsed, like a page.

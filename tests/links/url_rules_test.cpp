@@ -83,7 +83,9 @@ TEST(URLRulesTest, PartsAndExtension)
     EXPECT_EQ(URLAnchor("http://h/a/c.asp?x=1#t"), "#t");
 
     EXPECT_EQ(URLExtension("http://h/A.GIF"), ".gif");
-    EXPECT_EQ(URLExtension("http://h/a.gif?x=1"), ".html");
+    EXPECT_EQ(URLExtension("http://h/a.gif?x=1"), ".gif"); // a versioned image stays an image
+    EXPECT_EQ(URLExtension("http://h/a.asp?x=1"), ".html");
+    EXPECT_EQ(URLExtension("http://h/cgi?x=a.css"), ".html");
     EXPECT_EQ(URLExtension("http://h/docs"), "");
 }
 
@@ -378,6 +380,52 @@ TEST(URLRulesTest, LocalFileNameAndLocalLink)
         SCOPED_TRACE(c.url);
         EXPECT_EQ(LocalFileName(root, base, c.url), root + c.file);
         EXPECT_EQ(LocalLink(c.url, base), c.link);
+    }
+}
+
+// A query after a file that a browser takes by its extension (a version, a size) keeps that
+// extension last, so the saved copy is accepted as what it is; pages and names without an
+// extension keep the page rule. Files saved under the page rule by earlier runs are still named.
+TEST(URLRulesTest, LocalNamesOfFilesWithAQuery)
+{
+    const std::string base = "http://host/docs/";
+    const struct {
+        std::string url;
+        std::string file;   // below the root
+        std::string link;   // from a page in base
+        std::string legacy; // the name before, when it differs
+        std::string group;  // FileTypeOfURL's extension
+    } cases[] = {
+        {"http://host/docs/style.css?v=2", "host/docs/style.css" + kQuest + "v=2.css", "style.css%C2%BFv=2.css",
+         "host/docs/style.css" + kQuest + "v=2.html", ".css"},
+        {"http://host/js/app.js?123", "host/js/app.js" + kQuest + "123.js", "../js/app.js%C2%BF123.js",
+         "host/js/app.js" + kQuest + "123.html", ".js"},
+        {"http://host/img/photo.jpg?w=200#x", "host/img/photo.jpg" + kQuest + "w=200.jpg",
+         "../img/photo.jpg%C2%BFw=200.jpg", "host/img/photo.jpg" + kQuest + "w=200.html", ".jpg"},
+        {"http://host/img/Logo.PNG?w=200", "host/img/Logo.PNG" + kQuest + "w=200.png",
+         "../img/Logo.PNG%C2%BFw=200.png", "host/img/Logo.PNG" + kQuest + "w=200.html", ".png"},
+        {"http://host/f/sans.woff2?v=4.1", "host/f/sans.woff2" + kQuest + "v=4.1.woff2",
+         "../f/sans.woff2%C2%BFv=4.1.woff2", "host/f/sans.woff2" + kQuest + "v=4.1.html", ".woff2"},
+        {"http://host/docs/data.json?t=1&amp;u=/a", "host/docs/data.json" + kQuest + "t=1&u=" + kExcl + "a.json",
+         "data.json%C2%BFt=1%26u=%C2%A1a.json", "host/docs/data.json" + kQuest + "t=1&u=" + kExcl + "a.html", ".json"},
+        // The query of a page names no type, whatever it holds.
+        {"http://host/cgi/show.asp?id=3", "host/cgi/show.html" + kQuest + "id=3.html", "../cgi/show.html%C2%BFid=3.html",
+         "", ".htm"},
+        {"http://host/get.php?f=a.css", "host/get.php" + kQuest + "f=a.css.html", "../get.php%C2%BFf=a.css.html", "",
+         ".htm"},
+        // No extension: the page rule, "=gif" and "=jpg" included.
+        {"http://host/thumb?w=200", "host/thumb" + kQuest + "w=200.html", "../thumb%C2%BFw=200.html", "", ".htm"},
+        {"http://host/pic?type=gif", "host/pic" + kQuest + "type=gif.gif", "../pic%C2%BFtype=gif.gif", "", ".gif"},
+        // Without a query nothing changes.
+        {"http://host/docs/style.css", "host/docs/style.css", "style.css", "", ".css"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(LocalFileName("/r/", base, c.url), "/r/" + c.file);
+        EXPECT_EQ(LocalLink(c.url, base), c.link);
+        EXPECT_EQ(LegacyLocalFileName("/r/", c.url), c.legacy.empty() ? "" : "/r/" + c.legacy);
+        const std::string query = QueryNameExtension(c.url);
+        EXPECT_EQ(query.empty() ? URLExtension(c.url) : (query == ".html" ? ".htm" : query), c.group);
     }
 }
 

@@ -67,6 +67,17 @@ TEST(TLinkRepairTest, LinksToFailedItemsGetTheirAddress)
 
 // The passes follow the profile's "Aggressive Parser" setting like the parse thread's: 0 tags
 // only, 2 quoted strings anywhere without the tag passes.
+// A versioned style sheet that failed: pages of this run link its present name, pages saved by
+// an earlier run the page-rule name it had then; both get the address back.
+TEST(TLinkRepairTest, VersionedFileFailedUnderEitherName)
+{
+    TLinkRepair repair(1);
+    repair.AddFailed("http://www.x.com/docs/theme.css?v=3");
+    std::string page = "<link href=\"../theme.css%C2%BFv=3.css\"><link href=\"../theme.css%C2%BFv=3.html\">";
+    EXPECT_EQ(repair.RepairPage(kPage, page), 2u);
+    EXPECT_EQ(page, "<link href=\"http://www.x.com/docs/theme.css?v=3\"><link href=\"http://www.x.com/docs/theme.css?v=3\">");
+}
+
 TEST(TLinkRepairTest, PassesFollowTheParserSetting)
 {
     const std::string page = "<img src=\"../missing.png\"><script>x('../missing.png')</script>";

@@ -1,0 +1,3 @@
+document.addEventListener("DOMContentLoaded", function () {
+  document.getElementById("written").textContent = "written by app.js";
+});
