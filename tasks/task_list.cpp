@@ -14,6 +14,7 @@
 #include "links/url_rules.h"
 #include "tasks/schedule.h"
 #include "workspace/app_settings.h"
+#include "workspace/zip_archive.h"
 
 namespace fs = std::filesystem;
 
@@ -217,6 +218,35 @@ std::string LocalStartPageInDestination(const TPXTask& task)
     return LocalFileName(WithSlash(ToSlashes(task.Destination())), URLDirectory(task.URL()), task.URL());
 }
 
+TOfflinePage PrepareOfflinePage(const TPXApp& app, const TPXTask& task)
+{
+    TOfflinePage page;
+    page.path = LocalStartPage(app, task);
+    if (task.IntranetMode()) {
+        page.ok = true;
+        return page;
+    }
+    const std::string zipPath = ToSlashes(task.Destination());
+    std::error_code ec;
+    if (zipPath.empty() || !fs::is_regular_file(zipPath, ec)) {
+        page.missingZip = true;
+        return page;
+    }
+    TZipArchive archive;
+    const TZipOpenResult opened = archive.Open(zipPath);
+    if (!opened.zip) {
+        page.message = opened.view.message.empty() ? "Cannot open " + zipPath + "." : opened.view.message;
+        return page;
+    }
+    const TZipOutcome extracted = archive.ExtractAllForBrowsing(*opened.zip, app.TempFolder(), false);
+    if (extracted.code != kZipOk && !extracted.view.message.empty()) {
+        page.message = extracted.view.message;
+        return page;
+    }
+    page.ok = true;
+    return page;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TTaskList::TTaskList(TPXApp& app) : m_app(app), m_alive(std::make_shared<bool>(true))
@@ -358,6 +388,8 @@ void TTaskList::AppendRow(std::shared_ptr<TPXTask> task)
 
 void TTaskList::ShowCategory(const std::string& category)
 {
+    if (m_observer)
+        m_observer->OnRowsAboutToReset();
     ClearRows();
     m_category = category.empty() ? std::string(kDefaultCategory) : category;
     if (ShowsActiveTasks()) {
@@ -482,6 +514,8 @@ TTaskCommandResult TTaskList::AddTask(const std::shared_ptr<TPXTask>& task, bool
             if (m_observer)
                 m_observer->OnRowChanged(static_cast<std::size_t>(same - m_rows.begin()));
         } else {
+            if (m_observer)
+                m_observer->OnRowAboutToBeAdded(m_rows.size());
             AppendRow(task);
             if (m_observer)
                 m_observer->OnRowAdded(m_rows.size() - 1);
@@ -604,6 +638,8 @@ TTaskCommandResult TTaskList::Delete(const std::vector<std::shared_ptr<TPXTask>>
         UpdateActiveTask(m_app, task->TaskFile(), kStatusUnscheduled, nullptr);
         task->SetOnSaved(nullptr);
         if (const std::optional<std::size_t> row = RowOf(*task)) {
+            if (m_observer)
+                m_observer->OnRowAboutToBeRemoved(*row);
             m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(*row));
             if (m_observer)
                 m_observer->OnRowRemoved(*row);

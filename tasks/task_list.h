@@ -105,17 +105,31 @@ std::string LocalStartPage(const TPXApp& app, const TPXTask& task);
 // The start page under the task's destination folder (the Copy command's local address).
 std::string LocalStartPageInDestination(const TPXTask& task);
 
+struct TOfflinePage {
+    bool ok = false;
+    bool missingZip = false; // zip mode: the task has not run, or its Zip file is gone
+    std::string path;        // the local start page
+    std::string message;     // why the copy could not be made ready
+};
+
+// Makes the offline copy of the task ready for a browser: a Zip-mode task's Zip is extracted
+// into the temp folder (entries that would leave it are refused).
+TOfflinePage PrepareOfflinePage(const TPXApp& app, const TPXTask& task);
+
 struct TTaskCommandResult {
     bool ok = true;
     std::string message; // the error to show when !ok
 };
 
-// What the rows of a view do after they change: the window's model follows them.
+// What the rows of a view do, around each change: the window's model follows them.
 class ITaskListObserver {
 public:
     virtual ~ITaskListObserver() = default;
+    virtual void OnRowsAboutToReset() {}
     virtual void OnRowsReset() {}
+    virtual void OnRowAboutToBeAdded(std::size_t /*row*/) {}
     virtual void OnRowAdded(std::size_t /*row*/) {}
+    virtual void OnRowAboutToBeRemoved(std::size_t /*row*/) {}
     virtual void OnRowRemoved(std::size_t /*row*/) {}
     // A task of a row was saved (its texts may have changed).
     virtual void OnRowChanged(std::size_t /*row*/) {}
