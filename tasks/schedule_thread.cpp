@@ -18,6 +18,10 @@ TThreadSchedule::TThreadSchedule(IOwnerThread& owner, TStartEvent start, TBusyEv
 TThreadSchedule::~TThreadSchedule()
 {
     Terminate();
+    {
+        std::lock_guard check(m_shared->checkMutex);
+        m_shared->alive = false;
+    }
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -92,10 +96,23 @@ void TThreadSchedule::Execute()
     while (!m_terminate) {
         m_woken = false;
         lock.unlock();
+        // Posted rather than called, so that the end never waits for an owner thread that is
+        // busy destroying this object; the loop still waits until the check has run.
+        auto done = std::make_shared<bool>(false);
+        const bool posted = m_owner.Post([this, shared = m_shared, done] {
+            std::lock_guard check(shared->checkMutex);
+            if (!shared->alive)
+                return;
+            CheckSchedule();
+            std::lock_guard state(m_mutex);
+            *done = true;
+            m_cv.notify_all();
+        });
+        lock.lock();
         // Refused once the owner thread has stopped (shut-down): the loop then only waits for
         // its end.
-        m_owner.Call([this] { CheckSchedule(); });
-        lock.lock();
+        if (posted)
+            m_cv.wait(lock, [&] { return *done || m_terminate; });
         ++m_checks;
         m_cv.notify_all();
         m_cv.wait_for(lock, m_period, [this] { return m_terminate || m_woken; });

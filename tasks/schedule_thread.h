@@ -21,7 +21,8 @@ class TTaskList;
 // The thread owns no data: every look at the tasks happens in CheckSchedule on the owner thread,
 // run there synchronously (the thread waits for it), so it is serialised with all window work.
 // It is created running; Terminate ends it at its next check without waiting for it, and the
-// destructor terminates and joins.
+// destructor terminates and joins. The destructor may run on any thread, the owner thread
+// included: a check posted but not run yet is then dropped, and one that is running is waited for.
 class TThreadSchedule final {
 public:
     static constexpr std::chrono::milliseconds kPeriod{1000};
@@ -34,7 +35,6 @@ public:
 
     TThreadSchedule(IOwnerThread& owner, TStartEvent start, TBusyEvent busy = nullptr,
                     std::chrono::milliseconds period = kPeriod);
-    // Not on the owner thread while a check may be waiting for it (see TSession).
     ~TThreadSchedule();
     TThreadSchedule(const TThreadSchedule&) = delete;
     TThreadSchedule& operator=(const TThreadSchedule&) = delete;
@@ -62,7 +62,14 @@ public:
 private:
     void Execute();
 
+    // What a posted check needs after the object may be gone: it runs only while alive.
+    struct TShared {
+        std::mutex checkMutex; // held while a check runs
+        bool alive = true;
+    };
+
     IOwnerThread& m_owner;
+    std::shared_ptr<TShared> m_shared = std::make_shared<TShared>();
     TStartEvent m_start;
     TBusyEvent m_busy;
     std::chrono::milliseconds m_period;
