@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -20,6 +21,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "engine/task.h"
@@ -139,9 +141,17 @@ TTaskListView::TTaskListView(TSession& session, QWidget* parent)
     m_model = new TTaskListModel(*m_list, this);
     m_tasks->setModel(m_model);
     m_tasks->header()->setStretchLastSection(false);
+    // The form's widths, widened where this font needs more for the caption, and for the whole
+    // date and time; the first column also holds the state image.
+    const QFontMetrics metrics = m_tasks->fontMetrics();
     for (int column = 0; column < kTaskColumnCount; ++column) {
-        const int width = TaskColumns()[static_cast<std::size_t>(column)].width;
-        m_tasks->setColumnWidth(column, width > 0 ? width : 60);
+        const TTaskColumnInfo& info = TaskColumns()[static_cast<std::size_t>(column)];
+        int width = std::max(info.width > 0 ? info.width : 60, metrics.horizontalAdvance(info.caption) + 24);
+        if (column == kColumnLastRun || column == kColumnNextRun)
+            width = std::max(width, metrics.horizontalAdvance("0000-00-00 00:00:00") + 16);
+        if (column == kColumnTaskName)
+            width += kStateImageWidth;
+        m_tasks->setColumnWidth(column, width);
     }
     m_tasks->viewport()->installEventFilter(this);
     m_tasks->viewport()->setMouseTracking(true);
