@@ -12,8 +12,12 @@
 #include "engine/task.h"
 #include "tasks/schedule.h"
 #include "tasks/task_list.h"
+#include "tests/support/crawl_fixture.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_http_server.h"
 #include "workspace/app_settings.h"
+#include "workspace/session.h"
+#include "workspace/task_runner.h"
 
 namespace pellix {
 namespace {
@@ -183,6 +187,72 @@ TEST_F(ScheduleThreadTest, WokenByANewDueTaskAndEndedByTerminate)
     EXPECT_TRUE(scheduler->Terminated());
     // Joins at once: the period of an hour is not waited out.
     scheduler.reset();
+}
+
+// The session's own scheduler thread with the runner: two tasks made due together run one after
+// the other, in row order, each started while no other is busy, and both end packed.
+TEST(TThreadScheduleSessionTest, DueTasksRunOneAfterAnother)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    server.Route("/").Header("Content-Type", "text/html").Body("<html><body><img src=\"a.png\"></body></html>");
+    server.Route("/a.png").Header("Content-Type", "image/png").Body("PNGDATA");
+    test::TCrawlFixture crawl(folder.Path());
+    TSession& session = crawl.Session();
+    TLoopOwnerThread& owner = crawl.Owner();
+
+    // Each start is seen with the statuses of every shown task at that moment.
+    class TStarts final : public ISessionObserver {
+    public:
+        explicit TStarts(TTaskList& list) : m_list(list) {}
+        void OnTaskChanged(TPXTask& task) override
+        {
+            if (task.Status() != kStatusDownloading || (!order.empty() && order.back() == task.TaskName()))
+                return;
+            order.push_back(task.TaskName());
+            for (std::size_t i = 0; i < m_list.Count(); ++i)
+                if (m_list.Task(i).get() != &task && (m_list.Task(i)->Status() == kStatusDownloading ||
+                                                      m_list.Task(i)->Status() == kStatusComplete))
+                    ++overlaps;
+        }
+        std::vector<std::string> order;
+        int overlaps = 0;
+
+    private:
+        TTaskList& m_list;
+    };
+
+    std::unique_ptr<TTaskList> list;
+    std::unique_ptr<TStarts> starts;
+    std::vector<std::shared_ptr<TPXTask>> tasks;
+    owner.Call([&] {
+        crawl.App().SetBeepOnCompletion(false);
+        list = std::make_unique<TTaskList>(crawl.App());
+        list->ShowCategory(crawl.App().LastCategory());
+        starts = std::make_unique<TStarts>(*list);
+        session.Events().Subscribe(*starts);
+        for (int i = 0; i < 2; ++i) {
+            TCreateTaskResult created = session.Runner().CreateTaskFromAddress(server.Url("/"), "Default", false, false);
+            ASSERT_TRUE(created.ok) << created.message;
+            list->AddTask(created.task, false);
+            tasks.push_back(created.task);
+        }
+        ASSERT_EQ(list->Count(), 2u);
+        list->OnScheduled = [&session] { session.Scheduler().Wake(); };
+        session.Scheduler().SetTaskList(list.get());
+        session.Scheduler().Wake();
+    });
+    ASSERT_EQ(tasks.size(), 2u);
+    EXPECT_TRUE(owner.WaitUntil(
+        [&] { return tasks[0]->Status() == kStatusZipped && tasks[1]->Status() == kStatusZipped; },
+        TLoopOwnerThread::TClock::now() + 60s));
+    owner.Call([&] {
+        session.Scheduler().SetTaskList(nullptr);
+        session.Events().Unsubscribe(*starts);
+        EXPECT_EQ(starts->order, (std::vector<std::string>{tasks[0]->TaskName(), tasks[1]->TaskName()}));
+        EXPECT_EQ(starts->overlaps, 0);
+        list.reset();
+    });
 }
 
 } // namespace
