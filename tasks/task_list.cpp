@@ -27,13 +27,6 @@ bool IsBusy(const TPXTask& task)
     return task.Status() == kStatusDownloading || task.Status() == kStatusComplete;
 }
 
-// Statuses in which a task may be edited, deleted, run or scheduled.
-bool IsIdleForCommands(int status)
-{
-    return status == kStatusUnscheduled || status == kStatusStopped || status == kStatusIncomplete ||
-           status == kStatusZipped || status == kStatusTaskComplete;
-}
-
 std::string WithSlash(std::string folder)
 {
     if (!folder.empty() && folder.back() != '/')
@@ -45,18 +38,23 @@ std::string WithSlash(std::string folder)
 
 const std::vector<TTaskCommandInfo>& TaskCommands()
 {
+    constexpr TStatusSet idle = 1u << kStatusUnscheduled | 1u << kStatusStopped | 1u << kStatusIncomplete |
+                                1u << kStatusZipped | 1u << kStatusTaskComplete;
+    constexpr TStatusSet downloading = 1u << kStatusDownloading;
+    constexpr TStatusSet scheduled = 1u << kStatusScheduled;
     static const std::vector<TTaskCommandInfo> commands = {
-        {TTaskCommand::New, "&New...", "Create a new task", "Ctrl+N", ""},
-        {TTaskCommand::Edit, "&Edit...", "Edit selected task", "Ctrl+E", "Edit"},
-        {TTaskCommand::Delete, "&Delete", "Delete selected task(s)", "", "Delete"},
-        {TTaskCommand::Run, "&Run", "Start selected task", "Ctrl+R", "Run"},
-        {TTaskCommand::Stop, "&Stop", "Abort selected task", "Ctrl+S", "Stop"},
-        {TTaskCommand::Schedule, "Schedu&le...", "Schedule selected task...", "", "Schedule"},
-        {TTaskCommand::Unschedule, "&Unschedule", "Unschedule selected task", "", ""},
-        {TTaskCommand::CopyStartURL, "Start Page URL", "", "", ""},
-        {TTaskCommand::CopyLocalStartURL, "Start Page URL (local)", "", "", ""},
-        {TTaskCommand::Browse, "&Browse", "", "", "Browse"},
-        {TTaskCommand::Explore, "E&xplore", "", "", "Explore"},
+        {TTaskCommand::New, "&New...", "Create a new task", "Ctrl+N", "", false, kAnyStatus, false, false},
+        {TTaskCommand::Edit, "&Edit...", "Edit selected task", "Ctrl+E", "Edit", true, idle, false, false},
+        {TTaskCommand::Delete, "&Delete", "Delete selected task(s)", "", "Delete", true, idle, false, false},
+        {TTaskCommand::Run, "&Run", "Start selected task", "Ctrl+R", "Run", true, idle, false, false},
+        {TTaskCommand::Stop, "&Stop", "Abort selected task", "Ctrl+S", "Stop", true, downloading, false, false},
+        {TTaskCommand::Schedule, "Schedu&le...", "Schedule selected task...", "", "Schedule", true, idle, false,
+         false},
+        {TTaskCommand::Unschedule, "&Unschedule", "Unschedule selected task", "", "", true, scheduled, false, false},
+        {TTaskCommand::CopyStartURL, "Start Page URL", "", "", "", true, kAnyStatus, false, false},
+        {TTaskCommand::CopyLocalStartURL, "Start Page URL (local)", "", "", "", true, kAnyStatus, true, false},
+        {TTaskCommand::Browse, "&Browse", "", "", "Browse", true, kAnyStatus, false, false},
+        {TTaskCommand::Explore, "E&xplore", "", "", "Explore", true, kAnyStatus, false, true},
     };
     return commands;
 }
@@ -71,32 +69,17 @@ const TTaskCommandInfo& TaskCommandInfo(TTaskCommand command)
 
 bool TaskCommandEnabled(TTaskCommand command, const TPXTask* selected, bool taskDownloading)
 {
-    if (command == TTaskCommand::New)
+    const TTaskCommandInfo& info = TaskCommandInfo(command);
+    if (!info.needsRow)
         return true;
     if (!selected)
         return false;
     const int status = selected->Status();
-    switch (command) {
-    case TTaskCommand::Edit:
-    case TTaskCommand::Delete:
-    case TTaskCommand::Run:
-    case TTaskCommand::Schedule:
-        return IsIdleForCommands(status);
-    case TTaskCommand::Stop:
-        return status == kStatusDownloading;
-    case TTaskCommand::Unschedule:
-        return status == kStatusScheduled;
-    case TTaskCommand::CopyStartURL:
-    case TTaskCommand::Browse:
-        return true;
-    case TTaskCommand::CopyLocalStartURL:
-        return selected->IntranetMode();
-    case TTaskCommand::Explore:
-        return !taskDownloading;
-    case TTaskCommand::New:
-        break;
-    }
-    return true;
+    if (status < 0 || status >= 32 || !(info.statuses & (1u << status)))
+        return false;
+    if (info.needsIntranet && !selected->IntranetMode())
+        return false;
+    return !(info.needsNoDownload && taskDownloading);
 }
 
 const std::array<TTaskColumnInfo, kTaskColumnCount>& TaskColumns()

@@ -36,15 +36,23 @@ enum class TTaskCommand {
     Explore,
 };
 
+// Statuses as bits (1 << status) for the enabling table.
+using TStatusSet = unsigned;
+inline constexpr TStatusSet kAnyStatus = ~0u;
+
 struct TTaskCommandInfo {
     TTaskCommand command;
     const char* caption;
-    const char* hint;     // empty: none
-    const char* shortcut; // empty: none
-    const char* button;   // the tool button's caption; empty: no button
+    const char* hint;       // empty: none
+    const char* shortcut;   // empty: none
+    const char* button;     // the tool button's caption; empty: no button
+    bool needsRow;          // enabled only with a selected row
+    TStatusSet statuses;    // with a row: the statuses of its task for which it is enabled
+    bool needsIntranet;     // and only for a task in Personal Intranet Mode
+    bool needsNoDownload;   // and only while no task is downloading
 };
 
-// Every command in menu order with its caption, hint, shortcut and button.
+// Every command in menu order with its caption, hint, shortcut, button and enabling.
 const std::vector<TTaskCommandInfo>& TaskCommands();
 const TTaskCommandInfo& TaskCommandInfo(TTaskCommand command);
 
