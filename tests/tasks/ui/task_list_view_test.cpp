@@ -1,4 +1,4 @@
-// The task list view: rows after adding, the Task menu's enabling by status, the pop-up's Error
+// The task list view: the start-up pass, rows after adding, the Task menu's enabling by status, the pop-up's Error
 // Report, and delete through the injected trash.
 #include <QAction>
 #include <QApplication>
@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/active_task_list.h"
 #include "engine/task.h"
+#include "links/file_io.h"
 #include "tasks/schedule_thread.h"
 #include "tasks/task_list.h"
 #include "tasks/ui/task_list_model.h"
@@ -91,7 +93,9 @@ private slots:
     void RowsAfterAdding()
     {
         TDesk desk;
-        desk.WriteTask("Old", kStatusZipped);
+        // A run that a crash left "Downloading...": the start-up pass makes it "Incomplete".
+        desk.WriteTask("Old", kStatusDownloading);
+        QVERIFY(WriteFileAtomically(ActiveTaskListPath(*desk.app), desk.TaskPath("Old") + "\r\n"));
         desk.Start();
         TTaskListView view(*desk.session);
         // Nothing is to start in this test.
@@ -99,6 +103,8 @@ private slots:
         QCOMPARE(view.CategoryBox().currentText(), QString("General"));
         QCOMPARE(view.CategoryBox().itemText(0), QString("Active Tasks"));
         QCOMPARE(view.Model().rowCount(), 1);
+        QCOMPARE(view.Model().index(0, kColumnStatus).data().toString(), QString("Incomplete"));
+        QVERIFY(desk.app->ActiveTasks().empty());
 
         auto task = std::make_shared<TPXTask>(desk.app.get());
         task->SetTaskFile(desk.TaskPath("New"));
