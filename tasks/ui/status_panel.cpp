@@ -195,10 +195,12 @@ void TStatusPanel::ApplySkin()
     panel.setColor(QPalette::Window, main);
     panel.setColor(QPalette::WindowText, light.lightness() > main.lightness() ? light : dark);
     setPalette(panel);
+    // LED digits must stand out on their black face: the scheme's light colour, or classic green.
+    const QColor digits = light.lightness() > 160 ? light : QColor(0x40, 0xff, 0x40);
     for (QLCDNumber* led : {ledTotalBytes, ledTotalBytesDec, ledHour, ledMin, ledSec, ledRate, ledRateDec}) {
         QPalette p = led->palette();
         p.setColor(QPalette::Window, Qt::black);
-        p.setColor(QPalette::WindowText, accent.isValid() && accent != Qt::black ? accent : QColor(Qt::green));
+        p.setColor(QPalette::WindowText, digits);
         led->setAutoFillBackground(true);
         led->setPalette(p);
     }

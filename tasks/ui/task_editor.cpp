@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -560,6 +561,7 @@ void TTaskEditor::ShowFileTypes()
             item->setText(0, Q(node.text));
             m_treeItems.push_back(item);
         }
+        tvFileTypes->expandAll();
     }
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         QTreeWidgetItem* item = m_treeItems[i];
@@ -612,8 +614,11 @@ TTaskEditFields TTaskEditor::Fields() const
 void TTaskEditor::ListView1Change(int row)
 {
     // The marker follows the selected entry.
+    // The other entries get a blank image of the same size, so their texts stay aligned.
+    QPixmap blank(ListView1->iconSize().isValid() ? ListView1->iconSize() : QSize(16, 16));
+    blank.fill(Qt::transparent);
     for (int i = 0; i < ListView1->count(); ++i)
-        ListView1->item(i)->setIcon(i == row ? style()->standardIcon(QStyle::SP_ArrowRight) : QIcon());
+        ListView1->item(i)->setIcon(i == row ? style()->standardIcon(QStyle::SP_ArrowRight) : QIcon(blank));
     if (row >= 0)
         pages->setCurrentIndex(row);
 }

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -104,8 +105,9 @@ private slots:
         QCOMPARE(editor->ListView1->item(7)->text(), QString("Schedule"));
         editor->ListView1->setCurrentRow(5);
         QCOMPARE(editor->pages->currentIndex(), 5);
-        QVERIFY(!editor->ListView1->item(5)->icon().isNull());
-        QVERIFY(editor->ListView1->item(0)->icon().isNull());
+        const QIcon marker = editor->style()->standardIcon(QStyle::SP_ArrowRight);
+        QCOMPARE(editor->ListView1->item(5)->icon().pixmap(16).toImage(), marker.pixmap(16).toImage());
+        QVERIFY(editor->ListView1->item(0)->icon().pixmap(16).toImage() != marker.pixmap(16).toImage());
         QVERIFY(editor->rbScheduleLater->isChecked());
         QCOMPARE(editor->cmbProfile->itemText(0), QString("Custom"));
     }
