@@ -669,32 +669,42 @@ void TTaskEditor::rbIntranetClick()
         w->setEnabled(!intranet);
 }
 
+QString TTaskEditor::ChooseFile(const QString& title, const QString& folder, int kind)
+{
+    if (chooseFile)
+        return chooseFile(title, folder);
+    const QString filter = "Zip file (*.zip);;All files (*)";
+    switch (kind) {
+    case 0: return QFileDialog::getSaveFileName(this, title, folder, filter);
+    case 1: return QFileDialog::getOpenFileName(this, title, folder, filter);
+    default: return QFileDialog::getExistingDirectory(this, title, folder);
+    }
+}
+
 void TTaskEditor::btnNewZipClick()
 {
-    const QString file = QFileDialog::getSaveFileName(this, "New Zip File", QFileInfo(edFileName->text()).path(),
-                                                      "Zip file (*.zip);;All files (*)");
-    if (file.isEmpty())
+    QString name = ChooseFile("New Zip File", QFileInfo(edFileName->text()).path(), 0);
+    if (name.isEmpty())
         return;
-    QString name = file;
     if (QFileInfo(name).suffix().isEmpty())
         name += ".zip";
-    // The user agreed to overwrite: the new task starts with an empty Zip file.
-    std::error_code ec;
-    std::filesystem::remove(name.toStdString(), ec);
+    // The old file goes only when the user confirms the task with OK; Cancel keeps it.
+    m_replaceZip = QFileInfo::exists(name) ? name : QString();
     edFileName->setText(name);
 }
 
 void TTaskEditor::btnOpenZipClick()
 {
-    const QString file = QFileDialog::getOpenFileName(this, "Open Zip File", QFileInfo(edFileName->text()).path(),
-                                                      "Zip file (*.zip);;All files (*)");
-    if (!file.isEmpty())
-        edFileName->setText(file);
+    const QString file = ChooseFile("Open Zip File", QFileInfo(edFileName->text()).path(), 1);
+    if (file.isEmpty())
+        return;
+    m_replaceZip.clear();
+    edFileName->setText(file);
 }
 
 void TTaskEditor::btnNewIntranetClick()
 {
-    const QString folder = QFileDialog::getExistingDirectory(this, "Browse for Folder", edIntranetFolder->text());
+    const QString folder = ChooseFile("Browse for Folder", edIntranetFolder->text(), 2);
     if (!folder.isEmpty())
         edIntranetFolder->setText(folder);
 }
@@ -857,6 +867,10 @@ void TTaskEditor::btnOKClick()
     if (!written.ok) {
         ShowMessage(m_messages, this, QMessageBox::Critical, Q(written.message));
         return;
+    }
+    if (!m_replaceZip.isEmpty() && !fields.intranetMode && QString::fromStdString(fields.zipFile) == m_replaceZip) {
+        std::error_code ec;
+        std::filesystem::remove(m_replaceZip.toStdString(), ec);
     }
     m_replacedExisting = replace && m_caption == TTaskEditorCaption::Add;
     m_movedCategory = written.movedCategory;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
+#include <functional>
 #include <memory>
 
 #include "links/file_type_tree.h"
@@ -55,6 +57,9 @@ public:
     void SetMessageHandler(TMessageHandler handler) { m_messages = std::move(handler); }
     // Runs instead of the modal account and schedule dialogs when set (tests drive them).
     std::function<int(QDialog&)> execDialog;
+    // Answers instead of the file and folder boxes when set: the box's title and start folder
+    // in, the chosen path (empty for Cancel) out.
+    std::function<QString(const QString& title, const QString& folder)> chooseFile;
 
     TAccountDialog& AccountDialog() { return *m_account; }
     const TFileTypeTree& FileTypeTree() const { return m_tree; }
@@ -159,6 +164,7 @@ private:
     void btnOKClick();
     int Exec(QDialog& dialog);
     QString AskFilter(const QString& title, const QString& text, bool* ok);
+    QString ChooseFile(const QString& title, const QString& folder, int kind);
 
     TSession& m_session;
     std::shared_ptr<TPXTask> m_task;
@@ -170,6 +176,7 @@ private:
     TFileTypeTree m_tree;
     std::vector<QTreeWidgetItem*> m_treeItems; // by node index
     TMessageHandler m_messages;
+    QString m_replaceZip; // a Zip file the user chose to start anew: deleted on OK, not before
 };
 
 } // namespace pellix

@@ -430,6 +430,27 @@ private slots:
         }
     }
 
+    // "New Zip File" on an existing file starts it anew only when the task is confirmed.
+    void NewZipFileIsReplacedOnOKOnly()
+    {
+        const std::string zip = m_ui->App().DownloadsFolder() + "old.zip";
+        for (bool confirm : {false, true}) {
+            std::ofstream(zip) << "old contents";
+            auto editor = Editor(NewTask(), TTaskEditorCaption::Edit);
+            QString title;
+            editor->chooseFile = [&](const QString& t, const QString&) {
+                title = t;
+                return QString::fromStdString(m_ui->App().DownloadsFolder() + "old");
+            };
+            editor->btnNewZip->click();
+            QCOMPARE(title, QString("New Zip File"));
+            QCOMPARE(editor->edFileName->text(), QString::fromStdString(zip));
+            QVERIFY(std::filesystem::exists(zip));
+            (confirm ? editor->btnOK : editor->btnCancel)->click();
+            QCOMPARE(std::filesystem::exists(zip), !confirm);
+        }
+    }
+
     // Another category: the task file moves with its download list.
     void CategoryMove()
     {
