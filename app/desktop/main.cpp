@@ -118,7 +118,6 @@ int Run(int argc, char** argv)
     sinceStart.start();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Pellix");
-    QApplication::setApplicationDisplayName("Pellix");
     QApplication::setDesktopFileName("pellix");
     QApplication::setWindowIcon(QIcon::fromTheme("pellix"));
     const TDesktopOptions options = ParseOptions(QApplication::arguments());

@@ -780,7 +780,7 @@ bool TFormPellix::CreateTaskFromAddress(const QString& address, const QString& p
     return true;
 }
 
-void TFormPellix::OpenZipFile(const QString& path)
+void TFormPellix::OpenZipFile(const QString& path, bool fromMenu)
 {
     if (!QFileInfo(path).isFile()) {
         ShowMessage(TRunnerMessageKind::Error, "The file " + path + " no longer exists.");
@@ -789,8 +789,12 @@ void TFormPellix::OpenZipFile(const QString& path)
     m_recentZips.Add(S(path));
     m_recentZips.Save(m_session.App());
     RebuildReopenMenu();
-    // The zip tree and its file list come with the zip manager.
-    ShowNotAvailable();
+    // The zip tree and its file list come with the zip manager. A file handed over by another
+    // copy says so on the status line: a box would wait in front of whatever the user does.
+    if (fromMenu)
+        ShowNotAvailable();
+    else
+        statusBar()->showMessage(path + ": " + kNotAvailableYet);
 }
 
 void TFormPellix::HandleArgument(const QString& argument, bool fromCommandLine)
@@ -800,7 +804,7 @@ void TFormPellix::HandleArgument(const QString& argument, bool fromCommandLine)
         m_taskList->AddTaskFromFile(argument);
         SwitchView(TView::Tasks);
         break;
-    case TArgumentKind::ZipFile: OpenZipFile(argument); break;
+    case TArgumentKind::ZipFile: OpenZipFile(argument, false); break;
     case TArgumentKind::Address:
         // Only the first copy's own command line offers the chooser; a handed-over address is not
         // one of the arguments a running copy takes.

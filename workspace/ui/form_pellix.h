@@ -81,7 +81,7 @@ public:
     // Applies the enabling rules as if a menu had just opened.
     void ApplyEnabling();
     // Opens a Zip file (the zip manager comes later: the file joins the recent list).
-    void OpenZipFile(const QString& path);
+    void OpenZipFile(const QString& path, bool fromMenu = true);
     // Re-runs what the activation handler does (also called on every activation).
     void Activate();
 
