@@ -200,6 +200,7 @@ private:
     std::chrono::milliseconds m_interval = kZipTimerInterval;
     std::shared_ptr<bool> m_alive;   // posted ticks check it (owner thread)
     std::thread m_timer;
+    std::vector<std::thread> m_removers; // finished runs' working folders being removed; joined at the end
 
     // Last, so that it goes first: its thread ends before the members its outcomes use.
     TZipPacker m_packer;

@@ -20,10 +20,12 @@
 #include <thread>
 
 #include "app/cli/demo_site.h"
+#include "engine/task.h"
 #include "workspace/app_settings.h"
 #include "workspace/first_start.h"
 #include "workspace/main_window_rules.h"
 #include "workspace/session.h"
+#include "workspace/task_runner.h"
 #include "workspace/ui/form_pellix.h"
 #include "workspace/ui/qt_owner_thread.h"
 
@@ -34,6 +36,8 @@ struct TDesktopOptions {
     bool demo = false;        // serve the built-in demo site and put its address in the address box
     bool figures = false;     // print the responsiveness figures at exit
     bool startupTime = false; // print the time to a shown window and end
+    QString download;         // benchmark: download this address at once, print the time, end
+    QString zip;              // with download: the Zip file to write
     QStringList arguments;    // what the window handles (the first one) or hands over
 };
 
@@ -49,6 +53,10 @@ TDesktopOptions ParseOptions(const QStringList& all)
             options.figures = true;
         else if (arg == "--startup-time")
             options.startupTime = true;
+        else if (arg == "--download" && i + 1 < all.size())
+            options.download = all[++i];
+        else if (arg == "--zip" && i + 1 < all.size())
+            options.zip = all[++i];
         else
             options.arguments << arg;
     }
@@ -88,6 +96,39 @@ bool HandOver(const QString& name, const QStringList& arguments)
     return true;
 }
 
+// The benchmark run: the task ends the program when it completes or stops.
+class TBenchObserver final : public ISessionObserver {
+public:
+    void OnTaskCompleted(TPXTask&, const std::string& report) override
+    {
+        std::fprintf(stderr, "%s\n", report.c_str());
+        End(0);
+    }
+    void OnTaskStopped(TPXTask&, const std::string&) override { End(4); }
+    void OnMessage(TRunnerMessageKind, const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+    void OnStatusText(const std::string& text) override
+    {
+        if (qEnvironmentVariableIsSet("PELLIX_FIGURES_TRACE"))
+            std::fprintf(stderr, "status %.3f s: %s\n", static_cast<double>(clock.nsecsElapsed()) / 1e9, text.c_str());
+    }
+    void OnTaskChanged(TPXTask& task) override
+    {
+        if (qEnvironmentVariableIsSet("PELLIX_FIGURES_TRACE"))
+            std::fprintf(stderr, "task %.3f s: status %d\n", static_cast<double>(clock.nsecsElapsed()) / 1e9, task.Status());
+    }
+
+    QElapsedTimer clock;
+    int code = 0;
+
+private:
+    void End(int result)
+    {
+        code = result;
+        std::fprintf(stderr, "download_seconds %.2f\n", static_cast<double>(clock.nsecsElapsed()) / 1e9);
+        QTimer::singleShot(0, qApp, [] { QApplication::quit(); });
+    }
+};
+
 // The longest pause of the event loop, seen from a 10 ms timer.
 class TGapMeter {
 public:
@@ -98,8 +139,11 @@ public:
         timer->setTimerType(Qt::PreciseTimer);
         QObject::connect(timer, &QTimer::timeout, parent, [this] {
             const qint64 now = m_clock.nsecsElapsed();
-            if (m_last >= 0)
+            if (m_last >= 0) {
                 m_longest = std::max(m_longest, now - m_last);
+                if (now - m_last > 50'000'000 && qEnvironmentVariableIsSet("PELLIX_FIGURES_TRACE"))
+                    std::fprintf(stderr, "gap %.1f ms ending at %.3f s\n", (now - m_last) / 1e6, now / 1e9);
+            }
             m_last = now;
         });
         timer->start(10);
@@ -173,6 +217,28 @@ int Run(int argc, char** argv)
         if (const auto proxy = DetectProxyFromEnvironment())
             window->OnMessage(TRunnerMessageKind::Information, ProxyFoundMessage(*proxy));
 
+    TBenchObserver bench;
+    if (!options.download.isEmpty()) {
+        window->SetMessageSink([](TRunnerMessageKind, const QString& text) {
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        });
+        session->Events().Subscribe(bench);
+        QTimer::singleShot(0, window.get(), [&] {
+            bench.clock.start();
+            TTaskRunner& runner = session->Runner();
+            if (!options.zip.isEmpty())
+                runner.SetAddToZipTarget(options.zip.toStdString());
+            const TCreateTaskResult created =
+                runner.CreateTaskFromAddress(options.download.toStdString(), "Default", false, false);
+            const TStartResult started = created.ok ? runner.StartTask(created.task) : TStartResult{false, created.message};
+            if (!started.ok) {
+                std::fprintf(stderr, "pellix: %s\n", started.message.c_str());
+                bench.code = 1;
+                QApplication::quit();
+            }
+        });
+    }
+
     if (options.startupTime) {
         // Shown means exposed and painted once: the first pass of the loop after the expose.
         QTimer::singleShot(0, window.get(), [&] {
@@ -183,6 +249,8 @@ int Run(int argc, char** argv)
     }
 
     const int code = QApplication::exec();
+    if (!options.download.isEmpty())
+        session->Events().Unsubscribe(bench);
 
     if (options.figures)
         std::fprintf(stderr, "owner_longest_step_ms %.1f\nevent_loop_longest_gap_ms %.1f\n",
@@ -201,7 +269,7 @@ int Run(int argc, char** argv)
     owner.reset();
     demo.Stop();
     RemoveTempFolderAtExit(*app);
-    return code;
+    return options.download.isEmpty() ? code : bench.code;
 }
 
 } // namespace
