@@ -4,6 +4,7 @@
 #include "engine/queue_item.h"
 #include "engine/task.h"
 #include "links/file_io.h"
+#include "workspace/app_settings.h"
 
 namespace pellix {
 
@@ -135,6 +136,32 @@ bool WriteErrorReport(const TPXTask& task, const std::vector<TFailedItem>& faile
 {
     return WriteFileAtomically(ErrorReportPath(task), ErrorReportText(task.TaskName(), task.StartPageTitle(), failed),
                                error);
+}
+
+std::filesystem::path ErrorReportTempPath(const TPXApp& app, const TPXTask& task)
+{
+    return std::filesystem::path(app.TempFolder()) / (task.TaskName() + "_errors.htm");
+}
+
+TErrorReportResult WriteTaskErrorReport(const TPXApp& app, TPXTask& task)
+{
+    TErrorReportResult result;
+    const std::filesystem::path listFile = task.DownloadList().FilePath();
+    const std::optional<std::vector<std::string>> lines = ReadListFile(listFile);
+    if (!lines) {
+        result.message = "Cannot open file \"" + listFile.string() + "\".";
+        return result;
+    }
+    const std::filesystem::path report = ErrorReportTempPath(app, task);
+    std::string error;
+    if (!WriteFileAtomically(report, ErrorReportText(task.TaskName(), task.StartPageTitle(), FailedItems(*lines)),
+                             &error)) {
+        result.message = "Cannot write " + report.string() + ": " + error;
+        return result;
+    }
+    result.ok = true;
+    result.path = report.string();
+    return result;
 }
 
 } // namespace pellix

@@ -9,6 +9,7 @@
 
 namespace pellix {
 
+class TPXApp;
 class TPXDownloadList;
 class TPXTask;
 
@@ -42,5 +43,18 @@ std::filesystem::path ErrorReportPath(const TPXTask& task);
 // Writes the report of the task with those failed items to ErrorReportPath, replacing an older
 // one. False with the reason in error when it could not be written.
 bool WriteErrorReport(const TPXTask& task, const std::vector<TFailedItem>& failed, std::string* error = nullptr);
+
+// The desktop's report of a task: the temp folder, the task's name and "_errors.htm".
+std::filesystem::path ErrorReportTempPath(const TPXApp& app, const TPXTask& task);
+
+struct TErrorReportResult {
+    bool ok = false;
+    std::string path;    // the report written
+    std::string message; // why nothing was written
+};
+
+// Reads the task's download list file and writes its report to ErrorReportTempPath, replacing
+// an older one. Without a readable list file nothing is written.
+TErrorReportResult WriteTaskErrorReport(const TPXApp& app, TPXTask& task);
 
 } // namespace pellix

@@ -9,6 +9,7 @@
 #include "engine/slot_list.h"
 #include "engine/task.h"
 #include "links/parse_thread.h"
+#include "tasks/schedule_thread.h"
 #include "tasks/status_model.h"
 #include "workspace/app_settings.h"
 #include "workspace/task_runner.h"
@@ -40,10 +41,14 @@ TSession::TSession(TPXApp& app, IOwnerThread& owner)
         m_slots->OnRowChanged = [this](std::size_t index) { m_events->SlotChanged(index); };
         m_coordinator->OnComplete = [this](TPXTask&) { m_runner->DownloadComplete(); };
     });
+    m_scheduler = std::make_unique<TThreadSchedule>(
+        m_owner, [this](const std::shared_ptr<TPXTask>& task) { return m_runner->StartTask(task).ok; },
+        [this] { return m_runner->RunningTask() != nullptr; });
 }
 
 TSession::~TSession()
 {
+    m_scheduler.reset();
     StopAndSettle();
     // The status model and the application hold the current task by pointer; the runner's
     // reference to it goes with the runner.

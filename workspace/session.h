@@ -18,6 +18,7 @@ class TStatusModel;
 class TTaskRunner;
 class TThreadDownload;
 class TThreadParse;
+class TThreadSchedule;
 
 struct TLoadTaskResult {
     std::shared_ptr<TPXTask> task; // null when the file was refused
@@ -29,9 +30,11 @@ struct TLoadTaskResult {
 // the task runner (its zip timer and packing threads); then the wiring, each hook set once here:
 // a saved page wakes the parse thread and reaches the runner, queued items wake the coordinator,
 // the coordinator's completion reaches the runner, a changed number of connections is stored,
-// a changed connection row becomes a slot-changed event.
+// a changed connection row becomes a slot-changed event; last the scheduler thread, running, which
+// starts due tasks through the runner once the desktop gives it a task list to look at.
 //
-// Destruction, on any thread but the owner thread: a run still going is stopped and waited for;
+// Destruction, on any thread but the owner thread: the scheduler thread is told to end and
+// joined first (so nothing starts any more); a run still going is stopped and waited for;
 // then the runner (its threads end, ticks already posted run first), the coordinator is stopped
 // and waited for, the parse thread goes, the slots go on the owner thread (their transfers end
 // first: they wake the coordinator), then the coordinator, the status model and the hub. The
@@ -51,6 +54,7 @@ public:
     TThreadParse& Parser() { return *m_parse; }
     TThreadDownload& Coordinator() { return *m_coordinator; }
     TTaskRunner& Runner() { return *m_runner; }
+    TThreadSchedule& Scheduler() { return *m_scheduler; }
 
     // Owner thread. A task from its task file; a file that is missing or no task file is refused
     // with the reason and left untouched.
@@ -70,6 +74,7 @@ private:
     std::unique_ptr<TThreadParse> m_parse;
     std::unique_ptr<TThreadDownload> m_coordinator;
     std::unique_ptr<TTaskRunner> m_runner;
+    std::unique_ptr<TThreadSchedule> m_scheduler;
     bool m_storeConnections = true; // owner thread
 };
 

@@ -4,18 +4,39 @@
 
 #include <QWidget>
 
+#include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "tasks/task_list.h"
+#include "workspace/session_observer.h"
+#include "workspace/url_launcher.h"
+
+class QAction;
+class QComboBox;
 class QMenu;
+class QModelIndex;
+class QPushButton;
+class QTreeView;
 
 namespace pellix {
 
 class TPXTask;
 class TSession;
+class TTaskListModel;
 
-class TTaskListView final : public QWidget {
+// Thin: what is enabled, the texts and every operation come from TTaskList; the view shows them,
+// asks the user and opens the dialogs. Dialogs are opened from the view's own slots or posted,
+// never inside a core event.
+class TTaskListView final : public QWidget, private ISessionObserver {
     Q_OBJECT
 public:
+    using TConfirmEvent = std::function<bool(const QString& text)>;
+    using TInformEvent = std::function<void(const QString& text)>;
+
     explicit TTaskListView(TSession& session, QWidget* parent = nullptr);
     ~TTaskListView() override;
 
@@ -31,13 +52,92 @@ public:
     // Stops the first running task from the top, if any.
     void StopFirstRunningTask();
 
+    // The core list the view shows, and the rows' model.
+    TTaskList& List() { return *m_list; }
+    TTaskListModel& Model() { return *m_model; }
+    QTreeView& TaskView() { return *m_tasks; }
+    QComboBox& CategoryBox() { return *m_category; }
+    // The pop-up menu of the list (the Task menu with "Error Report" in its Browse sub-menu).
+    QMenu* PopupMenu() { return m_popup; }
+    QAction* Action(TTaskCommand command) const;
+    QPushButton* Button(TTaskCommand command) const;
+    QAction* ErrorReportAction() const { return m_errorReport; }
+    // Sets the enabled states of the commands from the focused row (also done when a menu opens).
+    void UpdateTaskCommands();
+
+    // Where deleted files go (the desktop's trash unless replaced), and the message boxes (tests
+    // answer them).
+    void SetTrash(TTaskList::TTrashEvent trash) { m_trash = std::move(trash); }
+    void SetConfirm(TConfirmEvent confirm) { m_confirm = std::move(confirm); }
+    void SetInform(TInformEvent inform) { m_inform = std::move(inform); }
+    void SetError(TInformEvent error) { m_error = std::move(error); }
+
 signals:
     // Task > Explore: the main window switches to the Explore view.
     void ExploreRequested();
+    // Task > New: the main window's new-task command.
+    void NewTaskRequested();
 
 private:
+    // ISessionObserver (owner thread).
+    void OnTaskAdded(TPXTask& task) override;
+    void OnTaskChanged(TPXTask& task) override;
+    void OnTaskCompleted(TPXTask& task, const std::string& report) override;
+
+    void CreateActions();
+    void FillMenu(QMenu* menu, bool popup);
+    void FillCategories();
+    void ShowCategory(const QString& category);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool OnStateImage(const QModelIndex& index, const QPoint& viewportPos) const;
+
+    std::shared_ptr<TPXTask> FocusedTask() const;
+    std::vector<std::shared_ptr<TPXTask>> SelectedTasks() const;
+    std::optional<int> ChooseRunMode(TPXTask& task);
+
+    // Handlers.
+    void pmiNewClick();
+    void pmiEditClick();
+    void pmiDeleteClick();
+    void pmiRunClick();
+    void pmiStopClick();
+    void pmiScheduleClick();
+    void pmiUnscheduleClick();
+    void pmiCopyURLClick(bool local);
+    void pmiExploreClick();
+    // How a browse was asked for.
+    enum class TBrowser { Default, Chromium, Firefox, Integrated };
+    void Browse(bool online, TBrowser browser);
+    void pmiErrorReportClick();
+    void cmbCategoryChange(int index);
+    void lvTasksDblClick(const QModelIndex& index);
+
+    void Inform(const QString& text);
+    void Error(const QString& text);
+    bool Confirm(const QString& text);
+
     TSession& m_session;
+    std::unique_ptr<TTaskList> m_list;
+    TTaskListModel* m_model = nullptr;
+    QTreeView* m_tasks = nullptr;
+    QComboBox* m_category = nullptr;
     QMenu* m_taskMenu = nullptr;
+    QMenu* m_popup = nullptr;
+    std::map<TTaskCommand, QAction*> m_actions;
+    std::map<TTaskCommand, QPushButton*> m_buttons;
+    QAction* m_offline[3] = {};
+    QAction* m_online[3] = {};
+    QAction* m_errorReport = nullptr;
+    std::vector<QMenu*> m_copyMenus;
+    std::vector<QMenu*> m_browseMenus;
+    std::string m_chromium;
+    std::string m_firefox;
+    TURLLauncher m_launcher;
+    TTaskList::TTrashEvent m_trash;
+    TConfirmEvent m_confirm;
+    TInformEvent m_inform;
+    TInformEvent m_error;
+    bool m_fillingCategories = false;
 };
 
 } // namespace pellix
