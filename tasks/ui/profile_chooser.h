@@ -5,6 +5,9 @@
 #include <QDialog>
 #include <QString>
 
+class QLabel;
+class QPushButton;
+
 namespace pellix {
 
 class TPXApp;
@@ -18,7 +21,13 @@ public:
     // After OK: the chosen profile's name; empty for "Use Pellix Wizard...".
     QString ProfileName() const { return m_profileName; }
 
+    QLabel* lblURL = nullptr;
+    // The button captioned text, if any.
+    QPushButton* Button(const QString& text) const;
+
 private:
+    void Choose(const QString& profileName);
+
     TPXApp& m_app;
     QString m_profileName;
 };
