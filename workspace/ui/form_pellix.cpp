@@ -36,6 +36,7 @@
 
 #include "engine/task.h"
 #include "links/url_rules.h"
+#include "tasks/schedule_thread.h"
 #include "tasks/ui/connections_view.h"
 #include "tasks/ui/profile_chooser.h"
 #include "tasks/ui/status_panel.h"
@@ -229,6 +230,7 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     m_connections->setAccessibleName("Connections");
     m_connections->SetPriority(session.App().Priority());
     connect(m_taskList, &TTaskListView::ExploreRequested, this, [this] { SwitchView(TView::Explore); });
+    connect(m_taskList, &TTaskListView::NewTaskRequested, this, [this] { CreateTaskFromAddress({}, {}, false, false); });
 
     m_pageOf[TView::Home] = Placeholder("Pellix Home", "Pellix Home\n\nType a web address above and press Go, or choose "
                                         "File > New > Download Task... (F7).", m_pages);
@@ -771,11 +773,10 @@ bool TFormPellix::CreateTaskFromAddress(const QString& address, const QString& p
             TTaskEditor editor(m_session, created.task, TTaskEditorCaption::Create, this);
             accepted = editor.exec() == QDialog::Accepted;
         }
+        // The task list shows it from the task-added event; the scheduler starts it.
         if (accepted)
             runner.AddTask(*created.task);
     }
-    if (created.task->Status() == kStatusScheduled)
-        m_taskList->AddTask(created.task);
     SwitchView(TView::Tasks);
     return true;
 }
@@ -863,6 +864,7 @@ void TFormPellix::closeEvent(QCloseEvent* event)
             m_session.Runner().StopTask(*running);
     }
     m_closing = true;
+    m_session.Scheduler().Terminate();
     StoreWindowPlace();
     m_recentZips.Save(m_session.App());
     event->accept();

@@ -75,6 +75,7 @@ public:
     bool LeftPaneShown() const;
     QWidget* CurrentPage() const;
     QComboBox* AddressBox() const { return m_address; }
+    TTaskListView* TaskList() const { return m_taskList; }
     QComboBox* ProfileBox() const { return m_profiles; }
     const TRecentList& RecentZips() const { return m_recentZips; }
     const TRecentList& RecentURLs() const { return m_recentURLs; }

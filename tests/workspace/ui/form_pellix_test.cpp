@@ -18,6 +18,7 @@
 #include "tests/support/temp_folder.h"
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
+#include "tasks/ui/task_list_view.h"
 #include "workspace/ui/form_pellix.h"
 #include "workspace/ui/qt_owner_thread.h"
 
@@ -44,6 +45,8 @@ struct TWindowFixture {
         window = std::make_unique<TFormPellix>(*session);
         window->SetMessageSink([this](TRunnerMessageKind, const QString& text) { messages << text; });
         window->SetBrowserLookup([] { return std::make_pair(true, false); });
+        window->TaskList()->SetError([this](const QString& text) { messages << text; });
+        window->TaskList()->SetInform([this](const QString& text) { messages << text; });
         window->show();
         window->Activate();
     }
@@ -247,7 +250,7 @@ private slots:
         f.window->HandleArgument("http://example.org/", false);
         f.window->HandleArgument("/t/site.PXT", false);
         QCOMPARE(f.window->ViewTitleText(), QString(" Tasks"));
-        QTest::qWait(0);
+        QTRY_COMPARE(f.messages.size(), 1); // the task list says the task file is missing
         QCOMPARE(chooser.size(), 1);
     }
 
