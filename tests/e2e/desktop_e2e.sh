@@ -5,6 +5,7 @@
 # Alt+F4 and the stored window place. Every wait is on a condition with a deadline.
 # Usage: tests/e2e/desktop_e2e.sh <build folder>; exit 77 (skipped) without Xvfb and the tools.
 set -euo pipefail
+[ -n "${PELLIX_E2E_TRACE:-}" ] && set -x
 build=$(cd "${1:?usage: $0 <build folder>}" && pwd)
 pellix="$build/app/pellix"
 for tool in Xvfb openbox xdotool xclip python3 unzip; do
@@ -60,7 +61,7 @@ mkdir -p "$HOME" "$TMPDIR"
 settings="$XDG_CONFIG_HOME/Pellix/registry.ini"
 
 "$pellix" > "$work/pellix.log" 2>&1 & first=$!; pids+=($first)
-wait_for 20 "the main window" xdotool search --onlyvisible --name '^Pellix 2\.50$'
+wait_for 60 "the main window" xdotool search --onlyvisible --name '^Pellix 2\.50$'
 win=$(xdotool search --onlyvisible --name '^Pellix 2\.50$' | head -1)
 
 # The address on the clipboard; Ctrl+B in the main window.
