@@ -23,7 +23,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
-#include <QStatusBar>
+#include <QTabBar>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTextEdit>
@@ -37,6 +37,7 @@
 #include "engine/task.h"
 #include "links/url_rules.h"
 #include "tasks/schedule_thread.h"
+#include "tasks/status_model.h"
 #include "tasks/ui/connections_view.h"
 #include "tasks/ui/profile_chooser.h"
 #include "tasks/ui/status_panel.h"
@@ -179,6 +180,9 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     m_leftPane->setObjectName("leftPane");
     m_leftPane->setAccessibleName("Zip Pane");
     m_leftPane->setTabPosition(QTabWidget::South);
+    // All three captions stay readable: the pane is never narrower than its tabs.
+    m_leftPane->tabBar()->setUsesScrollButtons(false);
+    m_leftPane->tabBar()->setElideMode(Qt::ElideNone);
     m_zipTree = EmptyTree("tvZip", m_leftPane);
     m_zipTree->setAccessibleName("Zips");
     m_pageTree = EmptyTree("tvPages", m_leftPane);
@@ -210,7 +214,9 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     m_splitter->addWidget(m_leftPane);
     m_splitter->addWidget(viewArea);
     m_splitter->setStretchFactor(1, 1);
-    m_splitter->setSizes({170, 470});
+    // Wide enough for the three tab captions.
+    const int paneWidth = m_leftPane->tabBar()->sizeHint().width() + 8;
+    m_splitter->setSizes({paneWidth, std::max(200, 640 - paneWidth)});
     column->addWidget(m_splitter, 1);
 
     // 6. The status host and the embedded views, in their creation order.
@@ -239,13 +245,11 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     m_pageOf[TView::Browse] = Placeholder("Browse", kNoBrowserText, m_pages);
     m_pageOf[TView::Tasks] = m_taskList;
     m_pageOf[TView::Connections] = m_connections;
-    m_pageOf[TView::Explore] = Placeholder("Explore", "The explore view of the current task comes in a later issue.", m_pages);
+    m_pageOf[TView::Explore] = Placeholder("Explore", kNotAvailableYet, m_pages);
     for (const auto& [view, page] : m_pageOf)
         m_pages->addWidget(page);
 
     setCentralWidget(central);
-    statusBar()->setSizeGripEnabled(true);
-    statusBar()->setAccessibleName("Status line");
 
     BuildMenus();
     RefreshProfileBox();
@@ -795,7 +799,7 @@ void TFormPellix::OpenZipFile(const QString& path, bool fromMenu)
     if (fromMenu)
         ShowNotAvailable();
     else
-        statusBar()->showMessage(path + ": " + kNotAvailableYet);
+        m_session.Status().ShowStatus(S(path) + ": " + kNotAvailableYet, 0, 0);
 }
 
 void TFormPellix::HandleArgument(const QString& argument, bool fromCommandLine)
@@ -872,7 +876,8 @@ void TFormPellix::closeEvent(QCloseEvent* event)
 
 // ---- Core events ----
 
-void TFormPellix::OnStatusText(const std::string& text) { statusBar()->showMessage(Q(text)); }
+// The status panel shows the status line itself.
+void TFormPellix::OnStatusText(const std::string&) {}
 
 void TFormPellix::OnMessage(TRunnerMessageKind kind, const std::string& text) { ShowMessage(kind, Q(text)); }
 
