@@ -289,6 +289,8 @@ void TFormPellix::BuildToolbar(QWidget* host)
         b->setIcon(style()->standardIcon(icon));
         b->setToolButtonStyle(text ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
         b->setAutoRaise(true);
+        // Captions are never cut short; the profile box gives way instead.
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         b->setStyleSheet("QToolButton { color: white; } QToolButton:checked { background: rgba(255,255,255,70); }");
         row->addWidget(b);
         return b;
@@ -319,7 +321,8 @@ void TFormPellix::BuildToolbar(QWidget* host)
     m_profiles->setObjectName("cmbProfile");
     m_profiles->setToolTip(kProfileHint);
     m_profiles->setAccessibleName("Profile:");
-    m_profiles->setMinimumContentsLength(10);
+    m_profiles->setMinimumContentsLength(6);
+    m_profiles->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_profiles->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     profileLabel->setBuddy(m_profiles);
     row->addWidget(m_profiles);
@@ -339,7 +342,7 @@ void TFormPellix::BuildToolbar(QWidget* host)
                         false);
     m_addToZip->setCheckable(true);
 
-    auto* help = button("btnHelp", "Help", QStyle::SP_DialogHelpButton, true);
+    auto* help = button("btnHelp", "Help", QStyle::SP_DialogHelpButton, false);
     connect(help, &QToolButton::clicked, this, [this] { Action("helpContents")->trigger(); });
     auto* go = button("btnGo", "Go", QStyle::SP_ArrowRight, true);
     go->setPopupMode(QToolButton::MenuButtonPopup);
@@ -352,7 +355,7 @@ void TFormPellix::BuildToolbar(QWidget* host)
     m_activity->setObjectName("activity");
     m_activity->setAccessibleName("Activity");
     m_activity->setTextVisible(false);
-    m_activity->setFixedSize(48, 14);
+    m_activity->setFixedSize(40, 14);
     row->addWidget(m_activity);
 }
 
