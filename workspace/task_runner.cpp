@@ -109,6 +109,8 @@ TTaskRunner::~TTaskRunner()
         *m_alive = false;
         BindListEvents(nullptr);
     });
+    for (std::thread& remover : m_removers)
+        remover.join();
 }
 
 TDateTime TTaskRunner::CurrentTime() const { return m_clock ? m_clock() : Now(); }
@@ -764,10 +766,24 @@ void TTaskRunner::RemoveLeftovers(TPXTask& task)
     std::string folder = task.WorkFolder();
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back(); // with a trailing slash the link test would follow a link
-    if (fs::is_symlink(folder, ec))
+    if (fs::is_symlink(folder, ec)) {
         fs::remove(folder, ec);
-    else
+        return;
+    }
+    // Thousands of files take seconds to unlink: the folder is moved aside at once and emptied by
+    // a thread of its own, so the window does not freeze at the end of a run. A process that ends
+    // killed first leaves the moved folder, which the temp folder's clean-up at exit removes.
+    const std::string aside = folder + ".removed-" + std::to_string(::getpid()) + "-" +
+                              std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    fs::rename(folder, aside, ec);
+    if (ec) {
         fs::remove_all(folder, ec);
+        return;
+    }
+    m_removers.emplace_back([aside] {
+        std::error_code removeError;
+        fs::remove_all(aside, removeError);
+    });
 }
 
 void TTaskRunner::CompleteTask(TPXTask& task, TTaskStatus status)

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/task.h"
@@ -184,6 +185,7 @@ private:
 
     std::shared_ptr<bool> m_alive;   // posted pack outcomes check it (owner thread)
     TZipTimer m_zipTimer;
+    std::vector<std::thread> m_removers; // finished runs' working folders being removed; joined at the end
 
     // Last, so that it goes first: its thread ends before the members its outcomes use.
     TZipPacker m_packer;

@@ -1,0 +1,319 @@
+// The main window: menu enabling, recent lists in the menus, view switching, the command line
+// and creating a task from the clipboard.
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "engine/task.h"
+#include "tests/support/temp_folder.h"
+#include "workspace/app_settings.h"
+#include "workspace/session.h"
+#include "tasks/ui/task_list_view.h"
+#include "workspace/ui/form_pellix.h"
+#include "workspace/ui/qt_owner_thread.h"
+
+using namespace pellix;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A window over a session in a fresh home; messages are collected, not shown.
+struct TWindowFixture {
+    explicit TWindowFixture(const std::function<void(TPXApp&)>& prepare = {})
+    {
+        TAppPaths paths;
+        paths.homeFolder = temp.Path() / "home";
+        paths.programFolder = temp.Path() / "home" / "Pellix";
+        paths.settingsFile = temp.Path() / "config" / "registry.ini";
+        paths.systemTemp = temp.Path() / "systmp";
+        paths.intranetDefault = temp.Path() / "home" / "My Intranet";
+        app = std::make_unique<TPXApp>(paths);
+        if (prepare)
+            prepare(*app);
+        owner = std::make_unique<TQtOwnerThread>();
+        session = std::make_unique<TSession>(*app, *owner);
+        window = std::make_unique<TFormPellix>(*session);
+        window->SetMessageSink([this](TRunnerMessageKind, const QString& text) { messages << text; });
+        window->SetBrowserLookup([] { return std::make_pair(true, false); });
+        window->TaskList()->SetError([this](const QString& text) { messages << text; });
+        window->TaskList()->SetInform([this](const QString& text) { messages << text; });
+        window->show();
+        window->Activate();
+    }
+    ~TWindowFixture()
+    {
+        window.reset();
+        // The session ends off the owner thread, which keeps serving it meanwhile.
+        QEventLoop loop;
+        std::thread closer([&] {
+            session.reset();
+            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+        });
+        loop.exec();
+        closer.join();
+        owner->Stop();
+    }
+
+    QPushButton* Link(const char* name) { return window->findChild<QPushButton*>(name); }
+
+    pellix::test::TTempFolder temp;
+    std::unique_ptr<TPXApp> app;
+    std::unique_ptr<TQtOwnerThread> owner;
+    std::unique_ptr<TSession> session;
+    std::unique_ptr<TFormPellix> window;
+    QStringList messages;
+};
+
+} // namespace
+
+class TFormPellixTest : public QObject {
+    Q_OBJECT
+private slots:
+    void CaptionMinimumSizeAndStoredPlace()
+    {
+        TWindowFixture f([](TPXApp& app) { app.SetWindowPosition({30, 40, 700, 500}); });
+        QCOMPARE(f.window->windowTitle(), QString("Pellix 2.50"));
+        QCOMPARE(f.window->minimumSize(), QSize(540, 400));
+        QCOMPARE(f.window->size(), QSize(700, 500));
+        f.window->resize(800, 600);
+        f.window->close();
+        const TWindowPosition stored = f.app->WindowPosition();
+        QCOMPARE(stored.width, 800);
+        QCOMPARE(stored.height, 600);
+    }
+
+    void MenuEnablingFollowsFocusSelectionAndClipboard_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("select");
+        QTest::addColumn<QString>("clipboard");
+        QTest::addColumn<bool>("cut");
+        QTest::addColumn<bool>("paste");
+        QTest::addColumn<bool>("undo");
+        QTest::newRow("address box, selection, clipboard") << "address" << "http://a/" << true << "x" << true << true << true;
+        QTest::newRow("address box, no selection, empty clipboard") << "address" << "http://a/" << false << "" << false << false << true;
+        QTest::newRow("address box untouched") << "address" << "" << false << "x" << false << true << false;
+        QTest::newRow("zip tree: edit items off") << "zipTree" << "http://a/" << true << "x" << false << false << false;
+    }
+    void MenuEnablingFollowsFocusSelectionAndClipboard()
+    {
+        QFETCH(QString, focus);
+        QFETCH(QString, text);
+        QFETCH(bool, select);
+        QFETCH(QString, clipboard);
+        QFETCH(bool, cut);
+        QFETCH(bool, paste);
+        QFETCH(bool, undo);
+        TWindowFixture f;
+        QApplication::clipboard()->setText(clipboard);
+        QLineEdit* edit = f.window->AddressBox()->lineEdit();
+        f.window->activateWindow();
+        QTRY_VERIFY(f.window->isActiveWindow());
+        edit->setFocus();
+        if (!text.isEmpty())
+            QTest::keyClicks(edit, text);
+        if (select)
+            edit->selectAll();
+        if (focus == "zipTree") {
+            f.window->SwitchView(TView::ZipProperties);
+            f.window->findChild<QWidget*>("tvZip")->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), f.window->findChild<QWidget*>("tvZip"));
+        }
+        QTRY_VERIFY(QApplication::focusWidget() != nullptr);
+        f.window->ApplyEnabling();
+        QCOMPARE(f.window->Action("editCut")->isEnabled(), cut);
+        QCOMPARE(f.window->Action("editCopy")->isEnabled(), cut);
+        QCOMPARE(f.window->Action("editPaste")->isEnabled(), paste);
+        QCOMPARE(f.window->Action("editUndo")->isEnabled(), undo);
+        // No Zip file is selected: the zip commands stay off wherever the focus is.
+        for (const char* name : {"fileClose", "zipClose", "zipAdd", "zipDelete", "zipUnzip", "zipRename"})
+            QVERIFY2(!f.window->Action(name)->isEnabled(), name);
+        QVERIFY(!f.window->Menu("zipBrowse")->isEnabled());
+        // Browsers: the lookup said the first is installed, the second not.
+        QVERIFY(!f.window->Action("zipBrowseSecond")->isEnabled());
+    }
+
+    void RecentZipsAreTheReopenMenuAndAMissingOneIsDropped()
+    {
+        TWindowFixture empty;
+        QVERIFY(!empty.window->Menu("fileReopen")->menuAction()->isVisible());
+
+        fs::path existing;
+        TWindowFixture f([&](TPXApp& app) {
+            existing = fs::path(app.ProgramFolder()) / "here.zip";
+            std::ofstream(existing) << "PK";
+            app.SaveRecentItems(kRecentZipFilesKey, {existing.string(), "/nowhere/gone.zip"});
+        });
+        QMenu* reopen = f.window->Menu("fileReopen");
+        QVERIFY(reopen->menuAction()->isVisible());
+        const QList<QAction*> entries = reopen->actions();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0]->text(), "&1 " + QString::fromStdString(existing.string()));
+        QCOMPARE(entries[1]->text(), QString("&2 /nowhere/gone.zip"));
+
+        entries[1]->trigger();
+        QCOMPARE(f.messages, QStringList{"The file /nowhere/gone.zip no longer exists."});
+        QCOMPARE(f.app->RecentItems(kRecentZipFilesKey), std::vector<std::string>{existing.string()});
+        QTRY_COMPARE(reopen->actions().size(), 1);
+    }
+
+    void RecentURLsFillTheAddressBoxMostRecentFirst()
+    {
+        TWindowFixture f([](TPXApp& app) { app.SaveRecentItems(kRecentURLsKey, {"http://b/", "http://a/"}); });
+        QComboBox* box = f.window->AddressBox();
+        QCOMPARE(box->count(), 2);
+        QCOMPARE(box->itemText(0), QString("http://b/"));
+        QCOMPARE(box->itemText(1), QString("http://a/"));
+        QVERIFY(box->currentText().isEmpty());
+    }
+
+    void ViewLinksSetTitleAndLeftPane_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("leftPane");
+        QTest::addColumn<QString>("page");
+        QTest::newRow("home") << "linkPellixHome" << " Pellix Home" << false << "Pellix Home";
+        QTest::newRow("tasks") << "linkTasks" << " Tasks" << false << "Tasks";
+        QTest::newRow("explore, no task") << "linkExplore" << " Exploring Task: " << false << "Explore";
+        QTest::newRow("connections") << "linkConnections" << " Connections" << false << "Connections";
+        QTest::newRow("zip properties") << "linkZipProperties" << " Zip Properties" << true << "Zip Properties";
+        QTest::newRow("browse") << "linkBrowse" << " Browse - Zip Files" << true << "Browse";
+    }
+    void ViewLinksSetTitleAndLeftPane()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, title);
+        QFETCH(bool, leftPane);
+        QFETCH(QString, page);
+        TWindowFixture f;
+        QCOMPARE(f.window->ViewTitleText(), QString(" Pellix Home"));
+        QVERIFY(!f.window->LeftPaneShown());
+        f.Link(link.toLatin1().constData())->click();
+        QCOMPARE(f.window->ViewTitleText(), title);
+        QCOMPARE(f.window->LeftPaneShown(), leftPane);
+        QCOMPARE(f.window->CurrentPage()->accessibleName(), page);
+    }
+
+    void BrowseTwiceTogglesTheLeftPane()
+    {
+        TWindowFixture f;
+        QPushButton* browse = f.Link("linkBrowse");
+        QCOMPARE(browse->toolTip(), QString("Click twice to toggle wide-view"));
+        browse->click();
+        QVERIFY(f.window->LeftPaneShown());
+        browse->click();
+        QVERIFY(!f.window->LeftPaneShown());
+        browse->click();
+        QVERIFY(f.window->LeftPaneShown());
+        f.Link("linkTasks")->click();
+        QVERIFY(!f.window->LeftPaneShown());
+    }
+
+    void TasksViewFirstWhenSet()
+    {
+        TWindowFixture f([](TPXApp& app) { app.SetTasksViewFirst(true); });
+        f.window->StartUp({});
+        QCOMPARE(f.window->ViewTitleText(), QString(" Tasks"));
+    }
+
+    void CommandLineArgumentsWhateverTheirCase()
+    {
+        TWindowFixture f;
+        const QString zip = QString::fromStdString((f.temp.Path() / "Site.ZIP").string());
+        std::ofstream(zip.toStdString()) << "PK";
+        QStringList chooser;
+        f.window->SetChooserHook([&](const QString& address) -> std::optional<QString> {
+            chooser << address;
+            return std::nullopt; // cancelled: nothing is created
+        });
+
+        f.window->StartUp({zip});
+        QCOMPARE(f.window->RecentZips().Items(), std::vector<std::string>{zip.toStdString()});
+
+        f.window->StartUp({"HTTP://example.org/"});
+        QTRY_COMPARE(chooser, QStringList{"HTTP://example.org/"});
+        QVERIFY(!fs::exists(f.app->TasksFolder() + "General/example.org.pxt"));
+
+        // A handed-over address is not taken; a task file opens the Tasks view.
+        f.window->HandleArgument("http://example.org/", false);
+        f.window->HandleArgument("/t/site.PXT", false);
+        QCOMPARE(f.window->ViewTitleText(), QString(" Tasks"));
+        QTRY_COMPARE(f.messages.size(), 1); // the task list says the task file is missing
+        QCOMPARE(chooser.size(), 1);
+    }
+
+    void PasteURLCreatesATaskThroughTheEditor()
+    {
+        TWindowFixture f;
+        std::shared_ptr<TPXTask> edited;
+        f.window->SetEditorHook([&](const std::shared_ptr<TPXTask>& task) {
+            edited = task;
+            return true;
+        });
+        QApplication::clipboard()->setText("  127.0.0.1:8/docs/  ");
+        f.window->Action("editPasteURL")->trigger();
+        QVERIFY(edited);
+        QCOMPARE(edited->Status(), int(kStatusScheduled));
+        QVERIFY(fs::exists(edited->TaskFile()));
+        QCOMPARE(f.window->AddressBox()->currentText(), QString::fromStdString(edited->URL()));
+        QCOMPARE(f.window->ViewTitleText(), QString(" Tasks"));
+        QCOMPARE(f.window->RecentURLs().Items().front(), edited->URL());
+
+        // Not an address: nothing happens.
+        edited.reset();
+        QApplication::clipboard()->setText("not an address at all");
+        f.window->Action("editPasteURL")->trigger();
+        QVERIFY(!edited);
+        QVERIFY(f.messages.isEmpty());
+    }
+
+    void CancelledEditorCreatesNothingButKeepsTheAddress()
+    {
+        TWindowFixture f;
+        std::string file;
+        f.window->SetEditorHook([&](const std::shared_ptr<TPXTask>& task) {
+            file = task->TaskFile();
+            return false;
+        });
+        f.window->AddressBox()->setEditText("http://127.0.0.1:9/x/");
+        f.window->ProfileBox()->setCurrentIndex(0); // "Custom"
+        QTest::keyClick(f.window->AddressBox()->lineEdit(), Qt::Key_Return);
+        QVERIFY(!file.empty());
+        QVERIFY(!fs::exists(file));
+        QCOMPARE(f.window->RecentURLs().Items().front(), std::string("http://127.0.0.1:9/x/"));
+    }
+
+    void UnbuiltMenusSayNotAvailableYet()
+    {
+        TWindowFixture f;
+        for (const char* name : {"fileOpen", "viewProfilesEditor", "viewPreferences", "viewSelectSkin", "zipOpen",
+                                 "fileNewFileZip"})
+            f.window->Action(name)->trigger();
+        QCOMPARE(f.messages.size(), 6);
+        for (const QString& text : f.messages)
+            QCOMPARE(text, QString("Not available yet."));
+    }
+
+    void DayZipCaptionUsesTodaysShortDate()
+    {
+        TWindowFixture f;
+        f.window->Menu("fileNewSpecial")->aboutToShow();
+        QVERIFY(f.window->Action("dayZip")->text().startsWith("New - My Pellix's for "));
+        QVERIFY(!f.window->Action("dayZip")->text().endsWith("for "));
+    }
+};
+
+QTEST_MAIN(TFormPellixTest)
+#include "form_pellix_test.moc"

@@ -1,0 +1,163 @@
+// TFormPellix: the main window: toolbar, address bar, navigation strip, the views with the left
+// pane, the status host, every menu with its enabling, and the window side of running tasks.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "workspace/main_window_rules.h"
+#include "workspace/session_observer.h"
+
+class QAction;
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QSplitter;
+class QStackedWidget;
+class QTabWidget;
+class QToolButton;
+class QTreeView;
+
+namespace pellix {
+
+class TConnectionsView;
+class TPXTask;
+class TSession;
+class TStatusPanel;
+class TTaskListView;
+
+class TFormPellix final : public QMainWindow, public ISessionObserver {
+    Q_OBJECT
+public:
+    // The session's owner thread must be this window's thread.
+    explicit TFormPellix(TSession& session, QWidget* parent = nullptr);
+    ~TFormPellix() override;
+
+    // Start-up after the window is shown: the first view, then the command line's first argument.
+    void StartUp(const QStringList& arguments);
+    // One argument handed over by a second copy or given on the command line.
+    void HandleArgument(const QString& argument, bool fromCommandLine);
+    // Creates a task as Enter in the address box, Go, Paste URL and the New menu do. With no
+    // profile (or "Custom") the "Create New Task" editor decides. False when nothing was created.
+    bool CreateTaskFromAddress(const QString& address, const QString& profile, bool map, bool intranet);
+    void SwitchView(TView view);
+    // The Browse link of the navigation strip.
+    void BrowseLink();
+
+    // Where messages go; by default a box posted to the event loop (never opened inside a core
+    // event). Tests collect them instead.
+    using TMessageSink = std::function<void(TRunnerMessageKind kind, const QString& text)>;
+    void SetMessageSink(TMessageSink sink) { m_messageSink = std::move(sink); }
+    // Where "Create New Task" goes; by default the modal task editor. True when the user accepted.
+    using TEditorHook = std::function<bool(const std::shared_ptr<TPXTask>& task)>;
+    void SetEditorHook(TEditorHook hook) { m_editorHook = std::move(hook); }
+    // Whether the browsers of the menus are installed (looked up at each activation by default).
+    // Where an address argument goes; by default the profile chooser. The chosen profile, empty
+    // for the editor, nothing when cancelled.
+    using TChooserHook = std::function<std::optional<QString>(const QString& address)>;
+    void SetChooserHook(TChooserHook hook) { m_chooserHook = std::move(hook); }
+    void SetBrowserLookup(std::function<std::pair<bool, bool>()> lookup) { m_browserLookup = std::move(lookup); }
+
+    // For tests and the figures.
+    QAction* Action(const QString& objectName) const;
+    QMenu* Menu(const QString& objectName) const;
+    const TViewSwitcher& Views() const { return m_views; }
+    QString ViewTitleText() const;
+    bool LeftPaneShown() const;
+    QWidget* CurrentPage() const;
+    QComboBox* AddressBox() const { return m_address; }
+    TTaskListView* TaskList() const { return m_taskList; }
+    QComboBox* ProfileBox() const { return m_profiles; }
+    const TRecentList& RecentZips() const { return m_recentZips; }
+    const TRecentList& RecentURLs() const { return m_recentURLs; }
+    // Applies the enabling rules as if a menu had just opened.
+    void ApplyEnabling();
+    // Opens a Zip file (the zip manager comes later: the file joins the recent list).
+    void OpenZipFile(const QString& path, bool fromMenu = true);
+    // Re-runs what the activation handler does (also called on every activation).
+    void Activate();
+
+    // ISessionObserver (owner thread).
+    void OnStatusText(const std::string& text) override;
+    void OnMessage(TRunnerMessageKind kind, const std::string& text) override;
+    void OnTaskAdded(TPXTask& task) override;
+    void OnTaskChanged(TPXTask& task) override;
+    void OnTaskCompleted(TPXTask& task, const std::string& report) override;
+    void OnBeep() override;
+    void OnZipPacked(TPXTask& task, std::size_t entries) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void BuildToolbar(QWidget* host);
+    void BuildMenus();
+    QAction* AddAction(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key = {});
+    QAction* NotYet(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key = {});
+    void ShowMessage(TRunnerMessageKind kind, const QString& text);
+    void ShowNotAvailable();
+    void RebuildReopenMenu();
+    void RebuildDownloadsMenu(QMenu* menu);
+    void RefreshAddressList();
+    void RefreshProfileBox();
+    void RefreshModeHints();
+    void UpdateActivity();
+    void UpdateDayZipCaption();
+    void ApplyViewLayout();
+    void PasteURL();
+    void GoClicked(bool checkEmpty);
+    TMenuState CurrentMenuState() const;
+    QString CurrentProfile() const;
+    bool IntranetModeChosen() const;
+    void StoreWindowPlace();
+
+    TSession& m_session;
+    TViewSwitcher m_views;
+    TRecentList m_recentURLs;
+    TRecentList m_recentZips;
+    TMessageSink m_messageSink;
+    TEditorHook m_editorHook;
+    TChooserHook m_chooserHook;
+    std::size_t m_packed = 0;
+    std::function<std::pair<bool, bool>()> m_browserLookup;
+    std::pair<bool, bool> m_browsers{false, false};
+    std::map<QString, QAction*> m_actions;
+    std::map<QString, QMenu*> m_menus;
+    bool m_zipViewShownForRun = false;
+    bool m_closing = false;
+
+    QComboBox* m_address = nullptr;
+    QComboBox* m_profiles = nullptr;
+    QToolButton* m_zipMode = nullptr;
+    QToolButton* m_intranetMode = nullptr;
+    QToolButton* m_addToZip = nullptr;
+    QProgressBar* m_activity = nullptr;
+    QLabel* m_viewTitle = nullptr;
+    QSplitter* m_splitter = nullptr;
+    QTabWidget* m_leftPane = nullptr;
+    QTreeView* m_zipTree = nullptr;
+    QTreeView* m_pageTree = nullptr;
+    QTreeView* m_intranetTree = nullptr;
+    QStackedWidget* m_pages = nullptr;
+    std::map<TView, QWidget*> m_pageOf;
+    QLabel* m_zipProperties = nullptr;
+    TStatusPanel* m_statusPanel = nullptr;
+    TTaskListView* m_taskList = nullptr;
+    TConnectionsView* m_connections = nullptr;
+    QMenu* m_fileMenu = nullptr;
+    QMenu* m_reopenMenu = nullptr;
+    QAction* m_reopenSeparator = nullptr;
+    QAction* m_reopenAction = nullptr;
+};
+
+} // namespace pellix
