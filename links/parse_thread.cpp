@@ -204,6 +204,7 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
         m_stop = false;
         m_foundNone = false;
         m_bannerDue = true;
+        m_bannerLookDue = true;
         ++m_wakeGeneration;
     }
     m_cv.notify_all();
@@ -289,6 +290,7 @@ TThreadParse::TStep TThreadParse::ProcessNextPage(TPXTask& task)
     // (the run is being stopped) no page is taken, or the same one would be taken again and again.
     if (task.WriteFault())
         return TStep::NoPage;
+    RepackEarlierBannerPage(task);
     TPXQItem* page = task.DownloadList().NextSavedPage();
     if (page == nullptr)
         return TStep::NoPage;
@@ -424,6 +426,34 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
     if (HasBanner(rewrite.text))
         WriteBannerPage(task, snapshot.bannerPath, snapshot.startURL, zipMode);
     return TStep::Done;
+}
+
+void TThreadParse::RepackEarlierBannerPage(TPXTask& task)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_bannerLookDue)
+            return;
+        m_bannerLookDue = false;
+    }
+    // A run resumed by a new process may parse no page at all: the banner page that the earlier
+    // process wrote in the temp folder goes into the Zip with the files it left unpacked.
+    std::string path;
+    bool zipMode = false;
+    if (!m_owner.Call([&] {
+            zipMode = !task.IntranetMode();
+            if (const std::string root = task.WorkFolder(); !root.empty())
+                path = root + kBannerPageName;
+        }))
+        return;
+    std::error_code ec;
+    if (!zipMode || path.empty() || !std::filesystem::is_regular_file(path, ec))
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_bannerDue = false;
+    }
+    task.AppendToZipQueue(path, nullptr);
 }
 
 void TThreadParse::WriteBannerPage(TPXTask& task, const std::string& path, const std::string& startURL, bool zipMode)

@@ -92,6 +92,8 @@ private:
     TStep ProcessNextPage(TPXTask& task);
     TStep ProcessPage(TPXTask& task, TPXQItem& page);
     void ShowStatus(const std::string& text) const;
+    // At a run's first look for pages: queues for packing a banner page that an earlier run left.
+    void RepackEarlierBannerPage(TPXTask& task);
     // Writes the banner page that the run's saved pages link to, the first time one gets the block.
     void WriteBannerPage(TPXTask& task, const std::string& path, const std::string& startURL, bool zipMode);
 
@@ -108,6 +110,7 @@ private:
     bool m_busy = false;      // a page is in progress
     bool m_foundNone = false; // the last look found no saved page, and nothing woke us since
     bool m_bannerDue = false; // this run has not written the banner page yet
+    bool m_bannerLookDue = false; // this run has not looked for an earlier run's banner page
     std::uint64_t m_wakeGeneration = 0;
     std::uint64_t m_pagesProcessed = 0;
 

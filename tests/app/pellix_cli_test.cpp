@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/task.h"
+#include "links/banner.h"
 #include "links/file_io.h"
 #include "links/text_helpers.h"
 #include "workspace/zip_engine.h"
@@ -195,7 +196,9 @@ void ServeSite(test::TTestHttpServer& server)
 std::set<std::string> Entries(const test::TTestHttpServer& server)
 {
     const std::string host = HostFolder(server);
-    return {host + "/index.htm", host + "/index.html", host + "/docs/page.html", host + "/a.png", host + "/b.png"};
+    // The banner page that the saved pages load sits at the top of the Zip, beside the host.
+    return {host + "/index.htm", host + "/index.html", host + "/docs/page.html", host + "/a.png", host + "/b.png",
+            kBannerPageName};
 }
 
 TEST(PellixCliTest, HelpAndBadInput)
@@ -366,7 +369,7 @@ TEST(PellixCliTest, ZipModePacksStyleSheetsRewritten)
     const std::string zip = (folder.Path() / "home" / "Downloads" / "Styled.zip").string();
     const std::string host = HostFolder(server);
     EXPECT_EQ(test::ZipEntryNames(zip), (std::set<std::string>{host + "/index.htm", host + "/css/site.css",
-                                                                host + "/img/back.png"}));
+                                                                host + "/img/back.png", kBannerPageName}));
     TZipEngine engine;
     engine.SetZipFileName(zip);
     std::string css;
@@ -383,7 +386,8 @@ std::set<std::string> PathsBelowHost(const std::string& zip)
     return paths;
 }
 
-const std::set<std::string> kSitePaths = {"index.htm", "index.html", "docs/page.html", "a.png", "b.png"};
+const std::set<std::string> kSitePaths = {"index.htm", "index.html", "docs/page.html", "a.png", "b.png",
+                                          kBannerPageName};
 
 // Pages /p1.html, /p2.html, ... each linking to the next: a site without end as far as any limit
 // of these tests goes. pad makes each page that many bytes longer; delay holds each reply.
@@ -578,12 +582,14 @@ TEST(PellixCliTest, IntranetFolderChecks)
 
     const TCliResult made = RunCli(folder.Path(), {"--quiet", "--intranet", site.string(), server.Url("/")}, setup);
     ASSERT_EQ(made.exitCode, 0) << made.err;
-    // The host's folder and nothing else: no probe file is left behind.
+    // The host's folder and the banner page, nothing else: no probe file is left behind.
     std::vector<fs::path> written;
     for (const auto& entry : fs::directory_iterator(site))
-        written.push_back(entry.path());
+        if (entry.path().filename() != kBannerPageName)
+            written.push_back(entry.path());
     ASSERT_EQ(written.size(), 1u);
     EXPECT_TRUE(fs::exists(written[0] / "index.htm"));
+    EXPECT_TRUE(fs::exists(site / kBannerPageName));
 
     // The folder of an existing intranet task turned into a file: the rerun is refused and the
     // file stays as it was.

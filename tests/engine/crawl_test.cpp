@@ -25,6 +25,7 @@
 #include "engine/slot_list.h"
 #include "engine/queue_item.h"
 #include "engine/task.h"
+#include "links/banner.h"
 #include "links/file_io.h"
 #include "links/parse_thread.h"
 #include "workspace/app_settings.h"
@@ -121,7 +122,7 @@ TEST(CrawlTest, IntranetModeSavesAWorkingSiteEndToEnd)
         host + "/a.html",       host + "/frames.html", host + "/index.html",    host + "/left.html",
         host + "/pics/a.gif",   host + "/pics/b.gif",  host + "/pics/bg.gif",   host + "/pics/logo.gif",
         host + "/pics/map.gif", host + "/sub/b.html",  host + "/sub/c.gif",     host + "/sub/c.html",
-        host + "/sub/style.css"};
+        host + "/sub/style.css", kBannerPageName};
     const auto files = FilesUnder(crawl.SiteFolder());
     EXPECT_EQ(Names(files), expected);
     EXPECT_EQ(crawl.CountInState(kStateParsed), 7); // pages and the style sheet

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <system_error>
 
+#include "links/banner.h"
 #include "links/file_io.h"
 #include "links/html_parser.h"
 
@@ -111,7 +112,10 @@ TSiteReport TSiteChecker::Check() const
     std::vector<std::filesystem::path> pages;
     for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file() && IsPageFile(it->path()))
+        // The banner page at the root is the program's, not one of the site's pages; the links
+        // to it are checked like every other.
+        if (it->is_regular_file() && IsPageFile(it->path())
+            && !(it->path().parent_path() == root && it->path().filename() == kBannerPageName))
             pages.push_back(it->path());
     }
     std::sort(pages.begin(), pages.end());

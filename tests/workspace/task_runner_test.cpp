@@ -16,6 +16,7 @@
 #include "engine/loop_owner_thread.h"
 #include "engine/slot_list.h"
 #include "engine/task.h"
+#include "links/banner.h"
 #include "links/parse_thread.h"
 #include "links/text_helpers.h"
 #include "workspace/app_settings.h"
@@ -116,7 +117,8 @@ void ServeSite(test::TTestHttpServer& server, std::chrono::milliseconds slowDela
 std::set<std::string> SiteEntries(const test::TTestHttpServer& server)
 {
     const std::string host = HostFolder(server);
-    return {host + "/index.htm", host + "/about.html", host + "/a.png", host + "/slow.png"};
+    // The banner page that the saved pages load sits at the top of the Zip, beside the host.
+    return {host + "/index.htm", host + "/about.html", host + "/a.png", host + "/slow.png", kBannerPageName};
 }
 
 TEST(TTaskRunnerTest, CompletionReportDropsWholeDays)
@@ -309,8 +311,8 @@ TEST(TTaskRunnerTest, ZipLastPacksOnlyAfterDownloadComplete)
         std::vector<int>& statusAtPack = h.statusAtPack;
         const auto task = h.Create(server.Url("/"));
         ASSERT_TRUE(h.Start(task, kRunRestart));
-        // Both pages and a.png are saved and queued; slow.png is still on its way.
-        ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3 && task->Status() == kStatusDownloading; }));
+        // Both pages, the banner page and a.png are saved and queued; slow.png is still on its way.
+        ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 4 && task->Status() == kStatusDownloading; }));
         std::size_t queued = 0;
         h.owner->Call([&] {
             ASSERT_EQ(task->Status(), kStatusDownloading);
@@ -322,7 +324,7 @@ TEST(TTaskRunnerTest, ZipLastPacksOnlyAfterDownloadComplete)
             EXPECT_FALSE(fs::exists(task->Destination()));
         } else {
             EXPECT_EQ(queued, 0u);
-            EXPECT_EQ(test::ZipEntryNames(task->Destination()).size(), 3u);
+            EXPECT_EQ(test::ZipEntryNames(task->Destination()).size(), 4u); // with the banner page
         }
         ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
         EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));
@@ -342,7 +344,7 @@ TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
     h.runner->SetZipTimerInterval(0ms);
     const auto task = h.Create(server.Url("/"));
     ASSERT_TRUE(h.Start(task, kRunRestart));
-    ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3; }));
+    ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 4; }));
     h.owner->Call([&] {
         h.runner->ZipTimerTick();
         h.runner->StopTask(*task);
@@ -351,7 +353,7 @@ TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
     EXPECT_EQ(task->Status(), kStatusStopped);
     const std::string zip = task->Destination();
     const std::set<std::string> packed = test::ZipEntryNames(zip);
-    EXPECT_EQ(packed.size(), 3u);
+    EXPECT_EQ(packed.size(), 4u); // the pages, a.png and the banner page
     EXPECT_FALSE(packed.count(HostFolder(server) + "/slow.png"));
 
     // The resume opens the Zip, and the session's observers see it listed.
@@ -504,7 +506,7 @@ TEST(TTaskRunnerTest, FullDiskWhilePackingStopsAndResumeFinishesTheZip)
         server.Route(std::string("/") + name + ".png").Header("Content-Type", "image/png").Body(noise(name[0]));
     const std::string host = HostFolder(server);
     const std::set<std::string> all = {host + "/index.htm", host + "/a.png", host + "/b.png", host + "/c.png",
-                                       host + "/d.png"};
+                                       host + "/d.png", kBannerPageName};
 
     std::string taskFile;
     std::string zip;
@@ -562,7 +564,7 @@ TEST(TTaskRunnerTest, ResumeInNewProcessPacksFilesNeverPacked)
         const auto task = first.Create(server.Url("/"));
         taskFile = task->TaskFile();
         ASSERT_TRUE(first.Start(task, kRunRestart));
-        ASSERT_TRUE(first.WaitFor([&] { return task->ZipQueueCount() >= 3; }));
+        ASSERT_TRUE(first.WaitFor([&] { return task->ZipQueueCount() >= 4; }));
         first.owner->Call([&] { first.runner->StopTask(*task); });
         ASSERT_TRUE(first.runner->WaitRunSettled(30s));
         EXPECT_FALSE(fs::exists(task->Destination()));
@@ -641,8 +643,8 @@ TEST(TTaskRunnerLinkRepairTest, ZipPagesPackedEarlierAreRepairedInTheZip)
     const auto task = h.Create(server.Url("/"));
     task->Profile().SetUseStartPageTitle(false);
     ASSERT_TRUE(h.Start(task, kRunRestart));
-    // Both pages and a.png are queued; missing.png is still on its way.
-    ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 3 && task->Status() == kStatusDownloading; }));
+    // Both pages, the banner page and a.png are queued; missing.png is still on its way.
+    ASSERT_TRUE(h.WaitFor([&] { return task->ZipQueueCount() >= 4 && task->Status() == kStatusDownloading; }));
     h.owner->Call([&] { h.runner->ZipTimerTick(); });
     const std::string temp = task->WorkFolder();
     ASSERT_TRUE(test::ZipEntryNames(task->Destination()).count(HostFolder(server) + "/index.htm"));
@@ -657,7 +659,7 @@ TEST(TTaskRunnerLinkRepairTest, ZipPagesPackedEarlierAreRepairedInTheZip)
     std::map<std::string, std::string> comments;
     for (const TZipEntry& row : opened.rows)
         comments[row.name] = row.comment;
-    EXPECT_EQ(comments.size(), 3u); // index.htm, about.html, a.png: no entry twice
+    EXPECT_EQ(comments.size(), 4u); // index.htm, about.html, a.png, the banner page: no entry twice
     EXPECT_EQ(comments[HostFolder(server) + "/index.htm"], "Broken");
     EXPECT_EQ(comments[HostFolder(server) + "/about.html"], "About");
 
