@@ -546,7 +546,7 @@ TTaskCommandResult TTaskList::Run(TPXTask& task, const TChooseRunModeEvent& choo
                 *cancelled = true;
             return {};
         }
-        task.SetRunMode(*mode);
+        task.SetRunMode(static_cast<TRunMode>(*mode));
     }
     task.SetStatus(kStatusScheduled);
     task.SetSchedule(kScheduleNow);

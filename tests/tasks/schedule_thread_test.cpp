@@ -51,7 +51,7 @@ protected:
         task->SetTaskFile(m_app->TasksFolder() + "General/" + name + ".pxt");
         task->SetTaskName(name);
         task->SetURL("http://host/" + name + "/");
-        task->SetStatus(status);
+        task->SetStatus(static_cast<TTaskStatus>(status));
         task->SetSchedule(schedule);
         task->SetNextRun(nextRun);
         m_list->AddTask(task);

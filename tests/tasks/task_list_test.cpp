@@ -49,7 +49,7 @@ protected:
         task.SetTaskFile(TaskPath(name, category));
         task.SetTaskName(name);
         task.SetURL("http://host/" + name + "/");
-        task.SetStatus(status);
+        task.SetStatus(static_cast<TTaskStatus>(status));
         task.SetSchedule(schedule);
         ASSERT_TRUE(task.Save());
     }
@@ -93,7 +93,7 @@ TEST(TaskCommandTest, EnabledByStatus)
     for (const auto& row : rows) {
         SCOPED_TRACE("status " + std::to_string(row.status));
         TPXTask task;
-        task.SetStatus(row.status);
+        task.SetStatus(static_cast<TTaskStatus>(row.status));
         for (const C idle : {C::Edit, C::Delete, C::Run, C::Schedule})
             EXPECT_EQ(TaskCommandEnabled(idle, &task, false), row.idle);
         EXPECT_EQ(TaskCommandEnabled(C::Stop, &task, false), row.stop);
@@ -329,7 +329,7 @@ TEST_F(TaskListTest, RowTextsImagesAndSummary)
         {4, kImageRun, {128, 128, 128}}, {5, kImageRun, {0, 0, 128}},       {7, kImageRun, {0, 0, 128}},
     };
     for (const auto& look : looks) {
-        task.SetStatus(look.status);
+        task.SetStatus(static_cast<TTaskStatus>(look.status));
         EXPECT_EQ(TaskStateImage(task), look.image) << look.status;
         EXPECT_EQ(TaskTextColour(task), look.colour) << look.status;
     }

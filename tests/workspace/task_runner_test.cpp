@@ -360,8 +360,9 @@ TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
     h.owner->Call([&] { h.progress.clear(); });
     ASSERT_TRUE(h.Start(task, kRunResume));
     h.owner->Call([&] {
-        EXPECT_EQ(h.progress, (std::vector<std::string>{"Opening Zip File... 1/3", "Opening Zip File... 2/3",
-                                                        "Opening Zip File... 3/3", " 0/0"}));
+        EXPECT_EQ(h.progress, (std::vector<std::string>{"Opening Zip File... 1/4", "Opening Zip File... 2/4",
+                                                        "Opening Zip File... 3/4", "Opening Zip File... 4/4",
+                                                        " 0/0"}));
     });
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
     EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));

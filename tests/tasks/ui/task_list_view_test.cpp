@@ -58,7 +58,7 @@ struct TDesk {
         task.SetTaskFile(TaskPath(name));
         task.SetTaskName(name);
         task.SetURL("http://127.0.0.1:9/" + name + "/");
-        task.SetStatus(status);
+        task.SetStatus(static_cast<TTaskStatus>(status));
         QVERIFY(task.Save());
     }
 
@@ -146,7 +146,7 @@ private slots:
                                                     TTaskCommand::Stop,     TTaskCommand::Schedule,
                                                     TTaskCommand::Unschedule, TTaskCommand::Explore};
         for (const int status : {0, 1, 2, 3, 4, 5, 6, 7}) {
-            task.SetStatus(status);
+            task.SetStatus(static_cast<TTaskStatus>(status));
             for (QMenu* menu : {view.TaskMenu(), view.PopupMenu()}) {
                 emit menu->aboutToShow();
                 for (const TTaskCommand command : commands) {
