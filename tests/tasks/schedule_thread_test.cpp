@@ -14,6 +14,7 @@
 #include "tasks/task_list.h"
 #include "tests/support/crawl_fixture.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 #include "tests/support/test_http_server.h"
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
@@ -30,12 +31,7 @@ class ScheduleThreadTest : public ::testing::Test {
 protected:
     ScheduleThreadTest()
     {
-        TAppPaths paths;
-        paths.programFolder = m_folder.Path() / "home";
-        paths.settingsFile = m_folder.Path() / "registry.ini";
-        paths.systemTemp = m_folder.Path() / "tmp";
-        paths.homeFolder = m_folder.Path() / "user";
-        m_app = std::make_unique<TPXApp>(paths);
+        m_app = std::make_unique<TPXApp>(test::TestAppPaths(m_folder.Path()));
         m_owner.Call([this] { m_list = std::make_unique<TTaskList>(*m_app); });
     }
     ~ScheduleThreadTest() override

@@ -13,6 +13,7 @@
 #include "links/file_io.h"
 #include "workspace/app_settings.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 
 namespace pellix {
 namespace {
@@ -23,12 +24,7 @@ class TTaskEditTest : public ::testing::Test {
 protected:
     TTaskEditTest()
     {
-        TAppPaths paths;
-        paths.programFolder = m_folder.Path() / "home";
-        paths.settingsFile = m_folder.Path() / "registry.ini";
-        paths.systemTemp = m_folder.Path() / "tmp";
-        paths.intranetDefault = m_folder.Path() / "intranet";
-        m_app = std::make_unique<TPXApp>(paths);
+        m_app = std::make_unique<TPXApp>(test::TestAppPaths(m_folder.Path()));
         m_app->SetDownloadsFolder((m_folder.Path() / "dl").string() + "/");
     }
 

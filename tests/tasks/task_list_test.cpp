@@ -17,6 +17,7 @@
 #include "tasks/error_report.h"
 #include "tasks/schedule.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 #include "workspace/app_settings.h"
 
 namespace fs = std::filesystem;
@@ -28,12 +29,7 @@ class TaskListTest : public ::testing::Test {
 protected:
     TaskListTest()
     {
-        TAppPaths paths;
-        paths.programFolder = m_folder.Path() / "home";
-        paths.settingsFile = m_folder.Path() / "registry.ini";
-        paths.systemTemp = m_folder.Path() / "tmp";
-        paths.homeFolder = m_folder.Path() / "user";
-        m_app = std::make_unique<TPXApp>(paths);
+        m_app = std::make_unique<TPXApp>(test::TestAppPaths(m_folder.Path()));
     }
 
     std::string TaskPath(const std::string& name, const std::string& category = "General") const

@@ -22,6 +22,7 @@
 #include "tasks/ui/task_list_model.h"
 #include "tasks/ui/task_list_view.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
 #include "workspace/task_runner.h"
@@ -36,12 +37,7 @@ namespace {
 struct TDesk {
     TDesk()
     {
-        TAppPaths paths;
-        paths.programFolder = folder.Path() / "home";
-        paths.settingsFile = folder.Path() / "registry.ini";
-        paths.systemTemp = folder.Path() / "tmp";
-        paths.homeFolder = folder.Path() / "user";
-        app = std::make_unique<TPXApp>(paths);
+        app = std::make_unique<TPXApp>(test::TestAppPaths(folder.Path()));
         owner = std::make_unique<TQtOwnerThread>();
     }
     ~TDesk()

@@ -14,6 +14,7 @@
 #include "workspace/settings_store.h"
 #include "workspace/ui/qt_owner_thread.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 
 namespace pellix::test {
 
@@ -21,12 +22,7 @@ class TUiSession final {
 public:
     TUiSession()
     {
-        TAppPaths paths;
-        paths.programFolder = m_folder.Path() / "home";
-        paths.settingsFile = m_folder.Path() / "registry.ini";
-        paths.systemTemp = m_folder.Path() / "tmp";
-        paths.intranetDefault = m_folder.Path() / "intranet";
-        m_app = std::make_unique<TPXApp>(paths);
+        m_app = std::make_unique<TPXApp>(test::TestAppPaths(m_folder.Path()));
         m_app->SetDownloadsFolder(Folder() + "dl/");
         m_app->Store().WriteSetting(kFileTypesKey, "HTML", ".htm;.html;");
         m_app->Store().WriteSetting(kFileTypesKey, "Images", ".gif;.jpg;.jpeg;");
