@@ -21,7 +21,16 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-fail() { echo "FAIL: $*"; [ -f "$work/pellix.log" ] && sed 's/^/  pellix: /' "$work/pellix.log" | tail -20; exit 1; }
+fail() {
+  echo "FAIL: $*"
+  [ -f "$work/pellix.log" ] && sed 's/^/  pellix: /' "$work/pellix.log" | tail -20
+  if [ -n "${DISPLAY:-}" ]; then
+    echo "  windows on $DISPLAY:"
+    xdotool search --name '.' getwindowname %@ 2>/dev/null | sed 's/^/    /' | head -20 || true
+  fi
+  [ -n "${first:-}" ] && { kill -0 "$first" 2>/dev/null && echo "  pellix is running" || echo "  pellix has ended"; }
+  exit 1
+}
 # wait_for SECONDS DESCRIPTION COMMAND...: polls the command until it succeeds.
 wait_for() {
   local seconds=$1 what=$2; shift 2
