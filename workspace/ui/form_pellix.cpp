@@ -44,6 +44,7 @@
 #include "tasks/ui/task_editor.h"
 #include "tasks/ui/task_list_view.h"
 #include "workspace/app_settings.h"
+#include "workspace/first_start.h"
 #include "workspace/session.h"
 #include "workspace/task_runner.h"
 #include "workspace/url_launcher.h"
@@ -478,9 +479,12 @@ void TFormPellix::BuildMenus()
     // Help.
     QMenu* help = menu(nullptr, "help", "&Help");
     connect(AddAction(help, "helpContents", "&Contents...", Qt::Key_F1), &QAction::triggered, this, [this] {
-        // The help is a page of the program folder, shown by the default browser.
-        const std::string file = m_session.App().ProgramFolder() + "help/index.html";
+        // The help is a page of the program folder (copied there at first start, else the
+        // installed one), shown by the default browser.
+        std::string file = m_session.App().ProgramFolder() + "help/index.html";
         std::error_code ec;
+        if (!std::filesystem::exists(file, ec))
+            file = (TFirstStart::DefaultDataFolder() / "help" / "index.html").string();
         if (!std::filesystem::exists(file, ec) || !m_session.App().URLLauncher().Open(file))
             ShowMessage(TRunnerMessageKind::Error, "Unable to open the help file " + Q(file) + ".");
     });
