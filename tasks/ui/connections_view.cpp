@@ -3,7 +3,13 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <algorithm>
+
+#include <QApplication>
+#include <QPainter>
 #include <QSlider>
+#include <QStyleOptionProgressBar>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -15,6 +21,38 @@
 #include "workspace/session.h"
 
 namespace pellix {
+namespace {
+
+// The progress column's text ("\x1E" blocks and a percentage) drawn as a bar, which reads at a
+// glance and does not depend on a font having block glyphs; the text stays for screen readers.
+class TProgressDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const qsizetype percentAt = text.lastIndexOf('%');
+        if (percentAt < 0) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        qsizetype start = percentAt;
+        while (start > 0 && text[start - 1].isDigit())
+            --start;
+        QStyleOptionProgressBar bar;
+        bar.rect = option.rect.adjusted(1, 2, -1, -2);
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = std::clamp(text.mid(start, percentAt - start).toInt(), 0, 100);
+        bar.text = QString::number(bar.progress) + "%";
+        bar.textVisible = true;
+        bar.state = option.state | QStyle::State_Horizontal;
+        QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, painter);
+    }
+};
+
+} // namespace
 
 TConnectionsView::TConnectionsView(TSession& session, TStatusPanel& statusPanel, QWidget* parent)
     : QWidget(parent), m_session(session), m_statusPanel(statusPanel)
@@ -29,6 +67,7 @@ TConnectionsView::TConnectionsView(TSession& session, TStatusPanel& statusPanel,
     lvSockets->setUniformRowHeights(true);
     lvSockets->setSelectionMode(QAbstractItemView::NoSelection);
     lvSockets->setModel(m_model);
+    lvSockets->setItemDelegateForColumn(TSlotTableModel::kProgress, new TProgressDelegate(lvSockets));
     const int widths[] = {200, 100, 70, 70, 150};
     for (int column = 0; column < TSlotTableModel::kColumnCount; ++column)
         lvSockets->setColumnWidth(column, widths[column]);

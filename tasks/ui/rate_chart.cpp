@@ -108,7 +108,13 @@ void TRateChart::paintEvent(QPaintEvent*)
     for (double x = 0; x <= maxX + stepX / 2; x += stepX)
         p.drawLine(toPoint(x, 0), toPoint(x, maxY));
     p.setPen(Qt::lightGray);
-    for (double y = 0; y <= maxY + stepY / 2; y += stepY) {
+    // In a low chart the grid lines lie closer than a line of text: label every few of them.
+    const double stepPixels = plot.height() * stepY / maxY;
+    const int labelEvery = std::max(1, static_cast<int>(std::ceil(fm.height() / std::max(1.0, stepPixels))));
+    int line = 0;
+    for (double y = 0; y <= maxY + stepY / 2; y += stepY, ++line) {
+        if (line % labelEvery != 0)
+            continue;
         const QPointF at = toPoint(0, y);
         p.drawText(QRectF(0, at.y() - fm.height() / 2.0, labelWidth + 4, fm.height()), Qt::AlignRight,
                    AxisText(y));

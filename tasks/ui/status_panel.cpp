@@ -30,7 +30,7 @@ QLCDNumber* Led(QWidget* parent, const char* name, const QString& accessible, in
     led->setAccessibleName(accessible);
     led->setSegmentStyle(QLCDNumber::Flat);
     led->setFrameShape(QFrame::NoFrame);
-    led->setFixedSize(14 * digits + 6, 24);
+    led->setFixedSize(13 * digits + 6, 20);
     return led;
 }
 
@@ -44,7 +44,7 @@ QProgressBar* Gauge(QWidget* parent, const char* name, const QString& accessible
     gauge->setStyleSheet(QString("QProgressBar { border: 1px solid #606060; background: #202020; color: white; }"
                                  "QProgressBar::chunk { background: %1; }")
                              .arg(colour));
-    gauge->setFixedHeight(18);
+    gauge->setFixedHeight(15);
     gauge->setRange(0, 1);
     gauge->setValue(0);
     gauge->setFormat("0/0 -> ");
@@ -88,6 +88,10 @@ TStatusPanel::TStatusPanel(TSession& session, QWidget* parent) : QWidget(parent)
     btnStop->setObjectName("btnStop");
     btnStop->setAccessibleName("Stop");
     btnStop->setToolTip("Stop");
+    for (QToolButton* button : {btnRun, btnStop}) {
+        button->setFixedSize(22, 20);
+        button->setIconSize(QSize(14, 14));
+    }
     connect(btnRun, &QToolButton::clicked, this, &TStatusPanel::RunRequested);
     connect(btnStop, &QToolButton::clicked, this, &TStatusPanel::StopRequested);
 
@@ -130,6 +134,7 @@ TStatusPanel::TStatusPanel(TSession& session, QWidget* parent) : QWidget(parent)
         ++row;
     }
     gauges->setColumnStretch(1, 1);
+    gauges->setVerticalSpacing(1);
 
     auto dot = [this](const char* text) { return new QLabel(text, this); };
     auto* leds = new QHBoxLayout;
@@ -151,7 +156,9 @@ TStatusPanel::TStatusPanel(TSession& session, QWidget* parent) : QWidget(parent)
     leds->addWidget(dot("Kb/sec"));
     leds->addStretch();
 
+    // Everything fits the status host's 120 pixels: tight rows, no slack between them.
     auto* left = new QVBoxLayout;
+    left->setSpacing(2);
     left->addLayout(head);
     left->addLayout(gauges);
     left->addLayout(leds);
@@ -168,7 +175,8 @@ TStatusPanel::TStatusPanel(TSession& session, QWidget* parent) : QWidget(parent)
     line->addStretch(0);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setContentsMargins(6, 2, 6, 2);
+    layout->setSpacing(2);
     layout->addLayout(top, 1);
     layout->addLayout(line);
 
