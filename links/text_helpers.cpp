@@ -1,6 +1,8 @@
 // Text, file-name and folder helpers shared by every subsystem.
 #include "links/text_helpers.h"
 
+#include <cstdint>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -395,6 +397,90 @@ std::string PercentDecode(std::string_view text)
         } else {
             out += text[i];
         }
+    }
+    return out;
+}
+
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The named references page titles commonly carry.
+char32_t NamedEntity(std::string_view name)
+{
+    static const std::pair<std::string_view, char32_t> kNames[] = {
+        {"amp", U'&'},       {"lt", U'<'},         {"gt", U'>'},        {"quot", U'"'},     {"apos", U'\''},
+        {"nbsp", 0xA0},      {"copy", 0xA9},       {"reg", 0xAE},       {"trade", 0x2122},  {"mdash", 0x2014},
+        {"ndash", 0x2013},   {"hellip", 0x2026},   {"laquo", 0xAB},     {"raquo", 0xBB},    {"lsquo", 0x2018},
+        {"rsquo", 0x2019},   {"ldquo", 0x201C},    {"rdquo", 0x201D},   {"bull", 0x2022},   {"middot", 0xB7},
+        {"euro", 0x20AC},    {"pound", 0xA3},      {"sect", 0xA7},      {"deg", 0xB0},      {"auml", 0xE4},
+        {"ouml", 0xF6},      {"uuml", 0xFC},       {"Auml", 0xC4},      {"Ouml", 0xD6},     {"Uuml", 0xDC},
+        {"szlig", 0xDF},     {"eacute", 0xE9},     {"egrave", 0xE8},    {"aacute", 0xE1},   {"agrave", 0xE0},
+        {"ccedil", 0xE7},    {"ntilde", 0xF1},     {"oslash", 0xF8},    {"aring", 0xE5},    {"times", 0xD7},
+    };
+    for (const auto& [entity, c] : kNames)
+        if (entity == name)
+            return c;
+    return 0;
+}
+
+} // namespace
+
+std::string DecodeHtmlEntities(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t end = text[i] == '&' ? text.find(';', i + 1) : std::string_view::npos;
+        if (end == std::string_view::npos || end - i > 12) {
+            out += text[i];
+            continue;
+        }
+        const std::string_view name = text.substr(i + 1, end - i - 1);
+        char32_t c = 0;
+        if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            const std::string_view digits = name.substr(hex ? 2 : 1);
+            std::uint32_t value = 0;
+            bool ok = !digits.empty();
+            for (const char d : digits) {
+                const int v = hex ? HexDigit(d) : (d >= '0' && d <= '9' ? d - '0' : -1);
+                if (v < 0 || value > 0x10FFFF) {
+                    ok = false;
+                    break;
+                }
+                value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(v);
+            }
+            // Nothing a file name could not hold: no controls, no surrogates, nothing past Unicode.
+            if (ok && value >= 0x20 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF))
+                c = value;
+        } else {
+            c = NamedEntity(name);
+        }
+        if (c == 0) {
+            out += text[i];
+            continue;
+        }
+        AppendUtf8(out, c);
+        i = end;
     }
     return out;
 }

@@ -123,6 +123,11 @@ constexpr int HexDigit(char c)
 // Blanks and tabs removed at both ends.
 std::string TrimBlanks(std::string_view text);
 
+// Character references replaced by the UTF-8 characters they stand for: numeric ones ("&#8212;",
+// "&#x2014;") and the named ones that titles use ("&amp;", "&mdash;", "&nbsp;" and the like).
+// Unknown names, bad numbers and a lone "&" stay as they are.
+std::string DecodeHtmlEntities(std::string_view text);
+
 // Every byte for which encode is true becomes "%" and two uppercase hexadecimal digits.
 std::string PercentEncode(std::string_view text, bool (*encode)(unsigned char byte));
 

@@ -802,7 +802,8 @@ void TTaskRunner::CompleteTask(TPXTask& task, TTaskStatus status)
             Message(TRunnerMessageKind::Error, compacted.message);
     }
     if (!task.IntranetMode()) {
-        const std::string title = task.StartPageTitle();
+        // The Zip is named after the title as a reader sees it: "&mdash;" is a dash.
+        const std::string title = DecodeHtmlEntities(task.StartPageTitle());
         std::error_code ec;
         if (task.Profile().UseStartPageTitle() && !title.empty() && m_packer.Zip() &&
             fs::exists(m_packer.Zip()->path, ec)) {

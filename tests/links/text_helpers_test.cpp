@@ -127,6 +127,24 @@ TEST(TextHelpersTest, CleanText)
     EXPECT_EQ(CleanText("   "), "");
 }
 
+TEST(TextHelpersTest, DecodeHtmlEntities)
+{
+    const struct {
+        const char* text;
+        const char* decoded;
+    } cases[] = {
+        {"CMake Reference Documentation &mdash; CMake 3.25.1", "CMake Reference Documentation \u2014 CMake 3.25.1"},
+        {"Tom &amp; Jerry &lt;3&gt;", "Tom & Jerry <3>"},
+        {"&#246;l &#xF6;l &#XF6;l", "\u00f6l \u00f6l \u00f6l"},
+        {"&#128512;", "\U0001F600"},
+        {"a & b; &unknown; &#; &#xZZ; &#1114112; &#55296; &#9;", "a & b; &unknown; &#; &#xZZ; &#1114112; &#55296; &#9;"},
+        {"&amp;amp; &", "&amp; &"},
+        {"&verylongname-that-is-not-an-entity;", "&verylongname-that-is-not-an-entity;"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodeHtmlEntities(c.text), c.decoded) << c.text;
+}
+
 TEST(TextHelpersTest, FieldOf)
 {
     EXPECT_EQ(FieldOf("a|b||d", '|', 0), "a");

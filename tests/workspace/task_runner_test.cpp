@@ -265,6 +265,9 @@ TEST(TTaskRunnerTest, TitlesWithoutAUsableNameStillNameTheZip)
         {"..", ""},
         {"<>|*?", ""},
         {"Docs: What?", "Docs  What .zip"},
+        // The title as a reader sees it; a decoded "/" is no path.
+        {"Guide &mdash; Tom &amp; Jerry", "Guide \u2014 Tom & Jerry.zip"},
+        {"a&#47;..&#47;b", "a .. b.zip"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.zipName.empty() ? c.title : c.zipName);
