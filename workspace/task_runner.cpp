@@ -103,6 +103,7 @@ TTaskRunner::~TTaskRunner()
 {
     // Ticks already posted find the timer stopped.
     m_zipTimer.Stop();
+    JoinRepair();
     m_packer.WaitIdle();
     // Let pack outcomes already posted run (they see m_alive) before the members go.
     m_owner.Call([this] {
@@ -299,6 +300,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
             task->BeginRun();
     }
 
+    JoinRepair();
     m_packer.Close();
     if (!task->IntranetMode()) {
         const std::string zipPath = task->Destination();
@@ -325,6 +327,7 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     task->Save();
     m_zipTimer.BeginRun();
     m_linksRepaired = false;
+    m_repairing = false;
     m_faultMessage.clear();
     m_running = task;
     {
@@ -431,6 +434,7 @@ void TTaskRunner::EndRun(TPXTask& task)
     m_coordinator.Stop();
     m_parse.Stop();
     m_zipTimer.SetOn(false);
+    JoinRepair(); // it reads the archive and writes pages of this run
     if (!task.IntranetMode()) {
         m_packer.Abort();
         // The archive and its entry list are the packing thread's until its pack is over.
@@ -589,10 +593,13 @@ void TTaskRunner::ZipTimerTick()
         StopForWriteFault(task);
         return;
     }
+    if (m_repairing)
+        return; // its outcome ticks again
     const bool complete = task.Status() == kStatusComplete && m_zipTimer.Settled();
     if (task.IntranetMode()) {
         if (complete) {
-            RepairLinks(task);
+            if (!RepairLinks(task))
+                return;
             if (task.WriteFault())
                 StopForWriteFault(task);
             else
@@ -602,8 +609,8 @@ void TTaskRunner::ZipTimerTick()
     }
     if (m_packing)
         return;
-    if (complete)
-        RepairLinks(task);
+    if (complete && !RepairLinks(task))
+        return;
     if (task.WriteFault()) {
         StopForWriteFault(task);
         return;
@@ -625,17 +632,20 @@ void TTaskRunner::ZipTimerTick()
         CompleteTask(task, kStatusZipped);
 }
 
-void TTaskRunner::RepairLinks(TPXTask& task)
+bool TTaskRunner::RepairLinks(TPXTask& task)
 {
+    if (m_repairing)
+        return false;
     if (m_linksRepaired)
-        return;
+        return true;
     m_linksRepaired = true;
     // Nothing failed and nothing recovered, nothing to do: the counters say so without a look at
     // the list.
     if (task.PageErrors() + task.ResourceErrors() <= 0 && m_failedBefore.empty())
-        return;
+        return true;
     TPXDownloadList& list = task.DownloadList();
-    TLinkRepair repair(task.Profile().AggressiveParser());
+    auto repairer = std::make_shared<TLinkRepair>(task.Profile().AggressiveParser());
+    TLinkRepair& repair = *repairer;
     bool recovered = false;
     std::vector<std::pair<TPXQItem*, std::string>> pages; // parsed pages and style sheets, with their URLs
     for (std::size_t i = 0; i < list.Count(); ++i) {
@@ -666,17 +676,65 @@ void TTaskRunner::RepairLinks(TPXTask& task)
     }
     m_failedBefore.clear();
     if (repair.Empty() || pages.empty() || (task.PageErrors() + task.ResourceErrors() <= 0 && !recovered))
-        return;
-    // Both directions in one pass over a page.
-    auto repairText = [&](TPXQItem& item, const std::string& url, std::string& text) {
-        const bool sheet = !item.IsPage();
-        return repair.RepairPage(url, text, sheet) + repair.RestorePage(url, text, sheet);
-    };
+        return true;
     ShowStatus("Repairing links to items not found...");
 
     const bool zipMode = !task.IntranetMode();
-    auto pathOf = [&](TPXQItem& item, const std::string& url) {
-        return item.LocalPath().empty() ? task.LocalFileOf(url) : item.LocalPath();
+
+    // Pages still waiting to be packed are repaired in the temp folder, where the final pack takes
+    // them from; the queue is put back as it was once the repair is over.
+    auto job = std::make_shared<TRepairJob>();
+    job->repair = std::move(repairer);
+    std::set<std::string> queuedPaths;
+    if (zipMode) {
+        while (auto entry = task.TakeFromZipQueue()) {
+            queuedPaths.insert(entry->path);
+            job->queued.push_back(std::move(*entry));
+        }
+    }
+    for (auto& [item, url] : pages) {
+        TRepairPage page{item, url, item->LocalPath().empty() ? task.LocalFileOf(url) : item->LocalPath(),
+                         !item->IsPage(), {}};
+        // Packed pages are read from the Zip itself: the temp folder may be gone since an earlier
+        // process packed them, or hold another task's file of the same name.
+        if (zipMode && !queuedPaths.count(page.path) && m_packer.Zip()) {
+            const std::string entry = EntryNameOf(page.path, task.WorkFolder());
+            if (m_packer.HasEntry(entry))
+                page.zipEntry = entry;
+        }
+        job->pages.push_back(std::move(page));
+    }
+
+    // Reading and rewriting a large site's pages takes long: a thread of its own does it, so
+    // the window stays responsive, and the next tick goes on from its outcome. Ticks by hand
+    // (no timer) repair at once. Nothing else uses the archive meanwhile: ticks wait for it.
+    m_repairing = true;
+    const bool handOver = m_zipTimer.Interval().count() > 0;
+    if (!handOver) {
+        RunRepairJob(*job);
+        FinishRepair(task, *job);
+        return true;
+    }
+    JoinRepair();
+    std::shared_ptr<bool> alive = m_alive;
+    m_repairThread = std::thread([this, alive, job, keep = m_running] {
+        RunRepairJob(*job);
+        m_owner.Post([this, alive, job, keep] {
+            if (!*alive)
+                return;
+            FinishRepair(*keep, *job);
+            m_zipTimer.TickSoon();
+        });
+    });
+    return false;
+}
+
+void TTaskRunner::RunRepairJob(TRepairJob& job)
+{
+    TLinkRepair& repair = *job.repair;
+    auto repairText = [&](const TRepairPage& page, std::string& text) {
+        // Both directions in one pass over a page.
+        return repair.RepairPage(page.url, text, page.sheet) + repair.RestorePage(page.url, text, page.sheet);
     };
     auto save = [&](const std::string& path, const std::string& text) {
         std::error_code ec;
@@ -684,68 +742,64 @@ void TTaskRunner::RepairLinks(TPXTask& task)
         std::string error;
         if (!WriteFileAtomically(path, text, &error)) {
             const int cause = errno;
-            if (IsRunStoppingWriteError(cause))
-                task.RecordWriteFault(path, WriteErrorReason(cause));
-            else
-                Message(TRunnerMessageKind::Error, "Cannot save the page " + path + ": " + error);
+            if (IsRunStoppingWriteError(cause)) {
+                if (!job.fault)
+                    job.fault = std::make_pair(path, WriteErrorReason(cause));
+            } else {
+                job.messages.push_back("Cannot save the page " + path + ": " + error);
+            }
             return false;
         }
         return true;
     };
+    std::map<std::string, const TRepairPage*> fromZip; // by entry name
+    for (const TRepairPage& page : job.pages) {
+        if (!page.zipEntry.empty()) {
+            fromZip.emplace(page.zipEntry, &page);
+            continue;
+        }
+        std::optional<std::string> text = ReadWholeFile(page.path);
+        if (text && repairText(page, *text) > 0)
+            save(page.path, *text);
+    }
+    if (fromZip.empty())
+        return;
+    std::vector<std::string> names;
+    for (const auto& [name, page] : fromZip)
+        names.push_back(name);
+    std::vector<TZipSkip> unread;
+    m_packer.ReadEntries(names, [&](const std::string& name, std::string text) {
+        const auto found = fromZip.find(name);
+        if (found == fromZip.end())
+            return;
+        const TRepairPage& page = *found->second;
+        if (repairText(page, text) > 0 && save(page.path, text))
+            job.repacked.push_back({page.path, page.item});
+    }, unread);
+    for (const TZipSkip& skip : unread)
+        job.messages.push_back("Cannot read " + skip.name + " from the Zip file: " + skip.reason);
+}
 
-    // Pages still waiting to be packed are repaired in the temp folder, where the final pack takes
-    // them from; the queue is put back as it was.
-    std::vector<TZipQueueEntry> queued;
-    std::set<std::string> queuedPaths;
-    if (zipMode) {
-        while (auto entry = task.TakeFromZipQueue()) {
-            queuedPaths.insert(entry->path);
-            queued.push_back(std::move(*entry));
-        }
-    }
-    struct TPackedPage {
-        TPXQItem* item;
-        std::string url;
-        std::string path;
-    };
-    std::map<std::string, TPackedPage> fromZip; // by entry name
-    for (auto& [item, url] : pages) {
-        const std::string path = pathOf(*item, url);
-        if (zipMode && !queuedPaths.count(path) && m_packer.Zip()) {
-            const std::string entry = EntryNameOf(path, task.WorkFolder());
-            if (m_packer.HasEntry(entry)) {
-                fromZip.emplace(entry, TPackedPage{item, url, path});
-                continue;
-            }
-        }
-        std::optional<std::string> text = ReadWholeFile(path);
-        if (text && repairText(*item, url, *text) > 0)
-            save(path, *text);
-    }
-    std::vector<TZipQueueEntry> repacked;
-    if (!fromZip.empty()) {
-        // Packed pages are read from the Zip itself: the temp folder may be gone since an
-        // earlier process packed them, or hold another task's file of the same name.
-        std::vector<std::string> names;
-        for (const auto& [name, page] : fromZip)
-            names.push_back(name);
-        std::vector<TZipSkip> unread;
-        m_packer.ReadEntries(names, [&](const std::string& name, std::string text) {
-            const auto found = fromZip.find(name);
-            if (found == fromZip.end())
-                return;
-            const TPackedPage& page = found->second;
-            if (repairText(*page.item, page.url, text) > 0 && save(page.path, text))
-                repacked.push_back({page.path, page.item});
-        }, unread);
-        for (const TZipSkip& skip : unread)
-            Message(TRunnerMessageKind::Error, "Cannot read " + skip.name + " from the Zip file: " + skip.reason);
-    }
-    for (TZipQueueEntry& entry : queued)
+void TTaskRunner::FinishRepair(TPXTask& task, TRepairJob& job)
+{
+    m_repairing = false;
+    if (job.fault)
+        task.RecordWriteFault(job.fault->first, job.fault->second);
+    for (const std::string& message : job.messages)
+        Message(TRunnerMessageKind::Error, message);
+    for (TZipQueueEntry& entry : job.queued)
         task.AppendToZipQueue(std::move(entry.path), entry.item);
-    for (TZipQueueEntry& entry : repacked)
+    for (TZipQueueEntry& entry : job.repacked)
         task.AppendToZipQueue(std::move(entry.path), entry.item);
+    job.queued.clear();
+    job.repacked.clear();
     ShowStatus(task.StatusText(task.Status()));
+}
+
+void TTaskRunner::JoinRepair()
+{
+    if (m_repairThread.joinable())
+        m_repairThread.join();
 }
 
 void TTaskRunner::RemoveLeftovers(TPXTask& task)

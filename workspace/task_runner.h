@@ -22,6 +22,7 @@
 namespace pellix {
 
 class IOwnerThread;
+class TLinkRepair;
 class TPXApp;
 class TPXTask;
 class TSlotList;
@@ -159,8 +160,30 @@ private:
     // At completion: a finished Zip task's working folder, an intranet task's partial bodies of
     // items that failed.
     void RemoveLeftovers(TPXTask& task);
-    // Once per run, at completion and before the final pack.
-    void RepairLinks(TPXTask& task);
+    // The pages of a link repair and what came of it.
+    struct TRepairPage {
+        TPXQItem* item;        // not touched by the repair thread
+        std::string url;
+        std::string path;      // the page's working copy
+        bool sheet;            // a style sheet, not a page
+        std::string zipEntry;  // set when the page is read from the Zip
+    };
+    struct TRepairJob {
+        std::shared_ptr<TLinkRepair> repair;
+        std::vector<TRepairPage> pages;
+        std::vector<TZipQueueEntry> queued;   // the zip queue, put back at the end
+        std::vector<TZipQueueEntry> repacked; // pages read from the Zip and repaired
+        std::vector<std::string> messages;
+        std::optional<std::pair<std::string, std::string>> fault; // path, reason
+    };
+    // Once per run, at completion and before the final pack. True when it is over; false while
+    // its thread works (its outcome ticks again).
+    bool RepairLinks(TPXTask& task);
+    // The repair thread: reads, repairs and writes pages; touches no task or item.
+    void RunRepairJob(TRepairJob& job);
+    // Owner thread: the outcome goes into the task.
+    void FinishRepair(TPXTask& task, TRepairJob& job);
+    void JoinRepair();
     TDateTime CurrentTime() const;
 
     TPXApp& m_app;
@@ -185,6 +208,8 @@ private:
 
     std::shared_ptr<bool> m_alive;   // posted pack outcomes check it (owner thread)
     TZipTimer m_zipTimer;
+    bool m_repairing = false;            // a link repair thread works (owner thread)
+    std::thread m_repairThread;
     std::vector<std::thread> m_removers; // finished runs' working folders being removed; joined at the end
 
     // Last, so that it goes first: its thread ends before the members its outcomes use.
