@@ -854,6 +854,7 @@ void TTaskRunner::CompleteTask(TPXTask& task, TTaskStatus status)
         const TZipCompactOutcome compacted = m_packer.CompactIfWasteful();
         if (compacted.due && !compacted.compacted && !compacted.message.empty())
             Message(TRunnerMessageKind::Error, compacted.message);
+        ShowStatus(task.StatusText(task.Status())); // the compaction's text does not outlive it
     }
     if (!task.IntranetMode()) {
         // The Zip is named after the title as a reader sees it: "&mdash;" is a dash.

@@ -198,6 +198,8 @@ TEST(TTaskRunnerTest, ZipModeRunPacksRenamesAfterTitleAndReports)
     const auto task = h.Create(server.Url("/"));
     ASSERT_TRUE(h.Start(task, kRunRestart));
     ASSERT_TRUE(h.WaitFor([&] { return task->Status() == kStatusZipped; }));
+    // The status line ends on the task's status, not on the compaction that came before it.
+    EXPECT_TRUE(h.WaitFor([&] { return !h.statuses.empty() && h.statuses.back() == "Zipped!"; }));
 
     std::string downloads;
     h.owner->Call([&] { downloads = h.app->DownloadsFolder(); });
