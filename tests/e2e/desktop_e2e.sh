@@ -71,6 +71,8 @@ settings="$XDG_CONFIG_HOME/Pellix/registry.ini"
 # Under LeakSanitizer: the system's D-Bus library keeps one buffer to the end of the process.
 printf 'leak:libdbus-1.so\n' > "$work/lsan.supp"
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+# Under ThreadSanitizer, reports from inside Debian's uninstrumented Qt are skipped.
+export TSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")/.." && pwd)/tsan_qt.supp${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
 
 "$pellix" > "$work/pellix.log" 2>&1 & first=$!; pids+=($first)
 wait_for 60 "the main window" xdotool search --onlyvisible --name '^Pellix 2\.50$'
