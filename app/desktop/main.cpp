@@ -257,14 +257,7 @@ int Run(int argc, char** argv)
                      static_cast<double>(owner->LongestStep().count()) / 1000.0, gaps.LongestMs());
     server.close();
     window.reset();
-    // The session goes on another thread: its end waits for work posted to this one.
-    QEventLoop loop;
-    std::thread closer([&] {
-        session.reset();
-        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-    });
-    loop.exec();
-    closer.join();
+    owner->RunElsewhere([&] { session.reset(); });
     owner->Stop();
     owner.reset();
     demo.Stop();

@@ -1,7 +1,10 @@
 #include "workspace/ui/qt_owner_thread.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QThread>
+
+#include <thread>
 
 namespace pellix {
 namespace {
@@ -49,6 +52,16 @@ void TQtOwnerThread::Stop() {
     // Stop runs on the owner thread, so nothing else drains: run the rest here.
     while (RunOne()) {
     }
+}
+
+void TQtOwnerThread::RunElsewhere(const std::function<void()>& fn) {
+    QEventLoop loop;
+    std::thread worker([&] {
+        fn();
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
 }
 
 std::chrono::microseconds TQtOwnerThread::LongestStep() const {

@@ -32,6 +32,10 @@ public:
     // On the owner thread: refuses new work from now on and runs what is queued, so no waiting
     // Call is abandoned and no posted change is lost. Called at shut-down, before the session goes.
     void Stop();
+    // On the owner thread: runs fn on a thread of its own while this thread keeps serving posted
+    // work, and returns once fn has returned. Ending a session needs it: its threads hand their
+    // last work to the owner thread and wait for it.
+    void RunElsewhere(const std::function<void()>& fn);
     // The longest single function run so far (for the responsiveness figures).
     std::chrono::microseconds LongestStep() const;
 

@@ -3,11 +3,8 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
@@ -32,15 +29,7 @@ public:
     // The session goes off the owner thread while this one keeps serving its calls.
     ~TUiSession()
     {
-        std::atomic<bool> done{false};
-        std::thread closer([&] {
-            m_session.reset();
-            done = true;
-        });
-        QDeadlineTimer deadline(60000);
-        while (!done && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        closer.join();
+        m_owner.RunElsewhere([&] { m_session.reset(); });
         m_owner.Stop();
     }
     TUiSession(const TUiSession&) = delete;

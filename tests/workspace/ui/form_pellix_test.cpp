@@ -53,14 +53,7 @@ struct TWindowFixture {
     ~TWindowFixture()
     {
         window.reset();
-        // The session ends off the owner thread, which keeps serving it meanwhile.
-        QEventLoop loop;
-        std::thread closer([&] {
-            session.reset();
-            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-        });
-        loop.exec();
-        closer.join();
+        owner->RunElsewhere([&] { session.reset(); });
         owner->Stop();
     }
 

@@ -50,6 +50,14 @@ private slots:
         QVERIFY(threw.load());
     }
 
+    void RunElsewhereKeepsServingTheOwnerThread() {
+        TQtOwnerThread owner;
+        bool calledBack = false;
+        // What a session's end does: a thread that needs the owner thread before it can finish.
+        owner.RunElsewhere([&] { owner.Call([&] { calledBack = owner.IsOwnerThread(); }); });
+        QVERIFY(calledBack);
+    }
+
     void StopRunsWhatIsQueuedThenRefuses() {
         TQtOwnerThread owner;
         int ran = 0;
