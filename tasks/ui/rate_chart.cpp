@@ -49,7 +49,8 @@ void TRateChart::SetLineColour(const QColor& colour)
 
 QSize TRateChart::sizeHint() const { return {360, 150}; }
 
-QSize TRateChart::minimumSizeHint() const { return {200, 110}; }
+// Small, so that the counters beside it keep their room at the window's minimum width.
+QSize TRateChart::minimumSizeHint() const { return {140, 90}; }
 
 QString TRateChart::AxisText(double value)
 {
@@ -86,8 +87,6 @@ void TRateChart::paintEvent(QPaintEvent*)
     }
     const double stepY = NiceStep(maxY, 4);
     maxY = std::ceil(maxY / stepY) * stepY;
-    const double stepX = NiceStep(maxX, 5);
-    maxX = std::ceil(maxX / stepX) * stepX;
 
     int labelWidth = fm.horizontalAdvance("( KB/sec )");
     for (double y = 0; y <= maxY + stepY / 2; y += stepY)
@@ -96,6 +95,10 @@ void TRateChart::paintEvent(QPaintEvent*)
                      height() - titleRect.bottom() - 12 - 3 * fm.height());
     if (plot.width() < 20 || plot.height() < 20)
         return;
+    // As many time labels as the width holds.
+    const int timeLabels = std::clamp(plot.width() / (fm.horizontalAdvance("000") + 8), 2, 5);
+    const double stepX = NiceStep(maxX, timeLabels);
+    maxX = std::ceil(maxX / stepX) * stepX;
 
     auto toPoint = [&](double x, double y) {
         return QPointF(plot.left() + x / maxX * plot.width(), plot.bottom() - y / maxY * plot.height());
@@ -125,8 +128,7 @@ void TRateChart::paintEvent(QPaintEvent*)
         p.drawText(QRectF(at.x() - 30, plot.bottom() + 2, 60, fm.height()), Qt::AlignHCenter, text);
     }
     p.drawText(QRect(0, titleRect.bottom() + 2, labelWidth + 8, fm.height()), Qt::AlignRight, "( KB/sec )");
-    p.drawText(QRect(plot.left(), plot.bottom() + 2 + fm.height(), plot.width(), fm.height()), Qt::AlignHCenter,
-               "Time (secs)");
+    p.drawText(QRect(0, plot.bottom() + 2 + fm.height(), width(), fm.height()), Qt::AlignHCenter, "Time (secs)");
     p.setPen(Qt::gray);
     p.drawRect(plot);
 
