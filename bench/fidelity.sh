@@ -99,21 +99,7 @@ render() {
 
 # Requests the page made (the browser's own update and account checks carry no origin).
 page_requests() {
-  python3 - "$1" <<'PY'
-import json, sys
-try:
-    log = json.load(open(sys.argv[1], encoding="utf-8", errors="replace"))
-except (OSError, ValueError):
-    print("no-net-log"); sys.exit()
-start = log["constants"]["logEventTypes"]["URL_REQUEST_START_JOB"]
-urls = set()
-for event in log["events"]:
-    params = event.get("params", {})
-    if event["type"] == start and "url" in params and params.get("initiator") != "not an origin":
-        if params["url"].split(":", 1)[0] in ("http", "https", "ws", "wss"):
-            urls.add(params["url"])
-print(" ".join(sorted(urls)))
-PY
+  python3 "$repo/tests/support/net_log_requests.py" "$1"
 }
 
 results="$work/results.tsv"

@@ -94,22 +94,7 @@ PY
     echo "FAIL ($mode): saved files still name a web address:"; cat "$work/external-$mode.txt"; failed=1
   fi
   # Requests that the page started (the browser's own update and account checks have no origin).
-  requests=$(python3 - "$work/net-$mode.json" <<'PY'
-import json, sys
-try:
-    log = json.load(open(sys.argv[1], encoding="utf-8", errors="replace"))
-except (OSError, ValueError):
-    print("no-net-log"); sys.exit()
-start = log["constants"]["logEventTypes"]["URL_REQUEST_START_JOB"]
-urls = set()
-for event in log["events"]:
-    params = event.get("params", {})
-    if event["type"] == start and "url" in params and params.get("initiator") != "not an origin":
-        if params["url"].startswith(("http://", "https://", "ws://", "wss://")):
-            urls.add(params["url"])
-print(" ".join(sorted(urls)))
-PY
-)
+  requests=$(python3 "$(dirname "$0")/../support/net_log_requests.py" "$work/net-$mode.json")
   if [ -n "$requests" ]; then
     echo "FAIL ($mode): the saved page made requests: $requests"; failed=1
   fi
