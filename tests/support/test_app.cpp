@@ -14,6 +14,17 @@ TAppPaths TestAppPaths(const std::filesystem::path& folder)
     return paths;
 }
 
+TAppPaths UserHomeAppPaths(const std::filesystem::path& folder)
+{
+    TAppPaths paths;
+    paths.homeFolder = folder / "home";
+    paths.programFolder = folder / "home" / "Pellix";
+    paths.settingsFile = folder / "config" / "registry.ini";
+    paths.systemTemp = folder / "systmp";
+    paths.intranetDefault = folder / "home" / "My Intranet";
+    return paths;
+}
+
 std::unique_ptr<TPXApp> MakeTestApp(const std::filesystem::path& folder, const std::vector<TFileTypeGroup>& fileTypes)
 {
     auto app = std::make_unique<TPXApp>(TestAppPaths(folder));

@@ -7,6 +7,7 @@
 
 #include "engine/task.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 
 namespace pellix {
 namespace {
@@ -17,13 +18,7 @@ class TPXAppTest : public ::testing::Test {
 protected:
     TAppPaths Paths() const
     {
-        TAppPaths paths;
-        paths.homeFolder = m_temp.Path() / "home";
-        paths.programFolder = m_temp.Path() / "home" / "Pellix";
-        paths.settingsFile = m_temp.Path() / "config" / "registry.ini";
-        paths.systemTemp = m_temp.Path() / "systmp";
-        paths.intranetDefault = m_temp.Path() / "home" / "My Intranet";
-        return paths;
+        return test::UserHomeAppPaths(m_temp.Path());
     }
     std::string Root() const { return m_temp.Path().string(); }
 

@@ -7,6 +7,7 @@
 #include "links/file_io.h"
 #include "workspace/app_settings.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 
 namespace pellix {
 namespace {
@@ -15,13 +16,7 @@ namespace fs = std::filesystem;
 
 TAppPaths PathsIn(const fs::path& root)
 {
-    TAppPaths paths;
-    paths.homeFolder = root / "home";
-    paths.programFolder = root / "home" / "Pellix";
-    paths.settingsFile = root / "config" / "registry.ini";
-    paths.systemTemp = root / "systmp";
-    paths.intranetDefault = root / "home" / "My Intranet";
-    return paths;
+    return test::UserHomeAppPaths(root);
 }
 
 TEST(TFirstStartTest, SetsUpOnceAndMovesOldTaskFiles)

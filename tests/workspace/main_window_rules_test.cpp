@@ -7,6 +7,7 @@
 #include <map>
 
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 #include "workspace/app_settings.h"
 #include "workspace/main_window_rules.h"
 
@@ -19,13 +20,7 @@ class TMainWindowRulesTest : public ::testing::Test {
 protected:
     TAppPaths Paths() const
     {
-        TAppPaths paths;
-        paths.homeFolder = m_temp.Path() / "home";
-        paths.programFolder = m_temp.Path() / "home" / "Pellix";
-        paths.settingsFile = m_temp.Path() / "config" / "registry.ini";
-        paths.systemTemp = m_temp.Path() / "systmp";
-        paths.intranetDefault = m_temp.Path() / "home" / "My Intranet";
-        return paths;
+        return test::UserHomeAppPaths(m_temp.Path());
     }
 
     test::TTempFolder m_temp;

@@ -16,6 +16,7 @@
 
 #include "engine/task.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_app.h"
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
 #include "tasks/ui/task_list_view.h"
@@ -31,12 +32,7 @@ namespace {
 struct TWindowFixture {
     explicit TWindowFixture(const std::function<void(TPXApp&)>& prepare = {})
     {
-        TAppPaths paths;
-        paths.homeFolder = temp.Path() / "home";
-        paths.programFolder = temp.Path() / "home" / "Pellix";
-        paths.settingsFile = temp.Path() / "config" / "registry.ini";
-        paths.systemTemp = temp.Path() / "systmp";
-        paths.intranetDefault = temp.Path() / "home" / "My Intranet";
+        const TAppPaths paths = test::UserHomeAppPaths(temp.Path());
         app = std::make_unique<TPXApp>(paths);
         if (prepare)
             prepare(*app);
