@@ -14,7 +14,7 @@ constexpr double kMillisecondsPerDay = 86400000.0;
 constexpr double kLargestDay = 2958466.0;
 
 // Days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's algorithm).
-long long DaysFromCivil(long long year, unsigned month, unsigned day)
+constexpr long long DaysFromCivil(long long year, unsigned month, unsigned day)
 {
     year -= month <= 2;
     const long long era = (year >= 0 ? year : year - 399) / 400;
@@ -37,8 +37,9 @@ void CivilFromDays(long long days, int& year, int& month, int& day)
     year = static_cast<int>(static_cast<long long>(yearOfEra) + era * 400 + (month <= 2));
 }
 
-// Day 0 of TDateTime, counted from 1970-01-01.
-const long long kEpochOffset = DaysFromCivil(1899, 12, 30);
+// Day 0 of TDateTime, counted from 1970-01-01; constexpr, so that other files' static values
+// made from dates never see it unset.
+constexpr long long kEpochOffset = DaysFromCivil(1899, 12, 30);
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
