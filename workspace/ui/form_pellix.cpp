@@ -737,6 +737,18 @@ void TFormPellix::BrowseLink()
     ApplyEnabling();
 }
 
+void TFormPellix::BrowseZipEntry(const QString& zipPath, const QString& entryName)
+{
+    // Until the internal browser lands the default browser shows the address.
+    (void)zipPath;
+    (void)entryName;
+}
+
+void TFormPellix::BrowseAddress(const QString& address)
+{
+    m_session.App().URLLauncher().Open(S(address));
+}
+
 QString TFormPellix::ViewTitleText() const { return m_viewTitle->text(); }
 bool TFormPellix::LeftPaneShown() const { return !m_leftPane->isHidden(); }
 QWidget* TFormPellix::CurrentPage() const { return m_pages->currentWidget(); }

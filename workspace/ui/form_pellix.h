@@ -85,6 +85,10 @@ public:
     void OpenZipFile(const QString& path, bool fromMenu = true);
     // Re-runs what the activation handler does (also called on every activation).
     void Activate();
+    // Shows an entry of a Zip file (a saved page) in the Browse view, offline.
+    void BrowseZipEntry(const QString& zipPath, const QString& entryName);
+    // Shows an address in the Browse view, online (or a file: address of the personal intranet).
+    void BrowseAddress(const QString& address);
 
     // ISessionObserver (owner thread).
     void OnStatusText(const std::string& text) override;
