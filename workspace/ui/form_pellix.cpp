@@ -48,6 +48,7 @@
 #include "workspace/session.h"
 #include "workspace/task_runner.h"
 #include "workspace/url_launcher.h"
+#include "workspace/ui/zip_manager_view.h"
 
 namespace pellix {
 
@@ -241,8 +242,27 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
 
     m_pageOf[TView::Home] = Placeholder("Pellix Home", "Pellix Home\n\nType a web address above and press Go, or choose "
                                         "File > New > Download Task... (F7).", m_pages);
-    m_zipProperties = Placeholder("Zip Properties", "No Zip file is open.", m_pages);
-    m_pageOf[TView::ZipProperties] = m_zipProperties;
+    m_zipView = new TZipManagerView(session, m_zipTree, m_pageTree, m_pages);
+    m_pageOf[TView::ZipProperties] = m_zipView;
+    m_zipView->Message = [this](TRunnerMessageKind kind, const QString& text) { ShowMessage(kind, text); };
+    connect(m_zipView, &TZipManagerView::ZipOpened, this, [this](const QString& path) {
+        m_recentZips.Add(S(path));
+        m_recentZips.Save(m_session.App());
+        RebuildReopenMenu();
+    });
+    connect(m_zipView, &TZipManagerView::ZipRenamed, this, [this](const QString& oldPath, const QString& newPath) {
+        m_recentZips.Remove(S(oldPath));
+        m_recentZips.Add(S(newPath));
+        m_recentZips.Save(m_session.App());
+        RebuildReopenMenu();
+    });
+    connect(m_zipView, &TZipManagerView::PageChosen, this,
+            [this](const QString& zip, const QString& entry) { BrowseZipEntry(zip, entry); });
+    connect(m_zipView, &TZipManagerView::ShowRequested, this, [this] {
+        if (m_views.View() != TView::Tasks && m_views.View() != TView::ZipProperties)
+            SwitchView(TView::ZipProperties);
+    });
+
     m_pageOf[TView::Browse] = Placeholder("Browse", kNoBrowserText, m_pages);
     m_pageOf[TView::Tasks] = m_taskList;
     m_pageOf[TView::Connections] = m_connections;
@@ -303,7 +323,7 @@ void TFormPellix::BuildToolbar(QWidget* host)
     newTask->setMenu(m_menus["newPopup"]);
 
     auto* open = button("btnOpenZip", "Open zip file...", QStyle::SP_DialogOpenButton, false);
-    connect(open, &QToolButton::clicked, this, [this] { ShowNotAvailable(); });
+    connect(open, &QToolButton::clicked, this, [this] { m_zipView->OpenDialog(); });
 
     auto* downloads = button("btnDownloads", "Downloads folder", QStyle::SP_DirIcon, false);
     downloads->setPopupMode(QToolButton::MenuButtonPopup);
@@ -390,20 +410,26 @@ void TFormPellix::BuildMenus()
     // File.
     m_fileMenu = menu(nullptr, "file", "&File");
     QMenu* fileNew = menu(m_fileMenu, "fileNew", "&New");
-    NotYet(fileNew, "fileNewFileZip", "&File Zip...", Qt::Key_F6);
+    connect(AddAction(fileNew, "fileNewFileZip", "&File Zip...", Qt::Key_F6), &QAction::triggered, this,
+            [this] { m_zipView->NewFileZip(); });
     connect(AddAction(fileNew, "fileNewDownloadTask", "&Download Task...", Qt::Key_F7), &QAction::triggered, this,
             [this] { CreateTaskFromAddress({}, {}, false, false); });
     QMenu* special = menu(fileNew, "fileNewSpecial", "&Special");
     QAction* dayZip = AddAction(special, "dayZip", "");
-    connect(dayZip, &QAction::triggered, this, [this] { ShowNotAvailable(); });
+    connect(dayZip, &QAction::triggered, this, [this] {
+        m_zipView->DayZip(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+        ApplyEnabling();
+        if (m_addToZip->isEnabled())
+            m_addToZip->setChecked(true);
+    });
     connect(special, &QMenu::aboutToShow, this, [this] { UpdateDayZipCaption(); });
-    NotYet(m_fileMenu, "fileOpen", "&Open...");
+    connect(AddAction(m_fileMenu, "fileOpen", "&Open..."), &QAction::triggered, this, [this] { m_zipView->OpenDialog(); });
     m_reopenSeparator = m_fileMenu->addSeparator();
     m_reopenMenu = new QMenu("&Reopen", m_fileMenu);
     m_reopenMenu->setObjectName("fileReopen");
     m_menus["fileReopen"] = m_reopenMenu;
     m_reopenAction = m_fileMenu->addMenu(m_reopenMenu);
-    NotYet(m_fileMenu, "fileClose", "&Close");
+    connect(AddAction(m_fileMenu, "fileClose", "&Close"), &QAction::triggered, this, [this] { m_zipView->CloseZip(); });
     m_fileMenu->addSeparator();
     connect(AddAction(m_fileMenu, "fileExit", "E&xit", QKeySequence(Qt::ALT | Qt::Key_F4)), &QAction::triggered, this,
             &QWidget::close);
@@ -450,24 +476,44 @@ void TFormPellix::BuildMenus()
     NotYet(options, "viewPreferences", "&Preferences...");
     NotYet(options, "viewSelectSkin", "&Select Skin...", QKeySequence(Qt::CTRL | Qt::Key_K));
 
-    // Zip: the zip manager comes later.
+    // Zip. Its keys differ from the Task menu's (Ctrl+N, Ctrl+E, Ctrl+R, Ctrl+S): one key, one command.
     QMenu* zip = menu(nullptr, "zip", "&Zip");
     QMenu* zipNew = menu(zip, "zipNew", "New");
-    NotYet(zipNew, "zipNewFileZip", "&File Zip...", QKeySequence(Qt::CTRL | Qt::Key_F));
-    // Ctrl+N is the task list's New as well; a second owner of the key would make both dead.
-    connect(AddAction(zipNew, "zipNewWebZip", "&Web Zip...\tCtrl+N"), &QAction::triggered, this,
-            [this] { CreateTaskFromAddress({}, {}, false, false); });
-    NotYet(zip, "zipOpen", "&Open...", QKeySequence(Qt::CTRL | Qt::Key_O));
-    NotYet(zip, "zipClose", "&Close");
-    NotYet(zip, "zipAdd", "&Add...", QKeySequence(Qt::CTRL | Qt::Key_A));
-    NotYet(zip, "zipDelete", "&Delete", QKeySequence(Qt::Key_Delete));
-    NotYet(zip, "zipUnzip", "&Unzip...", QKeySequence(Qt::CTRL | Qt::Key_U));
-    // Ctrl+R is the task list's Run too: the item shows it, the task list owns it.
-    NotYet(zip, "zipRename", "Rena&me\tCtrl+R");
+    connect(AddAction(zipNew, "zipNewFileZip", "&File Zip...", QKeySequence(Qt::CTRL | Qt::Key_F)), &QAction::triggered,
+            this, [this] { m_zipView->NewFileZip(); });
+    connect(AddAction(zipNew, "zipNewWebZip", "&Web Zip...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N)),
+            &QAction::triggered, this, [this] { CreateTaskFromAddress({}, {}, false, false); });
+    connect(AddAction(zip, "zipOpen", "&Open...", QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered, this,
+            [this] { m_zipView->OpenDialog(); });
+    connect(AddAction(zip, "zipClose", "&Close"), &QAction::triggered, this, [this] { m_zipView->CloseZip(); });
+    connect(AddAction(zip, "zipAdd", "&Add...", QKeySequence(Qt::CTRL | Qt::Key_A)), &QAction::triggered, this,
+            [this] { m_zipView->AddFiles(); });
+    connect(AddAction(zip, "zipDelete", "&Delete", QKeySequence(Qt::Key_Delete)), &QAction::triggered, this,
+            [this] { m_zipView->DeleteSelection(); });
+    connect(AddAction(zip, "zipUnzip", "&Unzip...", QKeySequence(Qt::CTRL | Qt::Key_U)), &QAction::triggered, this,
+            [this] { m_zipView->Unzip(); });
+    connect(AddAction(zip, "zipRename", "Rena&me", QKeySequence(Qt::Key_F2)), &QAction::triggered, this,
+            [this] { m_zipView->Rename(); });
     QMenu* zipBrowse = menu(zip, "zipBrowse", "&Browse");
-    NotYet(zipBrowse, "zipBrowseFirst", "&Internet Explorer...");
-    NotYet(zipBrowse, "zipBrowseSecond", "Netscape Navigator...");
-    NotYet(zipBrowse, "zipBrowseNotepad", "Notepad");
+    connect(AddAction(zipBrowse, "zipBrowseFirst", "&Internet Explorer..."), &QAction::triggered, this,
+            [this] { m_zipView->Browse(TBrowseWith::FirstBrowser); });
+    connect(AddAction(zipBrowse, "zipBrowseSecond", "Netscape Navigator..."), &QAction::triggered, this,
+            [this] { m_zipView->Browse(TBrowseWith::SecondBrowser); });
+    connect(AddAction(zipBrowse, "zipBrowseNotepad", "Notepad"), &QAction::triggered, this,
+            [this] { m_zipView->Browse(TBrowseWith::TextEditor); });
+    zip->addSeparator();
+    connect(AddAction(zip, "zipCancel", "Stop Zip Operation"), &QAction::triggered, this, [this] { m_zipView->Cancel(); });
+    // The zip tree's pop-up menu holds the same commands.
+    m_zipTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_zipTree, &QWidget::customContextMenuRequested, this, [this, zip](const QPoint& at) {
+        ApplyEnabling();
+        zip->exec(m_zipTree->viewport()->mapToGlobal(at));
+    });
+    m_zipView->List()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_zipView->List(), &QWidget::customContextMenuRequested, this, [this, zip](const QPoint& at) {
+        ApplyEnabling();
+        zip->exec(m_zipView->List()->viewport()->mapToGlobal(at));
+    });
 
     // Task: the task list's own menu.
     if (QMenu* task = m_taskList->TaskMenu()) {
@@ -504,7 +550,8 @@ void TFormPellix::BuildMenus()
 
     // Pop-up menus of the toolbar.
     QMenu* newPopup = m_menus["newPopup"];
-    NotYet(newPopup, "newFileZip", "New &File Zip...");
+    connect(AddAction(newPopup, "newFileZip", "New &File Zip..."), &QAction::triggered, this,
+            [this] { m_zipView->NewFileZip(); });
     connect(AddAction(newPopup, "newDownloadTask", "New &Download Task..."), &QAction::triggered, this,
             [this] { CreateTaskFromAddress({}, {}, false, false); });
     connect(AddAction(newPopup, "newIntranetSite", "New Personal Intranet Website"), &QAction::triggered, this,
@@ -537,10 +584,10 @@ QMenu* TFormPellix::Menu(const QString& objectName) const
 TMenuState TFormPellix::CurrentMenuState() const
 {
     TMenuState state;
-    state.zipSelected = m_zipTree->currentIndex().isValid();
+    state.zipSelected = m_zipView->ZipSelected();
     QWidget* focus = QApplication::focusWidget();
-    if (focus == m_zipTree)
-        state.focus = TFocusKind::ZipTree;
+    if (m_zipView->Focus() != TFocusKind::Other)
+        state.focus = m_zipView->Focus();
     else if (auto* line = qobject_cast<QLineEdit*>(focus)) {
         state.focus = TFocusKind::EditField;
         state.editHasSelection = line->hasSelectedText();
@@ -559,15 +606,22 @@ TMenuState TFormPellix::CurrentMenuState() const
 void TFormPellix::ApplyEnabling()
 {
     const TMenuEnabling e = MenuEnabling(CurrentMenuState());
-    for (const char* name : {"fileClose", "zipClose", "zipAdd", "zipDelete", "zipUnzip", "zipRename"})
-        Action(name)->setEnabled(e.zipCommands);
-    Menu("zipBrowse")->setEnabled(e.zipCommands);
+    const TZipCommands z = m_zipView->Commands(m_browsers.first, m_browsers.second);
+    Action("fileClose")->setEnabled(z.close);
+    Action("zipClose")->setEnabled(z.close);
+    Action("zipAdd")->setEnabled(z.add);
+    Action("zipDelete")->setEnabled(z.del);
+    Action("zipUnzip")->setEnabled(z.unzip);
+    Action("zipRename")->setEnabled(z.rename);
+    Action("zipCancel")->setEnabled(z.cancel);
+    Menu("zipBrowse")->setEnabled(z.browse);
+    Action("zipBrowseNotepad")->setEnabled(z.textEditor);
     Action("editUndo")->setEnabled(e.undo);
     Action("editCut")->setEnabled(e.cut);
     Action("editCopy")->setEnabled(e.copy);
     Action("editPaste")->setEnabled(e.paste);
-    Action("zipBrowseFirst")->setEnabled(e.firstBrowser);
-    Action("zipBrowseSecond")->setEnabled(e.secondBrowser);
+    Action("zipBrowseFirst")->setEnabled(z.firstBrowser);
+    Action("zipBrowseSecond")->setEnabled(z.secondBrowser);
     m_addToZip->setEnabled(e.addToZip);
     if (!e.addToZip)
         m_addToZip->setChecked(false);
@@ -781,6 +835,8 @@ void TFormPellix::PasteURL()
 bool TFormPellix::CreateTaskFromAddress(const QString& address, const QString& profile, bool map, bool intranet)
 {
     TTaskRunner& runner = m_session.Runner();
+    runner.SetAddToZipTarget(m_addToZip->isChecked() && m_zipView->ZipSelected() ? m_zipView->SelectedZipPath()
+                                                                                  : std::string());
     TCreateTaskResult created = runner.CreateTaskFromAddress(S(address), S(profile), map, intranet);
     m_recentURLs.Load(m_session.App());
     RefreshAddressList();
@@ -806,19 +862,13 @@ bool TFormPellix::CreateTaskFromAddress(const QString& address, const QString& p
 
 void TFormPellix::OpenZipFile(const QString& path, bool fromMenu)
 {
+    (void)fromMenu;
     if (!QFileInfo(path).isFile()) {
         ShowMessage(TRunnerMessageKind::Error, "The file " + path + " no longer exists.");
         return;
     }
-    m_recentZips.Add(S(path));
-    m_recentZips.Save(m_session.App());
-    RebuildReopenMenu();
-    // The zip tree and its file list come with the zip manager. A file handed over by another
-    // copy says so on the status line: a box would wait in front of whatever the user does.
-    if (fromMenu)
-        ShowNotAvailable();
-    else
-        m_session.Status().ShowStatus(S(path) + ": " + kNotAvailableYet, 0, 0);
+    SwitchView(TView::ZipProperties);
+    m_zipView->OpenZip(path);
 }
 
 void TFormPellix::HandleArgument(const QString& argument, bool fromCommandLine)
@@ -915,17 +965,14 @@ void TFormPellix::OnTaskChanged(TPXTask& task)
         !m_zipViewShownForRun) {
         m_zipViewShownForRun = true;
         m_packed = 0;
-        m_zipProperties->setText("Zip file: " + Q(task.Destination()) + "\n\nFiles are packed while the task runs.");
         SwitchView(TView::ZipProperties);
     }
 }
 
-void TFormPellix::OnTaskCompleted(TPXTask& task, const std::string& report)
+void TFormPellix::OnTaskCompleted(TPXTask&, const std::string& report)
 {
     UpdateActivity();
     m_zipViewShownForRun = false;
-    if (!task.IntranetMode())
-        m_zipProperties->setText("Zip file: " + Q(task.Destination()) + "\n\n" + Q(TPXTask::StatusText(task.Status())));
     ShowMessage(TRunnerMessageKind::Information, Q(report));
 }
 
@@ -933,10 +980,9 @@ void TFormPellix::OnBeep() { QApplication::beep(); }
 
 void TFormPellix::OnZipPacked(TPXTask& task, std::size_t entries)
 {
+    (void)task;
+    // The zip view lists what came in; the count is kept for the figures.
     m_packed += entries;
-    m_zipProperties->setText(QString("Zip file: %1\n\n%2 files packed so far.")
-                                 .arg(Q(task.Destination()))
-                                 .arg(static_cast<qulonglong>(m_packed)));
 }
 
 } // namespace pellix

@@ -34,6 +34,7 @@ class TPXTask;
 class TSession;
 class TStatusPanel;
 class TTaskListView;
+class TZipManagerView;
 
 class TFormPellix final : public QMainWindow, public ISessionObserver {
     Q_OBJECT
@@ -76,12 +77,13 @@ public:
     QWidget* CurrentPage() const;
     QComboBox* AddressBox() const { return m_address; }
     TTaskListView* TaskList() const { return m_taskList; }
+    TZipManagerView* ZipView() const { return m_zipView; }
     QComboBox* ProfileBox() const { return m_profiles; }
     const TRecentList& RecentZips() const { return m_recentZips; }
     const TRecentList& RecentURLs() const { return m_recentURLs; }
     // Applies the enabling rules as if a menu had just opened.
     void ApplyEnabling();
-    // Opens a Zip file (the zip manager comes later: the file joins the recent list).
+    // Opens a Zip file in the zip tree; it joins the recent list once it is open.
     void OpenZipFile(const QString& path, bool fromMenu = true);
     // Re-runs what the activation handler does (also called on every activation).
     void Activate();
@@ -154,7 +156,7 @@ private:
     QTreeView* m_intranetTree = nullptr;
     QStackedWidget* m_pages = nullptr;
     std::map<TView, QWidget*> m_pageOf;
-    QLabel* m_zipProperties = nullptr;
+    TZipManagerView* m_zipView = nullptr;
     TStatusPanel* m_statusPanel = nullptr;
     TTaskListView* m_taskList = nullptr;
     TConnectionsView* m_connections = nullptr;

@@ -221,7 +221,8 @@ private slots:
     {
         TWindowFixture f;
         const QString zip = QString::fromStdString((f.temp.Path() / "Site.ZIP").string());
-        std::ofstream(zip.toStdString()) << "PK";
+        // An empty archive: the end record alone.
+        std::ofstream(zip.toStdString(), std::ios::binary) << std::string("PK\x05\x06", 4) << std::string(18, '\0');
         QStringList chooser;
         f.window->SetChooserHook([&](const QString& address) -> std::optional<QString> {
             chooser << address;
@@ -229,7 +230,7 @@ private slots:
         });
 
         f.window->StartUp({zip});
-        QCOMPARE(f.window->RecentZips().Items(), std::vector<std::string>{zip.toStdString()});
+        QTRY_COMPARE(f.window->RecentZips().Items(), std::vector<std::string>{zip.toStdString()});
 
         f.window->StartUp({"HTTP://example.org/"});
         QTRY_COMPARE(chooser, QStringList{"HTTP://example.org/"});
@@ -287,10 +288,9 @@ private slots:
     void UnbuiltMenusSayNotAvailableYet()
     {
         TWindowFixture f;
-        for (const char* name : {"fileOpen", "viewProfilesEditor", "viewPreferences", "viewSelectSkin", "zipOpen",
-                                 "fileNewFileZip"})
+        for (const char* name : {"viewProfilesEditor", "viewPreferences", "viewSelectSkin"})
             f.window->Action(name)->trigger();
-        QCOMPARE(f.messages.size(), 6);
+        QCOMPARE(f.messages.size(), 3);
         for (const QString& text : f.messages)
             QCOMPARE(text, QString("Not available yet."));
     }
