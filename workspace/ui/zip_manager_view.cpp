@@ -438,7 +438,9 @@ void TZipManagerView::RebuildPages()
     if (!m_pagesOf.empty()) {
         const std::vector<TFileTypeGroup> groups = ReadFileTypeGroups(m_session.App().Store());
         for (const TZipEntry& e : m_data[m_pagesOf].rows) {
-            if (!e.name.empty() && e.name.back() != '/' && FileTypeOfURL(groups, e.name) == "HTML") {
+            // A name without extension is no page (and would match any group's list).
+            const std::string name = TZipTree::NameOf(e.name);
+            if (name.find('.') != std::string::npos && FileTypeOfFile(groups, name) == "HTML") {
                 TZipNode caption;
                 caption.name = TZipTree::NameOf(e.name);
                 caption.comment = e.comment;

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -293,6 +294,18 @@ private slots:
         QCOMPARE(f.messages.size(), 3);
         for (const QString& text : f.messages)
             QCOMPARE(text, QString("Not available yet."));
+    }
+
+    void EveryKeyOfTheWindowHasOneCommand()
+    {
+        TWindowFixture f;
+        std::map<QString, QStringList> owners;
+        for (QAction* action : f.window->findChildren<QAction*>())
+            for (const QKeySequence& key : action->shortcuts())
+                owners[key.toString()] << (action->objectName().isEmpty() ? action->text() : action->objectName());
+        QVERIFY(owners.count("Ctrl+N") && owners.count("Ctrl+R") && owners.count("Ctrl+O") && owners.count("F2"));
+        for (const auto& [key, names] : owners)
+            QVERIFY2(names.size() == 1, qPrintable(key + " belongs to " + names.join(", ")));
     }
 
     void DayZipCaptionUsesTodaysShortDate()
