@@ -21,6 +21,7 @@
 #include <set>
 
 #include "engine/task.h"
+#include "links/date_time.h"
 #include "links/file_types.h"
 #include "tasks/status_model.h"
 #include "workspace/app_settings.h"
@@ -80,6 +81,9 @@ TZipManagerView::TZipManagerView(TSession& session, QTreeView* zipTree, QTreeVie
     const int widths[] = {150, 70, 70, 50, 120, 300};
     for (int c = 0; c < TZipListModel::ColumnCount; ++c)
         m_list->setColumnWidth(c, widths[c]);
+    // Dates in the system's format are never cut short.
+    const QString sample = TZipListModel::ModifiedText(EncodeDateTime(2026, 12, 28, 22, 58, 58));
+    m_list->setColumnWidth(TZipListModel::Modified, std::max(120, m_list->fontMetrics().horizontalAdvance(sample) + 16));
     column->addWidget(m_list, 1);
 
     auto* bar = new QHBoxLayout;
@@ -399,12 +403,14 @@ void TZipManagerView::ListNode()
     const std::vector<TZipEntry>& all = m_data[tree->ZipPath()].rows;
     std::vector<TZipEntry> rows;
     const std::string pattern = TZipTree::EntryPathOf(*node);
-    if (node->kind == TZipNodeKind::Root) {
-        rows = all;
-    } else {
-        for (const TZipEntry& e : all)
-            if (TZipEngine::MatchesPattern(pattern, e.name))
-                rows.push_back(e);
+    // Folder entries have their nodes in the tree; the list shows files.
+    int files = 0;
+    for (const TZipEntry& e : all) {
+        if (e.name.empty() || e.name.back() == '/')
+            continue;
+        ++files;
+        if (node->kind == TZipNodeKind::Root || TZipEngine::MatchesPattern(pattern, e.name))
+            rows.push_back(e);
     }
     std::int64_t size = 0, packed = 0;
     for (const TZipEntry& e : rows) {
@@ -413,7 +419,7 @@ void TZipManagerView::ListNode()
     }
     const auto count = static_cast<std::int64_t>(rows.size());
     m_listModel->SetRows(std::move(rows));
-    m_totals->setText(Q(TZipArchive::TotalsText(count, size, packed, static_cast<int>(all.size()))));
+    m_totals->setText(Q(TZipArchive::TotalsText(count, size, packed, files)));
     UpdateSelectionText();
 }
 
@@ -502,7 +508,8 @@ void TZipManagerView::RunPending()
                 TZipTree* tree = m_treeModel->FindTree(path);
                 std::vector<TZipEntry> added;
                 for (const TZipEntry& e : listing.rows)
-                    if (!tree->FindEntry(e.name) && TZipEngine::MatchesPattern(pattern, e.name))
+                    if (!e.name.empty() && e.name.back() != '/' && !tree->FindEntry(e.name) &&
+                        TZipEngine::MatchesPattern(pattern, e.name))
                         added.push_back(e);
                 m_treeModel->Sync(*tree, listing.rows);
                 m_data[path].rows = std::move(listing.rows);
@@ -513,7 +520,7 @@ void TZipManagerView::RunPending()
                     packed += e.compressedSize;
                 }
                 m_totals->setText(Q(TZipArchive::TotalsText(m_listModel->rowCount(), size, packed,
-                                                            static_cast<int>(m_data[path].rows.size()))));
+                                                            static_cast<int>(tree->EntryCount()))));
             } else if (TZipTree* tree = m_treeModel->FindTree(path)) {
                 m_treeModel->Sync(*tree, listing.rows);
                 m_data[path].rows = std::move(listing.rows);
