@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <utility>
 
 #include "engine/task.h"
 #include "links/date_time.h"
@@ -493,11 +494,10 @@ void TZipManagerView::ApplyChange(const std::string& path, const TZipChange& cha
 void TZipManagerView::RunPending()
 {
     UpdateBusy();
-    if (!m_relistPending || m_manager->Busy())
+    if (m_relistPath.empty() || m_manager->Busy())
         return;
-    m_relistPending = false;
-    const std::string path = TaskZipPath();
-    if (path.empty() || !m_treeModel->FindTree(path))
+    const std::string path = std::exchange(m_relistPath, {});
+    if (!m_treeModel->FindTree(path))
         return;
     m_manager->Relist(path, [this, path](TZipListing listing) {
         if (listing.code == kZipOk) {
@@ -514,6 +514,14 @@ void TZipManagerView::RunPending()
                 m_treeModel->Sync(*tree, listing.rows);
                 m_data[path].rows = std::move(listing.rows);
                 m_listModel->AppendRows(added);
+                if (m_pagesOf == path && !added.empty()) {
+                    // New pages join the page list; the page chosen stays chosen.
+                    const std::string chosen = m_pageModel->EntryAt(m_pageTree->currentIndex().row());
+                    RebuildPages();
+                    for (int r = 0; r < m_pageModel->rowCount(); ++r)
+                        if (m_pageModel->EntryAt(r) == chosen)
+                            m_pageTree->setCurrentIndex(m_pageModel->index(r, 0));
+                }
                 std::int64_t size = 0, packed = 0;
                 for (const TZipEntry& e : m_listModel->Rows()) {
                     size += e.size;
@@ -535,7 +543,7 @@ void TZipManagerView::OnZipPacked(TPXTask& task, std::size_t)
 {
     if (task.IntranetMode() || !m_treeModel->FindTree(task.Destination()))
         return;
-    m_relistPending = true;
+    m_relistPath = task.Destination();
     RunPending();
 }
 

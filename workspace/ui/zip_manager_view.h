@@ -129,7 +129,7 @@ private:
     std::string m_pagesOf;                    // the Zip the page list shows
     QPersistentModelIndex m_lastCurrent;
     bool m_reverting = false;
-    bool m_relistPending = false;
+    std::string m_relistPath;  // a task packed into this open Zip: list it again when idle
     std::string m_editorExec;
     bool m_editorLooked = false;
     std::unique_ptr<TZipManager> m_manager;  // last: its worker goes first

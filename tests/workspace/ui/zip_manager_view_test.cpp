@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/task.h"
 #include "tests/support/zip_entries.h"
 #include "tests/tasks/ui/ui_session.h"
 #include "workspace/ui/zip_icon_cache.h"
@@ -263,6 +264,31 @@ private slots:
         QVERIFY(fs::exists(out + "good.txt"));
         QVERIFY(!fs::exists(f.ui.Folder() + "out/bad.txt"));
         QVERIFY(!fs::exists(f.ui.Folder() + "bad.txt"));
+    }
+
+    void EntriesATaskPacksAppearAfterEachTick()
+    {
+        TViewFixture f;
+        const std::string zip = f.MakeZip("site.zip", {{"site/index.htm", "<p>"}});
+        QVERIFY(f.Open(zip));
+        f.view->SelectNode(zip, "site/");
+        TPXTask task;
+        task.SetDestination(zip);
+        for (int tick = 1; tick <= 2; ++tick) {
+            // What the packing thread does, then the event it sends from the owner thread.
+            const fs::path src = fs::path(f.ui.Folder()) / "work";
+            const std::string name = "site/page" + std::to_string(tick) + ".htm";
+            WriteText(src / name, "<p>page</p>");
+            TZipEngine engine;
+            engine.SetZipFileName(zip);
+            engine.SetBaseDirectory(src.string());
+            engine.SetFilesToProcess({name});
+            QCOMPARE(engine.Add(kZipAddReplace), kZipOk);
+            f.ui.Session().Events().ZipPacked(task, 1);
+            QTRY_COMPARE(f.view->ListModel().rowCount(), 1 + tick);
+            QVERIFY(f.view->TreeModel().FindTree(zip)->FindEntry(name));
+        }
+        QCOMPARE(f.view->PageModel().rowCount(), 3);
     }
 
     void TheRunningTasksZipRefusesEveryChange()
