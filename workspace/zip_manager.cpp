@@ -26,7 +26,8 @@ TZipManager::TZipManager(IOwnerThread& owner) : m_owner(owner), m_alive(std::mak
         };
         auto ask = std::make_shared<TAsk>();
         ask->file = file;
-        ask->name = name;
+        // The engine leaves the other side unnamed; the user is to know what would replace it.
+        ask->name = name.empty() ? "the copy in " + m_archive.Engine().ZipFileName() : name;
         std::shared_ptr<bool> alive = m_alive;
         const bool posted = m_owner.Post([this, alive, ask] {
             TZipReplaceAction answer = xraCancel;

@@ -291,6 +291,40 @@ private slots:
         QCOMPARE(f.view->PageModel().rowCount(), 3);
     }
 
+    void BrowsingAPageExtractsTheWholeZipOnce()
+    {
+        TViewFixture f;
+        const std::string zip = f.MakeZip("site.zip", kSite);
+        QVERIFY(f.Open(zip));
+        std::vector<std::pair<TBrowseWith, std::string>> launched;
+        f.view->Launch = [&](TBrowseWith with, const std::string& file) {
+            launched.emplace_back(with, file);
+            return true;
+        };
+        const std::string folder = f.view->BrowseFolder(zip);
+        QVERIFY(f.view->SelectNode(zip, "site/index.htm"));
+        f.zipTree->setFocus();
+        f.view->Browse(TBrowseWith::FirstBrowser);
+        QTRY_COMPARE(launched.size(), std::size_t(1));
+        QCOMPARE(launched[0].second, folder + "site/index.htm");
+        QVERIFY(fs::exists(folder + "site/img/logo.gif"));  // the page finds its images
+        fs::remove(folder + "site/img/logo.gif");
+
+        QVERIFY(f.view->SelectNode(zip, "site/about.html"));
+        f.zipTree->setFocus();
+        f.view->Browse(TBrowseWith::SecondBrowser);
+        QTRY_COMPARE(launched.size(), std::size_t(2));
+        QVERIFY(!fs::exists(folder + "site/img/logo.gif"));  // not extracted again
+
+        // Not a page: that entry alone, for the text editor too.
+        QVERIFY(f.view->SelectNode(zip, "README"));
+        f.zipTree->setFocus();
+        f.view->Browse(TBrowseWith::TextEditor);
+        QTRY_COMPARE(launched.size(), std::size_t(3));
+        QCOMPARE(launched[2], std::make_pair(TBrowseWith::TextEditor, folder + "README"));
+        QVERIFY(f.messages.isEmpty());
+    }
+
     void TheRunningTasksZipRefusesEveryChange()
     {
         TViewFixture f;
