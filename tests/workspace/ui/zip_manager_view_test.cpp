@@ -126,9 +126,18 @@ private slots:
                      .right(1),
                  QString("%"));
 
+        // While another Zip opens, the selection stays where it is.
+        const std::string other = f.MakeZip("other.zip", {{"x.txt", "x"}});
+        f.view->OpenZip(QString::fromStdString(other));
+        QVERIFY(f.view->Manager().Busy());
+        QVERIFY(!f.view->SelectNode(zip, "README"));
+        QVERIFY(f.Idle());
+        QCOMPARE(tree.rowCount(), 2);
+        QVERIFY(f.view->SelectNode(zip, "README"));
+
         // Opening it again selects it; nothing is listed twice.
         f.view->OpenZip(QString::fromStdString(zip));
-        QCOMPARE(tree.rowCount(), 1);
+        QCOMPARE(tree.rowCount(), 2);
         QCOMPARE(f.zipTree->currentIndex(), root);
         QVERIFY(f.messages.isEmpty());
     }
