@@ -3,6 +3,8 @@
 // running task's Zip kept from changes.
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QMimeData>
+#include <QUrl>
 #include <QTest>
 #include <QTreeView>
 
@@ -234,8 +236,13 @@ private slots:
             choice.files = preset.droppedFiles;
             return choice;
         };
-        f.zipTree->setFocus();
-        f.view->AddFiles({QString::fromStdString(added.string())});  // as a drop onto the list
+        // Dropped onto the list: local files go to the wizard, other addresses are not taken.
+        QMimeData remote;
+        remote.setUrls({QUrl("http://example.org/x.htm")});
+        QVERIFY(!f.view->ListModel().canDropMimeData(&remote, Qt::CopyAction, -1, -1, {}));
+        QMimeData drop;
+        drop.setUrls({QUrl::fromLocalFile(QString::fromStdString(added.string()))});
+        QVERIFY(f.view->ListModel().dropMimeData(&drop, Qt::CopyAction, -1, -1, {}));
         QVERIFY(f.Idle());
         QCOMPARE(seen.zipPath, zip);
         QVERIFY(seen.openExisting);
