@@ -6,6 +6,7 @@
 
 #include "engine/task.h"
 #include "links/file_io.h"
+#include "links/file_kind.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
 
@@ -369,6 +370,16 @@ void TPXDownloadList::ChangeTypeGroup(TPXQItem& item, std::string typeGroup)
     ApplyStateLocked(item, item.State(), item.Action());
 }
 
+void TPXDownloadList::ChangeTypeExtension(TPXQItem& item, std::string extension)
+{
+    std::lock_guard lock(m_mutex);
+    const bool sheetByURL =
+        item.m_listIndex / 2 < m_pairs.size() && TPXQItem::IsStyleSheetURL(m_pairs[item.m_listIndex / 2].urlLine);
+    item.m_typeExtension = std::move(extension);
+    item.m_styleSheet.store(sheetByURL || item.m_typeExtension == ".css", std::memory_order_relaxed);
+    ApplyStateLocked(item, item.State(), item.Action());
+}
+
 void TPXDownloadList::ReloadItem(TPXQItem& item)
 {
     const std::size_t pair = item.m_listIndex / 2;
@@ -379,7 +390,8 @@ void TPXDownloadList::ReloadItem(TPXQItem& item)
     if (item.m_baseURL.empty() && !item.m_url.empty())
         item.m_baseURL = URLDirectory(item.m_url);
     if (!item.m_url.empty())
-        item.m_styleSheet.store(TPXQItem::IsStyleSheetURL(item.m_url), std::memory_order_relaxed);
+        item.m_styleSheet.store(TPXQItem::IsStyleSheetURL(item.m_url) || item.m_typeExtension == ".css",
+                                std::memory_order_relaxed);
     item.m_statusText = FieldOf(record, kRecordSeparator, 1);
     item.m_depth = ParseNumber<int>(FieldOf(record, kRecordSeparator, 4)).value_or(0);
     item.m_parentURL = FieldOf(record, kRecordSeparator, 5);
@@ -440,7 +452,7 @@ std::string TPXDownloadList::BuildRecord(const TPXQItem& item, std::string_view 
         std::to_string(item.State()),
         text(item.m_statusText, 1),
         text(item.m_typeGroup, 2),
-        std::string(),
+        item.m_typeExtension,
         std::to_string(item.m_depth),
         parent,
         text(item.m_lastModified, 6),
@@ -539,7 +551,11 @@ TListResult TPXDownloadList::LoadList()
         item.m_task = &m_task;
         item.m_list = this;
         item.m_listIndex = pair * 2;
-        item.m_styleSheet.store(TPXQItem::IsStyleSheetURL(m_pairs[pair].urlLine), std::memory_order_relaxed);
+        // Lists written before the field held a type hold it empty: names come from the address.
+        if (std::string extension = FieldOf(record, kRecordSeparator, 3); IsTypeExtension(extension))
+            item.m_typeExtension = std::move(extension);
+        item.m_styleSheet.store(TPXQItem::IsStyleSheetURL(m_pairs[pair].urlLine) || item.m_typeExtension == ".css",
+                                std::memory_order_relaxed);
         const int state = *parsed < kStateError ? kStateNone : *parsed;
         {
             std::lock_guard lock(m_mutex);
@@ -647,6 +663,16 @@ TPXQItem* TPXDownloadList::NextSavedPage() const
 {
     std::lock_guard lock(m_mutex);
     return m_savedPages.empty() ? nullptr : m_pairs[*m_savedPages.begin()].item.get();
+}
+
+std::string TPXDownloadList::TypeExtensionOf(std::string_view url) const
+{
+    const std::string key = RecordURL(url);
+    std::lock_guard lock(m_mutex);
+    const auto found = m_urlIndex.find(key);
+    if (found == m_urlIndex.end() || !m_pairs[*found].item)
+        return {};
+    return m_pairs[*found].item->m_typeExtension;
 }
 
 bool TPXDownloadList::ContainsURL(std::string_view url) const

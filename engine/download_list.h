@@ -125,6 +125,9 @@ public:
     // scheme and host compare without case, the rest with it. Looks the URL up in the form the
     // list stores it (see RecordURL).
     bool ContainsURL(std::string_view url) const;
+    // The type extension of the list's item for url (see TPXQItem::TypeExtension); empty when
+    // it has none or the list holds no such URL. Any thread.
+    std::string TypeExtensionOf(std::string_view url) const;
     std::size_t URLIndexCount() const;
     // The index's URLs in sorted order (owner thread; for the explore view and tests).
     std::vector<std::string> IndexedURLs() const;
@@ -187,6 +190,7 @@ private:
     void ChangeState(TPXQItem& item, int state);
     void ChangeAction(TPXQItem& item, int action);
     void ChangeTypeGroup(TPXQItem& item, std::string typeGroup);
+    void ChangeTypeExtension(TPXQItem& item, std::string extension);
     void ReloadItem(TPXQItem& item);
     void WriteBackItem(TPXQItem& item, bool release);
 

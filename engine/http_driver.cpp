@@ -96,7 +96,7 @@ void TbwHTTP::Start(TPXTask& task)
         job.action = m_item->Action();
         job.statusText = m_item->StatusText();
         job.lastModified = m_item->LastModified();
-        job.localPath = task.LocalFileOf(m_url);
+        job.localPath = task.LocalFileOf(m_url, m_item->TypeExtension());
         if (m_item->Depth() > 0) {
             const TPXDownloadList& list = task.DownloadList();
             TRedirectRule rule;

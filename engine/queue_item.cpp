@@ -44,7 +44,19 @@ void TPXQItem::SetURL(std::string url)
 {
     m_url = std::move(url);
     if (!m_url.empty())
-        m_styleSheet.store(IsStyleSheetURL(m_url), std::memory_order_relaxed);
+        m_styleSheet.store(IsStyleSheetURL(m_url) || m_typeExtension == ".css", std::memory_order_relaxed);
+}
+
+void TPXQItem::SetTypeExtension(std::string extension)
+{
+    if (m_list) {
+        // Other threads read it through the list, and it may make the item a style sheet.
+        m_list->ChangeTypeExtension(*this, std::move(extension));
+        return;
+    }
+    m_typeExtension = std::move(extension);
+    m_styleSheet.store(m_typeExtension == ".css" || (!m_url.empty() && IsStyleSheetURL(m_url)),
+                       std::memory_order_relaxed);
 }
 
 bool TPXQItem::IsStyleSheetURL(std::string_view url)

@@ -69,8 +69,13 @@ public:
     void SetLocalPath(std::string path) { m_localPath = std::move(path); }
     const std::string& TypeGroup() const { return m_typeGroup; }
     bool IsPage() const { return m_typeGroup == kPageGroup; }
-    // A style sheet: its URL's path ends in ".css" (any case). Known even while the URL is
-    // released. Any thread.
+    // What the link's context or the reply's Content-Type said the file is, as the extension its
+    // local name takes after a query (".css", ".js", ".png"); empty when the address alone names
+    // it (record field 3; lists written before hold it empty). Never released; owner thread.
+    const std::string& TypeExtension() const { return m_typeExtension; }
+    void SetTypeExtension(std::string extension);
+    // A style sheet: its URL's path ends in ".css" (any case), or its type extension is ".css".
+    // Known even while the URL is released. Any thread.
     bool IsStyleSheet() const { return m_styleSheet.load(std::memory_order_relaxed); }
     // Pages and style sheets hold links: the parse thread takes them from "Saved" to "Parsed",
     // which is where they are finished. Every other item is finished when "Saved".
@@ -130,6 +135,7 @@ private:
     std::string m_lastModified;
     std::string m_localPath;
     std::string m_typeGroup;
+    std::string m_typeExtension;
     std::string m_title;
     std::string m_statusText;
     std::string m_frameFlag;

@@ -133,10 +133,10 @@ std::string TPXTask::WorkFolder() const
     return folder;
 }
 
-std::string TPXTask::LocalFileOf(const std::string& url) const
+std::string TPXTask::LocalFileOf(const std::string& url, const std::string& typeExtension) const
 {
     const std::string root = WorkFolder();
-    return root.empty() ? std::string() : LocalFileName(root, URLDirectory(url), url);
+    return root.empty() ? std::string() : LocalFileName(root, URLDirectory(url), url, typeExtension);
 }
 
 void TPXTask::RecordWriteFault(std::string path, std::string reason)

@@ -134,6 +134,10 @@ public:
     int PageErrors() const { return m_pageErrors.load(std::memory_order_relaxed); }
     void SetPageErrors(int value) { m_pageErrors.store(value, std::memory_order_relaxed); }
     void AddPageErrors(int delta) { m_pageErrors.fetch_add(delta, std::memory_order_relaxed); }
+    // Items whose reply's Content-Type gave them another local name than the one pages parsed
+    // before had linked: the links to them are put right at completion. Any thread.
+    int RenamedByType() const { return m_renamedByType.load(std::memory_order_relaxed); }
+    void AddRenamedByType(int delta) { m_renamedByType.fetch_add(delta, std::memory_order_relaxed); }
     int ResourceErrors() const { return m_resourceErrors.load(std::memory_order_relaxed); }
     void SetResourceErrors(int value) { m_resourceErrors.store(value, std::memory_order_relaxed); }
     void AddResourceErrors(int delta) { m_resourceErrors.fetch_add(delta, std::memory_order_relaxed); }
@@ -177,7 +181,8 @@ public:
     // its task file so that a later process resumes with the same copies. Ends with "/".
     std::string WorkFolder() const;
     // Where an item's file of that address is (or will be) saved: LocalFileName under WorkFolder.
-    std::string LocalFileOf(const std::string& url) const;
+    // typeExtension: the item's (TPXQItem::TypeExtension).
+    std::string LocalFileOf(const std::string& url, const std::string& typeExtension = {}) const;
 
     // Write faults (any thread). The first fault of a run is kept, later ones are dropped; the
     // listener (optional) is called on the recording thread, outside the task's locks, once per
@@ -264,6 +269,7 @@ private:
     std::atomic<int> m_pagesSaved{0};
     std::atomic<int> m_resourcesSaved{0};
     std::atomic<int> m_pageErrors{0};
+    std::atomic<int> m_renamedByType{0};
     std::atomic<int> m_resourceErrors{0};
     std::atomic<TDateTime> m_elapsedTime{0};
     std::atomic<TDateTime> m_lastRun{0};

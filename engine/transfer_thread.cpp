@@ -9,6 +9,7 @@
 #include "engine/queue_item.h"
 #include "engine/task.h"
 #include "links/file_io.h"
+#include "links/file_kind.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
 
@@ -298,7 +299,7 @@ bool TThreadHTTP::Run()
     if (m_job.action == kActionUpdate)
         http.SetIfModifiedSince(m_job.lastModified);
 
-    const std::filesystem::path localPath(m_job.localPath);
+    const std::filesystem::path savePath(m_job.localPath);
     const std::filesystem::path partPath(m_job.localPath + kPartSuffix);
     if (std::string_view(m_job.statusText).starts_with(kIncomplete)) {
         std::int64_t n = NumberOf(TextAfter(m_job.statusText, "Incomplete (", " bytes)"));
@@ -488,6 +489,16 @@ bool TThreadHTTP::Run()
                 item.SetStatusText(failure);
                 item.SetState(kStateError);
             } else if (saved) {
+                // The reply's type may name the file better than its link did ("/img?id=7" is
+                // a PNG): it is saved under that name, and links written before are put right
+                // at completion.
+                std::filesystem::path localPath = savePath;
+                const std::string typeExtension =
+                    ReplyTypeExtension(m_job.url, item.TypeExtension(), final.contentType);
+                if (typeExtension != item.TypeExtension() && m_job.task) {
+                    if (const std::string renamed = m_job.task->LocalFileOf(m_job.url, typeExtension); !renamed.empty())
+                        localPath = renamed;
+                }
                 std::error_code ec;
                 std::filesystem::rename(partPath, localPath, ec);
                 if (ec) {
@@ -502,6 +513,13 @@ bool TThreadHTTP::Run()
                         item.SetState(kStateError);
                     }
                 } else {
+                    // Recorded only once the file has its name: a resume finds the part file
+                    // under the name it was started with.
+                    if (typeExtension != item.TypeExtension()) {
+                        item.SetTypeExtension(typeExtension);
+                        if (localPath != savePath)
+                            m_job.task->AddRenamedByType(1);
+                    }
                     item.SetLocalPath(localPath.string());
                     if (!final.reason.empty())
                         item.SetStatusText(final.reason);

@@ -127,6 +127,8 @@ std::size_t ReadURL(TCssLink& link, const TCssLinkVisitor& visit, std::string_vi
 void ScanStyleSheet(TCssLink& link, std::string_view css, const TCssLinkVisitor& visit, std::size_t offset)
 {
     bool import = false; // an @import waits for its string
+    bool fontFaceDue = false; // "@font-face" seen, its "{" not yet
+    link.fontFace = false;
     std::size_t i = 0;
     while (i < css.size()) {
         const char c = css[i];
@@ -135,14 +137,18 @@ void ScanStyleSheet(TCssLink& link, std::string_view css, const TCssLinkVisitor&
             i = end == std::string_view::npos ? css.size() : end + 2;
         } else if (c == '"' || c == '\'') {
             const std::size_t end = StringEnd(css, i);
-            if (import && end < css.size() && css[end] == c)
+            if (import && end < css.size() && css[end] == c) {
+                link.import = true;
                 AddLink(link, visit, css, i + 1, end, offset, true);
+            }
             import = false;
             i = end + 1;
         } else if (c == '\\') {
             i += 2;
         } else if (c == '@') {
             import = StartsWithText(css.substr(i + 1), "import") && (i + 7 >= css.size() || !IsNameByte(css[i + 7]));
+            fontFaceDue = StartsWithText(css.substr(i + 1), "font-face")
+                          && (i + 10 >= css.size() || !IsNameByte(css[i + 10]));
             ++i;
             while (i < css.size() && (IsNameByte(css[i]) || css[i] == '\\'))
                 i += css[i] == '\\' ? 2 : 1;
@@ -152,12 +158,22 @@ void ScanStyleSheet(TCssLink& link, std::string_view css, const TCssLinkVisitor&
             while (i < css.size() && (IsNameByte(css[i]) || css[i] == '\\'))
                 i += css[i] == '\\' ? 2 : 1;
             if (i - begin == 3 && i < css.size() && css[i] == '(' && SameText(css.substr(begin, 3), "url")) {
+                link.import = import;
                 i = ReadURL(link, visit, css, begin, offset);
                 import = false;
             }
         } else {
             if (c == ';' || c == '{' || c == '}')
                 import = false;
+            // An @font-face rule holds declarations only: its block ends at the next "}".
+            if (c == '{') {
+                link.fontFace = fontFaceDue;
+                fontFaceDue = false;
+            } else if (c == '}') {
+                link.fontFace = false;
+            } else if (c == ';') {
+                fontFaceDue = false;
+            }
             ++i;
         }
     }

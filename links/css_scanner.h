@@ -17,6 +17,8 @@ struct TCssLink {
     // Written in quotes: a replacement may hold "(", ")" and blanks. An unquoted url() value
     // may not, so a replacement there must percent-encode them.
     bool quoted = false;
+    bool import = false;   // the link of an @import: a style sheet
+    bool fontFace = false; // inside an @font-face rule: a font
 };
 
 // A value to put in place of bytes [start, start + length) of a text.

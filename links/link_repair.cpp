@@ -19,7 +19,10 @@ namespace {
 // Local files are compared under a root of their own: only the layout below it matters.
 constexpr const char* kRoot = "/";
 
-std::string LocalFileOf(const std::string& url) { return LocalFileName(kRoot, "", url); }
+std::string LocalFileOf(const std::string& url, const std::string& typeExtension = {})
+{
+    return LocalFileName(kRoot, "", url, typeExtension);
+}
 
 // "http:", "mailto:", "javascript:": a scheme is letters, digits, "+", "-", "." before ":".
 bool HasScheme(const std::string& value)
@@ -33,6 +36,20 @@ bool HasScheme(const std::string& value)
             return false;
     }
     return false;
+}
+
+// The local file that a local link (no scheme, not rooted, "?" percent-encoded) written in a page
+// whose links start from localBase names, or empty for any other value.
+std::string LinkedLocalFile(const std::string& value, const std::string& localBase)
+{
+    if (value.empty() || value[0] == '#' || value[0] == '/' || HasScheme(value))
+        return {};
+    const std::string path = value.substr(0, value.find('#'));
+    // Local links carry "?" percent-encoded; a raw one is somebody else's link.
+    if (path.empty() || path.find('?') != std::string::npos)
+        return {};
+    const std::filesystem::path folder = std::filesystem::path(LocalFileOf(localBase)).parent_path();
+    return (folder / PercentDecode(path)).lexically_normal().generic_string();
 }
 
 // The address goes into an attribute or a quoted string as it stands: bytes that would end the
@@ -107,28 +124,43 @@ std::optional<TMask> MaskAddressStrings(std::string& text, char quote, const TWa
 
 TLinkRepair::TLinkRepair(int aggressiveParser) : m_aggressive(aggressiveParser) {}
 
-void TLinkRepair::AddFailed(const std::string& url)
+void TLinkRepair::AddFailed(const std::string& url, const std::string& typeExtension)
 {
     if (url.empty())
         return;
     const std::string address = StripAnchor(url);
-    m_failed.emplace(LocalFileOf(address), address);
-    // Pages saved by an earlier run may link to the name the item had then.
+    m_failed.emplace(LocalFileOf(address, typeExtension), address);
+    // Pages saved by an earlier run, or before the item's reply, may link to the name the
+    // address alone gave.
+    if (!typeExtension.empty())
+        m_failed.emplace(LocalFileOf(address), address);
     if (std::string legacy = LegacyLocalFileName(kRoot, address); !legacy.empty())
         m_failed.emplace(std::move(legacy), address);
 }
 
-void TLinkRepair::AddSaved(const std::string& url)
+void TLinkRepair::AddSaved(const std::string& url, const std::string& typeExtension)
 {
     if (url.empty())
         return;
     const std::string address = StripAnchor(url);
-    m_saved.insert(LocalFileOf(address));
+    m_saved.insert(LocalFileOf(address, typeExtension));
     if (std::string legacy = LegacyLocalFileName(kRoot, address); !legacy.empty())
         m_saved.insert(std::move(legacy));
 }
 
-void TLinkRepair::AddRecovered(const std::string& url)
+void TLinkRepair::AddRenamed(const std::string& url, const std::string& typeExtension)
+{
+    if (url.empty() || typeExtension.empty())
+        return;
+    const std::string address = StripAnchor(url);
+    const std::string current = LocalFileOf(address, typeExtension);
+    for (std::string old : {LocalFileOf(address), LegacyLocalFileName(kRoot, address)}) {
+        if (!old.empty() && old != current)
+            m_renamed.emplace(std::move(old), std::make_pair(address, typeExtension));
+    }
+}
+
+void TLinkRepair::AddRecovered(const std::string& url, const std::string& typeExtension)
 {
     if (url.empty())
         return;
@@ -138,22 +170,33 @@ void TLinkRepair::AddRecovered(const std::string& url)
     m_recovered.insert_or_assign(address, address);
     m_recovered.emplace(safe, address);
     m_recovered.emplace(UnquotedCssURL(safe), address);
+    if (!typeExtension.empty())
+        m_typeExtensions.insert_or_assign(address, typeExtension);
 }
 
 std::string TLinkRepair::FailedTarget(const std::string& value, const std::string& localBase) const
 {
-    if (value.empty() || value[0] == '#' || value[0] == '/' || HasScheme(value))
+    const std::string file = LinkedLocalFile(value, localBase);
+    if (file.empty())
         return {};
-    const std::string path = value.substr(0, value.find('#'));
-    // Local links carry "?" percent-encoded; a raw one is somebody else's link.
-    if (path.empty() || path.find('?') != std::string::npos)
-        return {};
-    const std::filesystem::path folder = std::filesystem::path(LocalFileOf(localBase)).parent_path();
-    const std::string file = (folder / PercentDecode(path)).lexically_normal().generic_string();
     const auto found = m_failed.find(file);
     if (found == m_failed.end() || m_saved.contains(file))
         return {};
     return found->second;
+}
+
+std::string TLinkRepair::RenamedLink(const std::string& value, const std::string& localBase) const
+{
+    if (m_renamed.empty())
+        return {};
+    const std::string file = LinkedLocalFile(value, localBase);
+    if (file.empty())
+        return {};
+    const auto found = m_renamed.find(file);
+    // Another item's file of that very name keeps its links.
+    if (found == m_renamed.end() || m_saved.contains(file))
+        return {};
+    return LocalLink(found->second.first, localBase, found->second.second);
 }
 
 std::string TLinkRepair::RecoveredTarget(const std::string& value) const
@@ -261,14 +304,15 @@ std::size_t TLinkRepair::Rewrite(const std::string& pageURL, std::string& text, 
 
 std::size_t TLinkRepair::RepairPage(const std::string& pageURL, std::string& text, bool styleSheet) const
 {
-    if (m_failed.empty() || text.empty())
+    if ((m_failed.empty() && m_renamed.empty()) || text.empty())
         return 0;
     return Rewrite(pageURL, text, styleSheet, false,
                    [this](const std::string& value, const std::string& localBase) -> std::optional<std::string> {
-                       const std::string target = FailedTarget(value, localBase);
-                       if (target.empty())
-                           return std::nullopt;
-                       return AttributeSafe(target) + AnchorOf(value);
+                       if (const std::string target = FailedTarget(value, localBase); !target.empty())
+                           return AttributeSafe(target) + AnchorOf(value);
+                       if (std::string link = RenamedLink(value, localBase); !link.empty())
+                           return link + AnchorOf(value);
+                       return std::nullopt;
                    });
 }
 
@@ -281,7 +325,9 @@ std::size_t TLinkRepair::RestorePage(const std::string& pageURL, std::string& te
                        const std::string target = RecoveredTarget(value);
                        if (target.empty())
                            return std::nullopt;
-                       return LocalLink(target, localBase) + AnchorOf(value);
+                       const auto type = m_typeExtensions.find(target);
+                       return LocalLink(target, localBase, type == m_typeExtensions.end() ? "" : type->second)
+                              + AnchorOf(value);
                    });
 }
 

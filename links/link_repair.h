@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace pellix {
 
@@ -31,23 +32,33 @@ namespace pellix {
 // as the parse thread would have converted it; a profile that keeps followed links as written
 // (no conversion) should leave the repaired addresses alone instead.
 //
+// Rename: a value is a local link to an item whose reply gave it another local name than its
+// address alone gives ("/img?id=7" saved as a ".png"): anchor taken off and percent-decoded, it
+// names from the page's own local folder the file that the address alone names (or the name of
+// earlier runs); the new value is LocalLink of the item, with its type extension, plus the anchor.
+//
+// typeExtension below is the item's (TPXQItem::TypeExtension): its local file is named with it.
+//
 // Cost: linear in the size of the page; the items are looked up by local file or by address.
 class TLinkRepair final {
 public:
     explicit TLinkRepair(int aggressiveParser);
 
     // An item that ended in Error.
-    void AddFailed(const std::string& url);
+    void AddFailed(const std::string& url, const std::string& typeExtension = {});
     // An item whose file was written: a failed item that maps to the same local file (http and
     // https of one host, "docs" and "docs/") keeps the links to it local.
-    void AddSaved(const std::string& url);
+    void AddSaved(const std::string& url, const std::string& typeExtension = {});
     // An item that had ended in Error in an earlier run and whose file has now been written.
-    void AddRecovered(const std::string& url);
-    // Nothing to repair and nothing to restore.
-    bool Empty() const { return m_failed.empty() && m_recovered.empty(); }
+    void AddRecovered(const std::string& url, const std::string& typeExtension = {});
+    // An item whose file was written under a name its type extension decides: links to the
+    // names its address alone gives are made to lead to that file.
+    void AddRenamed(const std::string& url, const std::string& typeExtension);
+    // Nothing to repair, rename or restore.
+    bool Empty() const { return m_failed.empty() && m_recovered.empty() && m_renamed.empty(); }
 
     // Repairs the text of the page (or, with styleSheet, the style sheet) saved from pageURL in
-    // place; the number of links changed.
+    // place, links to renamed items included; the number of links changed.
     std::size_t RepairPage(const std::string& pageURL, std::string& text, bool styleSheet = false) const;
 
     // Turns the addresses of recovered items in the text of the page (or style sheet) saved from
@@ -58,6 +69,10 @@ public:
     // The failed item's address that value (as written in a page whose rewritten links start from
     // the folder URL localBase) leads to, or empty.
     std::string FailedTarget(const std::string& value, const std::string& localBase) const;
+
+    // The renamed item's new local link from localBase that value (a local link as written in a
+    // page) should be, or empty.
+    std::string RenamedLink(const std::string& value, const std::string& localBase) const;
 
     // The recovered item's address that value (an absolute link, anchor allowed) names, or empty.
     std::string RecoveredTarget(const std::string& value) const;
@@ -73,6 +88,8 @@ private:
     std::unordered_map<std::string, std::string> m_failed;    // local file -> address
     std::unordered_set<std::string> m_saved;                  // local files that exist
     std::unordered_map<std::string, std::string> m_recovered; // address as written -> address
+    std::unordered_map<std::string, std::pair<std::string, std::string>> m_renamed; // old local file -> address, type
+    std::unordered_map<std::string, std::string> m_typeExtensions; // address -> type extension
 };
 
 } // namespace pellix

@@ -1,6 +1,7 @@
 // TPageRewriter: finds the links of one saved page or style sheet, decides which to queue, and rewrites them for offline use.
 #include "links/page_rewriter.h"
 
+#include <map>
 #include <optional>
 #include <set>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "engine/download_list.h"
 #include "links/banner.h"
 #include "links/css_scanner.h"
+#include "links/file_kind.h"
 #include "links/html_parser.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
@@ -16,12 +18,31 @@ namespace pellix {
 
 namespace {
 
+// What a tag's link is, by the table row it was found with.
+TFileKind TagKind(const TRewritePass& pass, const TPXParser& parser)
+{
+    const std::string_view tag = pass.tag;
+    const std::string_view attribute = pass.attribute;
+    if (pass.kind != TRewritePassKind::Tag)
+        return TFileKind::None;
+    if (tag == "LINK")
+        return LinkTagKind(parser.AttributeValue("REL"), parser.AttributeValue("AS"));
+    if (tag == "SCRIPT")
+        return TFileKind::Script;
+    if (tag == "IMG" || tag == "BODY" || (tag == "INPUT" && attribute == "SRC") || attribute == "POSTER")
+        return TFileKind::Image;
+    if (tag == "BGSOUND" || tag == "VIDEO" || tag == "AUDIO" || tag == "SOURCE")
+        return TFileKind::Media;
+    return TFileKind::None;
+}
+
 // The work on one text: the state the passes share.
 class TRewriteJob final {
 public:
     TRewriteJob(const TPageRewriteInput& input, const TLinkTest& acceptLink, const TKnownURLTest& known,
-                std::string text, IPageRewriteObserver& observer)
-        : m_input(input), m_acceptLink(acceptLink), m_known(known), m_observer(observer), m_text(std::move(text))
+                const TTypeExtensionLookup& typeOf, std::string text, IPageRewriteObserver& observer)
+        : m_input(input), m_acceptLink(acceptLink), m_known(known), m_typeOf(typeOf), m_observer(observer),
+          m_text(std::move(text))
     {
         m_servedFolder = m_input.servedFolder.empty() ? URLDirectory(m_input.url) : m_input.servedFolder;
         m_ownFolder = URLDirectory(m_input.url);
@@ -141,8 +162,8 @@ private:
             }
         }
         const std::size_t start = parser.ValueStart() - 1;
-        if (std::optional<std::string> converted =
-                HandleLink(value, start, value.size(), base, localBase, pass, &parser, counts)) {
+        if (std::optional<std::string> converted = HandleLink(value, start, value.size(), base, localBase, pass,
+                                                              &parser, TagKind(pass, parser), counts)) {
             parser.ReplaceValue(*converted);
             m_observer.OnEdit(pass, {start, value.size(), *converted, false});
         }
@@ -160,7 +181,7 @@ private:
                 const std::size_t valueStart = parser.ValueStart() - 1;
                 const std::string rebuilt = RebuildLinkList(value, [&](const std::string& link, std::size_t offset) {
                     return HandleLink(link, valueStart + offset, link.size(), Base(), m_ownFolder, pass, nullptr,
-                                      counts);
+                                      TFileKind::Image, counts);
                 });
                 if (rebuilt != value) {
                     parser.ReplaceValue(rebuilt);
@@ -187,8 +208,11 @@ private:
         const TCssLinkVisitor visit = [&](const TCssLink& link) {
             // "#id" names an element of the same document (an SVG filter), never a file.
             if (link.value[0] != '#') {
+                const TFileKind kind = link.import     ? TFileKind::StyleSheet
+                                       : link.fontFace ? TFileKind::Font
+                                                       : TFileKind::Image;
                 std::optional<std::string> converted =
-                    HandleLink(link.value, link.start, link.length, Base(), m_ownFolder, pass, nullptr, counts);
+                    HandleLink(link.value, link.start, link.length, Base(), m_ownFolder, pass, nullptr, kind, counts);
                 // The scanner gives links in ascending order inside the text; anything else is
                 // left out rather than corrupting the text.
                 if (converted && *converted != link.value && link.start >= copied && link.start <= source.size()
@@ -222,10 +246,16 @@ private:
     // is the parser's tag text, when there is a parser.
     std::optional<std::string> HandleLink(const std::string& value, std::size_t start, std::size_t length,
                                           const std::string& base, const std::string& localBase,
-                                          const TRewritePass& pass, const TPXParser* parser, TPassCounts& counts)
+                                          const TRewritePass& pass, const TPXParser* parser, TFileKind kind,
+                                          TPassCounts& counts)
     {
         const std::string url = ResolveAndValidateURL(value, base);
-        const std::string group = url.empty() ? std::string() : FileTypeOfURL(m_input.groups, url);
+        std::string group = url.empty() ? std::string() : FileTypeOfURL(m_input.groups, url);
+        // A file a browser loads as a style sheet, script, image... is no page: scanned as one it
+        // would get the banner block written into it.
+        if (group == kPageGroup && kind != TFileKind::None)
+            group = FileTypeOfFile(m_input.groups, "file" + KindGroupExtension(kind));
+        const std::string typeExtension = TargetTypeExtension(url, kind);
         const bool page = group == kPageGroup;
         int action = m_input.action;
         if (!page && action == kActionMap)
@@ -240,19 +270,21 @@ private:
         decision.url = url;
         decision.localBase = localBase;
         decision.typeGroup = group;
+        decision.typeExtension = typeExtension;
         decision.level = level;
 
         std::optional<std::string> converted;
         if (!url.empty() && m_acceptLink(url, m_startFolder, level, group)) {
             decision.accepted = true;
             if (m_input.convertFollowedLinks == 1)
-                converted = LocalLink(url, localBase) + URLAnchor(url);
+                converted = LocalLink(url, localBase, typeExtension) + URLAnchor(url);
             std::string itemURL = StripAnchor(url);
             std::string key = URLIndexKey(itemURL);
             if (!m_queuedKeys.contains(key) && !m_known(itemURL)) {
                 TQueuedLink link;
                 link.url = std::move(itemURL);
                 link.typeGroup = group;
+                link.typeExtension = typeExtension;
                 link.action = action;
                 link.depth = m_input.depth + 1;
                 link.parentURL = m_input.url;
@@ -261,6 +293,7 @@ private:
                 // Framed pages are shown inside another page: no banner of their own.
                 link.framed = pass.tag == "FRAME" || pass.tag == "IFRAME";
                 m_queued.push_back(std::move(link));
+                m_queuedExtensions.emplace(key, typeExtension);
                 m_queuedKeys.insert(std::move(key));
                 decision.queued = true;
                 ++counts.newLinks;
@@ -269,16 +302,31 @@ private:
         } else if (!url.empty() && !ContainsText(url, "mailto:")) {
             const int convert = m_input.convertUnfollowedLinks;
             if (convert == 2 || (convert == 1 && url.find(m_startRoot) != std::string::npos))
-                converted = LocalLink(url, localBase) + URLAnchor(url);
+                converted = LocalLink(url, localBase, typeExtension) + URLAnchor(url);
         }
         decision.converted = converted ? &*converted : nullptr;
         m_observer.OnLink(pass, decision);
         return converted;
     }
 
+    // The type extension the target's local name is made with: the one its item holds when the
+    // task or this page knows it already (the first link decided it), else the context's.
+    std::string TargetTypeExtension(const std::string& url, TFileKind kind) const
+    {
+        if (url.empty())
+            return {};
+        const std::string itemURL = StripAnchor(url);
+        if (const auto found = m_queuedExtensions.find(URLIndexKey(itemURL)); found != m_queuedExtensions.end())
+            return found->second;
+        if (m_known(itemURL))
+            return m_typeOf ? m_typeOf(itemURL) : std::string();
+        return ContextTypeExtension(itemURL, kind);
+    }
+
     const TPageRewriteInput& m_input;
     const TLinkTest& m_acceptLink;
     const TKnownURLTest& m_known;
+    const TTypeExtensionLookup& m_typeOf;
     IPageRewriteObserver& m_observer;
     std::string m_text;
     std::string m_servedFolder;
@@ -287,14 +335,17 @@ private:
     std::string m_startFolder;
     std::string m_startRoot;
     std::set<std::string> m_queuedKeys; // accepted new URLs of this page, as the URL index keys them
+    std::map<std::string, std::string> m_queuedExtensions; // their type extensions, by key
     std::vector<TQueuedLink> m_queued;  // those of the pass in progress
     TPageRewrite m_result;
 };
 
 } // namespace
 
-TPageRewriter::TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKnownURLTest known)
-    : m_input(std::move(input)), m_acceptLink(std::move(acceptLink)), m_known(std::move(known))
+TPageRewriter::TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKnownURLTest known,
+                             TTypeExtensionLookup typeOf)
+    : m_input(std::move(input)), m_acceptLink(std::move(acceptLink)), m_known(std::move(known)),
+      m_typeOf(std::move(typeOf))
 {
     if (!m_acceptLink)
         m_acceptLink = [](std::string_view, std::string_view, int, std::string_view) { return false; };
@@ -305,7 +356,7 @@ TPageRewriter::TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKno
 TPageRewrite TPageRewriter::Rewrite(std::string text, IPageRewriteObserver* observer) const
 {
     IPageRewriteObserver none;
-    TRewriteJob job(m_input, m_acceptLink, m_known, std::move(text), observer ? *observer : none);
+    TRewriteJob job(m_input, m_acceptLink, m_known, m_typeOf, std::move(text), observer ? *observer : none);
     return job.Run();
 }
 

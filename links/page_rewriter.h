@@ -55,11 +55,14 @@ using TLinkTest = std::function<bool(std::string_view url, std::string_view star
                                      std::string_view typeGroup)>;
 // Whether the task's list already holds a URL (as its URL index keys it).
 using TKnownURLTest = std::function<bool(std::string_view url)>;
+// The type extension of the list's item for a URL (TPXDownloadList::TypeExtensionOf).
+using TTypeExtensionLookup = std::function<std::string(std::string_view url)>;
 
 // An accepted link new to the task: the fields of the queue item to add for it.
 struct TQueuedLink {
     std::string url; // without its anchor
     std::string typeGroup;
+    std::string typeExtension; // what the link's context says the file is (TPXQItem::TypeExtension)
     int action = kActionDownload;
     int depth = 0;
     std::string parentURL;
@@ -91,6 +94,7 @@ struct TLinkDecision {
     std::string_view url;       // resolved and validated; empty when it is no web address
     std::string_view localBase; // the folder a rewritten link is made relative to
     std::string_view typeGroup;
+    std::string_view typeExtension; // the target's, which its local link was made with
     int level = 0;              // the level the link was tested at
     bool accepted = false;
     bool queued = false;              // accepted and new to the task and the page
@@ -152,9 +156,15 @@ struct TPageRewrite {
 // are made relative to where the page itself is saved. Each link is tested with the link test at
 // the page's level + 1 (a framed page or refresh target at the page's own level); an accepted one
 // new to the task and to this page is queued once, with the page's depth + 1.
+//
+// The tag, attribute or rule a link stands in tells what its file is (TFileKind): a link that a
+// browser loads as a style sheet, script, image, font or media file is no page whatever its
+// address, and a style sheet or script with a query keeps ".css" or ".js" in its local name. A
+// known item's link is made with the type extension the list holds for it (typeOf).
 class TPageRewriter final {
 public:
-    TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKnownURLTest known);
+    TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKnownURLTest known,
+                  TTypeExtensionLookup typeOf = {});
 
     // Rewrites text (the page or sheet as saved, not empty). The style pass holds its links one
     // at a time, so its memory does not grow with their number.
@@ -166,6 +176,7 @@ private:
     TPageRewriteInput m_input;
     TLinkTest m_acceptLink;
     TKnownURLTest m_known;
+    TTypeExtensionLookup m_typeOf;
 };
 
 // The status line's text for a pass in progress.

@@ -116,7 +116,7 @@ public:
         const std::string legacy = LegacyLocalFileName(m_folderRoot, url);
         if (legacy.empty())
             return;
-        const std::string current = LocalFileName(m_folderRoot, "", url);
+        const std::string current = LocalFileName(m_folderRoot, "", url, decision.typeExtension);
         std::error_code ec;
         if (std::filesystem::exists(current, ec) || !std::filesystem::is_regular_file(legacy, ec))
             return;
@@ -153,6 +153,7 @@ public:
             item->SetTitle(std::move(link.title));
             item->SetParentURL(std::move(link.parentURL));
             item->SetDepth(link.depth);
+            item->SetTypeExtension(std::move(link.typeExtension));
             if (link.framed)
                 item->SetFrameFlag("Y");
             items.push_back(std::move(item));
@@ -313,7 +314,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         input.action = page.Action();
         input.framed = page.FrameFlag() == "Y";
         if (page.LocalPath().empty())
-            page.SetLocalPath(task.LocalFileOf(page.URL()));
+            page.SetLocalPath(task.LocalFileOf(page.URL(), page.TypeExtension()));
         snapshot.localPath = page.LocalPath();
         // The start URL is the list's first item.
         input.startURL = task.DownloadList().Count() > 0 ? task.DownloadList().Line(0) : task.URL();
@@ -393,7 +394,8 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         [&profile](std::string_view url, std::string_view startFolder, int level, std::string_view group) {
             return profile.AcceptLink(url, startFolder, level, group);
         },
-        [&list](std::string_view url) { return list.ContainsURL(url); });
+        [&list](std::string_view url) { return list.ContainsURL(url); },
+        [&list](std::string_view url) { return list.TypeExtensionOf(url); });
     TParseObserver observer(m_owner, task, rewriter.Input(), m_onStatus, m_onItemsQueued,
                             zipMode ? std::string() : snapshot.workFolder);
     TPageRewrite rewrite = rewriter.Rewrite(std::move(text), &observer);

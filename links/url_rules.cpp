@@ -123,10 +123,13 @@ std::string TypedExtensionOf(const TbwURL& url)
 }
 
 // With legacy, the rule of earlier runs: every query named a page, "=gif" and "=jpg" aside.
-std::string QueryNameExtensionOf(const TbwURL& url, bool legacy = false)
+// A type extension given for the item names the file after a query.
+std::string QueryNameExtensionOf(const TbwURL& url, bool legacy = false, std::string_view typeExtension = {})
 {
     if (url.Query().empty())
         return {};
+    if (!typeExtension.empty())
+        return std::string(typeExtension);
     if (std::string typed = legacy ? std::string() : TypedExtensionOf(url); !typed.empty())
         return typed;
     if (url.URL().find("=gif") != std::string::npos)
@@ -137,9 +140,9 @@ std::string QueryNameExtensionOf(const TbwURL& url, bool legacy = false)
 }
 
 // The document part of a local name, before escaping.
-std::string LocalDocument(const TbwURL& url, const std::string& fileName, bool legacy)
+std::string LocalDocument(const TbwURL& url, const std::string& fileName, bool legacy, std::string_view typeExtension)
 {
-    std::string document = fileName + url.Query() + QueryNameExtensionOf(url, legacy);
+    std::string document = fileName + url.Query() + QueryNameExtensionOf(url, legacy, typeExtension);
     document = ReplaceText(document, ".asp", ".html", false);
     document = ReplaceText(document, ".shtml", ".html", false);
     document = ReplaceText(document, ".phtml", ".html", false);
@@ -154,7 +157,7 @@ struct TLocalPlace {
     std::string name;
 };
 
-TLocalPlace LocalPlace(std::string_view text, bool legacy = false)
+TLocalPlace LocalPlace(std::string_view text, bool legacy = false, std::string_view typeExtension = {})
 {
     const TbwURL url(text);
     TLocalPlace place;
@@ -188,7 +191,7 @@ TLocalPlace LocalPlace(std::string_view text, bool legacy = false)
     for (const std::string& segment : path)
         place.folders.push_back(SafeSegment(EscapeLocalPath(segment)));
 
-    const std::string name = EscapeLocalPath(LocalDocument(url, fileName, legacy));
+    const std::string name = EscapeLocalPath(LocalDocument(url, fileName, legacy, typeExtension));
     place.name = name.empty() ? std::string("index.htm") : SafeSegment(name);
     return place;
 }
@@ -214,9 +217,9 @@ std::string EncodeLink(std::string_view text)
 }
 
 // The local link before percent-encoding: the path from base's local folder to target's file.
-std::string LocalLinkText(std::string_view target, std::string_view base)
+std::string LocalLinkText(std::string_view target, std::string_view base, std::string_view typeExtension)
 {
-    const TLocalPlace to = LocalPlace(target);
+    const TLocalPlace to = LocalPlace(target, false, typeExtension);
     const TLocalPlace from = LocalPlace(base);
     std::size_t common = 0;
     while (common < to.folders.size() && common < from.folders.size()
@@ -330,6 +333,11 @@ std::string URLExtension(std::string_view url)
 std::string QueryNameExtension(std::string_view url)
 {
     return QueryNameExtensionOf(TbwURL(url));
+}
+
+std::string TypedFileExtension(std::string_view url)
+{
+    return TypedExtensionOf(TbwURL(url));
 }
 
 std::string URLDirectory(std::string_view url)
@@ -506,10 +514,11 @@ std::string EscapeLocalPath(std::string_view text)
     return ReplaceText(result, "//", "/", true);
 }
 
-std::string LocalFileName(std::string_view root, std::string_view, std::string_view url)
+std::string LocalFileName(std::string_view root, std::string_view, std::string_view url,
+                          std::string_view typeExtension)
 {
     std::string result = WithTrailingSlash(root);
-    const TLocalPlace place = LocalPlace(url);
+    const TLocalPlace place = LocalPlace(url, false, typeExtension);
     for (const std::string& folder : place.folders)
         result += folder + "/";
     return result + place.name;
@@ -535,9 +544,9 @@ std::string LocalRootLink(std::string_view base)
     return link;
 }
 
-std::string LocalLink(std::string_view target, std::string_view base)
+std::string LocalLink(std::string_view target, std::string_view base, std::string_view targetTypeExtension)
 {
-    return EncodeLink(LocalLinkText(target, base));
+    return EncodeLink(LocalLinkText(target, base, targetTypeExtension));
 }
 
 std::string SiteName(std::string_view url)

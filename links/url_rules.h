@@ -29,9 +29,14 @@ std::string URLExtension(std::string_view url);
 // own extension, in lowercase, when a browser opening it from disk goes by it (style sheets,
 // scripts, images, fonts, media, data and archives: "theme.css?2024.1" and "logo.PNG?w=200" stay
 // ".css" and ".png"); otherwise ".gif" or ".jpg" when the URL holds "=gif" or "=jpg"; otherwise
-// ".html" (pages such as "show.asp?id=3", and files without an extension). Only the URL decides,
-// so every run, link and Zip entry finds the same name.
+// ".html" (pages such as "show.asp?id=3", and files without an extension). This is the address's
+// own rule; an item whose link context or reply said what it is records that instead
+// (TPXQItem::TypeExtension), and every name and link of it is made with the recorded one.
 std::string QueryNameExtension(std::string_view url);
+
+// The URL's file extension, in lowercase, when it names a file a browser takes by its name (a
+// style sheet, script, image, font, media file...); otherwise empty.
+std::string TypedFileExtension(std::string_view url);
 
 // The URL of the folder holding url, ending in "/" ("http://host" gives "http://host/"). The
 // slashes of "http://" or "https://" never count as the folder's.
@@ -99,7 +104,12 @@ std::string EscapeLocalPath(std::string_view text);
 //
 // root is a folder text ending in "/" (one is added when missing); base does not influence
 // the result.
-std::string LocalFileName(std::string_view root, std::string_view base, std::string_view url);
+//
+// typeExtension is what the item's link context or reply said the file is (".css", ".png"; see
+// TPXQItem::TypeExtension): when it is given, a name with a query ends in it instead of the
+// extension the address alone gives.
+std::string LocalFileName(std::string_view root, std::string_view base, std::string_view url,
+                          std::string_view typeExtension = {});
 
 // The relative link that replaces a reference to target in a page saved from the folder URL
 // base: from base's local folder to target's local file, as LocalFileName lays them out.
@@ -108,7 +118,8 @@ std::string LocalFileName(std::string_view root, std::string_view base, std::str
 // "%" as %25, "#", "?", quotes, "&", ":", "\" and control bytes); a browser that decodes the
 // link and resolves it against the saved page's own location reaches exactly the file that
 // LocalFileName names. The anchor is not part of the result; callers append it.
-std::string LocalLink(std::string_view target, std::string_view base);
+// targetTypeExtension is the target item's type extension (see LocalFileName).
+std::string LocalLink(std::string_view target, std::string_view base, std::string_view targetTypeExtension = {});
 
 // The name that LocalFileName gave url before a query kept a typed file's extension
 // ("host/theme.css¿v=3.html" where it now gives "host/theme.css¿v=3.css"), so that files and

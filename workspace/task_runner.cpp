@@ -420,7 +420,7 @@ void TTaskRunner::RequeueUnpacked(TPXTask& task)
         item->Reload();
         const std::string url = item->URL();
         item->ReleaseStrings();
-        const std::string path = task.LocalFileOf(url);
+        const std::string path = task.LocalFileOf(url, item->TypeExtension());
         std::error_code ec;
         if (m_packer.HasEntry(EntryNameOf(path, temp)) || !fs::is_regular_file(path, ec))
             continue;
@@ -639,9 +639,10 @@ bool TTaskRunner::RepairLinks(TPXTask& task)
     if (m_linksRepaired)
         return true;
     m_linksRepaired = true;
-    // Nothing failed and nothing recovered, nothing to do: the counters say so without a look at
-    // the list.
-    if (task.PageErrors() + task.ResourceErrors() <= 0 && m_failedBefore.empty())
+    // Nothing failed, nothing recovered and nothing renamed by its reply, nothing to do: the
+    // counters say so without a look at the list.
+    const bool renamed = task.RenamedByType() > 0;
+    if (task.PageErrors() + task.ResourceErrors() <= 0 && m_failedBefore.empty() && !renamed)
         return true;
     TPXDownloadList& list = task.DownloadList();
     auto repairer = std::make_shared<TLinkRepair>(task.Profile().AggressiveParser());
@@ -653,14 +654,17 @@ bool TTaskRunner::RepairLinks(TPXTask& task)
         if (!item)
             continue;
         const int state = item->State();
+        const std::string& typeExtension = item->TypeExtension();
         if (state == kStateError) {
-            repair.AddFailed(list.Line(2 * i));
+            repair.AddFailed(list.Line(2 * i), typeExtension);
         } else if (state == kStateDownloaded || state == kStateSaved || state == kStateUpdated ||
                    state == kStateParsing || state == kStateParsed || state == kStateZipped) {
             std::string url = list.Line(2 * i);
-            repair.AddSaved(url);
+            repair.AddSaved(url, typeExtension);
+            if (renamed)
+                repair.AddRenamed(url, typeExtension);
             if (m_failedBefore.count(url)) {
-                repair.AddRecovered(url);
+                repair.AddRecovered(url, typeExtension);
                 recovered = true;
             }
             if (item->IsLinkSource() && state == kStateParsed) {
@@ -675,7 +679,8 @@ bool TTaskRunner::RepairLinks(TPXTask& task)
         }
     }
     m_failedBefore.clear();
-    if (repair.Empty() || pages.empty() || (task.PageErrors() + task.ResourceErrors() <= 0 && !recovered))
+    if (repair.Empty() || pages.empty()
+        || (task.PageErrors() + task.ResourceErrors() <= 0 && !recovered && !renamed))
         return true;
     ShowStatus("Repairing links to items not found...");
 
@@ -693,7 +698,8 @@ bool TTaskRunner::RepairLinks(TPXTask& task)
         }
     }
     for (auto& [item, url] : pages) {
-        TRepairPage page{item, url, item->LocalPath().empty() ? task.LocalFileOf(url) : item->LocalPath(),
+        TRepairPage page{item, url,
+                         item->LocalPath().empty() ? task.LocalFileOf(url, item->TypeExtension()) : item->LocalPath(),
                          !item->IsPage(), {}};
         // Packed pages are read from the Zip itself: the temp folder may be gone since an earlier
         // process packed them, or hold another task's file of the same name.
@@ -811,7 +817,7 @@ void TTaskRunner::RemoveLeftovers(TPXTask& task)
         for (std::size_t i = 0; i < list.Count(); ++i) {
             const TPXQItem* item = list.Item(i);
             if (item && item->State() == kStateError)
-                fs::remove(task.LocalFileOf(list.Line(2 * i)) + TThreadHTTP::kPartSuffix, ec);
+                fs::remove(task.LocalFileOf(list.Line(2 * i), item->TypeExtension()) + TThreadHTTP::kPartSuffix, ec);
         }
         return;
     }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Saves a page whose style sheet, script, web font and image all carry a query (?v=2, ?1700000000,
-# ?v=1, ?w=200) with pellix-cli, in Personal Intranet Mode and into a Zip file, and opens each
+# ?v=1, ?w=200), and a style sheet and script without an extension (?v=3), with pellix-cli, in Personal Intranet Mode and into a Zip file, and opens each
 # saved copy from disk in headless Chromium. The page's own script reports what the browser got:
-# the sheet's colour, the text app.js writes, the web font's state and the image's size. Also
+# the sheets' colours, the texts the scripts write, the web font's state and the image's size. Also
 # checks that the banner block loads the banner page written beside the site, and that the saved
 # page made no request to any host.
 # Usage: tests/e2e/versioned_assets_in_chromium.sh <pellix-cli> [fixture folder]
@@ -63,7 +63,7 @@ timeout 120 "$cli" --home "$work/home-intranet" --intranet "$work/intranet" --qu
 timeout 120 "$cli" --home "$work/home-zip" --zip "$work/site.zip" --quiet "$url" > "$work/zip.report"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$work/site.zip" "$work/unzipped"
 
-expected="color=rgb(0, 128, 0);script=written by app.js;font=loaded;image=40x30"
+expected="color=rgb(0, 128, 0);script=written by app.js;theme=rgb(0, 0, 255);loader=written by loader;font=loaded;image=40x30"
 failed=0
 for mode in intranet unzipped; do
   page="$work/$mode/$host/index.html"

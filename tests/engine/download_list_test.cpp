@@ -17,6 +17,7 @@
 #include "engine/task.h"
 #include "links/file_io.h"
 #include "tests/support/crawl_fixture.h"
+#include "links/url_rules.h"
 #include "tests/support/site_checker.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_app.h"
@@ -244,6 +245,44 @@ TEST_F(DownloadListTest, LoadedStyleSheetWaitsForTheParseThreadWithItsURLRelease
     EXPECT_TRUE(sheet->IsLinkSource());
     EXPECT_FALSE(List().Item(0)->IsLinkSource());
     EXPECT_EQ(List().NextSavedPage(), sheet);
+}
+
+TEST_F(DownloadListTest, TypeExtensionRoundTripsAndOldRecordsKeepTheirNames)
+{
+    // An old record (field 3 empty), a new one holding ".css", and one whose field 3 holds
+    // something no type could be.
+    const TListResult result = LoadLines({
+        {"http://h/thumb?w=200", Record({"5", "200 OK", "HTML", "", "1", "", "", "1", "", "0", ""})},
+        {"http://h/css?family=Roboto", Record({"5", "200 OK", "HTML", ".css", "1", "", "", "1", "", "0", ""})},
+        {"http://h/img?id=7", Record({"5", "200 OK", "Images", "../x", "1", "", "", "1", "", "0", ""})},
+    });
+    ASSERT_TRUE(result.ok) << result.message;
+    ASSERT_EQ(List().Count(), 3u);
+    const std::string root = m_task->WorkFolder();
+    EXPECT_EQ(List().Item(0)->TypeExtension(), "");
+    EXPECT_EQ(m_task->LocalFileOf("http://h/thumb?w=200", List().Item(0)->TypeExtension()),
+              LocalFileName(root, "", "http://h/thumb?w=200"));
+    EXPECT_TRUE(m_task->LocalFileOf("http://h/thumb?w=200").ends_with(".html"));
+
+    TPXQItem* sheet = List().Item(1);
+    EXPECT_EQ(sheet->TypeExtension(), ".css");
+    EXPECT_TRUE(sheet->IsStyleSheet()); // its links are followed, and no banner goes into it
+    EXPECT_TRUE(m_task->LocalFileOf("http://h/css?family=Roboto", sheet->TypeExtension()).ends_with("=Roboto.css"));
+    EXPECT_EQ(List().TypeExtensionOf("http://h/css?family=Roboto"), ".css");
+    EXPECT_EQ(List().TypeExtensionOf("http://h/unknown"), "");
+
+    EXPECT_EQ(List().Item(2)->TypeExtension(), "");
+
+    // Set later (a reply's type), written back, saved and loaded again.
+    List().Item(2)->SetTypeExtension(".png");
+    List().Item(2)->Reload();
+    List().Item(2)->WriteBack(true);
+    EXPECT_EQ(TPXDownloadList::RecordField(List().Line(5), 3), ".png");
+    ASSERT_TRUE(List().SaveList().ok);
+    List().Clear();
+    ASSERT_TRUE(List().LoadList().ok);
+    EXPECT_EQ(List().Item(2)->TypeExtension(), ".png");
+    EXPECT_EQ(List().Item(1)->TypeExtension(), ".css");
 }
 
 TEST_F(DownloadListTest, URLIndexComparesSchemeAndHostWithoutCaseAndTheRestWithIt)

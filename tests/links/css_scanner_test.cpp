@@ -140,5 +140,19 @@ TEST(CssScannerTest, HostileTextEndsInLinearTime)
     }
 }
 
+// What a link of a sheet is: an @import's a style sheet, a url() inside @font-face a font, and
+// the rule after it no font again.
+TEST(CssScannerTest, ImportAndFontFaceLinksAreMarked)
+{
+    const std::string css = "@import 'a?v=1'; @import url(b?v=2) screen;\n"
+                            "@font-face { font-family: F; src: url(f?x=1) format('woff2'), url('g?x=2'); }\n"
+                            "body { background: url(bg?id=1); } @media print { p { background: url(p?id=2) } }";
+    std::vector<std::string> marks;
+    for (const TCssLink& link : FindStyleSheetLinks(css))
+        marks.push_back(link.value + (link.import ? " import" : "") + (link.fontFace ? " font" : ""));
+    EXPECT_EQ(marks, (std::vector<std::string>{"a?v=1 import", "b?v=2 import", "f?x=1 font", "g?x=2 font",
+                                               "bg?id=1", "p?id=2"}));
+}
+
 } // namespace
 } // namespace pellix

@@ -1,6 +1,7 @@
 // Tests for the URL rules: resolving, validating, and mapping URLs onto local files and links.
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
+#include "links/file_kind.h"
 
 #include <algorithm>
 #include <cctype>
@@ -427,6 +428,70 @@ TEST(URLRulesTest, LocalNamesOfFilesWithAQuery)
         const std::string query = QueryNameExtension(c.url);
         EXPECT_EQ(query.empty() ? URLExtension(c.url) : (query == ".html" ? ".htm" : query), c.group);
     }
+}
+
+// The name an item gets from its link's context and then its reply's Content-Type.
+TEST(URLRulesTest, LocalNamesByContextAndContentType)
+{
+    const std::string base = "http://host/docs/";
+    const struct {
+        std::string url;
+        TFileKind context;
+        std::string contentType;
+        std::string file; // below the root
+    } cases[] = {
+        {"http://host/docs/style.css?v=2", TFileKind::StyleSheet, "text/css", "host/docs/style.css" + kQuest + "v=2.css"},
+        {"http://host/css?family=Roboto", TFileKind::StyleSheet, "text/css; charset=utf-8",
+         "host/css" + kQuest + "family=Roboto.css"},
+        // A style sheet or script stays one whatever the server calls it.
+        {"http://host/loader?v=3", TFileKind::Script, "text/html", "host/loader" + kQuest + "v=3.js"},
+        {"http://host/js/app.js?123", TFileKind::Script, "application/javascript", "host/js/app.js" + kQuest + "123.js"},
+        {"http://host/docs/data.png?v=1", TFileKind::Script, "", "host/docs/data.png" + kQuest + "v=1.js"},
+        {"http://host/img/photo.jpg?w=200", TFileKind::Image, "image/jpeg", "host/img/photo.jpg" + kQuest + "w=200.jpg"},
+        // An address naming a typed file keeps its name, whatever the reply says.
+        {"http://host/img/photo.jpg?w=200", TFileKind::Image, "image/webp", "host/img/photo.jpg" + kQuest + "w=200.jpg"},
+        {"http://host/img?id=7", TFileKind::Image, "image/png", "host/img" + kQuest + "id=7.png"},
+        {"http://host/img?id=7", TFileKind::Image, "application/octet-stream", "host/img" + kQuest + "id=7.html"},
+        {"http://host/font?f=1", TFileKind::Font, "font/woff2", "host/font" + kQuest + "f=1.woff2"},
+        {"http://host/clip?x=1", TFileKind::Media, "video/mp4", "host/clip" + kQuest + "x=1.mp4"},
+        // Pages keep the page rule.
+        {"http://host/cgi/show.asp?id=3", TFileKind::None, "text/html", "host/cgi/show.html" + kQuest + "id=3.html"},
+        // A query on a file without an extension: the reply tells, or it stays a page.
+        {"http://host/file?x=1", TFileKind::None, "application/pdf", "host/file" + kQuest + "x=1.pdf"},
+        {"http://host/file?x=1", TFileKind::None, "text/plain", "host/file" + kQuest + "x=1.html"},
+        {"http://host/file?x=1", TFileKind::None, "text/css", "host/file" + kQuest + "x=1.css"},
+        {"http://host/pic?type=gif", TFileKind::Image, "image/gif", "host/pic" + kQuest + "type=gif.gif"},
+        // Without a query the name is the address's, the type only marks what the file is.
+        {"http://host/css", TFileKind::StyleSheet, "text/css", "host/css/index.htm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url + " " + c.contentType);
+        const std::string atLink = ContextTypeExtension(c.url, c.context);
+        const std::string atReply = ReplyTypeExtension(c.url, atLink, c.contentType);
+        EXPECT_EQ(LocalFileName("/r/", base, c.url, atReply), "/r/" + c.file);
+        // The link written into a page opens that very file.
+        const std::string link = LocalLink(c.url, base, atReply);
+        EXPECT_EQ((std::filesystem::path("/r/host/docs") / PercentDecode(link)).lexically_normal().string(), "/r/" + c.file);
+    }
+}
+
+TEST(URLRulesTest, LinkTagKindsAndContentTypeExtensions)
+{
+    EXPECT_EQ(LinkTagKind("StyleSheet", ""), TFileKind::StyleSheet);
+    EXPECT_EQ(LinkTagKind("alternate stylesheet", ""), TFileKind::StyleSheet);
+    EXPECT_EQ(LinkTagKind("preload", "font"), TFileKind::Font);
+    EXPECT_EQ(LinkTagKind("preload", "style"), TFileKind::StyleSheet);
+    EXPECT_EQ(LinkTagKind("modulepreload", ""), TFileKind::Script);
+    EXPECT_EQ(LinkTagKind("shortcut icon", ""), TFileKind::Image);
+    EXPECT_EQ(LinkTagKind("canonical", ""), TFileKind::None);
+    EXPECT_EQ(LinkTagKind("nostylesheet", ""), TFileKind::None);
+    EXPECT_EQ(ContentTypeExtension(" Image/PNG ; q=1"), ".png");
+    EXPECT_EQ(ContentTypeExtension("font/woff2"), ".woff2");
+    EXPECT_EQ(ContentTypeExtension("text/html; charset=utf-8"), "");
+    EXPECT_EQ(ContentTypeExtension(""), "");
+    EXPECT_TRUE(IsTypeExtension(".woff2"));
+    for (const char* bad : {"", ".", "css", "../x", ".CSS", ".a/b", ".toolongext"})
+        EXPECT_FALSE(IsTypeExtension(bad)) << bad;
 }
 
 TEST(URLRulesTest, LongNamesFitOneDirectoryEntryInBytes)

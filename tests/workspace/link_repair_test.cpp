@@ -78,6 +78,35 @@ TEST(TLinkRepairTest, VersionedFileFailedUnderEitherName)
     EXPECT_EQ(page, "<link href=\"http://www.x.com/docs/theme.css?v=3\"><link href=\"http://www.x.com/docs/theme.css?v=3\">");
 }
 
+// Items whose reply named them (an image behind "?id=7" is a PNG): links written before, under
+// the name the address alone gives, lead to the file as saved; a failed one under either name
+// gets its address; a recovered one gets its local link with its type.
+TEST(TLinkRepairTest, LinksFollowItemsRenamedByTheirReply)
+{
+    TLinkRepair repair(1);
+    repair.AddSaved("http://www.x.com/docs/img?id=7", ".png");
+    repair.AddRenamed("http://www.x.com/docs/img?id=7", ".png");
+    repair.AddSaved("http://www.x.com/docs/guide/font?f=1", ".woff2");
+    repair.AddRenamed("http://www.x.com/docs/guide/font?f=1", ".woff2");
+    repair.AddFailed("http://www.x.com/docs/gone?id=1", ".png");
+    std::string page = "<img src=\"../img%C2%BFid=7.html#a\"><img src=\"../img%C2%BFid=7.png\">"
+                       "<img src=\"../gone%C2%BFid=1.html\"><img src=\"../gone%C2%BFid=1.png\">"
+                       "<style>@font-face { src: url(font%C2%BFf=1.html); }</style>";
+    EXPECT_EQ(repair.RepairPage(kPage, page), 4u);
+    EXPECT_EQ(page, "<img src=\"../img%C2%BFid=7.png#a\"><img src=\"../img%C2%BFid=7.png\">"
+                    "<img src=\"http://www.x.com/docs/gone?id=1\"><img src=\"http://www.x.com/docs/gone?id=1\">"
+                    "<style>@font-face { src: url(font%C2%BFf=1.woff2); }</style>");
+    std::string sheet = "body { background: url(\"../img%C2%BFid=7.html\"); }";
+    EXPECT_EQ(repair.RepairPage("http://www.x.com/docs/guide/site.css", sheet, true), 1u);
+    EXPECT_EQ(sheet, "body { background: url(\"../img%C2%BFid=7.png\"); }");
+
+    TLinkRepair later(1);
+    later.AddRecovered("http://www.x.com/docs/gone?id=1", ".png");
+    std::string restored = "<img src=\"http://www.x.com/docs/gone?id=1\">";
+    EXPECT_EQ(later.RestorePage(kPage, restored), 1u);
+    EXPECT_EQ(restored, "<img src=\"../gone%C2%BFid=1.png\">");
+}
+
 TEST(TLinkRepairTest, PassesFollowTheParserSetting)
 {
     const std::string page = "<img src=\"../missing.png\"><script>x('../missing.png')</script>";
