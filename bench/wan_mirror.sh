@@ -155,9 +155,11 @@ done
 
 echo
 echo "== $rtt ms round trip, $connections connections / threads: $(find -L "$site" -type f | wc -l) files in the site"
-python3 - "$results" "$rtt" <<'PY'
+python3 - "$results" "$rtt" "$connections" <<'PY'
 import sys
-loopback = float(sys.argv[2]) == 0
+rtt_ms = float(sys.argv[2])
+loopback = rtt_ms == 0
+connections = int(sys.argv[3])
 rows = {}
 for line in open(sys.argv[1]):
     scheme, tool, wall, rc, opened, items, files = line.split()
@@ -174,6 +176,12 @@ for scheme in ("http", "https"):
         status = "" if rc == 0 else f"  (exit status {rc})"
         counted = f", {opened} connections, {opened / max(items, 1):.3f} per item" if opened else ""
         print(f"{labels[tool]:>12}: {wall:8.2f} s, {files} files{counted}{status}")
+    if not loopback:
+        # Each item costs at least one round trip; with one request in flight per connection
+        # no tool can do better than this, whatever its own speed.
+        items = rows[(scheme, "ours")][3]
+        print(f"{'floor':>12}: {items * rtt_ms / 1000 / connections:8.2f} s"
+              f"  ({items} items x {rtt_ms:g} ms / {connections} connections, one request in flight each)")
     ours = rows[(scheme, "ours")][0]
     for tool, goal in (("wget2", 1.0 if loopback else 0.8), ("wget", 0.5 if loopback else 0.2)):
         if (scheme, tool) in rows:
