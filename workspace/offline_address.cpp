@@ -189,4 +189,14 @@ std::string TOfflineAddress::AddressOfTyped(std::string_view text)
     return "http://" + std::string(text);
 }
 
+bool AddToAddressList(std::vector<std::string>& list, const std::string& address)
+{
+    const std::string key = Lower(address);
+    for (const std::string& item : list)
+        if (Lower(item) == key)
+            return false;
+    list.insert(list.begin(), address);
+    return true;
+}
+
 } // namespace pellix

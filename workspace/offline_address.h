@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pellix {
 
@@ -52,5 +53,9 @@ private:
     mutable std::mutex m_mutex;  // the browser's request handler reads from its workers
     std::map<std::string, std::string> m_zips;  // key -> Zip path
 };
+
+// The browser's address list after a completed navigation: the address goes on top unless the
+// list holds it already, compared without regard to case. True when it was added.
+bool AddToAddressList(std::vector<std::string>& list, const std::string& address);
 
 } // namespace pellix

@@ -26,6 +26,7 @@
 #include "workspace/main_window_rules.h"
 #include "workspace/session.h"
 #include "workspace/task_runner.h"
+#include "workspace/ui/browser_engine.h"
 #include "workspace/ui/form_pellix.h"
 #include "workspace/ui/qt_owner_thread.h"
 
@@ -160,6 +161,7 @@ int Run(int argc, char** argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    PrepareBrowserEngine();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Pellix");
     QApplication::setDesktopFileName("pellix");

@@ -134,6 +134,15 @@ TEST(TOfflineAddressTest, TypedTextAndLocalPaths)
     }
 }
 
+TEST(TOfflineAddressTest, AddressListKeepsOneEntryPerAddressWhateverItsCase)
+{
+    std::vector<std::string> list;
+    EXPECT_TRUE(AddToAddressList(list, "http://Example.org/A"));
+    EXPECT_TRUE(AddToAddressList(list, "file:///tmp/x.htm"));
+    EXPECT_FALSE(AddToAddressList(list, "HTTP://example.org/a"));
+    EXPECT_EQ(list, (std::vector<std::string>{"file:///tmp/x.htm", "http://Example.org/A"}));
+}
+
 TEST(TZipEntrySourceTest, ReadsOneEntryOrItsCaseBlindTwin)
 {
     TTempFolder temp;
