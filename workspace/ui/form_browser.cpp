@@ -42,6 +42,7 @@ TFormBrowser::TFormBrowser(QWebEngineProfile* profile, TBrowserStatusSink status
     auto* strip = new QWidget(this);
     strip->setObjectName("pnlBrowserTop");
     strip->setAutoFillBackground(true);
+    strip->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(strip);
     row->setContentsMargins(3, 3, 3, 3);
     row->setSpacing(2);
@@ -103,7 +104,7 @@ void TFormBrowser::CreateControl()
     m_view = new TBrowserControl(m_profile, this);
     m_view->setObjectName("wbBrowser");
     m_view->setAccessibleName("Page");
-    layout()->addWidget(m_view);
+    static_cast<QVBoxLayout*>(layout())->addWidget(m_view, 1);
     connect(m_view, &QWebEngineView::loadStarted, this, [this] {
         m_stop->setEnabled(true);
         m_status("Opening Page...");
