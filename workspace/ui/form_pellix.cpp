@@ -841,7 +841,8 @@ void TFormPellix::ShowHome()
             m_pageOf[TView::Home] = m_homeBrowser;
             ApplyViewLayout();
         }
-        m_homeBrowser->Navigate(address);
+        // From the event loop: the control made while the window is still being shown stays blank.
+        QTimer::singleShot(0, m_homeBrowser, [home = m_homeBrowser, address] { home->Navigate(address); });
         return;
     }
 #endif
