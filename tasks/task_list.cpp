@@ -196,6 +196,13 @@ std::string LocalStartPage(const TPXApp& app, const TPXTask& task)
     return LocalFileName(WithSlash(root), URLDirectory(task.URL()), task.URL());
 }
 
+std::string StartPageEntry(const TPXTask& task)
+{
+    // Entries are the files' paths below the temp folder the task wrote them to.
+    const std::string root = "/r/";
+    return LocalFileName(root, URLDirectory(task.URL()), task.URL()).substr(root.size());
+}
+
 std::string LocalStartPageInDestination(const TPXTask& task)
 {
     return LocalFileName(WithSlash(ToSlashes(task.Destination())), URLDirectory(task.URL()), task.URL());

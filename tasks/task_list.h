@@ -110,6 +110,8 @@ std::string TaskSummary(const TPXTask& task);
 // Personal Intranet Mode, under the temp folder (where the Zip is extracted for browsing)
 // otherwise.
 std::string LocalStartPage(const TPXApp& app, const TPXTask& task);
+// The entry of the start page inside a Zip-mode task's Zip file ("host/index.htm").
+std::string StartPageEntry(const TPXTask& task);
 // The start page under the task's destination folder (the Copy command's local address).
 std::string LocalStartPageInDestination(const TPXTask& task);
 

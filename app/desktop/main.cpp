@@ -26,6 +26,8 @@
 #include "workspace/main_window_rules.h"
 #include "workspace/session.h"
 #include "workspace/task_runner.h"
+#include "workspace/ui/browser_engine.h"
+#include "workspace/ui/form_browser.h"
 #include "workspace/ui/form_pellix.h"
 #include "workspace/ui/qt_owner_thread.h"
 
@@ -38,6 +40,9 @@ struct TDesktopOptions {
     bool startupTime = false; // print the time to a shown window and end
     QString download;         // benchmark: download this address at once, print the time, end
     QString zip;              // with download: the Zip file to write
+    QString browseZip;        // show this Zip file's entry in the Browse view at start
+    QString browseEntry;
+    bool browseTime = false;  // with browse: print the time to the page loaded and end
     QStringList arguments;    // what the window handles (the first one) or hands over
 };
 
@@ -57,6 +62,11 @@ TDesktopOptions ParseOptions(const QStringList& all)
             options.download = all[++i];
         else if (arg == "--zip" && i + 1 < all.size())
             options.zip = all[++i];
+        else if (arg == "--browse" && i + 2 < all.size()) {
+            options.browseZip = all[++i];
+            options.browseEntry = all[++i];
+        } else if (arg == "--browse-time")
+            options.browseTime = true;
         else
             options.arguments << arg;
     }
@@ -160,6 +170,7 @@ int Run(int argc, char** argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    PrepareBrowserEngine();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Pellix");
     QApplication::setDesktopFileName("pellix");
@@ -234,6 +245,38 @@ int Run(int argc, char** argv)
             if (!started.ok) {
                 std::fprintf(stderr, "pellix: %s\n", started.message.c_str());
                 bench.code = 1;
+                QApplication::quit();
+            }
+        });
+    }
+
+    if (!options.browseZip.isEmpty()) {
+        QTimer::singleShot(0, window.get(), [&] {
+#ifdef PELLIX_HAVE_WEBENGINE
+            if (options.browseTime) {
+                // The figure is from the click: the browser is made and has shown its first page
+                // (the downloads folder) before the clock starts.
+                window->SwitchView(TView::Browse);
+                if (TFormBrowser* browser = window->Browser()) {
+                    auto clock = std::make_shared<QElapsedTimer>();
+                    QObject::connect(browser, &TFormBrowser::PageLoaded, window.get(), [&, clock](bool ok) {
+                        if (!clock->isValid()) {
+                            clock->start();
+                            window->BrowseZipEntry(options.browseZip, options.browseEntry);
+                            return;
+                        }
+                        std::printf("browse_page_ms %.1f%s\n", static_cast<double>(clock->nsecsElapsed()) / 1e6,
+                                    ok ? "" : " (failed)");
+                        std::fflush(stdout);
+                        QApplication::quit();
+                    });
+                    return;
+                }
+            }
+#endif
+            window->BrowseZipEntry(options.browseZip, options.browseEntry);
+            if (options.browseTime) {
+                std::printf("browse_page_ms unavailable (no internal browser)\n");
                 QApplication::quit();
             }
         });

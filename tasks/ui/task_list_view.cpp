@@ -25,6 +25,8 @@
 #include <filesystem>
 
 #include "engine/task.h"
+#include "links/text_helpers.h"
+#include "tasks/task_list.h"
 #include "tasks/banner_frameset.h"
 #include "tasks/error_report.h"
 #include "tasks/schedule_thread.h"
@@ -571,7 +573,23 @@ void TTaskListView::Browse(bool online, TBrowser browser)
     if (!task)
         return;
     if (browser == TBrowser::Integrated) {
-        Inform(kNotAvailable);
+        if (online) {
+            emit BrowseAddressRequested(Q(task->URL()));
+        } else if (task->IntranetMode()) {
+            emit BrowseAddressRequested(Q(LocalStartPage(m_session.App(), *task)));
+        } else {
+            const std::string zipPath = ToSlashes(task->Destination());
+            std::error_code ec;
+            if (zipPath.empty() || !std::filesystem::is_regular_file(zipPath, ec)) {
+                if (Confirm("This task has not been run, or its resulting Zip file no longer exists. Run it now?")) {
+                    m_list->Run(*task, [this](TPXTask& t) { return ChooseRunMode(t); });
+                    UpdateTaskCommands();
+                }
+                return;
+            }
+            // Served from the Zip as it is: nothing is unpacked first.
+            emit BrowseZipEntryRequested(Q(zipPath), Q(StartPageEntry(*task)));
+        }
         return;
     }
     const std::string program = browser == TBrowser::Chromium  ? m_chromium

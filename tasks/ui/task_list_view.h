@@ -77,6 +77,10 @@ signals:
     void ExploreRequested();
     // Task > New: the main window's new-task command.
     void NewTaskRequested();
+    // Browse > Integrated Browser: offline, the start page inside the task's Zip file (an
+    // intranet task's page is a local address); online, the task's address.
+    void BrowseZipEntryRequested(const QString& zipPath, const QString& entry);
+    void BrowseAddressRequested(const QString& address);
 
 private:
     // ISessionObserver (owner thread).

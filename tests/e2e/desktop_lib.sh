@@ -73,6 +73,8 @@ e2e_display() {
 e2e_home() {
   export HOME="$work/user" PELLIX_HOME="$work/user/Pellix" XDG_CONFIG_HOME="$work/user/config" TMPDIR="$work/tmp"
   mkdir -p "$HOME" "$TMPDIR"
+  # No home page: the Home view would otherwise load the maker's site from the web.
+  export PELLIX_HOME_PAGE=""
   settings="$XDG_CONFIG_HOME/Pellix/registry.ini"
   # Under LeakSanitizer: the system's D-Bus library keeps one buffer to the end of the process.
   printf 'leak:libdbus-1.so\n' > "$work/lsan.supp"

@@ -397,3 +397,29 @@ TEST_F(TaskListTest, ErrorReportInTheTempFolder)
 
 } // namespace
 } // namespace pellix
+
+namespace pellix {
+namespace {
+
+// The integrated browser opens the start page inside the Zip under the name the packer gave it.
+TEST(StartPageEntryTest, TheEntryIsTheStartPageBelowTheTempFolder)
+{
+    struct Case {
+        const char* url;
+        const char* entry;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:8080/", "127.0.0.1_8080/index.htm"},
+        {"http://www.example.org/docs/guide.html", "www.example.org/docs/guide.html"},
+        {"https://example.org:443/a/", "example.org/a/index.htm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        TPXTask task(nullptr);
+        task.SetURL(c.url);
+        EXPECT_EQ(StartPageEntry(task), c.entry);
+    }
+}
+
+} // namespace
+} // namespace pellix

@@ -34,6 +34,13 @@
 
 #include <filesystem>
 
+#ifdef PELLIX_HAVE_WEBENGINE
+#include <QWebEngineProfile>
+
+#include "workspace/ui/form_browser.h"
+#include "workspace/ui/zip_scheme_handler.h"
+#endif
+
 #include "engine/task.h"
 #include "links/url_rules.h"
 #include "tasks/schedule_thread.h"
@@ -45,10 +52,14 @@
 #include "tasks/ui/task_list_view.h"
 #include "workspace/app_settings.h"
 #include "workspace/first_start.h"
+#include "workspace/offline_address.h"
+#include "workspace/product.h"
 #include "workspace/session.h"
 #include "workspace/task_runner.h"
+#include "workspace/ui/browser_engine.h"
 #include "workspace/url_launcher.h"
 #include "workspace/ui/zip_manager_view.h"
+#include "workspace/zip_archive.h"
 
 namespace pellix {
 
@@ -83,6 +94,14 @@ constexpr const char* kNoBrowserText =
     "Pellix's internal browser requires Internet Explorer 3 or above to be installed on your system.  You can "
     "however use your default browser to browse a zipped website externally.   Simply right click on a web page "
     "and select 'view in -> default browser'.";
+
+// The maker's page for the product; PELLIX_HOME_PAGE overrides it, and set but empty means none
+// (tests never leave the machine).
+QString HomePageAddress()
+{
+    return qEnvironmentVariableIsSet("PELLIX_HOME_PAGE") ? qEnvironmentVariable("PELLIX_HOME_PAGE")
+                                                          : QString(kHomePage);
+}
 
 } // namespace
 
@@ -201,6 +220,8 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
         m_views.SelectTab(tab);
         ApplyViewLayout();
         (tab == TLeftTab::Intranet ? m_intranetTree : tab == TLeftTab::Pages ? m_pageTree : m_zipTree)->setFocus();
+        if (m_views.View() == TView::Browse)
+            ShowSelection();
     });
 
     auto* viewArea = new QWidget(m_splitter);
@@ -239,6 +260,8 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     m_connections->SetPriority(session.App().Priority());
     connect(m_taskList, &TTaskListView::ExploreRequested, this, [this] { SwitchView(TView::Explore); });
     connect(m_taskList, &TTaskListView::NewTaskRequested, this, [this] { CreateTaskFromAddress({}, {}, false, false); });
+    connect(m_taskList, &TTaskListView::BrowseZipEntryRequested, this, &TFormPellix::BrowseZipEntry);
+    connect(m_taskList, &TTaskListView::BrowseAddressRequested, this, &TFormPellix::BrowseAddress);
 
     m_pageOf[TView::Home] = Placeholder("Pellix Home", "Pellix Home\n\nType a web address above and press Go, or choose "
                                         "File > New > Download Task... (F7).", m_pages);
@@ -756,6 +779,10 @@ void TFormPellix::Activate()
         m_intranetTree->setRootIndex(model->setRootPath(root));
         for (int column = 1; column < model->columnCount(); ++column)
             m_intranetTree->hideColumn(column);
+        connect(m_intranetTree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+            if (m_views.View() == TView::Browse)
+                ShowSelection();
+        });
     }
     QApplication::restoreOverrideCursor();
 }
@@ -777,29 +804,151 @@ void TFormPellix::ApplyViewLayout()
 void TFormPellix::SwitchView(TView view)
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    const TView before = m_views.View();
     const std::shared_ptr<TPXTask> current = m_session.Runner().CurrentTask();
     m_views.SwitchTo(view, current ? current->TaskName() : std::string());
     ApplyViewLayout();
     QApplication::restoreOverrideCursor();
     ApplyEnabling();
+    if (view == TView::Browse && before != TView::Browse)
+        ShowSelection();
+    else if (view == TView::Home)
+        ShowHome();
 }
 
 void TFormPellix::BrowseLink()
 {
+    const TView before = m_views.View();
     m_views.BrowseLink();
     ApplyViewLayout();
     ApplyEnabling();
+    if (before != TView::Browse)
+        ShowSelection();
+}
+
+void TFormPellix::ShowBrowserStatus(const QString& text) { m_session.Status().ShowStatus(S(text), 0, 0); }
+
+bool TFormPellix::EnsureBrowser()
+{
+#ifdef PELLIX_HAVE_WEBENGINE
+    if (!BrowserControlAvailable())
+        return false;
+    if (!m_browserProfile) {
+        // Off the record, and nothing kept in a cache: an offline copy is shown as it is now.
+        auto* profile = new QWebEngineProfile(this);
+        profile->setHttpCacheType(QWebEngineProfile::NoCache);
+        m_zipHandler = new TZipSchemeHandler(profile);
+        profile->installUrlSchemeHandler(kZipScheme, m_zipHandler);
+        m_browserProfile = profile;
+    }
+    if (!m_browser) {
+        auto* profile = static_cast<QWebEngineProfile*>(m_browserProfile);
+        m_browser = new TFormBrowser(profile, [this](const QString& text) { ShowBrowserStatus(text); }, m_pages);
+        m_browser->SetHomeAddress(Q(TOfflineAddress::FileAddress(m_session.App().DownloadsFolder())));
+        if (auto* strip = m_browser->findChild<QWidget*>("pnlBrowserTop")) {
+            QPalette palette = strip->palette();
+            palette.setColor(QPalette::Window, QColor::fromRgb(m_session.App().Colours().light));
+            strip->setPalette(palette);
+        }
+        m_pages->addWidget(m_browser);
+        m_pageOf[TView::Browse] = m_browser;
+        ApplyViewLayout();
+    }
+    return true;
+#else
+    return false;
+#endif
+}
+
+void TFormPellix::ShowSelection()
+{
+    if (!EnsureBrowser())
+        return; // the page shows why there is no browser
+#ifdef PELLIX_HAVE_WEBENGINE
+    if (m_leftPane->currentIndex() == 2) {
+        QString path = Q(m_session.App().IntranetFolder());
+        if (auto* model = qobject_cast<QFileSystemModel*>(m_intranetTree->model());
+            model && m_intranetTree->currentIndex().isValid())
+            path = model->filePath(m_intranetTree->currentIndex());
+        m_browser->Navigate(Q(TOfflineAddress::FileAddress(S(path))));
+        return;
+    }
+    // Selections of the zip tree and the page list open their entries through BrowseZipEntry;
+    // with nothing chosen yet the downloads folder is shown, and a page being read stays.
+    if (!m_browser->HasPage())
+        m_browser->Navigate(Q(TOfflineAddress::FileAddress(m_session.App().DownloadsFolder())));
+#endif
+}
+
+void TFormPellix::ShowHome()
+{
+    const QString address = HomePageAddress();
+    if (address.isEmpty())
+        return;
+#ifdef PELLIX_HAVE_WEBENGINE
+    if (EnsureBrowser()) {
+        if (!m_homeBrowser) {
+            auto* profile = static_cast<QWebEngineProfile*>(m_browserProfile);
+            m_homeBrowser =
+                new TFormBrowseHome(profile, [this](const QString& text) { ShowBrowserStatus(text); }, m_pages);
+            m_pages->addWidget(m_homeBrowser);
+            m_pageOf[TView::Home] = m_homeBrowser;
+            ApplyViewLayout();
+        }
+        // From the event loop: the control made while the window is still being shown stays blank.
+        QTimer::singleShot(0, m_homeBrowser, [home = m_homeBrowser, address] { home->Navigate(address); });
+        return;
+    }
+#endif
+    m_session.App().URLLauncher().Open(S(address));
 }
 
 void TFormPellix::BrowseZipEntry(const QString& zipPath, const QString& entryName)
 {
-    // Until the internal browser lands the default browser shows the address.
-    (void)zipPath;
-    (void)entryName;
+#ifdef PELLIX_HAVE_WEBENGINE
+    if (EnsureBrowser()) {
+        // Straight to the entry: the selection rule of the Browse view would only open it again.
+        if (m_views.View() != TView::Browse) {
+            m_views.SwitchTo(TView::Browse);
+            ApplyViewLayout();
+            ApplyEnabling();
+        }
+        m_browser->Navigate(Q(m_zipHandler->Addresses().AddressOfEntry(S(zipPath), S(entryName))));
+        return;
+    }
+#endif
+    // Without the control the default browser shows the page, from the Zip unpacked for browsing.
+    TZipArchive archive;
+    const TZipOpenResult opened = archive.Open(S(zipPath));
+    if (!opened.zip) {
+        ShowMessage(TRunnerMessageKind::Error,
+                    opened.view.message.empty() ? "Cannot open " + zipPath + "." : Q(opened.view.message));
+        return;
+    }
+    const std::string temp = m_session.App().TempFolder();
+    const TZipOutcome extracted = archive.ExtractAllForBrowsing(*opened.zip, temp, false);
+    if (extracted.code != kZipOk && !extracted.view.message.empty()) {
+        ShowMessage(TRunnerMessageKind::Error, Q(extracted.view.message));
+        return;
+    }
+    const std::string file = (temp.empty() || temp.back() == '/' ? temp : temp + "/") + S(entryName);
+    if (!m_session.App().URLLauncher().Open(file))
+        ShowMessage(TRunnerMessageKind::Error, "Unable to open " + Q(file));
 }
 
 void TFormPellix::BrowseAddress(const QString& address)
 {
+#ifdef PELLIX_HAVE_WEBENGINE
+    if (EnsureBrowser()) {
+        if (m_views.View() != TView::Browse) {
+            m_views.SwitchTo(TView::Browse);
+            ApplyViewLayout();
+            ApplyEnabling();
+        }
+        m_browser->Navigate(Q(TOfflineAddress::AddressOfTyped(S(address))));
+        return;
+    }
+#endif
     m_session.App().URLLauncher().Open(S(address));
 }
 

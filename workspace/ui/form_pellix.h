@@ -30,6 +30,9 @@ class QTreeView;
 namespace pellix {
 
 class TConnectionsView;
+class TFormBrowseHome;
+class TFormBrowser;
+class TZipSchemeHandler;
 class TPXTask;
 class TSession;
 class TStatusPanel;
@@ -91,6 +94,9 @@ public:
     void BrowseZipEntry(const QString& zipPath, const QString& entryName);
     // Shows an address in the Browse view, online (or a file: address of the personal intranet).
     void BrowseAddress(const QString& address);
+    // The internal browser and the home view, once created (never without the browser control).
+    TFormBrowser* Browser() const { return m_browser; }
+    TFormBrowseHome* HomeBrowser() const { return m_homeBrowser; }
 
     // ISessionObserver (owner thread).
     void OnStatusText(const std::string& text) override;
@@ -126,6 +132,11 @@ private:
     QString CurrentProfile() const;
     bool IntranetModeChosen() const;
     void StoreWindowPlace();
+    // The Browse view's content follows the left pane's selection; Home shows the home page.
+    void ShowSelection();
+    void ShowHome();
+    bool EnsureBrowser();
+    void ShowBrowserStatus(const QString& text);
 
     TSession& m_session;
     TViewSwitcher m_views;
@@ -164,6 +175,10 @@ private:
     QMenu* m_reopenMenu = nullptr;
     QAction* m_reopenSeparator = nullptr;
     QAction* m_reopenAction = nullptr;
+    QObject* m_browserProfile = nullptr;  // the browsers' shared profile, when there is a control
+    TZipSchemeHandler* m_zipHandler = nullptr;
+    TFormBrowser* m_browser = nullptr;
+    TFormBrowseHome* m_homeBrowser = nullptr;
 };
 
 } // namespace pellix

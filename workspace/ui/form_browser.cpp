@@ -1,0 +1,176 @@
+#include "workspace/ui/form_browser.h"
+
+#ifdef PELLIX_HAVE_WEBENGINE
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWebEngineHistory>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+#include "workspace/offline_address.h"
+
+namespace pellix {
+
+namespace {
+
+// Links that ask for a new window (target="_blank") open in the same view: the program has one
+// browser.
+class TBrowserControl final : public QWebEngineView {
+public:
+    TBrowserControl(QWebEngineProfile* profile, QWidget* parent) : QWebEngineView(profile, parent) {}
+
+protected:
+    QWebEngineView* createWindow(QWebEnginePage::WebWindowType) override { return this; }
+};
+
+} // namespace
+
+TFormBrowser::TFormBrowser(QWebEngineProfile* profile, TBrowserStatusSink status, QWidget* parent)
+    : QWidget(parent), m_profile(profile), m_status(std::move(status))
+{
+    setObjectName("FormBrowser");
+    setAccessibleName("Browse");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* strip = new QWidget(this);
+    strip->setObjectName("pnlBrowserTop");
+    strip->setAutoFillBackground(true);
+    strip->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* row = new QHBoxLayout(strip);
+    row->setContentsMargins(3, 3, 3, 3);
+    row->setSpacing(2);
+    const auto button = [&](const char* name, const QString& caption, QStyle::StandardPixmap icon) {
+        auto* b = new QToolButton(strip);
+        b->setObjectName(name);
+        b->setIcon(style()->standardIcon(icon));
+        b->setToolTip(caption);
+        b->setAccessibleName(caption);
+        b->setAutoRaise(true);
+        row->addWidget(b);
+        return b;
+    };
+    m_back = button("btnBrowserBack", "Back", QStyle::SP_ArrowBack);
+    m_forward = button("btnBrowserForward", "Forward", QStyle::SP_ArrowForward);
+    m_stop = button("btnBrowserStop", "Stop", QStyle::SP_BrowserStop);
+    m_refresh = button("btnBrowserRefresh", "Refresh", QStyle::SP_BrowserReload);
+    m_homeButton = button("btnBrowserHome", "Home", QStyle::SP_DirHomeIcon);
+    m_back->setShortcut(QKeySequence::Back);
+    m_forward->setShortcut(QKeySequence::Forward);
+    m_refresh->setShortcut(QKeySequence::Refresh);
+    m_address = new QComboBox(strip);
+    m_address->setObjectName("cmbBrowserURL");
+    m_address->setEditable(true);
+    m_address->setInsertPolicy(QComboBox::NoInsert);
+    m_address->setAccessibleName("Browser Address");
+    m_address->lineEdit()->setAccessibleName("Browser Address");
+    m_address->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    row->addWidget(m_address, 1);
+    column->addWidget(strip);
+    for (QToolButton* b : {m_back, m_forward, m_stop})
+        b->setEnabled(false);
+
+    connect(m_back, &QToolButton::clicked, this, [this] { if (m_view) m_view->back(); });
+    connect(m_forward, &QToolButton::clicked, this, [this] { if (m_view) m_view->forward(); });
+    connect(m_stop, &QToolButton::clicked, this, [this] { if (m_view) m_view->stop(); });
+    connect(m_refresh, &QToolButton::clicked, this, [this] { if (m_view) m_view->reload(); });
+    connect(m_homeButton, &QToolButton::clicked, this, [this] {
+        if (!m_home.isEmpty())
+            Navigate(m_home);
+    });
+    connect(m_address->lineEdit(), &QLineEdit::returnPressed, this, &TFormBrowser::cmbBrowserURLEnter);
+    // Picking an address of the list opens it, as Enter does.
+    connect(m_address, &QComboBox::activated, this, [this] { cmbBrowserURLEnter(); });
+}
+
+void TFormBrowser::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    CreateControl();
+}
+
+bool TFormBrowser::HasPage() const { return m_view && !m_view->url().isEmpty(); }
+
+void TFormBrowser::CreateControl()
+{
+    if (m_view)
+        return;
+    m_view = new TBrowserControl(m_profile, this);
+    m_view->setObjectName("wbBrowser");
+    m_view->setAccessibleName("Page");
+    static_cast<QVBoxLayout*>(layout())->addWidget(m_view, 1);
+    connect(m_view, &QWebEngineView::loadStarted, this, [this] {
+        m_stop->setEnabled(true);
+        m_status("Opening Page...");
+    });
+    connect(m_view, &QWebEngineView::urlChanged, this, [this](const QUrl& url) {
+        if (!m_address->lineEdit()->hasFocus() || m_address->currentText().isEmpty())
+            m_address->setEditText(url.toString());
+        UpdateHistoryButtons();
+    });
+    connect(m_view, &QWebEngineView::loadFinished, this, [this](bool ok) {
+        m_stop->setEnabled(false);
+        m_status("Done.");
+        const QString address = m_view->url().toString();
+        if (!address.isEmpty() && AddToAddressList(m_addresses, address.toStdString()))
+            m_address->insertItem(0, address);
+        m_address->setEditText(address);
+        UpdateHistoryButtons();
+        emit PageLoaded(ok);
+    });
+    // The status text of the control: the address under the pointer.
+    connect(m_view->page(), &QWebEnginePage::linkHovered, this, [this](const QString& url) { m_status(url); });
+}
+
+void TFormBrowser::UpdateHistoryButtons()
+{
+    m_back->setEnabled(m_view && m_view->history()->canGoBack());
+    m_forward->setEnabled(m_view && m_view->history()->canGoForward());
+}
+
+void TFormBrowser::Navigate(const QString& address)
+{
+    CreateControl();
+    m_stop->setEnabled(true);
+    m_address->setEditText(address);
+    m_status("Opening Page...");
+    m_view->setUrl(QUrl(address, QUrl::TolerantMode));
+}
+
+void TFormBrowser::cmbBrowserURLEnter()
+{
+    const std::string address = TOfflineAddress::AddressOfTyped(m_address->currentText().toStdString());
+    if (!address.empty())
+        Navigate(QString::fromStdString(address));
+}
+
+TFormBrowseHome::TFormBrowseHome(QWebEngineProfile* profile, TBrowserStatusSink status, QWidget* parent)
+    : QWidget(parent), m_profile(profile), m_status(std::move(status))
+{
+    setObjectName("FormBrowseHome");
+    setAccessibleName("Pellix Home");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+}
+
+void TFormBrowseHome::Navigate(const QString& address)
+{
+    if (!m_view) {
+        m_view = new TBrowserControl(m_profile, this);
+        m_view->setObjectName("wbHome");
+        m_view->setAccessibleName("Home Page");
+        layout()->addWidget(m_view);
+        connect(m_view->page(), &QWebEnginePage::linkHovered, this, [this](const QString& url) { m_status(url); });
+    }
+    m_view->setUrl(QUrl(address, QUrl::TolerantMode));
+}
+
+} // namespace pellix
+
+#endif
