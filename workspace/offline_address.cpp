@@ -149,16 +149,16 @@ std::optional<TZipEntryRef> TOfflineAddress::EntryOfAddress(std::string_view add
     return TZipEntryRef{it->second, EntryOrIndex(std::move(entry))};
 }
 
-TBrowseTarget TOfflineAddress::Classify(std::string_view address)
+TAddressKind TOfflineAddress::Classify(std::string_view address)
 {
     const std::string scheme = SchemeOf(address);
     if (scheme == kZipScheme)
-        return TBrowseTarget::ZipEntry;
+        return TAddressKind::ZipEntry;
     if (scheme == "http" || scheme == "https" || scheme == "ftp")
-        return TBrowseTarget::Online;
+        return TAddressKind::Online;
     if (scheme == "file")
-        return TBrowseTarget::LocalFile;
-    return TBrowseTarget::Other;
+        return TAddressKind::LocalFile;
+    return TAddressKind::Other;
 }
 
 std::string TOfflineAddress::FileAddress(const std::string& localPath)

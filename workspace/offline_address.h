@@ -23,7 +23,7 @@ struct TZipEntryRef {
 };
 
 // What an address typed or followed in the internal browser leads to.
-enum class TBrowseTarget {
+enum class TAddressKind {
     ZipEntry,   // an entry of a Zip file, served from the archive
     Online,     // the web: items that failed keep their web address and open online
     LocalFile,  // a file: address (the personal intranet, the downloads folder)
@@ -40,7 +40,7 @@ public:
     // never handed to AddressOfEntry, and for paths that climb with "..".
     std::optional<TZipEntryRef> EntryOfAddress(std::string_view address) const;
 
-    static TBrowseTarget Classify(std::string_view address);
+    static TAddressKind Classify(std::string_view address);
     // The file: address of a local file or folder, percent-encoded as a browser expects.
     static std::string FileAddress(const std::string& localPath);
     // What the address box makes of typed text: an address with a scheme stays, a local path

@@ -93,18 +93,18 @@ TEST(TOfflineAddressTest, WhatOpensWhere)
 {
     struct Case {
         const char* address;
-        TBrowseTarget target;
+        TAddressKind target;
     };
     const Case cases[] = {
-        {"pellix-zip://z1/host/index.htm", TBrowseTarget::ZipEntry},
-        {"http://example.org/failed.png", TBrowseTarget::Online},
-        {"HTTPS://example.org/", TBrowseTarget::Online},
-        {"ftp://example.org/file", TBrowseTarget::Online},
-        {"file:///home/u/Intranet/site/index.htm", TBrowseTarget::LocalFile},
-        {"about:blank", TBrowseTarget::Other},
-        {"javascript:alert(1)", TBrowseTarget::Other},
-        {"page2.htm", TBrowseTarget::Other},
-        {"", TBrowseTarget::Other},
+        {"pellix-zip://z1/host/index.htm", TAddressKind::ZipEntry},
+        {"http://example.org/failed.png", TAddressKind::Online},
+        {"HTTPS://example.org/", TAddressKind::Online},
+        {"ftp://example.org/file", TAddressKind::Online},
+        {"file:///home/u/Intranet/site/index.htm", TAddressKind::LocalFile},
+        {"about:blank", TAddressKind::Other},
+        {"javascript:alert(1)", TAddressKind::Other},
+        {"page2.htm", TAddressKind::Other},
+        {"", TAddressKind::Other},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address);
