@@ -14,6 +14,7 @@
 #include "engine/download_list.h"
 #include "engine/queue_item.h"
 #include "engine/task.h"
+#include "links/text_helpers.h"
 
 namespace pellix {
 
@@ -186,20 +187,28 @@ void TExploreModel::SetFilter(const QString& text)
     Flush();
     beginResetModel();
     m_filter = text;
+    m_filterLower = Lower(text.toStdString());
     RebuildOrder();
     endResetModel();
 }
 
 bool TExploreModel::PassesFilter(std::uint32_t dataRow) const
 {
-    if (!m_rows[dataRow].item)
+    const TPXQItem* item = m_rows[dataRow].item;
+    if (!item)
         return false;
-    if (m_filter.isEmpty())
+    if (m_filterLower.empty())
         return true;
-    const std::string needle = Lower(m_filter.toStdString());
-    const TExploreRow row = ReadRow(dataRow);
-    return Lower(row.url).find(needle) != std::string::npos || Lower(row.title).find(needle) != std::string::npos ||
-           Lower(row.statusText).find(needle) != std::string::npos;
+    const auto holds = [this](std::string_view text) {
+        return std::search(text.begin(), text.end(), m_filterLower.begin(), m_filterLower.end(), [](char a, char b) {
+                   return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+               }) != text.end();
+    };
+    const TPXDownloadList& list = m_task->DownloadList();
+    if (holds(list.Line(item->ListIndex())))
+        return true;
+    const std::string record = list.Line(item->ListIndex() + 1);
+    return holds(FieldOf(record, kRecordSeparator, 1)) || holds(FieldOf(record, kRecordSeparator, 8));
 }
 
 void TExploreModel::RebuildOrder()
@@ -335,28 +344,31 @@ void TExploreModel::Flush()
 {
     m_flush.stop();
     m_cachedRow = UINT32_MAX;
-    // Changes first, to rows already shown.
+    // Changes first, to rows already shown: one signal per run of neighbouring rows, since a view
+    // measures every row of a signalled range again.
     if (!m_changed.empty()) {
-        int first = INT32_MAX;
-        int last = -1;
+        std::vector<int> rows;
+        rows.reserve(m_changed.size());
         if (m_order.empty() && Identity()) {
-            for (const std::uint32_t dataRow : m_changed) {
-                first = std::min(first, static_cast<int>(dataRow));
-                last = std::max(last, static_cast<int>(dataRow));
-            }
+            for (const std::uint32_t dataRow : m_changed)
+                rows.push_back(static_cast<int>(dataRow));
         } else {
             // One pass over the index vector finds every changed row.
             for (std::size_t row = 0; row < m_order.size(); ++row)
-                if (m_rows[m_order[row]].changed) {
-                    first = std::min(first, static_cast<int>(row));
-                    last = std::max(last, static_cast<int>(row));
-                }
+                if (m_rows[m_order[row]].changed)
+                    rows.push_back(static_cast<int>(row));
         }
         for (const std::uint32_t dataRow : m_changed)
             m_rows[dataRow].changed = false;
         m_changed.clear();
-        if (last >= 0)
-            emit dataChanged(index(first, 0), index(last, kExploreColumnCount - 1));
+        std::sort(rows.begin(), rows.end());
+        for (std::size_t i = 0; i < rows.size();) {
+            std::size_t j = i;
+            while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+                ++j;
+            emit dataChanged(index(rows[i], 0), index(rows[j], kExploreColumnCount - 1));
+            i = j + 1;
+        }
     }
     if (m_pendingFrom >= m_rows.size())
         return;

@@ -94,6 +94,7 @@ private:
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QString m_filter;
+    std::string m_filterLower;
     QTimer m_flush;
     // The last row read for painting: a view asks for a row's cells one after another.
     mutable std::uint32_t m_cachedRow = UINT32_MAX;
