@@ -155,6 +155,8 @@ void TExploreView::UpdateMenu()
     const bool selected = lvExplore->selectionModel() && lvExplore->selectionModel()->hasSelection();
     for (QAction* action : popExplore->actions())
         action->setEnabled(selected);
+    for (const auto& [mark, action] : m_markActions)
+        action->setEnabled(selected);
     for (int slot = 0; slot < 2; ++slot)
         for (int where = 0; where < 2; ++where) {
             QAction* action = m_browseActions[where][slot];
