@@ -88,6 +88,8 @@ TExploreView::TExploreView(TSession& session, QWidget* parent) : QWidget(parent)
     connect(lvExplore, &QTreeView::doubleClicked, this, &TExploreView::lvExploreDblClick);
 
     BuildMenu();
+    connect(lvExplore->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TExploreView::UpdateMenu);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &TExploreView::UpdateMenu);
     m_session.Events().Subscribe(*this);
     BindCurrentTask();
 }
