@@ -38,6 +38,7 @@ constexpr int kStateImageWidth = 22;
 TExploreView::TExploreView(TSession& session, QWidget* parent) : QWidget(parent), m_session(session)
 {
     setObjectName("FormExplore");
+    setAccessibleName("Explore");
     m_browsers[0] = TURLLauncher::ChromiumPath();
     m_browsers[1] = TURLLauncher::FirefoxPath();
 
@@ -55,7 +56,7 @@ TExploreView::TExploreView(TSession& session, QWidget* parent) : QWidget(parent)
     m_model = new TExploreModel(session.Events(), this);
     lvExplore = new QTreeView(this);
     lvExplore->setObjectName("lvExplore");
-    lvExplore->setAccessibleName("Explore");
+    lvExplore->setAccessibleName("Items");
     lvExplore->setModel(m_model);
     lvExplore->setRootIsDecorated(false);
     lvExplore->setUniformRowHeights(true);
