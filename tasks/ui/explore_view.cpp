@@ -81,7 +81,7 @@ TExploreView::TExploreView(TSession& session, QWidget* parent) : QWidget(parent)
     // Down from the filter goes to the rows.
     edFilter->installEventFilter(this);
     auto* focusFilter = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), this);
-    focusFilter->setContext(Qt::WidgetWithChildrenShortcut);
+    focusFilter->setContext(Qt::WindowShortcut);
     connect(focusFilter, &QShortcut::activated, this, [this] {
         edFilter->setFocus();
         edFilter->selectAll();
@@ -180,6 +180,8 @@ void TExploreView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     BindCurrentTask();
+    // The keys act on the rows from the start.
+    lvExplore->setFocus();
 }
 
 void TExploreView::FollowCurrentSoon(TPXTask& task)
@@ -263,11 +265,9 @@ void TExploreView::ShowMenuAt(const QPoint& globalPos)
 
 bool TExploreView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == lvExplore->viewport()) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            auto* mouse = static_cast<QMouseEvent*>(event);
-            lvExploreMouseDown(mouse->position().toPoint(), mouse->button());
-        } else if (event->type() == QEvent::ContextMenu) {
+    // A keyboard's menu key reaches the list itself, the mouse's right button its viewport.
+    if ((watched == lvExplore->viewport() || watched == lvExplore) && event->type() == QEvent::ContextMenu) {
+        {
             auto* menuEvent = static_cast<QContextMenuEvent*>(event);
             QPoint at = menuEvent->globalPos();
             if (menuEvent->reason() == QContextMenuEvent::Keyboard) {
@@ -278,6 +278,9 @@ bool TExploreView::eventFilter(QObject* watched, QEvent* event)
             ShowMenuAt(at);
             return true;
         }
+    } else if (watched == lvExplore->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        lvExploreMouseDown(mouse->position().toPoint(), mouse->button());
     } else if (watched == lvExplore && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
