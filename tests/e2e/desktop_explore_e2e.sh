@@ -52,7 +52,7 @@ xdotool key --clearmodifiers Return
 marked() {
   python3 - "$list_file" <<'PY'
 import sys
-lines = open(sys.argv[1], encoding="latin-1").read().split("\r\n")
+lines = open(sys.argv[1], encoding="latin-1", newline="").read().split("\r\n")
 for i in range(0, len(lines) - 1, 2):
     if lines[i].endswith("/page2.html"):
         f = lines[i + 1].split("\xb6")
