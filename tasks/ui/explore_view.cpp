@@ -193,7 +193,15 @@ void TExploreView::FollowCurrentSoon(TPXTask& task)
     QTimer::singleShot(0, this, &TExploreView::BindCurrentTask);
 }
 
-void TExploreView::OnItemsCleared(TPXTask& task) { FollowCurrentSoon(task); }
+void TExploreView::OnItemsCleared(TPXTask&)
+{
+    // The shown task may have stopped being current (another one, or none): check once the
+    // change is over, so the view does not keep a released task.
+    if (!m_rebindPosted) {
+        m_rebindPosted = true;
+        QTimer::singleShot(0, this, &TExploreView::BindCurrentTask);
+    }
+}
 void TExploreView::OnItemAdded(TPXTask& task, TPXQItem&) { FollowCurrentSoon(task); }
 void TExploreView::OnTaskChanged(TPXTask&)
 {
