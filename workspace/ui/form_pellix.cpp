@@ -46,6 +46,7 @@
 #include "tasks/schedule_thread.h"
 #include "tasks/status_model.h"
 #include "tasks/ui/connections_view.h"
+#include "tasks/ui/explore_view.h"
 #include "tasks/ui/profile_chooser.h"
 #include "tasks/ui/status_panel.h"
 #include "tasks/ui/task_editor.h"
@@ -289,7 +290,10 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     m_pageOf[TView::Browse] = Placeholder("Browse", kNoBrowserText, m_pages);
     m_pageOf[TView::Tasks] = m_taskList;
     m_pageOf[TView::Connections] = m_connections;
-    m_pageOf[TView::Explore] = Placeholder("Explore", kNotAvailableYet, m_pages);
+    auto* explore = new TExploreView(session, m_pages);
+    explore->SetBrowseHooks([this](const QString& zip, const QString& entry) { BrowseZipEntry(zip, entry); },
+                            [this](const QString& address) { BrowseAddress(address); });
+    m_pageOf[TView::Explore] = explore;
     for (const auto& [view, page] : m_pageOf)
         m_pages->addWidget(page);
 
