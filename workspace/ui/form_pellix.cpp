@@ -238,6 +238,11 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     m_connections->SetPriority(session.App().Priority());
     connect(m_taskList, &TTaskListView::ExploreRequested, this, [this] { SwitchView(TView::Explore); });
     connect(m_taskList, &TTaskListView::NewTaskRequested, this, [this] { CreateTaskFromAddress({}, {}, false, false); });
+    connect(m_statusPanel, &TStatusPanel::RunRequested, this, [this] {
+        // The bound task runs as from the task list: through the run dialog when it has run before.
+        if (const std::shared_ptr<TPXTask> task = m_session.Runner().CurrentTask())
+            m_taskList->RunTask(*task);
+    });
 
     m_pageOf[TView::Home] = Placeholder("Pellix Home", "Pellix Home\n\nType a web address above and press Go, or choose "
                                         "File > New > Download Task... (F7).", m_pages);
