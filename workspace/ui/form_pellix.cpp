@@ -40,6 +40,7 @@
 #include "tasks/status_model.h"
 #include "tasks/ui/connections_view.h"
 #include "tasks/ui/profile_chooser.h"
+#include "tasks/ui/options_dialog.h"
 #include "tasks/ui/status_panel.h"
 #include "tasks/ui/task_editor.h"
 #include "tasks/ui/task_list_view.h"
@@ -452,7 +453,7 @@ void TFormPellix::BuildMenus()
     connect(view, &QMenu::aboutToShow, this, [this, viewDownloads] { RebuildDownloadsMenu(viewDownloads); });
     NotYet(view, "viewProfilesEditor", "Profiles Editor...");
     QMenu* options = menu(view, "viewOptions", "&Options");
-    NotYet(options, "viewPreferences", "&Preferences...");
+    connect(AddAction(options, "viewPreferences", "&Preferences..."), &QAction::triggered, this, [this] { ShowOptions(); });
     NotYet(options, "viewSelectSkin", "&Select Skin...", QKeySequence(Qt::CTRL | Qt::Key_K));
 
     // Zip: the zip manager comes later.
@@ -942,6 +943,41 @@ void TFormPellix::OnZipPacked(TPXTask& task, std::size_t entries)
     m_zipProperties->setText(QString("Zip file: %1\n\n%2 files packed so far.")
                                  .arg(Q(task.Destination()))
                                  .arg(static_cast<qulonglong>(m_packed)));
+}
+
+} // namespace pellix
+
+namespace pellix {
+
+void TFormPellix::ShowOptions()
+{
+    TdlgOptions dialog(m_session.App(), this);
+    const auto clear = [this](TRecentList& list) {
+        while (!list.Items().empty())
+            list.Remove(list.Items().front());
+        list.Save(m_session.App());
+    };
+    dialog.SetClearURLHistory([this, clear] {
+        clear(m_recentURLs);
+        RefreshAddressList();
+    });
+    dialog.SetClearFileHistory([this, clear] {
+        clear(m_recentZips);
+        RebuildReopenMenu();
+    });
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // What the dialog wrote takes effect now: list lengths, folder hints and the intranet tree.
+    TPXApp& app = m_session.App();
+    m_recentURLs.SetMaximum(app.MaxURLHistory());
+    m_recentZips.SetMaximum(app.MaxFileHistory());
+    m_recentURLs.Save(app);
+    m_recentZips.Save(app);
+    RefreshModeHints();
+    RefreshAddressList();
+    RebuildReopenMenu();
+    if (auto* model = qobject_cast<QFileSystemModel*>(m_intranetTree->model()))
+        m_intranetTree->setRootIndex(model->setRootPath(Q(app.IntranetFolder())));
 }
 
 } // namespace pellix
