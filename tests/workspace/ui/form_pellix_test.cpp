@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QTest>
 
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
 #include "tasks/ui/task_list_view.h"
+#include "tasks/ui/options_dialog.h"
 #include "workspace/ui/form_pellix.h"
 #include "workspace/ui/qt_owner_thread.h"
 
@@ -287,12 +289,27 @@ private slots:
     void UnbuiltMenusSayNotAvailableYet()
     {
         TWindowFixture f;
-        for (const char* name : {"fileOpen", "viewProfilesEditor", "viewPreferences", "viewSelectSkin", "zipOpen",
+        for (const char* name : {"fileOpen", "viewProfilesEditor", "viewSelectSkin", "zipOpen",
                                  "fileNewFileZip"})
             f.window->Action(name)->trigger();
-        QCOMPARE(f.messages.size(), 6);
+        QCOMPARE(f.messages.size(), 5);
         for (const QString& text : f.messages)
             QCOMPARE(text, QString("Not available yet."));
+    }
+
+    void PreferencesOpenTheOptionsDialog()
+    {
+        TWindowFixture f;
+        QString caption;
+        QTimer::singleShot(0, [&] {
+            if (auto* dialog = qobject_cast<TdlgOptions*>(QApplication::activeModalWidget())) {
+                caption = dialog->windowTitle();
+                dialog->btnCancel->click();
+            }
+        });
+        f.window->Action("viewPreferences")->trigger();
+        QCOMPARE(caption, QString("Pellix Options"));
+        QVERIFY(f.messages.empty());
     }
 
     void DayZipCaptionUsesTodaysShortDate()
