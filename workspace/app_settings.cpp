@@ -300,8 +300,17 @@ bool TPXApp::CheckTempFolder(std::string* error) const
 
 bool TPXApp::SetTempFolder(const std::string& folder)
 {
-    if (folder.empty())
+    const std::optional<std::string> text = TempFolderChoice(folder);
+    if (!text)
         return false;
+    kTempFolder.Write(*m_store, *text);
+    return true;
+}
+
+std::optional<std::string> TPXApp::TempFolderChoice(const std::string& folder) const
+{
+    if (folder.empty())
+        return std::nullopt;
     std::string text = WithTrailingSlash(folder);
     // The product name in the folder's own name is what lets the program delete it at exit. A
     // parent's name does not count: a user called "pellix" would lose ~/Downloads otherwise.
@@ -309,9 +318,8 @@ bool TPXApp::SetTempFolder(const std::string& folder)
         text += "Pellix/";
     // A folder that would take the user's data with it at exit is refused outright.
     if (!IsTempFolderDisposable(text))
-        return false;
-    kTempFolder.Write(*m_store, text);
-    return true;
+        return std::nullopt;
+    return text;
 }
 
 bool TPXApp::IsTempFolderDisposable(const std::string& folder) const

@@ -97,6 +97,8 @@ public:
     // "Pellix/". False (and nothing stored) for empty text or a folder that
     // IsTempFolderDisposable refuses.
     bool SetTempFolder(const std::string& folder);
+    // The folder SetTempFolder would store for this text, or nothing when it would refuse it.
+    std::optional<std::string> TempFolderChoice(const std::string& folder) const;
     // Whether a temp folder may be deleted whole at exit: its own name holds the product name,
     // and it neither is nor holds the user's home, the program folder or a data folder, nor lies
     // inside the tasks, profiles or skins folder.

@@ -30,6 +30,7 @@
 #include "tasks/banner_frameset.h"
 #include "tasks/error_report.h"
 #include "tasks/schedule_thread.h"
+#include "tasks/ui/run_task_dialog.h"
 #include "tasks/ui/schedule_dialog.h"
 #include "tasks/ui/task_editor.h"
 #include "tasks/ui/task_list_model.h"
@@ -471,11 +472,22 @@ bool TTaskListView::Confirm(const QString& text)
     return QMessageBox::question(this, "Confirm", text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-std::optional<int> TTaskListView::ChooseRunMode(TPXTask&)
+std::optional<int> TTaskListView::ChooseRunMode(TPXTask& task)
 {
-    // The run dialog (restart, resume, update, recovery) comes with its own window.
-    Inform(kNotAvailable);
-    return std::nullopt;
+    if (m_runModeChooser)
+        return m_runModeChooser(task);
+    TdlgRunTask dialog(task, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return static_cast<int>(dialog.SelectedMode());
+}
+
+void TTaskListView::RunTask(TPXTask& task)
+{
+    const TTaskCommandResult run = m_list->Run(task, [this](TPXTask& t) { return ChooseRunMode(t); });
+    if (!run.ok)
+        Error(Q(run.message));
+    UpdateTaskCommands();
 }
 
 void TTaskListView::pmiNewClick()
@@ -512,12 +524,8 @@ void TTaskListView::pmiDeleteClick()
 
 void TTaskListView::pmiRunClick()
 {
-    for (const std::shared_ptr<TPXTask>& task : SelectedTasks()) {
-        const TTaskCommandResult run = m_list->Run(*task, [this](TPXTask& t) { return ChooseRunMode(t); });
-        if (!run.ok)
-            Error(Q(run.message));
-    }
-    UpdateTaskCommands();
+    for (const std::shared_ptr<TPXTask>& task : SelectedTasks())
+        RunTask(*task);
 }
 
 void TTaskListView::pmiStopClick()

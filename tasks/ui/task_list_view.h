@@ -71,6 +71,12 @@ public:
     void SetConfirm(TConfirmEvent confirm) { m_confirm = std::move(confirm); }
     void SetInform(TInformEvent inform) { m_inform = std::move(inform); }
     void SetError(TInformEvent error) { m_error = std::move(error); }
+    // Answers the run dialog instead of showing it (tests).
+    void SetRunModeChooser(TTaskList::TChooseRunModeEvent chooser) { m_runModeChooser = std::move(chooser); }
+
+    // Runs a task as the Run command does: the run dialog first when it has run before, then
+    // scheduled to start now (the status panel's Run button comes here too).
+    void RunTask(TPXTask& task);
 
 signals:
     // Task > Explore: the main window switches to the Explore view.
@@ -140,6 +146,7 @@ private:
     TTaskList::TTrashEvent m_trash;
     TConfirmEvent m_confirm;
     TInformEvent m_inform;
+    TTaskList::TChooseRunModeEvent m_runModeChooser;
     TInformEvent m_error;
     bool m_fillingCategories = false;
 };

@@ -48,6 +48,7 @@
 #include "tasks/ui/connections_view.h"
 #include "tasks/ui/explore_view.h"
 #include "tasks/ui/profile_chooser.h"
+#include "tasks/ui/options_dialog.h"
 #include "tasks/ui/status_panel.h"
 #include "tasks/ui/task_editor.h"
 #include "tasks/ui/task_list_view.h"
@@ -263,6 +264,11 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     connect(m_taskList, &TTaskListView::NewTaskRequested, this, [this] { CreateTaskFromAddress({}, {}, false, false); });
     connect(m_taskList, &TTaskListView::BrowseZipEntryRequested, this, &TFormPellix::BrowseZipEntry);
     connect(m_taskList, &TTaskListView::BrowseAddressRequested, this, &TFormPellix::BrowseAddress);
+    connect(m_statusPanel, &TStatusPanel::RunRequested, this, [this] {
+        // The bound task runs as from the task list: through the run dialog when it has run before.
+        if (const std::shared_ptr<TPXTask> task = m_session.Runner().CurrentTask())
+            m_taskList->RunTask(*task);
+    });
 
     m_pageOf[TView::Home] = Placeholder("Pellix Home", "Pellix Home\n\nType a web address above and press Go, or choose "
                                         "File > New > Download Task... (F7).", m_pages);
@@ -500,7 +506,7 @@ void TFormPellix::BuildMenus()
     connect(view, &QMenu::aboutToShow, this, [this, viewDownloads] { RebuildDownloadsMenu(viewDownloads); });
     NotYet(view, "viewProfilesEditor", "Profiles Editor...");
     QMenu* options = menu(view, "viewOptions", "&Options");
-    NotYet(options, "viewPreferences", "&Preferences...");
+    connect(AddAction(options, "viewPreferences", "&Preferences..."), &QAction::triggered, this, [this] { ShowOptions(); });
     NotYet(options, "viewSelectSkin", "&Select Skin...", QKeySequence(Qt::CTRL | Qt::Key_K));
 
     // Zip. Its keys differ from the Task menu's (Ctrl+N, Ctrl+E, Ctrl+R, Ctrl+S): one key, one command.
@@ -1136,6 +1142,41 @@ void TFormPellix::OnZipPacked(TPXTask& task, std::size_t entries)
     (void)task;
     // The zip view lists what came in; the count is kept for the figures.
     m_packed += entries;
+}
+
+} // namespace pellix
+
+namespace pellix {
+
+void TFormPellix::ShowOptions()
+{
+    TdlgOptions dialog(m_session.App(), this);
+    const auto clear = [this](TRecentList& list) {
+        while (!list.Items().empty())
+            list.Remove(list.Items().front());
+        list.Save(m_session.App());
+    };
+    dialog.SetClearURLHistory([this, clear] {
+        clear(m_recentURLs);
+        RefreshAddressList();
+    });
+    dialog.SetClearFileHistory([this, clear] {
+        clear(m_recentZips);
+        RebuildReopenMenu();
+    });
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // What the dialog wrote takes effect now: list lengths, folder hints and the intranet tree.
+    TPXApp& app = m_session.App();
+    m_recentURLs.SetMaximum(app.MaxURLHistory());
+    m_recentZips.SetMaximum(app.MaxFileHistory());
+    m_recentURLs.Save(app);
+    m_recentZips.Save(app);
+    RefreshModeHints();
+    RefreshAddressList();
+    RebuildReopenMenu();
+    if (auto* model = qobject_cast<QFileSystemModel*>(m_intranetTree->model()))
+        m_intranetTree->setRootIndex(model->setRootPath(Q(app.IntranetFolder())));
 }
 
 } // namespace pellix

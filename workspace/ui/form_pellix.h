@@ -118,6 +118,8 @@ private:
     QAction* NotYet(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key = {});
     void ShowMessage(TRunnerMessageKind kind, const QString& text);
     void ShowNotAvailable();
+    // View > Options > Preferences...: the preferences dialog; its settings apply at once.
+    void ShowOptions();
     void RebuildReopenMenu();
     void RebuildDownloadsMenu(QMenu* menu);
     void RefreshAddressList();
