@@ -165,11 +165,14 @@ TProfileEditResult TProfileEditor::Delete()
     m_changed = false;
     if (!m_selected)
         return {false, "No profile is selected."};
-    std::error_code ec;
-    const bool removed = fs::remove(m_profile.ProfileFile(), ec);
+    const std::string file = m_profile.ProfileFile();
     Deselect();
-    if (ec && !removed)
-        return {false, "The profile could not be deleted: " + ec.message()};
+    std::error_code ec;
+    if (!fs::exists(file, ec))
+        return {};
+    const bool removed = m_remover ? m_remover(file) : fs::remove(file, ec);
+    if (!removed)
+        return {false, "The profile " + file + " could not be deleted."};
     return {};
 }
 

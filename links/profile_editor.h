@@ -2,6 +2,7 @@
 // listing, selecting, the controls' values, saving, renaming, deleting and the changed flag.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,8 @@ public:
     void Deselect();
 
     std::string FileOf(const std::string& name) const { return m_folder + name + ".pxp"; }
+    // How Delete disposes of a file; by default it is removed. The desktop moves it to the trash.
+    void SetRemover(std::function<bool(const std::string& file)> remover) { m_remover = std::move(remover); }
 
 private:
     std::string m_folder;
@@ -88,6 +91,7 @@ private:
     bool m_selected = false;
     bool m_changed = false;
     bool m_loading = false;
+    std::function<bool(const std::string&)> m_remover;
 };
 
 } // namespace pellix
