@@ -291,6 +291,7 @@ TFormPellix::~TFormPellix()
 {
     // The children go after this body; focus moving among them must not reach this window.
     disconnect(qApp, nullptr, this, nullptr);
+    delete m_dropBar;
     m_session.Events().Unsubscribe(*this);
     m_recentZips.Save(m_session.App());
 }
@@ -944,6 +945,7 @@ void TFormPellix::closeEvent(QCloseEvent* event)
             m_session.Runner().StopTask(*running);
     }
     m_closing = true;
+    CloseDropZone();
     m_session.Scheduler().Terminate();
     StoreWindowPlace();
     m_recentZips.Save(m_session.App());

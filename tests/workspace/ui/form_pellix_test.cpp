@@ -22,6 +22,7 @@
 #include "tasks/ui/task_list_view.h"
 #include "workspace/ui/form_pellix.h"
 #include "workspace/drop_decision.h"
+#include "workspace/ui/drop_bar.h"
 #include "workspace/ui/qt_owner_thread.h"
 
 using namespace pellix;
@@ -330,6 +331,20 @@ private slots:
         emit f.window->TrayMenu()->aboutToShow();
         QVERIFY(!f.window->Action("trayRestore")->isEnabled()); // no drop zone while the window shows
         QVERIFY(!f.window->Action("trayAddToZip")->isEnabled()); // no Zip selected
+    }
+
+    void MinimisingOpensTheDropZoneAndRestoringClosesIt()
+    {
+        TWindowFixture f;
+        f.window->show();
+        f.window->showMinimized();
+        QTRY_VERIFY(f.window->DropBar() != nullptr);
+        QVERIFY(f.window->DropBar()->isVisible());
+        emit f.window->TrayMenu()->aboutToShow();
+        QVERIFY(f.window->Action("trayRestore")->isEnabled());
+        f.window->Action("trayRestore")->trigger();
+        QVERIFY(f.window->DropBar() == nullptr);
+        QVERIFY(!f.window->isMinimized());
     }
 
     void DayZipCaptionUsesTodaysShortDate()
