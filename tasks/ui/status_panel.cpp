@@ -17,6 +17,7 @@
 
 #include "tasks/status_model.h"
 #include "tasks/ui/rate_chart.h"
+#include "workspace/ui/skin_images.h"
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
 
@@ -214,10 +215,8 @@ void TStatusPanel::ApplySkin()
     }
     chartStats->SetLineColour(accent.isValid() && accent != Qt::black ? accent : QColor(Qt::green));
 
-    const QString skin = QString::fromStdString(m_session.App().SkinsFolder());
-    const QString run = skin + "run.bmp", stop = skin + "stop.bmp";
-    btnRun->setIcon(QFile::exists(run) ? QIcon(run) : style()->standardIcon(QStyle::SP_MediaPlay));
-    btnStop->setIcon(QFile::exists(stop) ? QIcon(stop) : style()->standardIcon(QStyle::SP_MediaStop));
+    btnRun->setIcon(SkinIcon(m_session.App(), "run.bmp", style()->standardIcon(QStyle::SP_MediaPlay)));
+    btnStop->setIcon(SkinIcon(m_session.App(), "stop.bmp", style()->standardIcon(QStyle::SP_MediaStop)));
 }
 
 void TStatusPanel::SetRunEnabled(bool enabled)

@@ -18,6 +18,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMovie>
+#include <QSystemTrayIcon>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -62,6 +64,16 @@
 #include "workspace/url_launcher.h"
 #include "workspace/ui/zip_manager_view.h"
 #include "workspace/zip_archive.h"
+#include "links/ui/edit_profile_dialog.h"
+#include "workspace/drop_decision.h"
+#include "workspace/skin.h"
+#include "workspace/ui/about_dialog.h"
+#include "workspace/ui/drop_bar.h"
+#include "workspace/ui/drop_target.h"
+#include "workspace/ui/help_viewer.h"
+#include "workspace/ui/skin_dialog.h"
+#include "workspace/ui/skin_images.h"
+#include "workspace/ui/zip_wizard.h"
 
 namespace pellix {
 
@@ -227,9 +239,12 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     });
 
     auto* viewArea = new QWidget(m_splitter);
+    m_viewArea = viewArea;
     viewArea->setAutoFillBackground(true);
     QPalette areaPalette = viewArea->palette();
     areaPalette.setColor(QPalette::Window, QColor::fromRgb(colours.light));
+    // Text straight on the light panel stays dark under a dark desktop palette too.
+    areaPalette.setColor(QPalette::WindowText, Qt::black);
     viewArea->setPalette(areaPalette);
     auto* areaLayout = new QVBoxLayout(viewArea);
     areaLayout->setContentsMargins(0, 0, 0, 0);
@@ -316,6 +331,10 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     move(place.left, place.top);
     resize(std::max(place.width, kMainWindowMinWidth), std::max(place.height, kMainWindowMinHeight));
 
+    new TDropTarget(this, [this](const TDropData& data) { HandleDrop(data); });
+    BuildTrayMenu();
+    ApplySkin();
+
     // Delete and the zip commands follow the focus, not only the menus opening.
     connect(qApp, &QApplication::focusChanged, this, [this] { ApplyEnabling(); });
     session.Events().Subscribe(*this);
@@ -325,6 +344,7 @@ TFormPellix::~TFormPellix()
 {
     // The children go after this body; focus moving among them must not reach this window.
     disconnect(qApp, nullptr, this, nullptr);
+    delete m_dropBar;
     m_session.Events().Unsubscribe(*this);
     m_recentZips.Save(m_session.App());
 }
@@ -347,6 +367,7 @@ void TFormPellix::BuildToolbar(QWidget* host)
         b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         b->setStyleSheet("QToolButton { color: white; } QToolButton:checked { background: rgba(255,255,255,70); }");
         row->addWidget(b);
+        m_skinButtons[name] = b;
         return b;
     };
     auto* newTask = button("btnNewTask", "New Task...", QStyle::SP_FileIcon, true);
@@ -411,6 +432,11 @@ void TFormPellix::BuildToolbar(QWidget* host)
     m_activity->setTextVisible(false);
     m_activity->setFixedSize(40, 14);
     row->addWidget(m_activity);
+    m_animation = new QLabel(host);
+    m_animation->setObjectName("imgActivity");
+    m_animation->setAccessibleName("Activity");
+    m_animation->setFixedSize(24, 24);
+    row->addWidget(m_animation);
 }
 
 QAction* TFormPellix::AddAction(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& key)
@@ -504,10 +530,18 @@ void TFormPellix::BuildMenus()
     connect(vertical, &QAction::triggered, this, [this] { m_splitter->setOrientation(Qt::Horizontal); });
     QMenu* viewDownloads = menu(view, "viewDownloadsFolder", "&Downloads Folder");
     connect(view, &QMenu::aboutToShow, this, [this, viewDownloads] { RebuildDownloadsMenu(viewDownloads); });
-    NotYet(view, "viewProfilesEditor", "Profiles Editor...");
+    connect(AddAction(view, "viewProfilesEditor", "Profiles Editor..."), &QAction::triggered, this, [this] {
+        TdlgEditProfile editor(m_session.App(), this);
+        editor.exec();
+        RefreshProfileBox();
+    });
     QMenu* options = menu(view, "viewOptions", "&Options");
     connect(AddAction(options, "viewPreferences", "&Preferences..."), &QAction::triggered, this, [this] { ShowOptions(); });
-    NotYet(options, "viewSelectSkin", "&Select Skin...", QKeySequence(Qt::CTRL | Qt::Key_K));
+    connect(AddAction(options, "viewSelectSkin", "&Select Skin...", QKeySequence(Qt::CTRL | Qt::Key_K)),
+            &QAction::triggered, this, [this] {
+                TdlgSelectSkin dialog(m_session.App(), [this] { ApplySkin(); }, this);
+                dialog.exec();
+            });
 
     // Zip. Its keys differ from the Task menu's (Ctrl+N, Ctrl+E, Ctrl+R, Ctrl+S): one key, one command.
     QMenu* zip = menu(nullptr, "zip", "&Zip");
@@ -557,15 +591,15 @@ void TFormPellix::BuildMenus()
 
     // Help.
     QMenu* help = menu(nullptr, "help", "&Help");
-    connect(AddAction(help, "helpContents", "&Contents...", Qt::Key_F1), &QAction::triggered, this, [this] {
-        // The help is a page of the program folder (copied there at first start, else the
-        // installed one), shown by the default browser.
-        std::string file = m_session.App().ProgramFolder() + "help/index.html";
+    connect(AddAction(help, "helpContents", "&Contents...", Qt::Key_F1), &QAction::triggered, this,
+            [this] { ShowHelp(m_session.App(), this); });
+    connect(AddAction(help, "helpReleaseNotes", "&Release Notes..."), &QAction::triggered, this, [this] {
+        std::string file = m_session.App().ProgramFolder() + "Release_Notes.htm";
         std::error_code ec;
         if (!std::filesystem::exists(file, ec))
-            file = (TFirstStart::DefaultDataFolder() / "help" / "index.html").string();
-        if (!std::filesystem::exists(file, ec) || !m_session.App().URLLauncher().Open(file))
-            ShowMessage(TRunnerMessageKind::Error, "Unable to open the help file " + Q(file) + ".");
+            file = (TFirstStart::DefaultDataFolder() / "Release_Notes.htm").string();
+        SwitchView(TView::Browse);
+        BrowseAddress(Q(file));
     });
     help->addSeparator();
     NotYet(help, "helpOnline", "Online Help...");
@@ -574,7 +608,10 @@ void TFormPellix::BuildMenus()
     NotYet(help, "helpHomePage", "Brackwell Home &Page...");
     help->addSeparator();
     connect(AddAction(help, "helpAbout", "&About..."), &QAction::triggered, this, [this] {
-        QTimer::singleShot(0, this, [this] { QMessageBox::about(this, "About Pellix", QString("Pellix 2.50\n") + kAboutVersion); });
+        QTimer::singleShot(0, this, [this] {
+            TdlgAbout about(m_session.App(), this);
+            about.exec();
+        });
     });
 
     for (const char* name : {"file", "edit", "zip", "task", "help"})
@@ -764,6 +801,14 @@ void TFormPellix::UpdateActivity()
     // A busy bar while a task runs; at rest, an empty one.
     m_activity->setRange(0, running ? 0 : 1);
     m_activity->setValue(0);
+    if (QMovie* movie = m_animation ? m_animation->movie() : nullptr) {
+        if (running) {
+            movie->start();
+        } else {
+            movie->stop();
+            movie->jumpToFrame(0);
+        }
+    }
 }
 
 void TFormPellix::Activate()
@@ -781,6 +826,17 @@ void TFormPellix::Activate()
     RefreshAddressList();
     RefreshProfileBox();
     RebuildReopenMenu();
+    if (!m_tray && QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = new QSystemTrayIcon(windowIcon().isNull() ? style()->standardIcon(QStyle::SP_DriveNetIcon) : windowIcon(),
+                                     this);
+        m_tray->setToolTip("Pellix");
+        m_tray->setContextMenu(m_trayMenu);
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                RestoreProgram();
+        });
+        m_tray->show();
+    }
     if (!m_intranetTree->model()) {
         auto* model = new QFileSystemModel(m_intranetTree);
         model->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
@@ -802,6 +858,19 @@ void TFormPellix::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_closing)
         Activate();
+    if (event->type() == QEvent::WindowStateChange && !m_closing) {
+        if (isMinimized()) {
+            ShowDropZone();
+            // With a tray the program leaves the taskbar; without one it stays minimised there.
+            if (m_tray && m_tray->isVisible())
+                QTimer::singleShot(0, this, [this] {
+                    if (isMinimized())
+                        hide();
+                });
+        } else if (m_dropBar) {
+            CloseDropZone();
+        }
+    }
 }
 
 void TFormPellix::ApplyViewLayout()
@@ -1042,18 +1111,7 @@ void TFormPellix::HandleArgument(const QString& argument, bool fromCommandLine)
         // Only the first copy's own command line offers the chooser; a handed-over address is not
         // one of the arguments a running copy takes.
         if (fromCommandLine)
-            QTimer::singleShot(0, this, [this, argument] {
-                std::optional<QString> profile;
-                if (m_chooserHook) {
-                    profile = m_chooserHook(argument);
-                } else {
-                    TProfileChooser chooser(m_session.App(), argument, this);
-                    if (chooser.exec() == QDialog::Accepted)
-                        profile = chooser.ProfileName();
-                }
-                if (profile)
-                    CreateTaskFromAddress(argument, *profile, false, IntranetModeChosen());
-            });
+            QTimer::singleShot(0, this, [this, argument] { OfferProfileChooser(argument); });
         break;
     case TArgumentKind::Other: break;
     }
@@ -1096,6 +1154,7 @@ void TFormPellix::closeEvent(QCloseEvent* event)
             m_session.Runner().StopTask(*running);
     }
     m_closing = true;
+    CloseDropZone();
     m_session.Scheduler().Terminate();
     StoreWindowPlace();
     m_recentZips.Save(m_session.App());
@@ -1177,6 +1236,133 @@ void TFormPellix::ShowOptions()
     RebuildReopenMenu();
     if (auto* model = qobject_cast<QFileSystemModel*>(m_intranetTree->model()))
         m_intranetTree->setRootIndex(model->setRootPath(Q(app.IntranetFolder())));
+}
+
+} // namespace pellix
+
+namespace pellix {
+
+void TFormPellix::OfferProfileChooser(const QString& address)
+{
+    std::optional<QString> profile;
+    if (m_chooserHook) {
+        profile = m_chooserHook(address);
+    } else {
+        TProfileChooser chooser(m_session.App(), address, this);
+        if (chooser.exec() == QDialog::Accepted)
+            profile = chooser.ProfileName();
+    }
+    if (profile)
+        CreateTaskFromAddress(address, *profile, false, IntranetModeChosen());
+}
+
+void TFormPellix::HandleDrop(const TDropData& data)
+{
+    const TDropAction action = DecideDrop(data);
+    switch (action.kind) {
+    case TDropKind::Ignore: break;
+    case TDropKind::Addresses:
+        for (const std::string& address : action.items)
+            OfferProfileChooser(Q(address));
+        break;
+    case TDropKind::OpenZip:
+        RestoreProgram();
+        OpenZipFile(Q(action.items.front()));
+        break;
+    case TDropKind::AddTaskFile:
+        // The editor opens on its own: a task file dropped on the zone leaves the program minimised.
+        m_taskList->AddTaskFromFile(Q(action.items.front()));
+        break;
+    case TDropKind::ZipWizard: {
+        RestoreProgram();
+        TZipWizardPreset preset;
+        preset.droppedFiles = action.items;
+        TZipWizard::Run(this, m_session.App(), preset);
+        break;
+    }
+    }
+}
+
+void TFormPellix::BuildTrayMenu()
+{
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName("trayPopup");
+    m_menus["trayPopup"] = m_trayMenu;
+    QAction* addToZip = AddAction(m_trayMenu, "trayAddToZip", "Add To Current Zip");
+    addToZip->setCheckable(true);
+    connect(addToZip, &QAction::triggered, this, [this] { m_addToZip->setChecked(!m_addToZip->isChecked()); });
+    connect(AddAction(m_trayMenu, "trayPasteURL", "Paste URL and Pellix...\tCtrl+B"), &QAction::triggered, this,
+            [this] { PasteURL(); });
+    connect(AddAction(m_trayMenu, "trayOptions", "&Options..."), &QAction::triggered, this,
+            [this] { Action("viewPreferences")->trigger(); });
+    m_trayMenu->addSeparator();
+    QAction* restore = AddAction(m_trayMenu, "trayRestore", "&Restore");
+    connect(restore, &QAction::triggered, this, [this] { RestoreProgram(); });
+    connect(AddAction(m_trayMenu, "trayExit", "&Exit"), &QAction::triggered, this, &QWidget::close);
+    connect(m_trayMenu, &QMenu::aboutToShow, this, [this, addToZip, restore] {
+        addToZip->setEnabled(m_addToZip->isEnabled());
+        addToZip->setChecked(m_addToZip->isChecked());
+        restore->setEnabled(m_dropBar != nullptr);
+    });
+}
+
+void TFormPellix::ShowDropZone()
+{
+    if (m_dropBar)
+        return;
+    m_dropBar = new TFormDropBar([this](const TDropData& data) { HandleDrop(data); }, m_trayMenu,
+                                 LoadSkinPixmap(SkinImagePath(m_session.App(), "pxmode.bmp")));
+    m_dropBar->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_dropBar, &TFormDropBar::ExitRequested, this, [this] { Action("trayExit")->trigger(); });
+    connect(m_dropBar, &TFormDropBar::RestoreRequested, this, [this] { RestoreProgram(); });
+    connect(m_dropBar, &QObject::destroyed, this, [this] { m_dropBar = nullptr; });
+    m_dropBar->ShowZone();
+}
+
+void TFormPellix::CloseDropZone()
+{
+    if (!m_dropBar)
+        return;
+    TFormDropBar* zone = m_dropBar;
+    m_dropBar = nullptr;
+    zone->close();
+}
+
+void TFormPellix::RestoreProgram()
+{
+    if (isMinimized() || isHidden())
+        showNormal();
+    raise();
+    activateWindow();
+    CloseDropZone();
+}
+
+void TFormPellix::ApplySkin()
+{
+    TPXApp& app = m_session.App();
+    const std::pair<const char*, const char*> buttons[] = {
+        {"btnNewTask", "new.bmp"},      {"btnOpenZip", "open.bmp"},     {"btnDownloads", "dwnloads.bmp"},
+        {"btnZipMode", "pxmode.bmp"},   {"btnIntranetMode", "pimode.bmp"}, {"btnAddToZip", "addtocur.bmp"},
+        {"btnHelp", "help.bmp"},        {"btnGo", "go.bmp"}};
+    for (const auto& [name, image] : buttons)
+        if (QToolButton* b = m_skinButtons[name])
+            b->setIcon(SkinIcon(app, image, b->icon()));
+    if (QAction* map = Action("goMap"))
+        map->setIcon(SkinIcon(app, "map.bmp", QIcon()));
+    const QString animation = SkinImagePath(app, kSkinAnimation);
+    if (m_animation) {
+        delete m_animation->movie();
+        m_animation->setMovie(nullptr);
+        if (!animation.isEmpty()) {
+            auto* movie = new QMovie(animation, {}, m_animation);
+            m_animation->setMovie(movie);
+            movie->jumpToFrame(0);
+        }
+        m_animation->setVisible(!animation.isEmpty());
+        m_activity->setVisible(animation.isEmpty());
+    }
+    m_statusPanel->ApplySkin();
+    UpdateActivity();
 }
 
 } // namespace pellix

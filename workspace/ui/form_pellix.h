@@ -23,6 +23,7 @@ class QMenu;
 class QProgressBar;
 class QSplitter;
 class QStackedWidget;
+class QSystemTrayIcon;
 class QTabWidget;
 class QToolButton;
 class QTreeView;
@@ -33,6 +34,8 @@ class TConnectionsView;
 class TFormBrowseHome;
 class TFormBrowser;
 class TZipSchemeHandler;
+class TFormDropBar;
+struct TDropData;
 class TPXTask;
 class TSession;
 class TStatusPanel;
@@ -98,6 +101,15 @@ public:
     TFormBrowser* Browser() const { return m_browser; }
     TFormBrowseHome* HomeBrowser() const { return m_homeBrowser; }
 
+    // What a drop onto the window or the drop zone does.
+    void HandleDrop(const TDropData& data);
+    // Colours and images of the current skin on the window and the status panel.
+    void ApplySkin();
+    // Back from the tray or the taskbar: shown, in front, the drop zone closed.
+    void RestoreProgram();
+    TFormDropBar* DropBar() const { return m_dropBar; }
+    QMenu* TrayMenu() const { return m_trayMenu; }
+
     // ISessionObserver (owner thread).
     void OnStatusText(const std::string& text) override;
     void OnMessage(TRunnerMessageKind kind, const std::string& text) override;
@@ -139,6 +151,10 @@ private:
     void ShowHome();
     bool EnsureBrowser();
     void ShowBrowserStatus(const QString& text);
+    void BuildTrayMenu();
+    void ShowDropZone();
+    void CloseDropZone();
+    void OfferProfileChooser(const QString& address);
 
     TSession& m_session;
     TViewSwitcher m_views;
@@ -161,6 +177,12 @@ private:
     QToolButton* m_intranetMode = nullptr;
     QToolButton* m_addToZip = nullptr;
     QProgressBar* m_activity = nullptr;
+    QLabel* m_animation = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    TFormDropBar* m_dropBar = nullptr;
+    QWidget* m_viewArea = nullptr;
+    std::map<QString, QToolButton*> m_skinButtons; // by image file
     QLabel* m_viewTitle = nullptr;
     QSplitter* m_splitter = nullptr;
     QTabWidget* m_leftPane = nullptr;

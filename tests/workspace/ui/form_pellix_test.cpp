@@ -24,6 +24,8 @@
 #include "tasks/ui/task_list_view.h"
 #include "tasks/ui/options_dialog.h"
 #include "workspace/ui/form_pellix.h"
+#include "workspace/drop_decision.h"
+#include "workspace/ui/drop_bar.h"
 #include "workspace/ui/qt_owner_thread.h"
 
 using namespace pellix;
@@ -291,9 +293,9 @@ private slots:
     void UnbuiltMenusSayNotAvailableYet()
     {
         TWindowFixture f;
-        for (const char* name : {"viewProfilesEditor", "viewSelectSkin"})
+        for (const char* name : {"helpOnline", "helpNews", "helpTour", "helpHomePage"})
             f.window->Action(name)->trigger();
-        QCOMPARE(f.messages.size(), 2);
+        QCOMPARE(f.messages.size(), 4);
         for (const QString& text : f.messages)
             QCOMPARE(text, QString("Not available yet."));
     }
@@ -323,6 +325,57 @@ private slots:
         f.window->Action("viewPreferences")->trigger();
         QCOMPARE(caption, QString("Pellix Options"));
         QVERIFY(f.messages.empty());
+    }
+
+    void DroppedAddressesGoThroughTheProfileChooser()
+    {
+        TWindowFixture f;
+        QStringList offered;
+        f.window->SetChooserHook([&](const QString& address) -> std::optional<QString> {
+            offered << address;
+            return std::nullopt; // cancelled: no task
+        });
+        TDropData link;
+        link.otherURIs = {"http://example.com/a"};
+        link.text = "http://example.com/a";
+        link.localFiles = {"/tmp/page.htm"};
+        f.window->HandleDrop(link);
+        TDropData lines;
+        lines.text = "https://one.example/\nhttps://two.example/\n";
+        f.window->HandleDrop(lines);
+        TDropData other;
+        other.localFiles = {"/tmp/notes.txt"};
+        f.window->HandleDrop(other);
+        QCOMPARE(offered, (QStringList{"http://example.com/a/", "https://one.example/", "https://two.example/"}));
+        QVERIFY(f.messages.isEmpty());
+    }
+
+    void TrayMenuItems()
+    {
+        TWindowFixture f;
+        QStringList captions;
+        for (QAction* action : f.window->TrayMenu()->actions())
+            if (!action->isSeparator())
+                captions << action->text();
+        QCOMPARE(captions, (QStringList{"Add To Current Zip", "Paste URL and Pellix...\tCtrl+B", "&Options...",
+                                        "&Restore", "&Exit"}));
+        emit f.window->TrayMenu()->aboutToShow();
+        QVERIFY(!f.window->Action("trayRestore")->isEnabled()); // no drop zone while the window shows
+        QVERIFY(!f.window->Action("trayAddToZip")->isEnabled()); // no Zip selected
+    }
+
+    void MinimisingOpensTheDropZoneAndRestoringClosesIt()
+    {
+        TWindowFixture f;
+        f.window->show();
+        f.window->showMinimized();
+        QTRY_VERIFY(f.window->DropBar() != nullptr);
+        QVERIFY(f.window->DropBar()->isVisible());
+        emit f.window->TrayMenu()->aboutToShow();
+        QVERIFY(f.window->Action("trayRestore")->isEnabled());
+        f.window->Action("trayRestore")->trigger();
+        QVERIFY(f.window->DropBar() == nullptr);
+        QVERIFY(!f.window->isMinimized());
     }
 
     void DayZipCaptionUsesTodaysShortDate()
