@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
@@ -22,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStandardItemModel>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QStyle>
@@ -35,6 +37,7 @@
 #include <filesystem>
 
 #include "engine/task.h"
+#include "workspace/ui/zip_commands.h"
 #include "links/url_rules.h"
 #include "tasks/schedule_thread.h"
 #include "tasks/status_model.h"
@@ -89,7 +92,8 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     : QMainWindow(parent),
       m_session(session),
       m_recentURLs(kRecentURLsKey, session.App().MaxURLHistory()),
-      m_recentZips(kRecentZipFilesKey, session.App().MaxFileHistory())
+      m_recentZips(kRecentZipFilesKey, session.App().MaxFileHistory()),
+      m_zipArchive(std::make_unique<TZipArchive>())
 {
     setWindowTitle(kMainWindowCaption);
     setMinimumSize(kMainWindowMinWidth, kMainWindowMinHeight);
@@ -390,7 +394,8 @@ void TFormPellix::BuildMenus()
     // File.
     m_fileMenu = menu(nullptr, "file", "&File");
     QMenu* fileNew = menu(m_fileMenu, "fileNew", "&New");
-    NotYet(fileNew, "fileNewFileZip", "&File Zip...", Qt::Key_F6);
+    connect(AddAction(fileNew, "fileNewFileZip", "&File Zip...", Qt::Key_F6), &QAction::triggered, this,
+            [this] { FileZipCommand(false); });
     connect(AddAction(fileNew, "fileNewDownloadTask", "&Download Task...", Qt::Key_F7), &QAction::triggered, this,
             [this] { CreateTaskFromAddress({}, {}, false, false); });
     QMenu* special = menu(fileNew, "fileNewSpecial", "&Special");
@@ -453,15 +458,19 @@ void TFormPellix::BuildMenus()
     // Zip: the zip manager comes later.
     QMenu* zip = menu(nullptr, "zip", "&Zip");
     QMenu* zipNew = menu(zip, "zipNew", "New");
-    NotYet(zipNew, "zipNewFileZip", "&File Zip...", QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(AddAction(zipNew, "zipNewFileZip", "&File Zip...", QKeySequence(Qt::CTRL | Qt::Key_F)), &QAction::triggered,
+            this, [this] { FileZipCommand(false); });
     // Ctrl+N is the task list's New as well; a second owner of the key would make both dead.
     connect(AddAction(zipNew, "zipNewWebZip", "&Web Zip...\tCtrl+N"), &QAction::triggered, this,
             [this] { CreateTaskFromAddress({}, {}, false, false); });
-    NotYet(zip, "zipOpen", "&Open...", QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(AddAction(zip, "zipOpen", "&Open...", QKeySequence(Qt::CTRL | Qt::Key_O)), &QAction::triggered, this,
+            [this] { OpenZipCommand(); });
     NotYet(zip, "zipClose", "&Close");
-    NotYet(zip, "zipAdd", "&Add...", QKeySequence(Qt::CTRL | Qt::Key_A));
+    connect(AddAction(zip, "zipAdd", "&Add...", QKeySequence(Qt::CTRL | Qt::Key_A)), &QAction::triggered, this,
+            [this] { FileZipCommand(true); });
     NotYet(zip, "zipDelete", "&Delete", QKeySequence(Qt::Key_Delete));
-    NotYet(zip, "zipUnzip", "&Unzip...", QKeySequence(Qt::CTRL | Qt::Key_U));
+    connect(AddAction(zip, "zipUnzip", "&Unzip...", QKeySequence(Qt::CTRL | Qt::Key_U)), &QAction::triggered, this,
+            [this] { UnzipCommand(); });
     // Ctrl+R is the task list's Run too: the item shows it, the task list owns it.
     NotYet(zip, "zipRename", "Rena&me\tCtrl+R");
     QMenu* zipBrowse = menu(zip, "zipBrowse", "&Browse");
@@ -504,7 +513,8 @@ void TFormPellix::BuildMenus()
 
     // Pop-up menus of the toolbar.
     QMenu* newPopup = m_menus["newPopup"];
-    NotYet(newPopup, "newFileZip", "New &File Zip...");
+    connect(AddAction(newPopup, "newFileZip", "New &File Zip..."), &QAction::triggered, this,
+            [this] { FileZipCommand(false); });
     connect(AddAction(newPopup, "newDownloadTask", "New &Download Task..."), &QAction::triggered, this,
             [this] { CreateTaskFromAddress({}, {}, false, false); });
     connect(AddAction(newPopup, "newIntranetSite", "New Personal Intranet Website"), &QAction::triggered, this,
@@ -816,7 +826,7 @@ void TFormPellix::OpenZipFile(const QString& path, bool fromMenu)
     // The zip tree and its file list come with the zip manager. A file handed over by another
     // copy says so on the status line: a box would wait in front of whatever the user does.
     if (fromMenu)
-        ShowNotAvailable();
+        OpenZipInTree(path);
     else
         m_session.Status().ShowStatus(S(path) + ": " + kNotAvailableYet, 0, 0);
 }
@@ -937,6 +947,92 @@ void TFormPellix::OnZipPacked(TPXTask& task, std::size_t entries)
     m_zipProperties->setText(QString("Zip file: %1\n\n%2 files packed so far.")
                                  .arg(Q(task.Destination()))
                                  .arg(static_cast<qulonglong>(m_packed)));
+}
+
+} // namespace pellix
+
+namespace pellix {
+
+void TFormPellix::OpenZipInTree(const QString& path)
+{
+    const TZipOpenResult opened = m_zipArchive->Open(S(path));
+    if (opened.zip == nullptr) {
+        ShowMessage(TRunnerMessageKind::Error, Q(opened.view.message.empty() ? "Cannot open " + S(path) + "."
+                                                                             : opened.view.message));
+        return;
+    }
+    auto* model = qobject_cast<QStandardItemModel*>(m_zipTree->model());
+    if (model == nullptr) {
+        model = new QStandardItemModel(m_zipTree);
+        m_zipTree->setModel(model);
+    }
+    QModelIndex root;
+    for (int row = 0; row < model->rowCount() && !root.isValid(); ++row)
+        if (model->item(row)->data().toString() == path)
+            root = model->index(row, 0);
+    if (!root.isValid()) {
+        auto* item = new QStandardItem(QFileInfo(path).fileName());
+        item->setData(path);
+        item->setEditable(false);
+        model->appendRow(item);
+        root = item->index();
+    }
+    SwitchView(TView::ZipProperties);
+    m_leftPane->setCurrentIndex(0);
+    m_zipTree->setCurrentIndex(root);
+    m_zipTree->setFocus();
+    ApplyEnabling();
+}
+
+void TFormPellix::OpenZipCommand()
+{
+    const QString folder = Q(m_session.App().ZipFolder());
+    const QString path = QFileDialog::getOpenFileName(this, "Open Zip File", folder.isEmpty() ? QDir::currentPath() : folder,
+                                                      "Zip file (*.ZIP *.zip);;All files (*)", nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
+    if (!path.isEmpty())
+        OpenZipFile(path);
+}
+
+namespace {
+
+// Boxes go to the window's message sink when one is set (tests), answered with OK.
+TMessageHandler SinkHandler(const TFormPellix::TMessageSink& sink)
+{
+    if (!sink)
+        return {};
+    return [sink](QWidget*, QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons) {
+        sink(icon == QMessageBox::Critical ? TRunnerMessageKind::Error : TRunnerMessageKind::Information, text);
+        return QMessageBox::Ok;
+    };
+}
+
+} // namespace
+
+void TFormPellix::FileZipCommand(bool presetSelected)
+{
+    TZipWizardPreset preset;
+    if (presetSelected) {
+        const QModelIndex index = m_zipTree->currentIndex();
+        if (!index.isValid())
+            return;
+        preset.zipPath = S(index.data(Qt::UserRole + 1).toString());
+        preset.openExisting = true;
+    }
+    const TZipWizardJobResult result =
+        TZipCommands::FileZip(this, m_session.App(), *m_zipArchive, preset, SinkHandler(m_messageSink));
+    if (result.zip != nullptr && QFileInfo::exists(Q(result.zip->path)))
+        OpenZipFile(Q(result.zip->path));
+}
+
+void TFormPellix::UnzipCommand()
+{
+    const QModelIndex index = m_zipTree->currentIndex();
+    TZipObj* zip = index.isValid() ? m_zipArchive->Find(S(index.data(Qt::UserRole + 1).toString())) : nullptr;
+    if (zip == nullptr)
+        return;
+    TZipCommands::Unzip(this, m_session.App(), *m_zipArchive, *zip, true, {},
+                        SinkHandler(m_messageSink));
 }
 
 } // namespace pellix

@@ -34,6 +34,7 @@ class TPXTask;
 class TSession;
 class TStatusPanel;
 class TTaskListView;
+class TZipArchive;
 
 class TFormPellix final : public QMainWindow, public ISessionObserver {
     Q_OBJECT
@@ -124,11 +125,17 @@ private:
     QString CurrentProfile() const;
     bool IntranetModeChosen() const;
     void StoreWindowPlace();
+    // The File Zip, Unzip and Open commands over bare zip-tree roots, until the zip tree lands.
+    void OpenZipInTree(const QString& path);
+    void FileZipCommand(bool presetSelected);
+    void UnzipCommand();
+    void OpenZipCommand();
 
     TSession& m_session;
     TViewSwitcher m_views;
     TRecentList m_recentURLs;
     TRecentList m_recentZips;
+    std::unique_ptr<TZipArchive> m_zipArchive;
     TMessageSink m_messageSink;
     TEditorHook m_editorHook;
     TChooserHook m_chooserHook;
