@@ -96,6 +96,8 @@ TFormExtract::TFormExtract(TPXApp& app, bool allFiles, QWidget* parent) : QDialo
     edUnzipTo->setText(QString::fromStdString(defaults.folder));
     edUnzipToChanged();
     MoveTreeTo(edUnzipTo->text());
+    edUnzipTo->setFocus();
+    edUnzipTo->selectAll();
 }
 
 TFormExtract::~TFormExtract() = default;

@@ -186,6 +186,9 @@ void TwizFileZip::ShowPage(int index)
     btnBack->setEnabled(index > 0);
     btnNext->setText(index == pages->count() - 1 ? "&Finish" : "&Next  >");
     btnNext->setAccessibleName(index == pages->count() - 1 ? "Finish" : "Next");
+    // Return moves on from every page: the focus is never on a button that does something else.
+    QWidget* focus[] = {edZipFileName, lvFiles, tbCompression};
+    focus[index]->setFocus();
 }
 
 void TwizFileZip::SetOpenChoice(bool openExisting)
@@ -328,6 +331,8 @@ void TwizFileZip::btnAddClick()
     for (const QString& file : chosen)
         files.push_back(S(QFileInfo(file).absoluteFilePath()));
     AddFiles(files);
+    // Back on the list, so Return moves on rather than opening the dialog again.
+    lvFiles->setFocus();
 }
 
 void TwizFileZip::btnRemoveClick()
