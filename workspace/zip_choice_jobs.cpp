@@ -75,12 +75,22 @@ TZipWizardJobResult PerformZipWizardChoice(TZipArchive& archive, const TZipWizar
     std::error_code ec;
     const bool exists = fs::exists(choice.zipPath, ec);
     if (exists && !choice.openExisting && choice.replaceExisting) {
-        // The user asked for a new Zip in place of this file: it starts empty.
-        archive.Close(choice.zipPath);
+        // The user asked for a new Zip in place of this file: it starts empty. When it is open, its
+        // node stays (windows point to it) and forgets the old entries.
         if (!fs::remove(choice.zipPath, ec) || ec) {
             result.outcome = Failure(kZipAccess, "adding");
             result.outcome.systemError = ec.value();
             return result;
+        }
+        if (TZipObj* open = archive.Find(choice.zipPath)) {
+            open->RemoveEntries(open->entries);
+            const std::vector<std::string> folders = open->folders;
+            for (const std::string& folder : folders) {
+                if (!folder.empty()) {
+                    open->RemoveFolder(folder);
+                }
+            }
+            open->extracted = false;
         }
     }
     if (fs::exists(choice.zipPath, ec)) {

@@ -102,14 +102,19 @@ TEST(PerformZipWizardChoiceTest, ReplacesAFileOnlyWhenTheUserConfirmedIt) {
         EXPECT_EQ(test::ZipEntryNames(zipPath), (std::set<std::string>{"kept.txt", "b.txt"}));
     }
     {
+        // Open in the zip manager meanwhile: the same node, now with only the new entry.
         TZipArchive archive;
+        TZipObj* open = archive.Open(zipPath).zip;
+        ASSERT_NE(open, nullptr);
         TZipWizardChoice choice;
         choice.zipPath = zipPath;
         choice.replaceExisting = true;
         choice.files = {files.Src("a.txt")};
         TZipWizardJobResult result = PerformZipWizardChoice(archive, choice);
         EXPECT_FALSE(result.opened);
+        EXPECT_EQ(result.zip, open);
         EXPECT_EQ(test::ZipEntryNames(zipPath), (std::set<std::string>{"a.txt"}));
+        EXPECT_EQ(open->entries, std::vector<std::string>{"a.txt"});
     }
 }
 
