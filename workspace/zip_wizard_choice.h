@@ -17,6 +17,9 @@ struct TZipWizardPreset {
 struct TZipWizardChoice {
     std::string zipPath;                // absolute, ends in an extension (".zip" added when missing)
     bool openExisting = false;          // open that Zip (true) or create it empty (false)
+    // The user confirmed replacing the file of that name in the "New Zip File" dialog; it is
+    // deleted when the choice is carried out, not before, so a cancelled wizard loses nothing.
+    bool replaceExisting = false;
     TZipAddMode action = kZipAddReplace;
     std::vector<std::string> files;     // sorted, no duplicates; folders have no trailing "/"
     int compression = 0;                // 0 to 9

@@ -123,7 +123,8 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     : QMainWindow(parent),
       m_session(session),
       m_recentURLs(kRecentURLsKey, session.App().MaxURLHistory()),
-      m_recentZips(kRecentZipFilesKey, session.App().MaxFileHistory())
+      m_recentZips(kRecentZipFilesKey, session.App().MaxFileHistory()),
+      m_zipArchive(std::make_unique<TZipArchive>())
 {
     setWindowTitle(kMainWindowCaption);
     setMinimumSize(kMainWindowMinWidth, kMainWindowMinHeight);
@@ -1275,9 +1276,10 @@ void TFormPellix::HandleDrop(const TDropData& data)
         break;
     case TDropKind::ZipWizard: {
         RestoreProgram();
-        TZipWizardPreset preset;
-        preset.droppedFiles = action.items;
-        TZipWizard::Run(this, m_session.App(), preset);
+        QStringList files;
+        for (const std::string& item : action.items)
+            files << Q(item);
+        m_zipView->AddFiles(files);
         break;
     }
     }

@@ -599,6 +599,11 @@ void TZipManagerView::ActOnWizard(const TZipWizardChoice& choice)
         OpenThen(choice.zipPath, [this, choice] { AddChosen(choice); });
         return;
     }
+    if (!choice.openExisting && choice.replaceExisting && fs::exists(choice.zipPath, ec)) {
+        // The user confirmed a new Zip in place of this file: it starts empty.
+        if (!fs::remove(choice.zipPath, ec) || ec)
+            return Refused("Cannot replace " + choice.zipPath + ": " + ec.message());
+    }
     CreateNode(choice.zipPath);
     AddChosen(choice);
 }

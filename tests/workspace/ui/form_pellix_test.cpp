@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -17,7 +18,9 @@
 #include <thread>
 
 #include "engine/task.h"
+#include "tests/support/modal_driver.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/zip_fixture.h"
 #include "tests/support/test_app.h"
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
@@ -26,6 +29,7 @@
 #include "workspace/ui/form_pellix.h"
 #include "workspace/drop_decision.h"
 #include "workspace/ui/drop_bar.h"
+#include "workspace/ui/unzip_dialog.h"
 #include "workspace/ui/qt_owner_thread.h"
 
 using namespace pellix;
@@ -376,6 +380,27 @@ private slots:
         f.window->Action("trayRestore")->trigger();
         QVERIFY(f.window->DropBar() == nullptr);
         QVERIFY(!f.window->isMinimized());
+    }
+
+    void OpenedZipIsSelectedAndUnzipExtractsIt()
+    {
+        TWindowFixture f;
+        const std::string zipPath = (f.temp.Path() / "site.zip").string();
+        QVERIFY(test::WriteZipFixture(zipPath, {{"index.htm", "home"}, {"img/a.gif", "GIF"}}));
+        f.window->activateWindow();
+        QTRY_VERIFY(f.window->isActiveWindow());
+        f.window->OpenZipFile(QString::fromStdString(zipPath));
+        QTRY_VERIFY(f.window->Action("zipUnzip")->isEnabled());
+        const fs::path out = f.temp.Path() / "out";
+        test::WhenModal<TFormExtract>([&](TFormExtract* dialog) {
+            dialog->edUnzipTo->setText(QString::fromStdString(out.string()));
+            dialog->cbUsePaths->setChecked(true);
+            dialog->btnUnzip->click();
+        });
+        f.window->Action("zipUnzip")->trigger();
+        QVERIFY(fs::exists(out / "img/a.gif"));
+        QVERIFY(fs::exists(out / "index.htm"));
+        QCOMPARE(f.messages, QStringList());
     }
 
     void DayZipCaptionUsesTodaysShortDate()
