@@ -24,10 +24,6 @@ TZipCommands ZipCommands(const TZipCommandState& state) {
     return c;
 }
 
-std::string ReplacePromptText(const std::string& existingFile, const std::string& withFile) {
-    return "Replace File : " + existingFile + "\r" + "With File: " + withFile;
-}
-
 TZipReplaceAction ReplaceActionOf(TReplaceButton button) {
     switch (button) {
     case TReplaceButton::Yes: return xraReplace;

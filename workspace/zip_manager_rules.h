@@ -40,8 +40,6 @@ struct TZipCommands {
 
 TZipCommands ZipCommands(const TZipCommandState& state);
 
-// The replace prompt's text: "Replace File : " + file + "\r" + "With File: " + the new file.
-std::string ReplacePromptText(const std::string& existingFile, const std::string& withFile);
 enum class TReplaceButton { Yes, No, Cancel, All };
 // What each button asks of the engine: replace this file, keep it, stop, replace every file.
 TZipReplaceAction ReplaceActionOf(TReplaceButton button);

@@ -123,8 +123,7 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     : QMainWindow(parent),
       m_session(session),
       m_recentURLs(kRecentURLsKey, session.App().MaxURLHistory()),
-      m_recentZips(kRecentZipFilesKey, session.App().MaxFileHistory()),
-      m_zipArchive(std::make_unique<TZipArchive>())
+      m_recentZips(kRecentZipFilesKey, session.App().MaxFileHistory())
 {
     setWindowTitle(kMainWindowCaption);
     setMinimumSize(kMainWindowMinWidth, kMainWindowMinHeight);

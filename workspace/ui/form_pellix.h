@@ -160,7 +160,6 @@ private:
     TViewSwitcher m_views;
     TRecentList m_recentURLs;
     TRecentList m_recentZips;
-    std::unique_ptr<TZipArchive> m_zipArchive;
     TMessageSink m_messageSink;
     TEditorHook m_editorHook;
     TChooserHook m_chooserHook;

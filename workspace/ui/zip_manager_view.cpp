@@ -30,6 +30,7 @@
 #include "workspace/task_runner.h"
 #include "workspace/text_editor.h"
 #include "workspace/ui/unzip_dialog.h"
+#include "workspace/unzip_rules.h"
 #include "workspace/ui/zip_icon_cache.h"
 #include "workspace/ui/zip_list_model.h"
 #include "workspace/ui/zip_page_model.h"
