@@ -229,7 +229,13 @@ void TZipManagerView::Refused(const std::string& text)
 
 void TZipManagerView::UpdateBusy()
 {
-    m_cancel->setVisible(m_manager->Busy());
+    const bool busy = m_manager->Busy();
+    // Hiding the focused Cancel button would hand the focus to the next widget (the address box):
+    // the tree keeps it, so the Zip menu's keys go on acting on the selected Zip.
+    const bool hadFocus = !busy && m_cancel->hasFocus();
+    m_cancel->setVisible(busy);
+    if (hadFocus || (!busy && !QApplication::focusWidget() && m_zipTree->isVisible()))
+        m_zipTree->setFocus();
 }
 
 bool TZipManagerView::ZipSelected() const { return m_treeModel->TreeOf(m_zipTree->currentIndex()) != nullptr; }
@@ -317,6 +323,8 @@ void TZipManagerView::OpenThen(const std::string& path, std::function<void()> th
         const QModelIndex root = m_treeModel->AddTree(std::move(listing.tree));
         emit ZipOpened(Q(path));
         m_zipTree->setCurrentIndex(root);
+        // The Zip menu acts on the focused tree: a Zip just opened is ready for Ctrl+U or Ctrl+A.
+        m_zipTree->setFocus();
         RunPending();
         if (then)
             then();
@@ -695,6 +703,7 @@ void TZipManagerView::Unzip()
                                             choice->overwrite, [this](TZipOutcome outcome) {
                                                 ShowView(outcome.view);
                                                 RunPending();
+                                                UpdateBusy();
                                             });
     if (!started)
         Refused({});
