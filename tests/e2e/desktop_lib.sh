@@ -67,6 +67,8 @@ e2e_display() {
   wait_for 10 "Xvfb" test -s "$work/display"
   export DISPLAY=":$(head -1 "$work/display")"
   openbox > "$work/openbox.log" 2>&1 & pids+=($!)
+  # Window activation needs the window manager in charge: it names itself on the root window.
+  wait_for 10 "openbox" sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'"
 }
 
 # e2e_home: program folder, settings, temp folder and the user's home all inside $work.

@@ -45,7 +45,9 @@ wait_for 20 "the open dialog to close" sh -c "! xdotool search --onlyvisible --n
 # field: the "Files:" choice, then the option), Return confirms.
 out="$work/extracted"
 xdotool windowactivate --sync "$win"
-xdotool key --clearmodifiers ctrl+u
+# The Zip opens off the window's thread; Unzip is enabled once it is listed.
+wait_for 20 "the unzip dialog after Ctrl+U" sh -c \
+  "xdotool key --clearmodifiers ctrl+u; sleep 0.4; xdotool search --onlyvisible --name '^Unzip\$'"
 e2e_window '^Unzip$'
 focused '^Unzip$'
 xdotool key --clearmodifiers ctrl+a
@@ -74,8 +76,7 @@ added="$work/notes/added-note.txt"
 mkdir -p "$(dirname "$added")"
 echo "added through the wizard" > "$added"
 xdotool windowactivate --sync "$win"
-# The extraction ends a moment after its last file is written; until then Add stays disabled, so
-# the key is pressed again, as a user would, until the wizard opens.
+# The extraction ends a moment after its last file is written; until then Add stays disabled.
 wait_for 20 "the wizard after Ctrl+A" sh -c \
   "xdotool key --clearmodifiers ctrl+a; sleep 0.4; xdotool search --onlyvisible --name '^File Zip Wizard\$'"
 e2e_window '^File Zip Wizard$'

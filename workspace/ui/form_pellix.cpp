@@ -337,6 +337,7 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
 
     // Delete and the zip commands follow the focus, not only the menus opening.
     connect(qApp, &QApplication::focusChanged, this, [this] { ApplyEnabling(); });
+    connect(m_zipView, &TZipManagerView::BusyChanged, this, [this] { ApplyEnabling(); });
     session.Events().Subscribe(*this);
 }
 

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
@@ -235,7 +236,7 @@ void TZipManagerView::UpdateBusy()
     const bool hadFocus = !busy && m_cancel->hasFocus();
     m_cancel->setVisible(busy);
     if (hadFocus || (!busy && !QApplication::focusWidget() && m_zipTree->isVisible()))
-        m_zipTree->setFocus();
+        m_zipTree->setFocus();    emit BusyChanged();
 }
 
 bool TZipManagerView::ZipSelected() const { return m_treeModel->TreeOf(m_zipTree->currentIndex()) != nullptr; }
@@ -591,7 +592,11 @@ void TZipManagerView::AddFiles(const QStringList& dropped)
         if (std::string refusal = m_manager->TaskZipRefusal(preset.zipPath); !refusal.empty())
             return Refused(refusal);
     }
-    if (std::optional<TZipWizardChoice> choice = RunWizard(preset))
+    const QPointer<QWidget> focused = QApplication::focusWidget();
+    std::optional<TZipWizardChoice> choice = RunWizard(preset);
+    if (focused)
+        focused->setFocus();
+    if (choice)
         ActOnWizard(*choice);
 }
 
@@ -695,7 +700,11 @@ void TZipManagerView::Unzip()
     std::vector<std::string> selected = listFocus ? SelectedListEntries() : std::vector<std::string>{};
     if (!listFocus)
         selected.push_back(TZipTree::EntryPathOf(*node));
+    const QPointer<QWidget> focused = QApplication::focusWidget();
     const std::optional<TUnzipChoice> choice = RunUnzip(node->kind == TZipNodeKind::Root && !listFocus);
+    // The window is not active yet when the dialog closes; its focus goes back where the user left it.
+    if (focused)
+        focused->setFocus();
     if (!choice)
         return;
     std::vector<std::string> entries = choice->allFiles ? std::vector<std::string>{"*.*"} : selected;
@@ -703,7 +712,6 @@ void TZipManagerView::Unzip()
                                             choice->overwrite, [this](TZipOutcome outcome) {
                                                 ShowView(outcome.view);
                                                 RunPending();
-                                                UpdateBusy();
                                             });
     if (!started)
         Refused({});

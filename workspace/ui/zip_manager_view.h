@@ -89,6 +89,8 @@ signals:
     void ZipRenamed(const QString& oldPath, const QString& newPath);
     void PageChosen(const QString& zipPath, const QString& entry);
     void ShowRequested();
+    // A zip operation started or ended: the commands it disables change.
+    void BusyChanged();
 
 private:
     struct TZipData {
