@@ -104,6 +104,8 @@ TdlgRunTask::TdlgRunTask(const TPXTask& task, QWidget* parent) : QDialog(parent)
     setMinimumWidth(420);
 
     Button(TRunTaskChoice::kInitialMode)->setChecked(true);
+    // The arrow keys move the choice from the checked mode, not from the first button.
+    Button(TRunTaskChoice::kInitialMode)->setFocus();
     actShowDescriptionExecute();
 }
 
