@@ -24,7 +24,8 @@ e2e_start_pellix
 e2e_download "$url"
 grep -q '"GET /late.html HTTP/1.1" 404' "$work/http.log" || fail "the first run did not meet late.html's 404"
 zip_of_task() { ls "$PELLIX_HOME/Downloads/"*.zip 2>/dev/null | head -1; }
-! unzip -Z1 "$(zip_of_task)" | grep -q 'late\.html$' || fail "the Zip holds late.html before it exists"
+listing=$(unzip -Z1 "$(zip_of_task)")
+! grep -q 'late\.html$' <<< "$listing" || fail "the Zip holds late.html before it exists"
 
 # The page now exists; Task > Run opens the run dialog.
 echo '<html><body>late but here</body></html>' > "$site/late.html"
