@@ -21,6 +21,7 @@
 
 #include <algorithm>
 
+#include "links/ui/form_helpers.h"
 #include "links/file_types.h"
 #include "workspace/app_settings.h"
 #include "workspace/ui/help_viewer.h"
@@ -29,39 +30,11 @@ namespace pellix {
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-template <typename TWidget>
-TWidget* Named(TWidget* widget, const char* object, const QString& accessible)
-{
-    widget->setObjectName(object);
-    widget->setAccessibleName(accessible);
-    return widget;
-}
-
-std::vector<std::string> ListItems(const QListWidget* list)
-{
-    std::vector<std::string> items;
-    for (int i = 0; i < list->count(); ++i)
-        items.push_back(list->item(i)->text().toStdString());
-    return items;
-}
-
-void SetListItems(QListWidget* list, const std::vector<std::string>& items)
-{
-    list->clear();
-    for (const std::string& item : items)
-        list->addItem(Q(item));
-}
-
-Qt::CheckState CheckStateOf(int state)
-{
-    switch (state) {
-    case kCheckChecked: return Qt::Checked;
-    case kCheckPartial: return Qt::PartiallyChecked;
-    default: return Qt::Unchecked;
-    }
-}
+using form::CheckStateOf;
+using form::ListItems;
+using form::Named;
+using form::Q;
+using form::SetListItems;
 
 // Checks the button at index, or none of them for -1.
 void CheckOne(const std::vector<QRadioButton*>& buttons, int index)

@@ -29,6 +29,7 @@
 #include "engine/task.h"
 #include "links/file_types.h"
 #include "links/profile.h"
+#include "links/ui/form_helpers.h"
 #include "tasks/schedule.h"
 #include "tasks/ui/account_dialog.h"
 #include "tasks/ui/schedule_dialog.h"
@@ -38,42 +39,14 @@
 namespace pellix {
 namespace {
 
+using form::CheckStateOf;
+using form::ListItems;
+using form::Named;
+using form::Q;
+using form::SetListItems;
+
 const char* const kPageNames[] = {"Starting address", "Save to",        "Filetypes",       "Followed Links",
                                   "Followed Links (Adv)", "URL Filters", "Link Conversion", "Schedule"};
-
-template <typename TWidget>
-TWidget* Named(TWidget* widget, const char* object, const QString& accessible)
-{
-    widget->setObjectName(object);
-    widget->setAccessibleName(accessible);
-    return widget;
-}
-
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-std::vector<std::string> ListItems(const QListWidget* list)
-{
-    std::vector<std::string> items;
-    for (int i = 0; i < list->count(); ++i)
-        items.push_back(list->item(i)->text().toStdString());
-    return items;
-}
-
-void SetListItems(QListWidget* list, const std::vector<std::string>& items)
-{
-    list->clear();
-    for (const std::string& item : items)
-        list->addItem(Q(item));
-}
-
-Qt::CheckState CheckStateOf(int state)
-{
-    switch (state) {
-    case kCheckChecked: return Qt::Checked;
-    case kCheckPartial: return Qt::PartiallyChecked;
-    default: return Qt::Unchecked;
-    }
-}
 
 TTaskEditMode ModeOf(TTaskEditorCaption caption)
 {
