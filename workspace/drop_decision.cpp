@@ -9,17 +9,6 @@ namespace pellix {
 
 namespace {
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string Trimmed(std::string_view text)
 {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
@@ -68,17 +57,8 @@ std::string LocalPathOfFileURI(const std::string& uri)
     }
     if (rest.empty() || rest.front() != '/')
         return {};
-    std::string path;
-    for (std::size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == '%' && i + 2 < rest.size() && HexValue(rest[i + 1]) >= 0 && HexValue(rest[i + 2]) >= 0) {
-            path += static_cast<char>(HexValue(rest[i + 1]) * 16 + HexValue(rest[i + 2]));
-            i += 2;
-        } else if (rest[i] == '?' || rest[i] == '#') {
-            break;
-        } else {
-            path += rest[i];
-        }
-    }
+    // The query and fragment are not part of the file's name; %XX stands for the byte.
+    std::string path = PercentDecode(std::string_view(rest).substr(0, rest.find_first_of("?#")));
     // A NUL byte names no file.
     if (path.find('\0') != std::string::npos)
         return {};

@@ -4,71 +4,23 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "links/text_helpers.h"
+
 namespace pellix {
 
 namespace {
 
-bool Unreserved(unsigned char c)
+// Every byte but the plain ones and "/" as %XX: names with blanks, "#", "?" or UTF-8 survive.
+bool EncodedInPath(unsigned char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '.' || c == '_' || c == '~' || c == '/';
+    return !plain;
 }
 
-// Every byte but the plain ones and "/" as %XX: names with blanks, "#", "?" or UTF-8 survive.
 std::string EncodePath(std::string_view path)
 {
-    std::string out;
-    out.reserve(path.size());
-    for (const char ch : path) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (Unreserved(c) || c == '/') {
-            out += ch;
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string DecodePath(std::string_view path)
-{
-    std::string out;
-    out.reserve(path.size());
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (path[i] == '%' && i + 2 < path.size()) {
-            const int high = HexValue(path[i + 1]);
-            const int low = HexValue(path[i + 2]);
-            if (high >= 0 && low >= 0) {
-                out += static_cast<char>(high * 16 + low);
-                i += 2;
-                continue;
-            }
-        }
-        out += path[i];
-    }
-    return out;
-}
-
-std::string Lower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
+    return PercentEncode(path, EncodedInPath);
 }
 
 // The scheme of an address, lower case; empty when it has none.
@@ -84,7 +36,7 @@ std::string SchemeOf(std::string_view address)
         if (!letter && !(i > 0 && other))
             return {};
     }
-    return Lower(address.substr(0, colon));
+    return LowerCase(address.substr(0, colon));
 }
 
 std::string EntryOrIndex(std::string entry)
@@ -125,13 +77,13 @@ std::string TOfflineAddress::AddressOfEntry(const std::string& zipPath, const st
 std::optional<TZipEntryRef> TOfflineAddress::EntryOfAddress(std::string_view address) const
 {
     const std::string prefix = std::string(kZipScheme) + "://";
-    if (address.size() < prefix.size() || Lower(address.substr(0, prefix.size())) != prefix)
+    if (address.size() < prefix.size() || LowerCase(address.substr(0, prefix.size())) != prefix)
         return std::nullopt;
     std::string_view rest = address.substr(prefix.size());
     rest = rest.substr(0, rest.find_first_of("?#"));
     const std::size_t slash = rest.find('/');
-    const std::string key = Lower(rest.substr(0, slash));
-    std::string entry = slash == std::string_view::npos ? std::string() : DecodePath(rest.substr(slash + 1));
+    const std::string key = LowerCase(rest.substr(0, slash));
+    std::string entry = slash == std::string_view::npos ? std::string() : PercentDecode(rest.substr(slash + 1));
     // The browser resolves dot segments itself; one that is left (encoded, or typed) names no
     // entry, and must not reach one outside the copy's folder.
     std::size_t start = 0;
@@ -191,9 +143,9 @@ std::string TOfflineAddress::AddressOfTyped(std::string_view text)
 
 bool AddToAddressList(std::vector<std::string>& list, const std::string& address)
 {
-    const std::string key = Lower(address);
+    const std::string key = LowerCase(address);
     for (const std::string& item : list)
-        if (Lower(item) == key)
+        if (LowerCase(item) == key)
             return false;
     list.insert(list.begin(), address);
     return true;
