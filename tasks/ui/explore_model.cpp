@@ -161,23 +161,11 @@ void TExploreModel::sort(int column, Qt::SortOrder order)
     if (column >= kExploreColumnCount)
         return;
     Flush();
-    emit layoutAboutToBeChanged();
-    const QModelIndexList before = persistentIndexList();
-    std::vector<std::uint32_t> items;
-    items.reserve(before.size());
-    for (const QModelIndex& index : before)
-        items.push_back(DataRow(index.row()));
-    m_sortColumn = column;
-    m_sortOrder = order;
-    RebuildOrder();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (int i = 0; i < before.size(); ++i) {
-        const int row = RowOf(*m_rows[items[static_cast<std::size_t>(i)]].item);
-        after.push_back(row < 0 ? QModelIndex() : index(row, before[i].column()));
-    }
-    changePersistentIndexList(before, after);
-    emit layoutChanged();
+    ChangeLayout([&] {
+        m_sortColumn = column;
+        m_sortOrder = order;
+        RebuildOrder();
+    });
 }
 
 void TExploreModel::SetFilter(const QString& text)
@@ -408,39 +396,46 @@ void TExploreModel::Flush()
         return;
     }
     // Sorted: each new row goes to its place among the shown ones, which keep theirs.
+    ChangeLayout([&] {
+        m_pendingFrom = to;
+        const int column = m_sortColumn;
+        const bool descending = m_sortOrder == Qt::DescendingOrder;
+        const auto key = [&](std::uint32_t row) -> std::pair<std::int64_t, std::string> {
+            if (column == kExploreMark)
+                return {m_rows[row].image, {}};
+            if (column == kExploreStatus)
+                return {m_rows[row].item->State(), {}};
+            const TExploreRow data = ReadRow(row);
+            if (column == kExploreSize)
+                return {data.size, {}};
+            if (column == kExploreLevel)
+                return {data.depth, {}};
+            return {0, Lower(ExploreCellText(data, column))};
+        };
+        for (std::size_t row = from; row < to; ++row) {
+            const auto dataRow = static_cast<std::uint32_t>(row);
+            if (!PassesFilter(dataRow))
+                continue;
+            const auto newKey = key(dataRow);
+            const auto place = std::upper_bound(m_order.begin(), m_order.end(), newKey,
+                                                [&](const std::pair<std::int64_t, std::string>& k, std::uint32_t other) {
+                                                    const auto otherKey = key(other);
+                                                    return descending ? otherKey < k : k < otherKey;
+                                                });
+            m_order.insert(place, dataRow);
+        }
+    });
+}
+
+void TExploreModel::ChangeLayout(const std::function<void()>& change)
+{
     emit layoutAboutToBeChanged();
     const QModelIndexList before = persistentIndexList();
     std::vector<std::uint32_t> items;
     items.reserve(before.size());
-    for (const QModelIndex& i : before)
-        items.push_back(DataRow(i.row()));
-    m_pendingFrom = to;
-    const int column = m_sortColumn;
-    const bool descending = m_sortOrder == Qt::DescendingOrder;
-    const auto key = [&](std::uint32_t row) -> std::pair<std::int64_t, std::string> {
-        if (column == kExploreMark)
-            return {m_rows[row].image, {}};
-        if (column == kExploreStatus)
-            return {m_rows[row].item->State(), {}};
-        const TExploreRow data = ReadRow(row);
-        if (column == kExploreSize)
-            return {data.size, {}};
-        if (column == kExploreLevel)
-            return {data.depth, {}};
-        return {0, Lower(ExploreCellText(data, column))};
-    };
-    for (std::size_t row = from; row < to; ++row) {
-        const auto dataRow = static_cast<std::uint32_t>(row);
-        if (!PassesFilter(dataRow))
-            continue;
-        const auto newKey = key(dataRow);
-        const auto place = std::upper_bound(m_order.begin(), m_order.end(), newKey,
-                                            [&](const std::pair<std::int64_t, std::string>& k, std::uint32_t other) {
-                                                const auto otherKey = key(other);
-                                                return descending ? otherKey < k : k < otherKey;
-                                            });
-        m_order.insert(place, dataRow);
-    }
+    for (const QModelIndex& index : before)
+        items.push_back(DataRow(index.row()));
+    change();
     QModelIndexList after;
     after.reserve(before.size());
     for (int i = 0; i < before.size(); ++i) {

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +77,8 @@ private:
     void OnItemChanged(TPXTask& task, TPXQItem& item, std::optional<int> stateImage) override;
 
     void ScheduleFlush();
+    // Runs change between the layout signals and moves the persistent indexes with their items.
+    void ChangeLayout(const std::function<void()>& change);
     // Data row (pair number) of a shown row.
     std::uint32_t DataRow(int row) const;
     bool Identity() const { return m_sortColumn < 0 && m_filter.isEmpty(); }
