@@ -3,7 +3,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -35,6 +34,7 @@
 #include "workspace/ui/zip_icon_cache.h"
 #include "workspace/ui/zip_list_model.h"
 #include "workspace/ui/zip_page_model.h"
+#include "workspace/ui/trash.h"
 #include "workspace/ui/zip_tree_model.h"
 #include "workspace/ui/zip_wizard.h"
 #include "workspace/url_launcher.h"
@@ -664,7 +664,7 @@ void TZipManagerView::DeleteSelection()
     } else if (node->kind == TZipNodeKind::Root) {
         if (!Confirm("Confirm File Delete", "Move " + Q(path) + " to the trash?"))
             return;
-        if (!QFile::moveToTrash(Q(path))) {
+        if (MoveToTrash(Q(path), false).outcome != TTrashOutcome::Trashed) {
             Show(TRunnerMessageKind::Error, "Unable to move " + path + " to the trash.");
             return;
         }
