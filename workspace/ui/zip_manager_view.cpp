@@ -127,6 +127,8 @@ TZipManagerView::TZipManagerView(TSession& session, QTreeView* zipTree, QTreeVie
             [this] { UpdateSelectionText(); });
     connect(m_list, &QTreeView::doubleClicked, this, [this] { Browse(TBrowseWith::Default); });
     connect(m_listModel, &TZipListModel::FilesDropped, this, [this](const QStringList& files) { AddFiles(files); });
+    connect(m_pageTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { emit SelectionMoved(); });
     connect(m_pageTree, &QTreeView::activated, this, [this](const QModelIndex& index) {
         const std::string entry = m_pageModel->EntryAt(index.row());
         if (!entry.empty() && !m_pagesOf.empty())
@@ -236,7 +238,8 @@ void TZipManagerView::UpdateBusy()
     const bool hadFocus = !busy && m_cancel->hasFocus();
     m_cancel->setVisible(busy);
     if (hadFocus || (!busy && !QApplication::focusWidget() && m_zipTree->isVisible()))
-        m_zipTree->setFocus();    emit BusyChanged();
+        m_zipTree->setFocus();
+    emit BusyChanged();
 }
 
 bool TZipManagerView::ZipSelected() const { return m_treeModel->TreeOf(m_zipTree->currentIndex()) != nullptr; }
@@ -245,6 +248,24 @@ std::string TZipManagerView::SelectedZipPath() const
 {
     const TZipTree* tree = m_treeModel->TreeOf(m_zipTree->currentIndex());
     return tree ? tree->ZipPath() : std::string();
+}
+
+TZipEntryRef TZipManagerView::BrowseSelection(bool pageList) const
+{
+    TZipEntryRef selection;
+    if (pageList) {
+        const QModelIndex page = m_pageTree->currentIndex();
+        if (!m_pagesOf.empty() && page.isValid()) {
+            selection.zipPath = m_pagesOf;
+            selection.entry = m_pageModel->EntryAt(page.row());
+        }
+        return selection;
+    }
+    selection.zipPath = SelectedZipPath();
+    const TZipNode* node = TZipTreeModel::NodeOf(m_zipTree->currentIndex());
+    if (!selection.zipPath.empty() && node && node->kind == TZipNodeKind::File)
+        selection.entry = TZipTree::EntryPathOf(*node);
+    return selection;
 }
 
 TFocusKind TZipManagerView::Focus() const
@@ -399,6 +420,7 @@ void TZipManagerView::CurrentChanged(const QModelIndex& current, const QModelInd
     ListNode();
     if (SelectedZipPath() != m_pagesOf)
         RebuildPages();
+    emit SelectionMoved();
 }
 
 void TZipManagerView::ListNode()
