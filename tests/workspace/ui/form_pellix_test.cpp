@@ -221,7 +221,8 @@ private slots:
     }
 
     // Without the browser control (none on this platform, whatever the build): the Browse view
-    // explains why, and each showing of the Home view opens the home page in the default browser.
+    // explains why, each showing of the Home view opens the home page in the default browser, and
+    // so does a page of a Zip, unpacked first.
     void WithoutTheBrowserControlBrowseExplainsAndHomeUsesTheDefaultBrowser()
     {
         pellix::test::TTempFolder bin;
@@ -263,6 +264,19 @@ private slots:
             f.Link("linkTasks")->click();
             f.Link("linkPellixHome")->click();
             QTRY_COMPARE(lines().size(), std::size_t(2));
+
+            // A page of a Zip goes to the default browser from the Zip unpacked for browsing.
+            const std::string zipPath = (f.temp.Path() / "site.zip").string();
+            QVERIFY(test::WriteZipFixture(zipPath, {{"site/index.htm", "home page"}, {"site/a.gif", "GIF"}}));
+            f.window->BrowseZipEntry(QString::fromStdString(zipPath), "site/index.htm");
+            QTRY_COMPARE(lines().size(), std::size_t(3));
+            const fs::path shown = lines().back();
+            QCOMPARE(shown.filename().string(), std::string("index.htm"));
+            QVERIFY(shown.string().starts_with(f.app->TempFolder()));
+            QVERIFY(fs::exists(shown.parent_path() / "a.gif"));
+            std::ifstream unpacked(shown);
+            QCOMPARE(std::string(std::istreambuf_iterator<char>(unpacked), {}), std::string("home page"));
+            QCOMPARE(f.messages, QStringList());
         }
         qputenv("PATH", path);
         qputenv("PELLIX_HOME_PAGE", homePage);
