@@ -8,7 +8,7 @@ packages=(build-essential cmake ninja-build pkg-config git
           libgtest-dev libgmock-dev libssl-dev openssl ca-certificates libzip-dev zlib1g-dev
           nginx-light wget curl zip unzip python3
           qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev fonts-dejavu-core
-          xvfb xauth openbox xdotool xclip x11-utils imagemagick at-spi2-core python3-pyatspi)
+          xvfb xauth openbox trayer xdotool xclip x11-utils imagemagick at-spi2-core python3-pyatspi)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

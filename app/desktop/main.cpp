@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QIcon>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QScreen>
@@ -30,6 +31,7 @@
 #include "workspace/ui/form_browser.h"
 #include "workspace/ui/form_pellix.h"
 #include "workspace/ui/qt_owner_thread.h"
+#include "workspace/ui/skin_images.h"
 
 namespace pellix {
 namespace {
@@ -174,7 +176,6 @@ int Run(int argc, char** argv)
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Pellix");
     QApplication::setDesktopFileName("pellix");
-    QApplication::setWindowIcon(QIcon::fromTheme("pellix"));
     const TDesktopOptions options = ParseOptions(QApplication::arguments());
 
     // A second copy hands its arguments to the first and ends without a window.
@@ -192,6 +193,10 @@ int Run(int argc, char** argv)
     const TFirstStartResult firstStart = TFirstStart(*app).Run();
     for (const std::string& problem : firstStart.problems)
         std::fprintf(stderr, "pellix: first start: %s\n", problem.c_str());
+    // The installed icon; before installation (or without an SVG reader) the skin's Pellix-mode
+    // picture stands for the program, in the title bar and in the tray.
+    const QIcon themed = QIcon::fromTheme("pellix");
+    QApplication::setWindowIcon(themed.isNull() ? SkinIcon(*app, "pxmode.bmp", QIcon()) : themed);
 
     auto owner = std::make_unique<TQtOwnerThread>();
     auto session = std::make_unique<TSession>(*app, *owner);

@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFile>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -25,6 +24,7 @@
 #include "links/file_types.h"
 #include "workspace/app_settings.h"
 #include "workspace/ui/help_viewer.h"
+#include "workspace/ui/trash.h"
 
 namespace pellix {
 
@@ -67,9 +67,8 @@ TdlgEditProfile::TdlgEditProfile(TPXApp& app, QWidget* parent)
     // Until the window is first shown nothing the controls do counts as an edit.
     m_editor.SetLoading(true);
     m_editor.SetRemover([](const std::string& file) {
-        // A deleted profile can be had back from the desktop's trash.
-        const QString path = Q(file);
-        return QFile::moveToTrash(path) || QFile::remove(path);
+        // A deleted profile can be had back from the desktop's trash; without a trash it is removed.
+        return MoveToTrash(Q(file), true).outcome != TTrashOutcome::Failed;
     });
 
     // Left: the profiles.

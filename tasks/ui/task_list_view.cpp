@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFontMetrics>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -37,6 +36,7 @@
 #include "workspace/app_settings.h"
 #include "workspace/session.h"
 #include "workspace/task_runner.h"
+#include "workspace/ui/trash.h"
 
 namespace pellix {
 
@@ -73,7 +73,7 @@ TTaskListView::TTaskListView(TSession& session, QWidget* parent)
 {
     setAccessibleName("Tasks");
     m_trash = [](const std::string& path, std::string* error) {
-        if (QFile::moveToTrash(Q(path)))
+        if (MoveToTrash(Q(path), false).outcome == TTrashOutcome::Trashed)
             return true;
         if (error)
             *error = "it could not be moved to the trash";

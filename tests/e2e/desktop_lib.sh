@@ -100,7 +100,8 @@ e2e_window() {
 }
 
 # e2e_download URL: the address on the clipboard, Ctrl+B, Enter in "Create New Task"; waits for
-# the task's status 6 and OKs the completion report. Sets zip (the task's Zip file).
+# the task's status 6 and OKs the completion report. Sets zip (the task's Zip file, looked up once
+# the report is shown: the Zip is renamed after the start page's title just before it).
 e2e_download() {
   printf '%s' "$1" | xclip -selection clipboard -i & pids+=($!)
   wait_for 10 "the clipboard" sh -c "xclip -selection clipboard -o | grep -q 127.0.0.1"
@@ -109,9 +110,9 @@ e2e_download() {
   e2e_window '^Create New Task$'
   xdotool key --clearmodifiers Return
   e2e_wait_status 6
+  e2e_ok_report
   zip=$(ls "$PELLIX_HOME/Downloads/"*.zip 2>/dev/null | head -1)
   [ -n "$zip" ] || fail "no Zip file in $PELLIX_HOME/Downloads"
-  e2e_ok_report
 }
 
 # e2e_wait_status N: the task file of the (only) task says Status=N.

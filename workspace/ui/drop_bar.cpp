@@ -71,10 +71,11 @@ TFormDropBar::TFormDropBar(TDropTarget::TDropHandler onDrop, QMenu* popup, const
         b->setToolTip(hint);
         b->setAccessibleName(hint);
         b->setIcon(style()->standardIcon(icon));
-        b->setAutoRaise(true);
+        // Drawn as buttons, in the desktop's colours: the style's dark glyphs vanish on black.
         b->setFixedSize(16, 16);
         b->setIconSize(QSize(12, 12));
         b->setPalette(QGuiApplication::palette());
+        b->setAutoFillBackground(true);
         return b;
     };
     btnExit = button("btnExit", "Exit", QStyle::SP_TitleBarCloseButton);

@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -18,11 +19,35 @@ namespace pellix {
 
 namespace {
 
+// The page tells when one of its frames starts a navigation of its own.
+class TBrowserPage final : public QWebEnginePage {
+public:
+    TBrowserPage(QWebEngineProfile* profile, std::function<void()> frameNavigates, QObject* parent)
+        : QWebEnginePage(profile, parent), m_frameNavigates(std::move(frameNavigates))
+    {
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        if (!isMainFrame && m_frameNavigates)
+            m_frameNavigates();
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    }
+
+private:
+    std::function<void()> m_frameNavigates;
+};
+
 // Links that ask for a new window (target="_blank") open in the same view: the program has one
 // browser.
 class TBrowserControl final : public QWebEngineView {
 public:
-    TBrowserControl(QWebEngineProfile* profile, QWidget* parent) : QWebEngineView(profile, parent) {}
+    TBrowserControl(QWebEngineProfile* profile, QWidget* parent, std::function<void()> frameNavigates = {})
+        : QWebEngineView(parent)
+    {
+        setPage(new TBrowserPage(profile, std::move(frameNavigates), this));
+    }
 
 protected:
     QWebEngineView* createWindow(QWebEnginePage::WebWindowType) override { return this; }
@@ -101,11 +126,17 @@ void TFormBrowser::CreateControl()
 {
     if (m_view)
         return;
-    m_view = new TBrowserControl(m_profile, this);
+    // The control reports no end for a frame's own navigation: its status is shown while the page
+    // loads, whose end says "Done." after every frame.
+    m_view = new TBrowserControl(m_profile, this, [this] {
+        if (m_loading)
+            m_status("Navigating Frame...");
+    });
     m_view->setObjectName("wbBrowser");
     m_view->setAccessibleName("Page");
     static_cast<QVBoxLayout*>(layout())->addWidget(m_view, 1);
     connect(m_view, &QWebEngineView::loadStarted, this, [this] {
+        m_loading = true;
         m_stop->setEnabled(true);
         m_status("Opening Page...");
     });
@@ -115,6 +146,7 @@ void TFormBrowser::CreateControl()
         UpdateHistoryButtons();
     });
     connect(m_view, &QWebEngineView::loadFinished, this, [this](bool ok) {
+        m_loading = false;
         m_stop->setEnabled(false);
         m_status("Done.");
         const QString address = m_view->url().toString();

@@ -52,6 +52,7 @@ private:
     QString m_home;
     std::vector<std::string> m_addresses;
     QWebEngineView* m_view = nullptr;
+    bool m_loading = false;  // between the page's load start and its end
     QComboBox* m_address = nullptr;
     QToolButton* m_back = nullptr;
     QToolButton* m_forward = nullptr;

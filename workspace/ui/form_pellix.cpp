@@ -38,6 +38,7 @@
 
 #ifdef PELLIX_HAVE_WEBENGINE
 #include <QWebEngineProfile>
+#include <QWebEngineView>
 
 #include "workspace/ui/form_browser.h"
 #include "workspace/ui/zip_scheme_handler.h"
@@ -303,6 +304,10 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
     });
     connect(m_zipView, &TZipManagerView::PageChosen, this,
             [this](const QString& zip, const QString& entry) { BrowseZipEntry(zip, entry); });
+    connect(m_zipView, &TZipManagerView::SelectionMoved, this, [this] {
+        if (m_views.View() == TView::Browse)
+            ShowSelection();
+    });
     connect(m_zipView, &TZipManagerView::ShowRequested, this, [this] {
         if (m_views.View() != TView::Tasks && m_views.View() != TView::ZipProperties)
             SwitchView(TView::ZipProperties);
@@ -953,8 +958,17 @@ void TFormPellix::ShowSelection()
         m_browser->Navigate(Q(TOfflineAddress::FileAddress(S(path))));
         return;
     }
-    // Selections of the zip tree and the page list open their entries through BrowseZipEntry;
-    // with nothing chosen yet the downloads folder is shown, and a page being read stays.
+    // The selected file of the zip tree, or the selected page of the page list, straight from
+    // its Zip; a Zip or a folder keeps the page being read, and with nothing read yet the
+    // downloads folder is shown.
+    const TZipEntryRef selected = m_zipView->BrowseSelection(m_leftPane->currentIndex() == 1);
+    if (!selected.entry.empty()) {
+        const QString address = Q(m_zipHandler->Addresses().AddressOfEntry(selected.zipPath, selected.entry));
+        if (m_browser->View() && m_browser->View()->url() == QUrl(address))
+            return; // already shown (a page chosen with Enter moves the selection too)
+        m_browser->Navigate(address);
+        return;
+    }
     if (!m_browser->HasPage())
         m_browser->Navigate(Q(TOfflineAddress::FileAddress(m_session.App().DownloadsFolder())));
 #endif

@@ -3,7 +3,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -30,6 +29,7 @@
 #include "workspace/session.h"
 #include "workspace/task_runner.h"
 #include "workspace/text_editor.h"
+#include "workspace/ui/trash.h"
 #include "workspace/ui/unzip_dialog.h"
 #include "workspace/unzip_rules.h"
 #include "workspace/ui/zip_icon_cache.h"
@@ -127,6 +127,8 @@ TZipManagerView::TZipManagerView(TSession& session, QTreeView* zipTree, QTreeVie
             [this] { UpdateSelectionText(); });
     connect(m_list, &QTreeView::doubleClicked, this, [this] { Browse(TBrowseWith::Default); });
     connect(m_listModel, &TZipListModel::FilesDropped, this, [this](const QStringList& files) { AddFiles(files); });
+    connect(m_pageTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { emit SelectionMoved(); });
     connect(m_pageTree, &QTreeView::activated, this, [this](const QModelIndex& index) {
         const std::string entry = m_pageModel->EntryAt(index.row());
         if (!entry.empty() && !m_pagesOf.empty())
@@ -236,7 +238,8 @@ void TZipManagerView::UpdateBusy()
     const bool hadFocus = !busy && m_cancel->hasFocus();
     m_cancel->setVisible(busy);
     if (hadFocus || (!busy && !QApplication::focusWidget() && m_zipTree->isVisible()))
-        m_zipTree->setFocus();    emit BusyChanged();
+        m_zipTree->setFocus();
+    emit BusyChanged();
 }
 
 bool TZipManagerView::ZipSelected() const { return m_treeModel->TreeOf(m_zipTree->currentIndex()) != nullptr; }
@@ -245,6 +248,24 @@ std::string TZipManagerView::SelectedZipPath() const
 {
     const TZipTree* tree = m_treeModel->TreeOf(m_zipTree->currentIndex());
     return tree ? tree->ZipPath() : std::string();
+}
+
+TZipEntryRef TZipManagerView::BrowseSelection(bool pageList) const
+{
+    TZipEntryRef selection;
+    if (pageList) {
+        const QModelIndex page = m_pageTree->currentIndex();
+        if (!m_pagesOf.empty() && page.isValid()) {
+            selection.zipPath = m_pagesOf;
+            selection.entry = m_pageModel->EntryAt(page.row());
+        }
+        return selection;
+    }
+    selection.zipPath = SelectedZipPath();
+    const TZipNode* node = TZipTreeModel::NodeOf(m_zipTree->currentIndex());
+    if (!selection.zipPath.empty() && node && node->kind == TZipNodeKind::File)
+        selection.entry = TZipTree::EntryPathOf(*node);
+    return selection;
 }
 
 TFocusKind TZipManagerView::Focus() const
@@ -399,6 +420,7 @@ void TZipManagerView::CurrentChanged(const QModelIndex& current, const QModelInd
     ListNode();
     if (SelectedZipPath() != m_pagesOf)
         RebuildPages();
+    emit SelectionMoved();
 }
 
 void TZipManagerView::ListNode()
@@ -664,7 +686,7 @@ void TZipManagerView::DeleteSelection()
     } else if (node->kind == TZipNodeKind::Root) {
         if (!Confirm("Confirm File Delete", "Move " + Q(path) + " to the trash?"))
             return;
-        if (!QFile::moveToTrash(Q(path))) {
+        if (MoveToTrash(Q(path), false).outcome != TTrashOutcome::Trashed) {
             Show(TRunnerMessageKind::Error, "Unable to move " + path + " to the trash.");
             return;
         }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "workspace/offline_address.h"
 #include "workspace/session_observer.h"
 #include "workspace/unzip_choice.h"
 #include "workspace/zip_manager.h"
@@ -66,6 +67,9 @@ public:
     TFocusKind Focus() const;
     bool ZipSelected() const;
     std::string SelectedZipPath() const;
+    // What the Browse view shows of the left pane's selection: the selected Zip file and the
+    // entry of the selected file (zip tree) or page (page list); no entry for a Zip or a folder.
+    TZipEntryRef BrowseSelection(bool pageList) const;
 
     // For tests and the figures.
     TZipManager& Manager() { return *m_manager; }
@@ -88,6 +92,8 @@ signals:
     void ZipOpened(const QString& path);
     void ZipRenamed(const QString& oldPath, const QString& newPath);
     void PageChosen(const QString& zipPath, const QString& entry);
+    // The current node of the zip tree or the current page of the page list changed.
+    void SelectionMoved();
     void ShowRequested();
     // A zip operation started or ended: the commands it disables change.
     void BusyChanged();

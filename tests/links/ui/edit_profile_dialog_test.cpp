@@ -34,7 +34,10 @@ TPXProfile Stored(TPXApp& app, const std::string& name)
 struct TFixture {
     TFixture()
     {
-        // A deleted profile goes to the trash: this folder's, not the user's.
+        // A deleted profile goes to the trash: this folder's, not the user's. The home is here
+        // too, so that the trash is found by the home's file system and not by the profile's.
+        fs::create_directories(folder.Path() / "user");
+        qputenv("HOME", QByteArray::fromStdString((folder.Path() / "user").string()));
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString((folder.Path() / "xdg").string()));
         app = std::make_unique<TPXApp>(test::TestAppPaths(folder.Path()));
         app->Store().WriteSetting(kFileTypesKey, "HTML", ".htm;.html;");
@@ -141,6 +144,7 @@ private slots:
 
         dialog->btnProfileDelete->click();
         QVERIFY(!fs::exists(f.app->ProfilesFolder() + "Images Only.pxp"));
+        QVERIFY(fs::exists(f.folder.Path() / "xdg" / "Trash" / "files" / "Images Only.pxp"));
         QCOMPARE(dialog->lvProfiles->count(), 2);
         QVERIFY(!dialog->Editor().HasSelection());
     }

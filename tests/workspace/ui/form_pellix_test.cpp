@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -217,6 +218,68 @@ private slots:
         QVERIFY(f.window->LeftPaneShown());
         f.Link("linkTasks")->click();
         QVERIFY(!f.window->LeftPaneShown());
+    }
+
+    // Without the browser control (none on this platform, whatever the build): the Browse view
+    // explains why, each showing of the Home view opens the home page in the default browser, and
+    // so does a page of a Zip, unpacked first.
+    void WithoutTheBrowserControlBrowseExplainsAndHomeUsesTheDefaultBrowser()
+    {
+        pellix::test::TTempFolder bin;
+        const fs::path opened = bin.Path() / "opened";
+        {
+            std::ofstream opener(bin.Path() / "xdg-open");
+            opener << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << opened.string() << "'\n";
+        }
+        fs::permissions(bin.Path() / "xdg-open", fs::perms::owner_all);
+        const QByteArray path = qgetenv("PATH");
+        const QByteArray homePage = qgetenv("PELLIX_HOME_PAGE");
+        qputenv("PATH", QByteArray::fromStdString(bin.Path().string()) + ":" + path);
+        qputenv("PELLIX_HOME_PAGE", "http://127.0.0.1:9/pellix-home");
+        const auto lines = [&] {
+            std::ifstream in(opened);
+            std::vector<std::string> all;
+            for (std::string line; std::getline(in, line);)
+                all.push_back(line);
+            return all;
+        };
+        {
+            TWindowFixture f;
+            f.Link("linkBrowse")->click();
+            QVERIFY(!f.window->Browser());
+            const QLabel* page = nullptr;
+            for (const QLabel* label : f.window->findChildren<QLabel*>())
+                if (label->isVisible() && label->text().startsWith("Pellix's internal browser requires"))
+                    page = label;
+            QVERIFY(page);
+            QCOMPARE(page->text(), QString("Pellix's internal browser requires Internet Explorer 3 or above to be installed "
+                                           "on your system.  You can however use your default browser to browse a zipped "
+                                           "website externally.   Simply right click on a web page and select 'view in -> "
+                                           "default browser'."));
+
+            f.Link("linkPellixHome")->click();
+            QVERIFY(!f.window->HomeBrowser());
+            QTRY_COMPARE(lines().size(), std::size_t(1));
+            QCOMPARE(lines().front(), std::string("http://127.0.0.1:9/pellix-home"));
+            f.Link("linkTasks")->click();
+            f.Link("linkPellixHome")->click();
+            QTRY_COMPARE(lines().size(), std::size_t(2));
+
+            // A page of a Zip goes to the default browser from the Zip unpacked for browsing.
+            const std::string zipPath = (f.temp.Path() / "site.zip").string();
+            QVERIFY(test::WriteZipFixture(zipPath, {{"site/index.htm", "home page"}, {"site/a.gif", "GIF"}}));
+            f.window->BrowseZipEntry(QString::fromStdString(zipPath), "site/index.htm");
+            QTRY_COMPARE(lines().size(), std::size_t(3));
+            const fs::path shown = lines().back();
+            QCOMPARE(shown.filename().string(), std::string("index.htm"));
+            QVERIFY(shown.string().starts_with(f.app->TempFolder()));
+            QVERIFY(fs::exists(shown.parent_path() / "a.gif"));
+            std::ifstream unpacked(shown);
+            QCOMPARE(std::string(std::istreambuf_iterator<char>(unpacked), {}), std::string("home page"));
+            QCOMPARE(f.messages, QStringList());
+        }
+        qputenv("PATH", path);
+        qputenv("PELLIX_HOME_PAGE", homePage);
     }
 
     void TasksViewFirstWhenSet()
