@@ -349,10 +349,10 @@ void TThreadDownload::PickAheadFor(TPXSocket& slot, TPXQItem& item, TPXTask& tas
     const int depth = slots.PipelineDepth();
     if (depth <= 1 || slot.Ahead().size() + 1 >= static_cast<std::size_t>(depth))
         return;
-    // Only on a kept connection to the item's server, straight to it: a proxy may not keep
-    // the order of replies.
+    // Only on a kept connection to the item's server, straight to it (a proxy may not keep
+    // the order of replies), that an HTTP/1.1 reply has shown to carry more.
     const std::string server = ServerKeyOf(item.URL());
-    if (slot.ConnectedTo() != server || !slot.Driver().HTTP().Persistent())
+    if (slot.ConnectedTo() != server || !slot.Driver().HTTP().CanSendAhead())
         return;
     if (m_app && m_app->UseProxy() && !m_app->ProxyAddress().empty())
         return;

@@ -136,6 +136,9 @@ public:
     void SetPipelineNext(std::vector<TPipelinedGet> gets) { m_pipelineNext = std::move(gets); }
     // Requests sent ahead on the open connection whose replies were not read yet.
     std::size_t RequestsInFlight() const { return m_inFlight.size(); }
+    // The open connection would carry GETs sent ahead with the next request. Not while a
+    // request runs.
+    bool CanSendAhead() const { return m_pipelineReady && m_persistent && m_proxy.empty() && m_socket.Connected(); }
     // Free for the caller (the transfer uses it to say it has finished).
     int Tag() const { return m_tag.load(); }
     void SetTag(int tag) { m_tag.store(tag); }
