@@ -954,6 +954,28 @@ TEST_F(TagHTTPKeepAliveTest, ARejectedBodyInAPipelineKeepsOrEndsItsConnection)
     }
 }
 
+TEST_F(TagHTTPKeepAliveTest, NothingGoesAheadThroughAProxy)
+{
+    // A proxy may answer requests on one connection from several servers out of order.
+    TTestHttpServer proxy(KeepAlive());
+    Use(proxy);
+    proxy.Route("http://one.example/a.html").Body("one");
+    proxy.Route("http://one.example/b.html").Body("two");
+    http.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+    for (int i = 0; i < 2; ++i) {
+        http.SetPipelineNext({{"http://one.example/b.html", 0, {}}});
+        http.SetURL("http://one.example/a.html");
+        EXPECT_EQ(http.Get(), 200);
+        EXPECT_EQ(http.RequestsInFlight(), 0u);
+    }
+    EXPECT_FALSE(http.CanSendAhead());
+    http.SetURL("http://one.example/b.html");
+    EXPECT_EQ(http.Get(), 200);
+    EXPECT_EQ(http.Body().Data(), "two");
+    EXPECT_EQ(proxy.Requests().size(), 3u);
+    EXPECT_EQ(proxy.ConnectionCount(), 1);
+}
+
 TEST_F(TagHTTPKeepAliveTest, AStopDuringAPipelineClosesItsConnection)
 {
     TTestHttpServer server(KeepAlive());
