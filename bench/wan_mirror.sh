@@ -15,6 +15,7 @@
 #                      loopback, without the proxy (connections are then not counted)
 #   --connections N    our connections and wget2's threads (default: 8)
 #   --schemes LIST     "http https" (default), or one of them
+#   --pipeline N       our requests in flight per kept connection (default: ours)
 #   --no-wget          leave out wget (the slowest by far)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,12 +26,14 @@ rtt=40
 connections=8
 schemes="http https"
 with_wget=1
+pipeline=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build_dir="$2"; shift 2 ;;
     --rtt) rtt="$2"; shift 2 ;;
     --connections) connections="$2"; shift 2 ;;
     --schemes) schemes="$2"; shift 2 ;;
+    --pipeline) pipeline=(--pipeline "$2"); shift 2 ;;
     --no-wget) with_wget=0; shift ;;
     -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1 (see --help)" >&2; exit 2 ;;
@@ -128,7 +131,7 @@ for scheme in $schemes; do
     case "$tool" in
       ours)
         timed "$name" 3600 "$cli" --home "$work/$name/home" --zip "$work/$name/site.zip" --quiet \
-          --connections "$connections" "${ca_ours[@]}" "$url" > "$work/$name.report" 2> "$work/$name.log"
+          --connections "$connections" "${pipeline[@]}" "${ca_ours[@]}" "$url" > "$work/$name.report" 2> "$work/$name.log"
         dwn="$(find "$work/$name/home/Tasks" -name '*.dwn' | head -1)"
         items=$(( $(grep -c '' "$dwn") / 2 ))
         files="$(unzip -Z1 "$(find_zip "$work/$name")" | grep -cv '/$')"

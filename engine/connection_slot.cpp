@@ -3,6 +3,7 @@
 #include "engine/queue_item.h"
 #include "engine/slot_list.h"
 #include "engine/task.h"
+#include "engine/transfer_thread.h"
 #include "links/text_helpers.h"
 #include "workspace/app_settings.h"
 
@@ -73,7 +74,42 @@ void TPXSocket::StartTransfer(TPXQItem& item, TPXTask& task, const TPXApp* app)
     // The item leaves state 0 before the coordinator picks again.
     item.SetState(item.Action() == kActionUpdate ? kStateUpdating : kStateDownloading);
     item.WriteBack(false);
+
+    std::vector<TPipelinedGet> ahead;
+    for (; m_aheadSent < m_ahead.size(); ++m_aheadSent)
+        ahead.push_back(PipelinedGetOf(*m_ahead[m_aheadSent].item, task));
+    m_driver->SetPipelineNext(std::move(ahead));
     m_driver->Start(task);
+}
+
+TPipelinedGet TPXSocket::PipelinedGetOf(TPXQItem& item, TPXTask& task)
+{
+    // The fields the item's own transfer will ask with, so that its request is the one sent.
+    item.Reload();
+    TPipelinedGet get;
+    get.url = item.URL();
+    if (item.Action() == kActionUpdate)
+        get.ifModifiedSince = item.LastModified();
+    if (std::string_view(item.StatusText()).starts_with("Incomplete"))
+        get.range = TThreadHTTP::ResumeRange(item.StatusText(),
+                                             task.LocalFileOf(item.URL(), item.TypeExtension()) + TThreadHTTP::kPartSuffix);
+    return get;
+}
+
+void TPXSocket::AddAhead(TAhead ahead)
+{
+    m_ahead.push_back(std::move(ahead));
+}
+
+bool TPXSocket::TakeAhead(TAhead& ahead)
+{
+    if (m_ahead.empty())
+        return false;
+    ahead = std::move(m_ahead.front());
+    m_ahead.pop_front();
+    if (m_aheadSent > 0)
+        --m_aheadSent;
+    return true;
 }
 
 void TPXSocket::CopyFromDriver()

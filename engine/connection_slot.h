@@ -1,11 +1,13 @@
 // TPXSocket: one connection slot: its HTTP driver, the item of its current or last transfer,
-// and the row that the connections view shows for it.
+// the items picked for it ahead of their turn, and the row that the connections view shows for it.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/http_driver.h"
 
@@ -52,8 +54,22 @@ public:
     std::string ServerKey() const { return ServerKeyOf(m_driver->URL()); }
 
     // Reloads the item, sets up the driver (proxy from app, credentials from task), marks the
-    // item "Downloading" ("Updating" for an update) and starts the driver. app may be null.
+    // item "Downloading" ("Updating" for an update) and starts the driver. app may be null. The
+    // GETs of the items picked ahead that were not sent yet go ahead with its request.
     void StartTransfer(TPXQItem& item, TPXTask& task, const TPXApp* app);
+
+    // Items picked for this slot while it was busy, in the order they were picked: their GETs go
+    // ahead on its kept connection, and each is started here in turn. They keep their state
+    // (waiting) until then; TSlotList keeps them from being picked again.
+    struct TAhead {
+        TPXQItem* item = nullptr;
+        std::string url; // the item's (its fields may be released meanwhile)
+        bool page = false; // the pick was counted as a page's
+    };
+    const std::deque<TAhead>& Ahead() const { return m_ahead; }
+    void AddAhead(TAhead ahead);
+    // Takes the first item picked ahead; false when there is none.
+    bool TakeAhead(TAhead& ahead);
     // Copies the driver's URL, bytes, per cent and status and the item's size for the row.
     void CopyFromDriver();
     // Forgets the item (its list is about to be cleared).
@@ -74,6 +90,8 @@ public:
     static std::string ProgressText(int percent);
 
 private:
+    static TPipelinedGet PipelinedGetOf(TPXQItem& item, TPXTask& task);
+
     TSlotList& m_list;
     TPXQItem* m_item = nullptr;
     std::unique_ptr<TbwHTTP> m_driver;
@@ -84,6 +102,8 @@ private:
     std::int64_t m_bytes = 0;
     std::int64_t m_size = 0;
     TSlotRow m_shown;
+    std::deque<TAhead> m_ahead;
+    std::size_t m_aheadSent = 0; // the first of m_ahead whose GETs went ahead
 };
 
 } // namespace pellix

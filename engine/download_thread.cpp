@@ -252,6 +252,7 @@ TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slo
     if (!idle)
         return TStepResult::Done;
     if (slots.Count() > static_cast<std::size_t>(slots.Connections())) {
+        ReturnAhead(*idle, task, slots);
         slots.FreeSlot(*idle);
         return TStepResult::Done;
     }
@@ -261,6 +262,16 @@ TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slo
     // the same way: none is started, and the run waits to be stopped with its items kept.
     if (task->WriteFault())
         return TStepResult::Done;
+    // A free slot whose connection carries GETs sent ahead reads their replies in turn.
+    for (std::size_t i = 0; i < slots.Count(); ++i) {
+        TPXSocket& slot = slots.Slot(i);
+        if (!slot.Idle() || slot.Ahead().empty())
+            continue;
+        if (TPXQItem* item = NextAhead(slot, *task, slots)) {
+            StartOn(slot, *item, *task, slots);
+            return TStepResult::Again;
+        }
+    }
     // Kept connections are used again where the priority rule leaves a choice, and no server
     // gets more than its share of the slots.
     std::map<std::string, int> busy;
@@ -274,8 +285,14 @@ TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slo
     }
     const int limit = slots.PerHostLimit();
     TPickRule rule;
-    if (std::any_of(busy.begin(), busy.end(), [&](const auto& entry) { return entry.second >= limit; }))
+    const bool limited =
+        std::any_of(busy.begin(), busy.end(), [&](const auto& entry) { return entry.second >= limit; });
+    if (limited || slots.AnyPickedAhead())
         rule.allowed = [&](std::string_view url) {
+            if (slots.PickedAhead(url))
+                return false;
+            if (!limited)
+                return true;
             const auto found = busy.find(ServerKeyOf(url));
             return found == busy.end() || found->second < limit;
         };
@@ -284,7 +301,7 @@ TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slo
     if (TPXQItem* item = ChooseItem(*task, CurrentPriority(), rule)) {
         item->Reload();
         TPXSocket* slot = slots.IdleSlotFor(ServerKeyOf(item->URL()));
-        slot->StartTransfer(*item, *task, m_app);
+        StartOn(*slot, *item, *task, slots);
         return TStepResult::Again;
     }
     if (slots.BusyCount() > 0 || task->DownloadList().NextSavedPage())
@@ -294,6 +311,79 @@ TThreadDownload::TStepResult TThreadDownload::Step(TPXTask* task, TSlotList& slo
     task->Save();
     slots.SetDownloading(false);
     return TStepResult::Finished;
+}
+
+TPXQItem* TThreadDownload::NextAhead(TPXSocket& slot, TPXTask& task, TSlotList& slots)
+{
+    // The connection that carried their GETs is gone (the server closed it, a reply ended it):
+    // the items wait again as if they had never been picked, and go wherever the rule sends them.
+    const std::string connectedTo = slot.ConnectedTo();
+    if (connectedTo.empty() || connectedTo != ServerKeyOf(slot.Ahead().front().url)) {
+        ReturnAhead(slot, &task, slots);
+        return nullptr;
+    }
+    for (TPXSocket::TAhead ahead; slots.TakeAhead(slot, ahead);) {
+        ahead.item->Reload();
+        if (ahead.item->State() == kStateNone)
+            return ahead.item;
+        task.ReturnTaken(ahead.page);
+    }
+    return nullptr;
+}
+
+void TThreadDownload::ReturnAhead(TPXSocket& slot, TPXTask* task, TSlotList& slots)
+{
+    for (TPXSocket::TAhead ahead; slots.TakeAhead(slot, ahead);)
+        if (task)
+            task->ReturnTaken(ahead.page);
+}
+
+void TThreadDownload::StartOn(TPXSocket& slot, TPXQItem& item, TPXTask& task, TSlotList& slots)
+{
+    PickAheadFor(slot, item, task, slots);
+    slot.StartTransfer(item, task, m_app);
+}
+
+void TThreadDownload::PickAheadFor(TPXSocket& slot, TPXQItem& item, TPXTask& task, TSlotList& slots)
+{
+    const int depth = slots.PipelineDepth();
+    if (depth <= 1 || slot.Ahead().size() + 1 >= static_cast<std::size_t>(depth))
+        return;
+    // Only on a kept connection to the item's server, straight to it (a proxy may not keep
+    // the order of replies), that an HTTP/1.1 reply has shown to carry more.
+    const std::string server = ServerKeyOf(item.URL());
+    if (slot.ConnectedTo() != server || !slot.Driver().HTTP().CanSendAhead())
+        return;
+    if (m_app && m_app->UseProxy() && !m_app->ProxyAddress().empty())
+        return;
+    // A free slot serves a waiting item sooner than a place in a queue: requests go ahead only
+    // when no other slot could take them.
+    int otherIdle = 0;
+    int busyHere = 0;
+    for (std::size_t i = 0; i < slots.Count(); ++i) {
+        const TPXSocket& other = slots.Slot(i);
+        if (&other == &slot)
+            continue;
+        if (other.Idle())
+            ++otherIdle;
+        else if (other.ServerKey() == server)
+            ++busyHere;
+    }
+    if (otherIdle > 0 && busyHere + 1 < slots.PerHostLimit())
+        return;
+    TPickRule rule;
+    rule.allowed = [&](std::string_view url) {
+        return url != item.URL() && !slots.PickedAhead(url) && ServerKeyOf(url) == server;
+    };
+    const int priority = CurrentPriority();
+    while (slot.Ahead().size() + 1 < static_cast<std::size_t>(depth)) {
+        const int pagesBefore = task.PagesTaken();
+        TPXQItem* next = ChooseItem(task, priority, rule);
+        if (!next)
+            break;
+        next->Reload();
+        slots.PickAhead(slot, *next, task.PagesTaken() != pagesBefore);
+    }
 }
 
 void TThreadDownload::Execute()

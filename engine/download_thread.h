@@ -85,6 +85,13 @@ private:
     void Execute();
     void Refresh(TPXTask* task, TSlotList& slots, TStatusModel* status);
     TStepResult Step(TPXTask* task, TSlotList& slots);
+    // The first item picked ahead for the idle slot that is still waiting, taken from the
+    // reserve; nullptr (the slot's items back to waiting) when its connection is gone.
+    TPXQItem* NextAhead(TPXSocket& slot, TPXTask& task, TSlotList& slots);
+    static void ReturnAhead(TPXSocket& slot, TPXTask* task, TSlotList& slots);
+    // Picks ahead for the slot where that pays, then starts the item's transfer there.
+    void StartOn(TPXSocket& slot, TPXQItem& item, TPXTask& task, TSlotList& slots);
+    void PickAheadFor(TPXSocket& slot, TPXQItem& item, TPXTask& task, TSlotList& slots);
     int CurrentPriority() const;
     TDateTime CurrentTime() const;
 

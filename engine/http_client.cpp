@@ -80,6 +80,42 @@ std::int64_t ParseChunkSize(const std::string& line)
     return value;
 }
 
+struct TURLParts {
+    bool https = false;
+    std::string server; // host[:port]
+    std::string path;   // "/" when the URL has none
+};
+
+// "http://" or "https://" (any letter case), then host[:port][/path]; false for anything else.
+bool SplitURL(const std::string& url, TURLParts& parts)
+{
+    std::string rest;
+    if (StartsWithText(url, "http://")) {
+        rest = url.substr(7);
+        parts.https = false;
+    } else if (StartsWithText(url, "https://")) {
+        rest = url.substr(8);
+        parts.https = true;
+    } else {
+        return false;
+    }
+    // Control bytes would end up inside the request line.
+    if (std::any_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        return false;
+    rest = rest.substr(0, rest.find('#')); // fragments are never sent
+    std::size_t pathStart = rest.find_first_of("/?");
+    if (pathStart == std::string::npos) {
+        parts.server = rest;
+        parts.path = "/";
+    } else {
+        parts.server = rest.substr(0, pathStart);
+        parts.path = rest.substr(pathStart);
+        if (parts.path.front() == '?')
+            parts.path.insert(0, "/");
+    }
+    return true;
+}
+
 } // namespace
 
 std::string Base64Encode(std::string_view data)
@@ -146,33 +182,13 @@ void TagHTTP::RaiseStatus(const TSocketStatus& status)
 
 void TagHTTP::SetURL(const std::string& url)
 {
-    std::string rest;
-    bool https = false;
-    if (StartsWithText(url, "http://")) {
-        rest = url.substr(7);
-    } else if (StartsWithText(url, "https://")) {
-        rest = url.substr(8);
-        https = true;
-    } else {
+    TURLParts parts;
+    if (!SplitURL(url, parts))
         Raise(kErrInvalidURL);
-    }
-    // Control bytes would end up inside the request line.
-    if (std::any_of(url.begin(), url.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
-        Raise(kErrInvalidURL);
-
     m_url = url;
-    m_https = https;
-    rest = rest.substr(0, rest.find('#')); // fragments are never sent
-    std::size_t pathStart = rest.find_first_of("/?");
-    if (pathStart == std::string::npos) {
-        m_urlServer = rest;
-        m_path = "/";
-    } else {
-        m_urlServer = rest.substr(0, pathStart);
-        m_path = rest.substr(pathStart);
-        if (m_path.front() == '?')
-            m_path.insert(0, "/");
-    }
+    m_https = parts.https;
+    m_urlServer = std::move(parts.server);
+    m_path = std::move(parts.path);
     m_server = m_proxy.empty() ? m_urlServer : m_proxy;
 }
 
@@ -187,22 +203,42 @@ void TagHTTP::SetProxy(const std::string& proxy)
 std::string TagHTTP::BuildRequest(const std::string& method, bool withCredentials, const std::string& user,
                                   const std::string& password) const
 {
+    return BuildRequestFor(method, m_url, m_https, m_urlServer, m_path, m_range, m_ifModifiedSince, withCredentials,
+                           user, password);
+}
+
+std::string TagHTTP::BuildPipelinedRequest(const TPipelinedGet& get, bool withCredentials, const std::string& user,
+                                           const std::string& password) const
+{
+    TURLParts parts;
+    if (!SplitURL(get.url, parts) || parts.https != m_https || !m_proxy.empty() ||
+        LowerCase(parts.server) != LowerCase(m_urlServer))
+        return {};
+    return BuildRequestFor("GET", get.url, parts.https, parts.server, parts.path, get.range, get.ifModifiedSince,
+                           withCredentials, user, password);
+}
+
+std::string TagHTTP::BuildRequestFor(const std::string& method, const std::string& url, bool https,
+                                     const std::string& urlServer, const std::string& path, std::int64_t range,
+                                     const std::string& ifModifiedSince, bool withCredentials,
+                                     const std::string& user, const std::string& password) const
+{
     // https through a proxy runs inside a CONNECT tunnel and looks like a direct request.
-    bool absoluteForm = !m_proxy.empty() && !m_https;
+    bool absoluteForm = !m_proxy.empty() && !https;
     std::string target;
     if (absoluteForm) {
-        target = m_url.substr(0, m_url.find('#'));
+        target = url.substr(0, url.find('#'));
         std::size_t schemeEnd = target.find("://") + 3;
         if (target.find('/', schemeEnd) == std::string::npos)
             target += "/";
     } else {
-        target = m_path;
+        target = path;
     }
     if (target.empty())
         target = "/";
 
     std::string request = method + " " + TargetSafe(target) + (m_persistent ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
-    request += "Host: " + HeaderSafe(m_urlServer) + "\r\n";
+    request += "Host: " + HeaderSafe(urlServer) + "\r\n";
     if (withCredentials)
         request += "Authorization: Basic " + Base64Encode(user + ":" + password) + "\r\n";
     if (absoluteForm && !m_proxyUserName.empty())
@@ -210,10 +246,10 @@ std::string TagHTTP::BuildRequest(const std::string& method, bool withCredential
     request += "Accept: */*\r\n";
     if (!m_userAgent.empty())
         request += "User-Agent: " + HeaderSafe(m_userAgent) + "\r\n";
-    if (m_range > 0)
-        request += "Range:Bytes=" + std::to_string(m_range) + "-\r\n";
-    if (!m_ifModifiedSince.empty())
-        request += "If-Modified-Since: " + HeaderSafe(m_ifModifiedSince) + "\r\n";
+    if (range > 0)
+        request += "Range:Bytes=" + std::to_string(range) + "-\r\n";
+    if (!ifModifiedSince.empty())
+        request += "If-Modified-Since: " + HeaderSafe(ifModifiedSince) + "\r\n";
     request += m_persistent ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     return request;
 }
@@ -248,19 +284,31 @@ int TagHTTP::Request(const std::string& method, bool withCredentials, const std:
                      const std::string& password)
 {
     m_socket.ResetCancel();
-    m_bufferStart = m_bufferEnd = 0;
-    m_peerClosed = false;
-    m_received = 0;
+    const std::vector<TPipelinedGet> ahead = std::move(m_pipelineNext);
+    m_pipelineNext.clear();
     const std::string key = ConnectionKey();
+    const std::string request = BuildRequest(method, withCredentials, user, password);
     bool reuse = false;
     {
         std::lock_guard lock(m_keyMutex);
         reuse = m_persistent && m_socket.Connected() && m_connectionKey == key;
     }
-    if (reuse && !m_socket.LooksAlive())
+    // This request went ahead earlier: its reply is on its way, perhaps already in the buffer.
+    const bool answered = reuse && !m_inFlight.empty() && m_inFlight.front() == request;
+    // The replies to other requests sent ahead come first: this one needs a connection of its own.
+    if (reuse && !answered && !m_inFlight.empty())
+        reuse = false;
+    // (Reply bytes already waiting would make a connection with requests ahead look dead.)
+    if (reuse && !answered && !m_socket.LooksAlive())
         reuse = false;
     if (!reuse)
         Disconnect();
+    if (!answered) {
+        m_bufferStart = m_bufferEnd = 0;
+        m_peerClosed = false;
+    }
+    m_received = static_cast<std::int64_t>(m_bufferEnd - m_bufferStart);
+    const bool mayPipeline = method == "GET" || method == "HEAD";
     int code = -1;
     try {
         for (int attempt = 0;; ++attempt) {
@@ -275,15 +323,25 @@ int TagHTTP::Request(const std::string& method, bool withCredentials, const std:
                 std::lock_guard lock(m_keyMutex);
                 m_connectionKey = key;
             }
-            const std::string request = BuildRequest(method, withCredentials, user, password);
             if (!reused) {
                 SendRequest(request);
                 break;
             }
-            // A kept connection that the server closed while it was idle fails before the
-            // first byte of the reply: once, a new connection carries the request instead.
-            if (SendRequest(request, true) && FirstReplyBytes())
-                break;
+            if (answered) {
+                ReplaySend(request);
+                m_inFlight.pop_front();
+                if (mayPipeline)
+                    SendAhead(ahead, withCredentials, user, password);
+                if (m_bufferStart < m_bufferEnd || FirstReplyBytes())
+                    break;
+            } else if (SendRequest(request, true)) {
+                // A kept connection that the server closed while it was idle fails before the
+                // first byte of the reply: once, a new connection carries the request instead.
+                if (mayPipeline)
+                    SendAhead(ahead, withCredentials, user, password);
+                if (FirstReplyBytes())
+                    break;
+            }
             Disconnect();
             m_bufferStart = m_bufferEnd = 0;
             m_peerClosed = false;
@@ -301,6 +359,9 @@ int TagHTTP::Request(const std::string& method, bool withCredentials, const std:
         bool keep = m_persistent && ReplyKeepsConnection();
         if (method == "GET")
             keep = ReadBody(code) && keep;
+        keep = keep && !m_closeAfterReply;
+        // Requests go ahead only where an HTTP/1.1 reply has shown that the connection carries more.
+        m_pipelineReady = keep && m_proxy.empty() && !m_headers.empty() && StartsWithText(m_headers.front(), "HTTP/1.1");
         if (keep)
             Fire(OnClosed); // the exchange is over; the connection waits for the next one
         else
@@ -310,6 +371,48 @@ int TagHTTP::Request(const std::string& method, bool withCredentials, const std:
         throw;
     }
     return code;
+}
+
+void TagHTTP::SendAhead(const std::vector<TPipelinedGet>& gets, bool withCredentials, const std::string& user,
+                        const std::string& password)
+{
+    if (gets.empty() || !m_pipelineReady || !m_persistent || !m_proxy.empty())
+        return;
+    std::string heads;
+    std::vector<std::string> sent;
+    for (const TPipelinedGet& get : gets) {
+        std::string head = BuildPipelinedRequest(get, withCredentials, user, password);
+        if (head.empty())
+            break;
+        heads += head;
+        sent.push_back(std::move(head));
+    }
+    if (heads.empty())
+        return;
+    const TSocketStatus status = m_socket.Send(heads, m_timeOut);
+    if (!status.Ok()) {
+        // Part of a head may have gone: nothing more can be asked on this connection. A stop
+        // or a time-out shows again when the reply is read.
+        m_closeAfterReply = true;
+        return;
+    }
+    for (std::string& head : sent)
+        m_inFlight.push_back(std::move(head));
+}
+
+void TagHTTP::ReplaySend(const std::string& request)
+{
+    Fire(OnSending);
+    if (OnProgress) {
+        for (std::size_t position = std::min(kSendPiece, request.size());;
+             position = std::min(position + kSendPiece, request.size())) {
+            OnProgress(*this, static_cast<int>(std::lround(position * 100.0 / request.size())),
+                       static_cast<std::int64_t>(position));
+            if (position == request.size())
+                break;
+        }
+        OnProgress(*this, 0, 0);
+    }
 }
 
 std::string TagHTTP::ConnectionKey() const
@@ -330,8 +433,17 @@ std::string TagHTTP::ConnectedTo() const
 void TagHTTP::Disconnect()
 {
     m_socket.Close();
+    ForgetConnection();
     std::lock_guard lock(m_keyMutex);
     m_connectionKey.clear();
+}
+
+void TagHTTP::ForgetConnection()
+{
+    m_inFlight.clear();
+    m_pipelineReady = false;
+    m_closeAfterReply = false;
+    m_bufferStart = m_bufferEnd = 0;
 }
 
 bool TagHTTP::ReplyKeepsConnection() const
@@ -653,6 +765,7 @@ void TagHTTP::CloseSocket()
         return;
     Fire(OnClosing);
     m_socket.Close();
+    ForgetConnection();
     Fire(OnClosed);
 }
 

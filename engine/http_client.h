@@ -1,12 +1,13 @@
 // TagHTTP: one request at a time (HEAD or GET, http or https, direct or through a proxy) over
 // TagSocket, with progress events and errors raised after OnError. The connection is kept for
 // the next request to the same server (HTTP/1.1) unless persistence is switched off (HTTP/1.0,
-// one connection per request).
+// one connection per request); GETs for later requests may be sent ahead on it (pipelining).
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,16 @@ public:
 class ECanceledError : public std::runtime_error {
 public:
     ECanceledError() : std::runtime_error("Operation has been canceled") {}
+};
+
+// A GET that a later request of the same client will make, sent ahead of its turn: the fields
+// that request will have.
+struct TPipelinedGet {
+    std::string url;
+    std::int64_t range = 0;
+    std::string ifModifiedSince;
+
+    bool operator==(const TPipelinedGet&) const = default;
 };
 
 class TagHTTP;
@@ -115,6 +126,19 @@ public:
     std::string ConnectedTo() const;
     // Closes a kept connection without events (the slot goes, or the caller wants a fresh one).
     void Disconnect();
+    // GETs to send right after the next request's own, so that their replies follow its reply
+    // without a round trip each. They go only on a direct connection to the same server that has
+    // already carried a reply keeping it (HTTP/1.1, with a length or chunks) and only after a GET
+    // or HEAD. A later request whose head is the first sent ahead reads that reply without
+    // sending; any other request, an error, a stop or a reply that ends the connection closes it,
+    // and the GETs not answered are simply made again when their turn comes. Replaces what an
+    // earlier call left; the next request takes it, whatever happens to it.
+    void SetPipelineNext(std::vector<TPipelinedGet> gets) { m_pipelineNext = std::move(gets); }
+    // Requests sent ahead on the open connection whose replies were not read yet.
+    std::size_t RequestsInFlight() const { return m_inFlight.size(); }
+    // The open connection would carry GETs sent ahead with the next request. Not while a
+    // request runs.
+    bool CanSendAhead() const { return m_pipelineReady && m_persistent && m_proxy.empty() && m_socket.Connected(); }
     // Free for the caller (the transfer uses it to say it has finished).
     int Tag() const { return m_tag.load(); }
     void SetTag(int tag) { m_tag.store(tag); }
@@ -157,14 +181,27 @@ public:
     // The request head that would be sent now (method "HEAD" or "GET").
     std::string BuildRequest(const std::string& method, bool withCredentials, const std::string& user,
                              const std::string& password) const;
+    // The head a GET for get would have with this client's other settings; empty when its URL is
+    // not valid or goes to another connection.
+    std::string BuildPipelinedRequest(const TPipelinedGet& get, bool withCredentials, const std::string& user,
+                                      const std::string& password) const;
 
 private:
     int Request(const std::string& method, bool withCredentials, const std::string& user,
                 const std::string& password);
+    std::string BuildRequestFor(const std::string& method, const std::string& url, bool https,
+                                const std::string& urlServer, const std::string& path, std::int64_t range,
+                                const std::string& ifModifiedSince, bool withCredentials, const std::string& user,
+                                const std::string& password) const;
     void Connect();
     void OpenTunnel();
     // soft: a failure that a dropped kept connection explains returns false without events.
     bool SendRequest(const std::string& request, bool soft = false);
+    // Sends the GETs to go ahead; a failure leaves the connection to close after this reply.
+    void SendAhead(const std::vector<TPipelinedGet>& gets, bool withCredentials, const std::string& user,
+                   const std::string& password);
+    // The events of a send, for a request whose head went ahead earlier.
+    void ReplaySend(const std::string& request);
     bool FirstReplyBytes();
     void ReadHeaders();
     bool ReplyKeepsConnection() const;
@@ -176,6 +213,8 @@ private:
     void ReadBlock(IBodySink& sink, std::int64_t length);
     bool SkipBody();
     void CloseSocket();
+    // What belonged to the connection that just closed: requests ahead, bytes read ahead.
+    void ForgetConnection();
 
     void Fire(const TNotifyEvent& event);
     [[noreturn]] void Raise(int code, const std::string& message = {});
@@ -208,6 +247,10 @@ private:
     bool m_peerClosed = false;
     std::int64_t m_received = 0; // reply bytes received in this request
     bool m_persistent = true;
+    std::vector<TPipelinedGet> m_pipelineNext;
+    std::deque<std::string> m_inFlight; // heads sent ahead, oldest first, replies not read
+    bool m_pipelineReady = false;       // the connection carried a reply that keeps it
+    bool m_closeAfterReply = false;     // a head sent ahead was cut off: the stream is unusable
     std::atomic<std::int64_t> m_connectionsOpened{0};
     mutable std::mutex m_keyMutex;
     std::string m_connectionKey; // of the open connection

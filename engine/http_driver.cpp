@@ -121,6 +121,8 @@ void TbwHTTP::Start(TPXTask& task)
         m_http->SetTrust({app->CAFile(), app->CheckCertificate()});
     if (OnSetupClient)
         OnSetupClient(*m_http);
+    m_http->SetPipelineNext(std::move(m_pipelineNext));
+    m_pipelineNext.clear();
 
     m_thread = std::make_unique<TThreadHTTP>(*this, std::move(job));
     m_thread->Resume();

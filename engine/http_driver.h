@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/http_client.h"
 #include "links/profile.h"
@@ -90,6 +91,8 @@ public:
     TbwHTTPState State() const { return m_state.load(std::memory_order_acquire); }
     void SetState(TbwHTTPState state) { m_state.store(state, std::memory_order_release); }
 
+    // GETs that the next transfer's first request sends ahead (TagHTTP::SetPipelineNext).
+    void SetPipelineNext(std::vector<TPipelinedGet> gets) { m_pipelineNext = std::move(gets); }
     // Runs the transfer of QItem for task on a new worker.
     void Start(TPXTask& task);
     // Cancels a running transfer and waits for its worker; the driver is idle afterwards.
@@ -122,6 +125,7 @@ private:
     std::string m_proxyPassword;
     std::string m_userName;
     std::string m_password;
+    std::vector<TPipelinedGet> m_pipelineNext;
 
     std::atomic<int> m_percent{0};
     std::atomic<std::int64_t> m_bytes{0};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "engine/queue_item.h"
+
 namespace pellix {
 
 TSlotList::TSlotList(IOwnerThread& owner) : m_owner(owner) {}
@@ -35,6 +37,20 @@ void TSlotList::SetConnections(int n)
     }
     if (OnConnectionsChanged)
         OnConnectionsChanged(n);
+}
+
+void TSlotList::PickAhead(TPXSocket& slot, TPXQItem& item, bool page)
+{
+    m_pickedAhead.insert(item.URL());
+    slot.AddAhead({&item, item.URL(), page});
+}
+
+bool TSlotList::TakeAhead(TPXSocket& slot, TPXSocket::TAhead& ahead)
+{
+    if (!slot.TakeAhead(ahead))
+        return false;
+    m_pickedAhead.erase(ahead.url);
+    return true;
 }
 
 int TSlotList::BusyCount() const
@@ -89,6 +105,8 @@ void TSlotList::FreeSlot(TPXSocket& slot)
     const std::size_t index = IndexOf(slot);
     if (index == m_slots.size())
         return;
+    for (TPXSocket::TAhead ahead; TakeAhead(slot, ahead);) {
+    }
     std::unique_ptr<TPXSocket> owned = std::move(m_slots[index]);
     m_slots.erase(m_slots.begin() + static_cast<std::ptrdiff_t>(index));
     m_rowChanged.erase(m_rowChanged.begin() + static_cast<std::ptrdiff_t>(index));
@@ -110,8 +128,12 @@ void TSlotList::ResetSlots()
 
 void TSlotList::ForgetItems()
 {
-    for (const auto& slot : m_slots)
+    for (const auto& slot : m_slots) {
+        for (TPXSocket::TAhead ahead; slot->TakeAhead(ahead);) {
+        }
         slot->ForgetItem();
+    }
+    m_pickedAhead.clear();
 }
 
 void TSlotList::MarkRowChanged(std::size_t index)

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -55,10 +57,25 @@ public:
     bool Downloading() const { return m_downloading; }
     void SetDownloading(bool downloading) { m_downloading = downloading; }
 
+    // Requests a kept connection may have in flight: its transfer's own and the GETs of items
+    // picked ahead for its slot while no other slot could take them. 1: one at a time.
+    static constexpr int kDefaultPipelineDepth = 3;
+    static constexpr int kMaxPipelineDepth = 4;
+    int PipelineDepth() const { return m_pipelineDepth; }
+    void SetPipelineDepth(int depth) { m_pipelineDepth = std::clamp(depth, 1, kMaxPipelineDepth); }
+    // Items picked ahead for a slot (TPXSocket::Ahead) are not picked again until they go back.
+    bool PickedAhead(std::string_view url) const { return m_pickedAhead.count(url) != 0; }
+    bool AnyPickedAhead() const { return !m_pickedAhead.empty(); }
+    // item has been reloaded; page: its pick was counted as a page's.
+    void PickAhead(TPXSocket& slot, TPXQItem& item, bool page);
+    // The first item picked ahead for the slot leaves the reserve (it is about to start there,
+    // or goes back to waiting); false when the slot has none.
+    bool TakeAhead(TPXSocket& slot, TPXSocket::TAhead& ahead);
+
     // Slots whose driver is not idle.
     int BusyCount() const;
     TPXSocket* FirstIdleSlot() const;
-    // Removes the slot (with its row) from the list.
+    // Removes the slot (with its row) from the list; its items picked ahead go back to waiting.
     void FreeSlot(TPXSocket& slot);
     // End of a run: every transfer is stopped and every slot released, from the last to the
     // first; then as many new idle slots are made as there were, and the slider set to that.
@@ -91,6 +108,8 @@ private:
     int m_connections = 0;
     int m_perHostLimit = 0;
     bool m_downloading = false;
+    int m_pipelineDepth = kDefaultPipelineDepth;
+    std::set<std::string, std::less<>> m_pickedAhead;
 };
 
 } // namespace pellix

@@ -164,6 +164,8 @@ public:
     void AddPageTaken() { m_pagesTaken.fetch_add(1, std::memory_order_relaxed); }
     int ResourcesTaken() const { return m_resourcesTaken.load(std::memory_order_relaxed); }
     void AddResourceTaken() { m_resourcesTaken.fetch_add(1, std::memory_order_relaxed); }
+    // A pick that went back to waiting without a transfer is not counted.
+    void ReturnTaken(bool page) { (page ? m_pagesTaken : m_resourcesTaken).fetch_sub(1, std::memory_order_relaxed); }
     void ResetTaken();
     // The moment elapsed time is measured from.
     TDateTime RunStartTime() const { return m_runStartTime.load(std::memory_order_relaxed); }

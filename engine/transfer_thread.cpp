@@ -301,16 +301,7 @@ bool TThreadHTTP::Run()
 
     const std::filesystem::path savePath(m_job.localPath);
     const std::filesystem::path partPath(m_job.localPath + kPartSuffix);
-    if (std::string_view(m_job.statusText).starts_with(kIncomplete)) {
-        std::int64_t n = NumberOf(TextAfter(m_job.statusText, "Incomplete (", " bytes)"));
-        if (n < 1)
-            n = 1;
-        // Without the bytes to continue, the whole body is fetched again.
-        std::error_code ec;
-        const std::uintmax_t held = std::filesystem::file_size(partPath, ec);
-        if (n > 1 && !ec && held >= static_cast<std::uintmax_t>(n - 1))
-            http.SetRange(n - 1);
-    }
+    http.SetRange(ResumeRange(m_job.statusText, partPath));
 
     TTransferSink sink(http, m_driver, partPath);
     TSinkGuard guard(http, &sink);
@@ -545,6 +536,21 @@ bool TThreadHTTP::Run()
             GiveBack(renameError);
     }
     return true;
+}
+
+std::int64_t TThreadHTTP::ResumeRange(const std::string& statusText, const std::filesystem::path& partPath)
+{
+    if (!std::string_view(statusText).starts_with(kIncomplete))
+        return 0;
+    std::int64_t n = NumberOf(TextAfter(statusText, "Incomplete (", " bytes)"));
+    if (n < 1)
+        n = 1;
+    // Without the bytes to continue, the whole body is fetched again.
+    std::error_code ec;
+    const std::uintmax_t held = std::filesystem::file_size(partPath, ec);
+    if (n > 1 && !ec && held >= static_cast<std::uintmax_t>(n - 1))
+        return n - 1;
+    return 0;
 }
 
 std::string TThreadHTTP::IncompleteText(std::int64_t held)

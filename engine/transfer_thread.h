@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,9 @@ public:
     static constexpr const char* kPartSuffix = ".pxpart";
 
     TThreadHTTP(TbwHTTP& driver, TTransferJob job);
+    // The first byte a transfer asks for: an "Incomplete (n bytes)" item continues its part file
+    // when the file holds the bytes before n; 0 (the whole body) otherwise.
+    static std::int64_t ResumeRange(const std::string& statusText, const std::filesystem::path& partPath);
     // Waits for the thread.
     ~TThreadHTTP();
     TThreadHTTP(const TThreadHTTP&) = delete;

@@ -59,6 +59,7 @@ constexpr const char* kUsage =
     "  --zip FILE          pack into FILE (keeps its name) instead of a new Zip in the downloads folder\n"
     "  --intranet DIR      Personal Intranet Mode: write the site into DIR and leave it there\n"
     "  --connections N     parallel connections, 1 to 16 (default: the stored setting)\n"
+    "  --pipeline N        requests in flight per kept connection, 1 (one at a time) to 4 (default: 3)\n"
     "  --priority P        0 pages first ... 10 media files first (default: the stored setting)\n"
     "  --depth N           levels of pages below the start page; -1 for all (default: the profile's)\n"
     "  --no-ads            do not add the banner to saved pages (for this run)\n"
@@ -93,6 +94,7 @@ struct TCliOptions {
     std::string zip;
     std::optional<std::string> intranet;
     std::optional<int> connections;
+    std::optional<int> pipeline;
     std::optional<int> priority;
     std::optional<int> depth;
     bool noAds = false;
@@ -211,6 +213,8 @@ bool ParseArguments(int argc, char** argv, TCliOptions& options, std::string& er
             options.intranet = dir;
         } else if (arg == "--connections")
             ok = number(options.connections, TSlotList::kMinConnections, TSlotList::kMaxConnections);
+        else if (arg == "--pipeline")
+            ok = number(options.pipeline, 1, TSlotList::kMaxPipelineDepth);
         else if (arg == "--priority")
             ok = number(options.priority, 0, 10);
         else if (arg == "--depth")
@@ -646,6 +650,8 @@ int Run(const TCliOptions& options)
     owner.Call([&] {
         if (options.connections)
             session->OverrideConnections(*options.connections);
+        if (options.pipeline)
+            session->Slots().SetPipelineDepth(*options.pipeline);
         if (options.noAds)
             app.OverrideNoAds(true);
 

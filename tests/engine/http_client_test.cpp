@@ -800,6 +800,204 @@ TEST_F(TagHTTPKeepAliveTest, UnwantedBodiesAreSkippedOrAbandonedUnread)
     EXPECT_EQ(server.RequestsPerConnection(), (std::vector<int>{3, 1}));
 }
 
+std::vector<TPipelinedGet> Ahead(TTestHttpServer& server, const std::vector<std::string>& targets)
+{
+    std::vector<TPipelinedGet> gets;
+    for (const std::string& target : targets)
+        gets.push_back({server.Url(target), 0, {}});
+    return gets;
+}
+
+TEST_F(TagHTTPKeepAliveTest, RequestsSentAheadAreAnsweredInTurnOnTheirConnection)
+{
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "https" : "http");
+        TServerOptions options = KeepAlive();
+        options.tls = tls;
+        TTestHttpServer server(options);
+        http.Disconnect();
+        log.events.clear();
+        Use(server);
+        http.SetCAFile(server.CAFile());
+        // The reply to a.html is held back until the three GETs sent ahead have arrived.
+        server.Route("/a.html").Body("page a").AwaitAhead(3);
+        // A fresh connection carries no request ahead: the server has not shown it keeps it.
+        http.SetPipelineNext(Ahead(server, {"/b.css"}));
+        Fetch(server, {"/c.gif"});
+        EXPECT_EQ(http.RequestsInFlight(), 0u);
+
+        http.SetPipelineNext(Ahead(server, {"/b.css", "/gone.gif", "/c.gif"}));
+        Fetch(server, {"/a.html"});
+        EXPECT_EQ(http.RequestsInFlight(), 3u);
+        EXPECT_EQ(server.MaxRequestsAhead(), 3);
+        // Lengths, chunks with trailers and a 404 come in turn, each to its own request.
+        const std::size_t opens = std::count(log.events.begin(), log.events.end(), "open");
+        Fetch(server, {"/b.css", "/gone.gif", "/c.gif"});
+        EXPECT_EQ(http.RequestsInFlight(), 0u);
+        EXPECT_EQ(std::count(log.events.begin(), log.events.end(), "open"), opens + 3);
+        EXPECT_EQ(log.events.back(), "closed");
+        EXPECT_EQ(server.ConnectionCount(), 1);
+        EXPECT_EQ(server.RequestsPerConnection(), std::vector<int>{5});
+        // What went ahead is what the request would have sent in its turn.
+        const std::vector<TReceivedRequest> requests = server.Requests();
+        ASSERT_EQ(requests.size(), 5u);
+        http.SetURL(server.Url("/b.css"));
+        EXPECT_EQ(requests[2].head, http.BuildRequest("GET", false, {}, {}));
+    }
+}
+
+TEST_F(TagHTTPKeepAliveTest, ARequestOtherThanTheOneAheadGetsAConnectionOfItsOwn)
+{
+    TTestHttpServer server(KeepAlive());
+    Use(server);
+    Fetch(server, {"/c.gif"});
+    struct TCase {
+        const char* name;
+        std::vector<TPipelinedGet> ahead;
+        std::string target;
+        std::int64_t range;
+    };
+    const TCase cases[] = {
+        {"another item", Ahead(server, {"/a.html"}), "/c.gif", 0},
+        // The same URL asked for differently (the part file grew meanwhile) is another request.
+        {"the same item from another byte", Ahead(server, {"/a.html"}), "/a.html", 2},
+    };
+    int connections = 1;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        http.SetRange(0);
+        http.SetPipelineNext(c.ahead);
+        Fetch(server, {"/c.gif"});
+        ASSERT_EQ(http.RequestsInFlight(), 1u);
+        http.SetRange(c.range);
+        http.SetURL(server.Url(c.target));
+        EXPECT_EQ(http.Get(), 200);
+        EXPECT_EQ(http.Body().Data(), c.target == "/c.gif" ? "GIF89a" : "page a");
+        EXPECT_EQ(http.RequestsInFlight(), 0u);
+        EXPECT_EQ(server.ConnectionCount(), ++connections);
+    }
+    http.SetRange(0);
+    for (const std::string& event : log.events)
+        EXPECT_FALSE(event.starts_with("error:")) << event;
+}
+
+TEST_F(TagHTTPKeepAliveTest, ServersThatEndAPipelineCostNoError)
+{
+    struct TCase {
+        const char* name;
+        TServerOptions options;
+        std::function<void(TTestHttpServer&)> setup;
+        std::vector<int> perConnection;
+    };
+    const TCase cases[] = {
+        {"Connection: close on the first reply", KeepAlive(),
+         [](TTestHttpServer& s) { s.Route("/a.html").Body("page a").ConnectionClose(); }, {2, 3}},
+        {"body without length on the first reply", KeepAlive(),
+         [](TTestHttpServer& s) { s.Route("/a.html").Body("page a").NoLength(); }, {2, 3}},
+        {"closed without a word after the first reply", KeepAlive(2), nullptr, {2, 2, 1}},
+        // The server read the next request and closed unanswered: it is asked again.
+        {"request dropped after the first reply", KeepAlive(0, 2), nullptr, {3, 3, 1}},
+        // An HTTP/1.0 server that keeps the connection gets one request at a time.
+        {"HTTP/1.0 keep-alive", KeepAlive(),
+         [](TTestHttpServer& s) { s.Route("/c.gif").Body("GIF89a").Version("HTTP/1.0").Header("Connection", "keep-alive"); },
+         {5}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTestHttpServer server(c.options);
+        http.Disconnect();
+        log.events.clear();
+        Use(server);
+        if (c.setup)
+            c.setup(server);
+        Fetch(server, {"/c.gif"});
+        http.SetPipelineNext(Ahead(server, {"/b.css", "/c.gif", "/gone.gif"}));
+        Fetch(server, {"/a.html", "/b.css", "/c.gif", "/gone.gif"});
+        EXPECT_EQ(http.RequestsInFlight(), 0u);
+        EXPECT_EQ(server.RequestsPerConnection(), c.perConnection);
+        if (c.perConnection.size() == 1) {
+            EXPECT_EQ(server.MaxRequestsAhead(), 0);
+        }
+    }
+}
+
+TEST_F(TagHTTPKeepAliveTest, ARejectedBodyInAPipelineKeepsOrEndsItsConnection)
+{
+    struct TCase {
+        const char* name;
+        std::string rejected;
+        std::vector<int> perConnection;
+    };
+    const TCase cases[] = {
+        {"a short body is read past", "/gone.gif", {4}},
+        {"a large body ends the connection", "/huge.bin", {3, 1}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TTestHttpServer server(KeepAlive());
+        http.Disconnect();
+        log.events.clear();
+        Use(server);
+        server.Route("/huge.bin").Generated(200LL << 20, "0123456789");
+        http.OnReplyHeaders = [](TagHTTP& client) {
+            return client.ReplyCode() == 200 && client.Header("Content-Length").size() < 9;
+        };
+        Fetch(server, {"/a.html"});
+        http.SetPipelineNext(Ahead(server, {c.rejected, "/c.gif"}));
+        Fetch(server, {"/a.html"});
+        http.SetURL(server.Url(c.rejected));
+        EXPECT_EQ(http.Get(), c.rejected == "/gone.gif" ? 404 : 200);
+        EXPECT_TRUE(http.Body().Data().empty());
+        Fetch(server, {"/c.gif"});
+        EXPECT_EQ(server.RequestsPerConnection(), c.perConnection);
+        http.OnReplyHeaders = nullptr;
+    }
+}
+
+TEST_F(TagHTTPKeepAliveTest, NothingGoesAheadThroughAProxy)
+{
+    // A proxy may answer requests on one connection from several servers out of order.
+    TTestHttpServer proxy(KeepAlive());
+    Use(proxy);
+    proxy.Route("http://one.example/a.html").Body("one");
+    proxy.Route("http://one.example/b.html").Body("two");
+    http.SetProxy("127.0.0.1:" + std::to_string(proxy.Port()));
+    for (int i = 0; i < 2; ++i) {
+        http.SetPipelineNext({{"http://one.example/b.html", 0, {}}});
+        http.SetURL("http://one.example/a.html");
+        EXPECT_EQ(http.Get(), 200);
+        EXPECT_EQ(http.RequestsInFlight(), 0u);
+    }
+    EXPECT_FALSE(http.CanSendAhead());
+    http.SetURL("http://one.example/b.html");
+    EXPECT_EQ(http.Get(), 200);
+    EXPECT_EQ(http.Body().Data(), "two");
+    EXPECT_EQ(proxy.Requests().size(), 3u);
+    EXPECT_EQ(proxy.ConnectionCount(), 1);
+}
+
+TEST_F(TagHTTPKeepAliveTest, AStopDuringAPipelineClosesItsConnection)
+{
+    TTestHttpServer server(KeepAlive());
+    Use(server);
+    server.Route("/silent.gif").NeverAnswer();
+    Fetch(server, {"/a.html"});
+    http.SetPipelineNext(Ahead(server, {"/silent.gif", "/c.gif"}));
+    Fetch(server, {"/a.html"});
+    http.SetURL(server.Url("/silent.gif"));
+    std::future<void> get = std::async(std::launch::async, [&] { EXPECT_THROW(http.Get(), ECanceledError); });
+    ASSERT_TRUE(server.WaitForRequests(3, 5s));
+    while (get.wait_for(10ms) != std::future_status::ready)
+        http.Cancel();
+    get.get();
+    EXPECT_EQ(http.RequestsInFlight(), 0u);
+    EXPECT_TRUE(http.ConnectedTo().empty());
+    // The next request gets its own reply, not the one that was on its way.
+    log.events.clear();
+    Fetch(server, {"/c.gif"});
+    EXPECT_EQ(server.ConnectionCount(), 2);
+}
+
 TEST(TagHTTPTlsTest, NewConnectionsResumeTheSessionAndStillVerify)
 {
     TServerOptions options;

@@ -47,9 +47,36 @@ TServerOptions KeepAlive(int closeIdleAfter = 0, int dropRequestAfter = 0)
     return options;
 }
 
-void UseWire(TSlotList& slots, bool persistent)
+// How a crawl talks to the server.
+struct TWire {
+    bool persistent = true;
+    int pipelineDepth = 1; // requests in flight per kept connection
+    int connections = 4;
+};
+
+constexpr TWire kClassic{false, 1, 4};
+constexpr TWire kKept{true, 1, 4};
+// One slot, so that every transfer starts while no other slot is free: requests go ahead.
+constexpr TWire kPipelined{true, 3, 1};
+
+void UseWire(TCrawlFixture& crawl, const TWire& wire)
 {
-    slots.OnSetupClient = [persistent](TagHTTP& http) { http.SetPersistent(persistent); };
+    crawl.Owner().Call([&] {
+        crawl.Slots().OnSetupClient = [persistent = wire.persistent](TagHTTP& http) { http.SetPersistent(persistent); };
+        crawl.Slots().SetPipelineDepth(wire.pipelineDepth);
+    });
+}
+
+// A page linking count images; image i is "/img/i.gif".
+void ServeImages(TTestHttpServer& server, int count)
+{
+    std::string page = "<html><body>";
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "/img/" + std::to_string(i) + ".gif";
+        server.Route(name).Header("Content-Type", "image/gif").Body(test::RedDot() + name);
+        page += "<img src=\"" + name.substr(1) + "\">";
+    }
+    server.Route("/index.html").Header("Content-Type", "text/html").Body(page + "</body></html>");
 }
 
 // Relative path -> content of every file under folder.
@@ -123,10 +150,10 @@ void ExpectSameLines(const std::vector<std::string>& kept, const std::vector<std
         EXPECT_EQ(kept[i], classic[i]) << "line " << i;
 }
 
-TOutcome Crawl(TTestHttpServer& server, const std::filesystem::path& folder, bool persistent)
+TOutcome Crawl(TTestHttpServer& server, const std::filesystem::path& folder, const TWire& wire)
 {
-    TCrawlFixture crawl(folder);
-    UseWire(crawl.Slots(), persistent);
+    TCrawlFixture crawl(folder, wire.connections);
+    UseWire(crawl, wire);
     crawl.NewTask(server.Url("/index.html"));
     EXPECT_TRUE(crawl.Run(kRunRestart));
     EXPECT_TRUE(crawl.WaitComplete(kCrawlTimeout));
@@ -155,43 +182,123 @@ TEST(PersistentConnectionTest, SameSiteGivesTheSameFilesListAndCountersOverEithe
 {
     struct TSite {
         const char* name;
+        TServerOptions options;
         std::function<void(TTestHttpServer&)> serve;
     };
     const TSite sites[] = {
-        {"small site", [](TTestHttpServer& s) { test::ServeSite(s); }},
-        {"bad pages and broken replies", test::ServeBrokenSite},
-        {"modern site", test::ServeModernSite},
-        {"idle connections dropped", [](TTestHttpServer& s) { test::ServeSite(s); }},
+        {"small site", KeepAlive(), [](TTestHttpServer& s) { test::ServeSite(s); }},
+        {"bad pages and broken replies", KeepAlive(), test::ServeBrokenSite},
+        {"modern site", KeepAlive(), test::ServeModernSite},
+        {"idle connections dropped", KeepAlive(2, 0), [](TTestHttpServer& s) { test::ServeSite(s); }},
+        {"requests dropped unanswered", KeepAlive(0, 5), [](TTestHttpServer& s) { ServeImages(s, 24); }},
+        // Replies that end their connection while requests are ahead of them on it.
+        {"replies that end their connection", KeepAlive(),
+         [](TTestHttpServer& s) {
+             ServeImages(s, 24);
+             s.Route("/img/4.gif").Header("Content-Type", "image/gif").Body(test::RedDot() + "4").ConnectionClose();
+             s.Route("/img/9.gif").Header("Content-Type", "image/gif").Body(test::RedDot() + "9").NoLength();
+             // Too long to read past: the body is left unread with its connection.
+             s.Route("/img/13.gif").Status(404).Body(std::string(100000, 'x'));
+             s.Route("/img/17.gif").Status(301).Header("Location", s.Url("/img/18.gif")).Body(std::string(100000, 'r'));
+         }},
     };
     for (const TSite& site : sites) {
         SCOPED_TRACE(site.name);
-        // One server for both crawls, so that addresses in the saved files are the same; a client
+        // One server for every crawl, so that addresses in the saved files are the same; a client
         // that asks for "Connection: close" gets one connection per request from it.
-        const bool dropping = std::string(site.name) == "idle connections dropped";
-        TTestHttpServer server(dropping ? KeepAlive(2, 0) : KeepAlive());
+        TTestHttpServer server(site.options);
         site.serve(server);
         test::TTempFolder before;
-        test::TTempFolder after;
-        const TOutcome classic = Crawl(server, before.Path(), false);
-        const std::size_t classicRequests = server.Requests().size();
-        const int classicConnections = server.ConnectionCount();
-        const TOutcome kept = Crawl(server, after.Path(), true);
-
+        const TOutcome classic = Crawl(server, before.Path(), kClassic);
         EXPECT_FALSE(classic.files.empty());
-        EXPECT_EQ(kept.files, classic.files);
-        EXPECT_EQ(kept.list, classic.list);
-        ExpectSameLines(kept.taskFile, classic.taskFile);
-        EXPECT_EQ(kept.counters, classic.counters);
-        EXPECT_EQ(kept.totalBytes, classic.totalBytes);
+        const int classicConnections = server.ConnectionCount();
+        for (const TWire& wire : {kKept, kPipelined}) {
+            SCOPED_TRACE(wire.pipelineDepth > 1 ? "requests sent ahead" : "one request at a time");
+            const std::size_t requestsBefore = server.Requests().size();
+            const int connectionsBefore = server.ConnectionCount();
+            test::TTempFolder after;
+            const TOutcome kept = Crawl(server, after.Path(), wire);
 
-        // The second crawl sent no HEAD and needed far fewer connections.
-        const std::vector<test::TReceivedRequest> requests = server.Requests();
-        std::size_t heads = 0;
-        for (std::size_t i = classicRequests; i < requests.size(); ++i)
-            heads += requests[i].method == "HEAD";
-        EXPECT_EQ(heads, 0u);
-        EXPECT_LT(server.ConnectionCount() - classicConnections, classicConnections / 2);
+            EXPECT_EQ(kept.files, classic.files);
+            EXPECT_EQ(kept.list, classic.list);
+            ExpectSameLines(kept.taskFile, classic.taskFile);
+            EXPECT_EQ(kept.counters, classic.counters);
+            EXPECT_EQ(kept.totalBytes, classic.totalBytes);
+
+            // No HEAD was sent, and far fewer connections were needed.
+            const std::vector<test::TReceivedRequest> requests = server.Requests();
+            std::size_t heads = 0;
+            for (std::size_t i = requestsBefore; i < requests.size(); ++i)
+                heads += requests[i].method == "HEAD";
+            EXPECT_EQ(heads, 0u);
+            EXPECT_LT(server.ConnectionCount() - connectionsBefore, classicConnections / 2);
+        }
     }
+}
+
+TEST(PersistentConnectionTest, RequestsGoAheadOfTheirTurnOnAKeptConnection)
+{
+    TTestHttpServer server(KeepAlive());
+    ServeImages(server, 40);
+    // Held back until the GETs of the next two images have arrived on its connection.
+    server.Route("/img/10.gif").Header("Content-Type", "image/gif").Body(test::RedDot() + "/img/10.gif").AwaitAhead(2);
+    test::TTempFolder folder;
+    TCrawlFixture crawl(folder.Path(), 1);
+    UseWire(crawl, kPipelined);
+    crawl.NewTask(server.Url("/index.html"));
+    ASSERT_TRUE(crawl.Run(kRunRestart));
+    ASSERT_TRUE(crawl.WaitComplete(kCrawlTimeout));
+    EXPECT_EQ(crawl.CountInState(kStateSaved), 40); // the page is "Parsed"
+    EXPECT_EQ(crawl.Task().ResourcesSaved(), 40);
+    EXPECT_EQ(crawl.Task().ResourceErrors(), 0);
+    EXPECT_GE(server.MaxRequestsAhead(), 2);
+    // Every item asked for once, all over one connection.
+    EXPECT_EQ(server.Requests().size(), 41u);
+    EXPECT_EQ(server.RequestsPerConnection(), std::vector<int>{41});
+    EXPECT_EQ(crawl.FileText(server.Url("/img/39.gif")), test::RedDot() + "/img/39.gif");
+}
+
+TEST(PersistentConnectionTest, AStopLeavesTheItemsAheadWaitingAndTheyFollowOnResume)
+{
+    TTestHttpServer server(KeepAlive());
+    ServeImages(server, 10);
+    server.Route("/img/3.gif").NeverAnswer();
+    test::TTempFolder folder;
+    {
+        TCrawlFixture crawl(folder.Path(), 1);
+        UseWire(crawl, kPipelined);
+        crawl.NewTask(server.Url("/index.html"));
+        ASSERT_TRUE(crawl.Run(kRunRestart));
+        // index.html and images 0 to 3: the transfer of image 3 waits with GETs ahead of it.
+        ASSERT_TRUE(server.WaitForRequests(5, kCrawlTimeout));
+        ASSERT_TRUE(crawl.Owner().WaitUntil([&] { return crawl.Task().ResourcesSaved() == 3; },
+                                            TLoopOwnerThread::TClock::now() + kCrawlTimeout));
+        crawl.Stop();
+        EXPECT_EQ(crawl.CountInState(kStateSaved), 3);
+        EXPECT_EQ(crawl.CountInState(kStateError), 0);
+        EXPECT_EQ(crawl.CountInState(kStateNone), 7);
+        EXPECT_EQ(crawl.Task().ResourceErrors(), 0);
+        crawl.Owner().Call([&] {
+            // Those picked ahead look like those never picked.
+            const TPXDownloadList& list = crawl.Task().DownloadList();
+            for (std::size_t i = 0; i < list.Count(); ++i) {
+                const TPXQItem* item = list.Item(i);
+                if (item->URL().ends_with("4.gif") || item->URL().ends_with("5.gif")) {
+                    EXPECT_EQ(item->StatusText(), "") << item->URL();
+                }
+            }
+        });
+    }
+    server.SetRoute("/img/3.gif", test::TRoute{});
+    server.Route("/img/3.gif").Header("Content-Type", "image/gif").Body(test::RedDot() + "/img/3.gif");
+    TCrawlFixture crawl(folder.Path(), 1);
+    UseWire(crawl, kPipelined);
+    ASSERT_TRUE(crawl.LoadTask());
+    ASSERT_TRUE(crawl.Run(kRunResume));
+    ASSERT_TRUE(crawl.WaitComplete(kCrawlTimeout));
+    EXPECT_EQ(crawl.CountInState(kStateSaved), 10);
+    EXPECT_EQ(crawl.Task().ResourceErrors(), 0);
+    EXPECT_EQ(crawl.FileText(server.Url("/img/3.gif")), test::RedDot() + "/img/3.gif");
 }
 
 TEST(PersistentConnectionTest, ZipModeGivesTheSameEntriesOverEitherWire)
@@ -204,7 +311,7 @@ TEST(PersistentConnectionTest, ZipModeGivesTheSameEntriesOverEitherWire)
         test::TTempFolder folder;
         TCrawlFixture crawl(folder.Path());
         crawl.App().SetBeepOnCompletion(false);
-        UseWire(crawl.Slots(), persistent);
+        UseWire(crawl, persistent ? kKept : kClassic);
         TTaskRunner& runner = crawl.Session().Runner();
         TCreateTaskResult created;
         crawl.Owner().Call([&] { created = runner.CreateTaskFromAddress(server.Url("/index.html"), "Default", false, false); });
@@ -266,6 +373,8 @@ TEST(PersistentConnectionTest, RedirectToAnotherHostIsSavedUnderTheItemsOwnName)
     origin.Route("/c.gif").Body("GIF89a c");
     test::TTempFolder folder;
     TCrawlFixture crawl(folder.Path(), 1);
+    // One request at a time: a GET sent ahead would be lost with the origin's connection.
+    UseWire(crawl, kKept);
     crawl.NewTask(origin.Url("/index.html"));
     ASSERT_TRUE(crawl.Run(kRunRestart));
     ASSERT_TRUE(crawl.WaitComplete(kCrawlTimeout));

@@ -26,6 +26,7 @@ namespace pellix::test {
 namespace {
 
 constexpr int kIdleWaitMs = 10000;        // a silent client is dropped after this
+constexpr int kAwaitAheadMs = 5000;       // the longest a reply waits for requests sent ahead
 constexpr std::size_t kMaxHead = 64 * 1024;
 
 std::string Lower(std::string text)
@@ -184,6 +185,14 @@ public:
         if (!Wait(POLLIN, kIdleWaitMs))
             return false;
         return ::recv(m_fd, &byte, 1, MSG_PEEK) == 1;
+    }
+
+    // Bytes can be read now or within timeoutMs (TLS may hold some already decrypted).
+    bool Readable(int timeoutMs)
+    {
+        if (m_ssl && SSL_pending(m_ssl) > 0)
+            return true;
+        return Wait(POLLIN, timeoutMs);
     }
 
     // Sleeps without blocking Stop; false when the server is stopping.
@@ -455,6 +464,16 @@ TRouteBuilder& TRouteBuilder::Generated(std::int64_t size, std::string pattern)
         r.generatedPattern = std::move(pattern);
     });
 }
+TRouteBuilder& TRouteBuilder::AwaitAhead(int requests)
+{
+    return Edit([requests](TRoute& route) { route.awaitAhead = requests; });
+}
+
+TRouteBuilder& TRouteBuilder::Version(std::string version)
+{
+    return Edit([version = std::move(version)](TRoute& route) { route.version = version; });
+}
+
 TRouteBuilder& TRouteBuilder::ConnectionClose()
 {
     return Edit([](TRoute& r) { r.closeConnection = true; });
@@ -664,7 +683,7 @@ void TTestHttpServer::Serve(int fd, std::size_t connectionIndex)
         }
         if (m_options.keepAlive && m_options.dropRequestAfter > 0 && replies >= m_options.dropRequestAfter)
             return; // closed unanswered
-        if (!Answer(connection, request))
+        if (!Answer(connection, request, pending))
             return;
         ++replies;
         if (m_options.closeIdleAfter > 0 && replies >= m_options.closeIdleAfter) {
@@ -674,11 +693,33 @@ void TTestHttpServer::Serve(int fd, std::size_t connectionIndex)
     }
 }
 
-bool TTestHttpServer::Answer(TConnection& connection, const TReceivedRequest& request)
+bool TTestHttpServer::Answer(TConnection& connection, const TReceivedRequest& request, std::string& pending)
 {
     TRoute route = RouteFor(request);
     if (route.adjust)
         route.adjust(request, route);
+    const auto headsAhead = [&pending] {
+        int heads = 0;
+        for (std::size_t at = pending.find("\r\n\r\n"); at != std::string::npos; at = pending.find("\r\n\r\n", at + 4))
+            ++heads;
+        return heads;
+    };
+    if (route.awaitAhead > 0) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAwaitAheadMs);
+        while (headsAhead() < route.awaitAhead && pending.size() <= kMaxHead) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            char buffer[4096];
+            if (left.count() <= 0 || !connection.Readable(static_cast<int>(left.count())))
+                break;
+            const long got = connection.ReadSome(buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            pending.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    const int ahead = headsAhead();
+    for (int most = m_maxAhead.load(); ahead > most && !m_maxAhead.compare_exchange_weak(most, ahead);) {
+    }
     if (route.delay.count() > 0 && !connection.Pause(route.delay))
         return false;
     if (route.mode == TReplyMode::Reset) {
@@ -689,7 +730,7 @@ bool TTestHttpServer::Answer(TConnection& connection, const TReceivedRequest& re
         connection.WaitForPeerClose();
         return false;
     }
-    const std::string version = m_options.keepAlive ? "HTTP/1.1" : "HTTP/1.0";
+    const std::string version = !route.version.empty() ? route.version : m_options.keepAlive ? "HTTP/1.1" : "HTTP/1.0";
     bool keep = m_options.keepAlive && WantsKeepAlive(request) && !route.closeConnection && route.cutAfter < 0 &&
                 request.method != "CONNECT";
     if (route.generatedSize >= 0)

@@ -67,6 +67,10 @@ struct TRoute {
     std::int64_t generatedSize = -1;
     std::string generatedPattern;
     bool closeConnection = false; // keep-alive server: "Connection: close" and close after it
+    // > 0: the reply waits (a few seconds at most) until this many further requests have arrived
+    // on its connection, sent ahead of their turn.
+    int awaitAhead = 0;
+    std::string version;          // the status line's protocol instead of the server's own
 };
 
 // Byte i of a generated body: pattern repeated.
@@ -100,6 +104,9 @@ public:
     TRouteBuilder& Generated(std::int64_t size, std::string pattern);
     // On a keep-alive server: this reply says "Connection: close" and ends its connection.
     TRouteBuilder& ConnectionClose();
+    // The reply waits until so many further requests arrived on its connection (see TRoute).
+    TRouteBuilder& AwaitAhead(int requests);
+    TRouteBuilder& Version(std::string version);
 
 private:
     TRouteBuilder& Edit(const std::function<void(TRoute&)>& edit);
@@ -154,6 +161,9 @@ public:
     std::vector<int> RequestsPerConnection() const;
     // The most connections that were open at the same time.
     int MaxOpenConnections() const { return m_maxOpen.load(); }
+    // The most further requests that had arrived on a connection, complete, when a reply on it
+    // began: more than 0 when a client sends requests ahead of their turn.
+    int MaxRequestsAhead() const { return m_maxAhead.load(); }
 
     void Stop();
 
@@ -169,7 +179,7 @@ private:
     TRoute RouteFor(const TReceivedRequest& request);
     void Record(const TReceivedRequest& request, std::size_t connection);
     // Answers one request; true when the connection may carry the next one.
-    bool Answer(TConnection& connection, const TReceivedRequest& request);
+    bool Answer(TConnection& connection, const TReceivedRequest& request, std::string& pending);
     void ReapWorkers(bool all);
 
     TServerOptions m_options;
@@ -183,6 +193,7 @@ private:
     std::atomic<int> m_connections{0};
     std::atomic<int> m_open{0};
     std::atomic<int> m_maxOpen{0};
+    std::atomic<int> m_maxAhead{0};
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_requestArrived;
