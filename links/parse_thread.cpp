@@ -20,6 +20,7 @@
 #include "links/date_time.h"
 #include "links/file_io.h"
 #include "links/file_types.h"
+#include "links/page_link_keys.h"
 #include "links/page_rewriter.h"
 #include "links/url_rules.h"
 #include "workspace/app_settings.h"
@@ -108,8 +109,9 @@ public:
     // A file that an earlier run saved under the page rule (a versioned style sheet named
     // ".html") gets its present name too: the page now links that name, pages not parsed again
     // still link the old one, and an update run need not fetch an unchanged file again.
-    void OnLink(const TRewritePass& /*pass*/, const TLinkDecision& decision) override
+    void OnLink(const TRewritePass& pass, const TLinkDecision& decision) override
     {
+        m_linkKeys.Add(pass, decision);
         if (m_folderRoot.empty() || decision.converted == nullptr || decision.url.empty())
             return;
         const std::string url = StripAnchor(decision.url);
@@ -170,6 +172,8 @@ public:
         return ok; // the owner thread is gone: stop the page
     }
 
+    std::vector<std::uint64_t> TakeLinkKeys() { return m_linkKeys.Take(); }
+
 private:
     IOwnerThread& m_owner;
     TPXTask& m_task;
@@ -177,6 +181,7 @@ private:
     const TParseStatusEvent& m_onStatus;
     const TParseQueuedEvent& m_onItemsQueued;
     std::string m_folderRoot; // the saved site's folder in Intranet Mode; empty for a Zip
+    TLinkKeyList m_linkKeys;
 };
 
 } // namespace
@@ -209,6 +214,12 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
         ++m_wakeGeneration;
     }
     m_cv.notify_all();
+}
+
+void TThreadParse::SetLinkKeys(std::shared_ptr<TPageLinkKeys> keys)
+{
+    std::lock_guard lock(m_mutex);
+    m_linkKeys = std::move(keys);
 }
 
 void TThreadParse::Stop()
@@ -421,6 +432,13 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
                    ? TStep::Done
                    : TStep::OwnerGone;
     }
+    std::shared_ptr<TPageLinkKeys> linkKeys;
+    {
+        std::lock_guard lock(m_mutex);
+        linkKeys = m_linkKeys;
+    }
+    if (linkKeys)
+        linkKeys->Set(rewriter.Input().url, observer.TakeLinkKeys());
     if (!finish(kStateParsed, "", rewrite.title))
         return TStep::OwnerGone;
     if (zipMode)
