@@ -464,6 +464,10 @@ std::string ResolveAndValidateURL(std::string_view link, std::string_view base)
         return {};
     // Encoding drops tabs, which can leave something that is no address at all ("\t#").
     std::string encoded = EncodeUnsafeURLBytes(url);
+    // A valid address validates to itself, unless an "&amp;" is left to undo: most links need
+    // no second look.
+    if (encoded == url && !ContainsText(url, "&amp;"))
+        return encoded;
     return ValidateURL(encoded) ? encoded : std::string();
 }
 
