@@ -44,8 +44,10 @@ private:
     int m_saved;
 };
 
+enum class TReplaced { Delete, KeepEmpty };
+
 bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::string* error,
-                 bool ownerOnly, bool flush)
+                 bool ownerOnly, bool flush, TReplaced replaced = TReplaced::Delete)
 {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path temp = path.string() + ".tmp" + std::to_string(::getpid()) + "-"
@@ -88,6 +90,12 @@ bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::
     // working folder is removed. Without a flush that guard is not wanted: the two names are
     // swapped (the name never misses a file) and the old bytes go with the temp name.
     if (!flush && ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+        struct stat info {};
+        if (replaced == TReplaced::KeepEmpty && ::lstat(temp.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            // Emptied, not deleted: see ReplaceFileInWorkFolder.
+            if (::truncate(temp.c_str(), 0) == 0 || ::unlink(temp.c_str()) == 0)
+                return true;
+        }
         if (::unlink(temp.c_str()) == 0 || errno != EISDIR)
             return true;
         // A folder stood at path: it goes back, and the rename below fails as it always did.
@@ -113,6 +121,11 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
 bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data, std::string* error)
 {
     return ReplaceFile(path, data, error, false, false);
+}
+
+bool ReplaceFileInWorkFolder(const std::filesystem::path& path, std::string_view data, std::string* error)
+{
+    return ReplaceFile(path, data, error, false, false, TReplaced::KeepEmpty);
 }
 
 bool EnsurePrivateFolder(const std::filesystem::path& folder, std::string* error)

@@ -416,7 +416,10 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
     ShowStatus("Saving Changes: " + localPath);
     std::string error;
     errno = 0;
+    // A Zip task's working folder is removed whole at completion: the downloaded copy may wait
+    // there, emptied, until then.
     const bool written = m_writePage ? m_writePage(localPath, rewrite.text, &error)
+                         : zipMode   ? ReplaceFileInWorkFolder(localPath, rewrite.text, &error)
                                      : ReplaceFileQuickly(localPath, rewrite.text, &error);
     const int writeError = errno;
     ShowStatus("");

@@ -80,7 +80,8 @@ public:
     // Set before Start; both optional.
     void SetOnStatus(TParseStatusEvent event) { m_onStatus = std::move(event); }
     void SetOnItemsQueued(TParseQueuedEvent event) { m_onItemsQueued = std::move(event); }
-    // How pages are written back: ReplaceFileQuickly unless replaced (a test's full disk).
+    // How pages are written back: ReplaceFileInWorkFolder (Zip mode) or ReplaceFileQuickly
+    // (Intranet Mode) unless replaced (a test's full disk).
     void SetPageWriter(TPageWriter writer) { m_writePage = std::move(writer); }
     // Where the link keys of each page written back go (none: not recorded). Any thread.
     void SetLinkKeys(std::shared_ptr<TPageLinkKeys> keys);

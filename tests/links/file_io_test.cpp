@@ -60,6 +60,41 @@ TEST(FileIoTest, WritersReplaceTheFileAndLeaveNothingBeside)
     }
 }
 
+// In a working folder the replaced copy stays, emptied, so that no inode is freed during a crawl;
+// what stood at the path is never written through.
+TEST(FileIoTest, WorkFolderWriteLeavesTheReplacedCopyEmpty)
+{
+    TTempFolder temp;
+    const fs::path page = temp.Path() / "page.htm";
+    ASSERT_TRUE(ReplaceFileInWorkFolder(page, "new page", nullptr)); // nothing to replace
+    EXPECT_EQ(NamesIn(temp.Path()), std::vector<std::string>{"page.htm"});
+    ASSERT_EQ(::link(page.c_str(), (temp.Path() / "kept").c_str()), 0);
+    std::string error;
+    ASSERT_TRUE(ReplaceFileInWorkFolder(page, "rewritten", &error)) << error;
+    EXPECT_EQ(ReadWholeFile(page).value_or("?"), "rewritten");
+    // The old inode is the emptied one beside, still linked as "kept".
+    EXPECT_EQ(ReadWholeFile(temp.Path() / "kept").value_or("?"), "");
+    const std::vector<std::string> names = NamesIn(temp.Path());
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[0], "kept");
+    EXPECT_EQ(names[1], "page.htm");
+    EXPECT_EQ(names[2].rfind("page.htm.tmp", 0), 0u) << names[2];
+    EXPECT_EQ(fs::file_size(temp.Path() / names[2]), 0u);
+
+    // A symbolic link at the path is replaced, and what it pointed at is left alone.
+    WriteText(temp.Path() / "target.htm", "not ours to empty");
+    fs::create_symlink(temp.Path() / "target.htm", temp.Path() / "link.htm");
+    ASSERT_TRUE(ReplaceFileInWorkFolder(temp.Path() / "link.htm", "page", &error)) << error;
+    EXPECT_FALSE(fs::is_symlink(temp.Path() / "link.htm"));
+    EXPECT_EQ(ReadWholeFile(temp.Path() / "link.htm").value_or("?"), "page");
+    EXPECT_EQ(ReadWholeFile(temp.Path() / "target.htm").value_or("?"), "not ours to empty");
+
+    // A folder at the path stays, and the write fails.
+    WriteText(temp.Path() / "docs" / "inside.htm", "kept");
+    EXPECT_FALSE(ReplaceFileInWorkFolder(temp.Path() / "docs", "page", &error));
+    EXPECT_EQ(ReadWholeFile(temp.Path() / "docs" / "inside.htm").value_or("?"), "kept");
+}
+
 TEST(FileIoTest, QuickWriteOverAFolderFailsAndKeepsIt)
 {
     TTempFolder temp;
