@@ -207,6 +207,9 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
     {
         std::lock_guard lock(m_mutex);
         m_task = std::move(task);
+        // Keys of another run's pages may no longer describe what their files hold.
+        if (m_linkKeys)
+            m_linkKeys->Clear();
         m_stop = false;
         m_foundNone = false;
         m_bannerDue = true;
@@ -435,13 +438,12 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
                    ? TStep::Done
                    : TStep::OwnerGone;
     }
-    std::shared_ptr<TPageLinkKeys> linkKeys;
     {
+        // A page finished after another task started says nothing about that task's pages.
         std::lock_guard lock(m_mutex);
-        linkKeys = m_linkKeys;
+        if (m_linkKeys && m_task.get() == &task)
+            m_linkKeys->Set(rewriter.Input().url, observer.TakeLinkKeys());
     }
-    if (linkKeys)
-        linkKeys->Set(rewriter.Input().url, observer.TakeLinkKeys());
     if (!finish(kStateParsed, "", rewrite.title))
         return TStep::OwnerGone;
     if (zipMode)

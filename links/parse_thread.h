@@ -83,7 +83,8 @@ public:
     // How pages are written back: ReplaceFileInWorkFolder (Zip mode) or ReplaceFileQuickly
     // (Intranet Mode) unless replaced (a test's full disk).
     void SetPageWriter(TPageWriter writer) { m_writePage = std::move(writer); }
-    // Where the link keys of each page written back go (none: not recorded). Any thread.
+    // Where the link keys of each page written back go (none: not recorded); Start clears them.
+    // Any thread.
     void SetLinkKeys(std::shared_ptr<TPageLinkKeys> keys);
 
     // The longest idle wait between looks at the download list.

@@ -340,8 +340,6 @@ TStartResult TTaskRunner::StartTask(const std::shared_ptr<TPXTask>& task)
     }
     m_zipTimer.SetOn(true);
     m_coordinator.Start(*task, m_slots, m_status);
-    // Keys of another run's pages may no longer describe what their files hold.
-    m_linkKeys->Clear();
     m_parse.Start(task);
     m_events.TaskChanged(*task);
     ShowStatus(task->StatusText(task->Status()));
