@@ -39,10 +39,13 @@ bool TFileBodySink::Start(std::int64_t keep, std::string& error)
     m_size = 0;
     m_errno = 0;
     std::error_code ec;
-    if (m_path.has_parent_path())
-        std::filesystem::create_directories(m_path.parent_path(), ec);
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (keep > 0 ? 0 : O_TRUNC);
     m_fd = ::open(m_path.c_str(), flags, 0644);
+    // Most files go into a folder an earlier one made: the folders are made only when missing.
+    if (m_fd < 0 && errno == ENOENT && m_path.has_parent_path()) {
+        std::filesystem::create_directories(m_path.parent_path(), ec);
+        m_fd = ::open(m_path.c_str(), flags, 0644);
+    }
     if (m_fd < 0) {
         // A folder that could not be made leaves the file "missing": the folder's reason (a
         // read-only or full disk) is the one that counts.

@@ -25,6 +25,14 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view dat
 bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data,
                         std::string* error = nullptr);
 
+// ReplaceFileQuickly for a folder that is removed whole once its files are of no further use (a
+// task's working folder): the replaced file stays beside path, emptied, under a temp name. A file
+// system that keeps freed inodes from reuse for a while (ext4 without a journal) makes every
+// later file creation step over each one freed recently; a crawl that freed one per saved page
+// would slow down with every page.
+bool ReplaceFileInWorkFolder(const std::filesystem::path& path, std::string_view data,
+                             std::string* error = nullptr);
+
 // Makes sure folder exists as a folder of this user's alone, so that files written there cannot
 // be read, replaced or redirected by another local user: created with mode 0700 when missing
 // (its parents as usual), refused when it is a symbolic link, not a folder, or owned by another

@@ -38,18 +38,46 @@ bool HasScheme(const std::string& value)
     return false;
 }
 
-// The local file that a local link (no scheme, not rooted, "?" percent-encoded) written in a page
-// whose links start from localBase names, or empty for any other value.
-std::string LinkedLocalFile(const std::string& value, const std::string& localBase)
+// The path of a local link (no scheme, not rooted, "?" percent-encoded), percent-decoded, or
+// nothing for any other value.
+std::optional<std::string> LocalLinkPath(const std::string& value)
 {
     if (value.empty() || value[0] == '#' || value[0] == '/' || HasScheme(value))
-        return {};
+        return std::nullopt;
     const std::string path = value.substr(0, value.find('#'));
     // Local links carry "?" percent-encoded; a raw one is somebody else's link.
     if (path.empty() || path.find('?') != std::string::npos)
+        return std::nullopt;
+    return PercentDecode(path);
+}
+
+// The local file that a local link written in a page whose links start from localBase names,
+// or empty for any other value.
+std::string LinkedLocalFile(const std::string& value, const std::string& localBase)
+{
+    const std::optional<std::string> path = LocalLinkPath(value);
+    if (!path)
         return {};
     const std::filesystem::path folder = std::filesystem::path(LocalFileOf(localBase)).parent_path();
-    return (folder / PercentDecode(path)).lexically_normal().generic_string();
+    return (folder / *path).lexically_normal().generic_string();
+}
+
+// The part after the last "/".
+std::string_view LastSegment(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// FNV-1a of a file name, kept clear of the two reserved keys.
+std::uint64_t NameKey(std::string_view name)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : name) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash <= TLinkRepair::kAnyFileKey ? hash + 2 : hash;
 }
 
 // The address goes into an attribute or a quoted string as it stands: bytes that would end the
@@ -122,20 +150,50 @@ std::optional<TMask> MaskAddressStrings(std::string& text, char quote, const TWa
 
 } // namespace
 
+std::uint64_t TLinkRepair::LinkKey(const std::string& value)
+{
+    const std::optional<std::string> path = LocalLinkPath(value);
+    if (!path)
+        return kNoFileKey;
+    // A normalised path that ends in ".", ".." or "/" names a folder, never an item's file; such
+    // a value is still let through rather than reasoned away.
+    const std::string_view name = LastSegment(*path);
+    if (name.empty() || name == "." || name == "..")
+        return kAnyFileKey;
+    return NameKey(name);
+}
+
 TLinkRepair::TLinkRepair(int aggressiveParser) : m_aggressive(aggressiveParser) {}
+
+bool TLinkRepair::MayChange(const std::vector<std::uint64_t>& linkKeys) const
+{
+    if (!m_recovered.empty())
+        return true;
+    if (m_nameKeys.empty())
+        return false;
+    for (const std::uint64_t key : linkKeys) {
+        if (key == kAnyFileKey || m_nameKeys.contains(key))
+            return true;
+    }
+    return false;
+}
 
 void TLinkRepair::AddFailed(const std::string& url, const std::string& typeExtension)
 {
     if (url.empty())
         return;
     const std::string address = StripAnchor(url);
-    m_failed.emplace(LocalFileOf(address, typeExtension), address);
+    auto add = [&](std::string file) {
+        m_nameKeys.insert(NameKey(LastSegment(file)));
+        m_failed.emplace(std::move(file), address);
+    };
+    add(LocalFileOf(address, typeExtension));
     // Pages saved by an earlier run, or before the item's reply, may link to the name the
     // address alone gave.
     if (!typeExtension.empty())
-        m_failed.emplace(LocalFileOf(address), address);
+        add(LocalFileOf(address));
     if (std::string legacy = LegacyLocalFileName(kRoot, address); !legacy.empty())
-        m_failed.emplace(std::move(legacy), address);
+        add(std::move(legacy));
 }
 
 void TLinkRepair::AddSaved(const std::string& url, const std::string& typeExtension)
@@ -155,8 +213,10 @@ void TLinkRepair::AddRenamed(const std::string& url, const std::string& typeExte
     const std::string address = StripAnchor(url);
     const std::string current = LocalFileOf(address, typeExtension);
     for (std::string old : {LocalFileOf(address), LegacyLocalFileName(kRoot, address)}) {
-        if (!old.empty() && old != current)
+        if (!old.empty() && old != current) {
+            m_nameKeys.insert(NameKey(LastSegment(old)));
             m_renamed.emplace(std::move(old), std::make_pair(address, typeExtension));
+        }
     }
 }
 

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace pellix {
 
@@ -40,8 +42,20 @@ namespace pellix {
 // typeExtension below is the item's (TPXQItem::TypeExtension): its local file is named with it.
 //
 // Cost: linear in the size of the page; the items are looked up by local file or by address.
+//
+// Reading every saved page costs seconds on a large site, so a page whose links are known (the
+// keys of TPageLinkKeys, gathered while the parse thread rewrote it) is only read when one of
+// its links may lead to a failed or renamed item: a link can only name a file whose name is its
+// own last segment.
 class TLinkRepair final {
 public:
+    // What a link value, as a page holds it, can lead to: a key of the file name it names from
+    // the page's folder, kNoFileKey when it names no local file (an address, a rooted path, a raw
+    // "?"), kAnyFileKey when its last segment is no name (".", "..", a closing "/").
+    static constexpr std::uint64_t kNoFileKey = 0;
+    static constexpr std::uint64_t kAnyFileKey = 1;
+    static std::uint64_t LinkKey(const std::string& value);
+
     explicit TLinkRepair(int aggressiveParser);
 
     // An item that ended in Error.
@@ -56,6 +70,10 @@ public:
     void AddRenamed(const std::string& url, const std::string& typeExtension);
     // Nothing to repair, rename or restore.
     bool Empty() const { return m_failed.empty() && m_recovered.empty() && m_renamed.empty(); }
+    // False when a page whose link values have exactly these keys (LinkKey of each) holds
+    // nothing RepairPage or RestorePage would change. Restoring looks for addresses, which a
+    // page may hold anywhere: with recovered items every page may change.
+    bool MayChange(const std::vector<std::uint64_t>& linkKeys) const;
 
     // Repairs the text of the page (or, with styleSheet, the style sheet) saved from pageURL in
     // place, links to renamed items included; the number of links changed.
@@ -90,6 +108,7 @@ private:
     std::unordered_map<std::string, std::string> m_recovered; // address as written -> address
     std::unordered_map<std::string, std::pair<std::string, std::string>> m_renamed; // old local file -> address, type
     std::unordered_map<std::string, std::string> m_typeExtensions; // address -> type extension
+    std::unordered_set<std::uint64_t> m_nameKeys; // file names of m_failed's and m_renamed's files
 };
 
 } // namespace pellix

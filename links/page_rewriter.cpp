@@ -255,7 +255,15 @@ private:
         // would get the banner block written into it.
         if (group == kPageGroup && kind != TFileKind::None)
             group = FileTypeOfFile(m_input.groups, "file" + KindGroupExtension(kind));
-        const std::string typeExtension = TargetTypeExtension(url, kind);
+        // One look in the task's list serves the type extension and the test for a new link.
+        const std::string itemURL = url.empty() ? std::string() : StripAnchor(url);
+        std::optional<bool> knownToTask;
+        const auto known = [&] {
+            if (!knownToTask)
+                knownToTask = m_known(itemURL);
+            return *knownToTask;
+        };
+        const std::string typeExtension = TargetTypeExtension(itemURL, known, kind);
         const bool page = group == kPageGroup;
         int action = m_input.action;
         if (!page && action == kActionMap)
@@ -278,11 +286,10 @@ private:
             decision.accepted = true;
             if (m_input.convertFollowedLinks == 1)
                 converted = LocalLink(url, localBase, typeExtension) + URLAnchor(url);
-            std::string itemURL = StripAnchor(url);
             std::string key = URLIndexKey(itemURL);
-            if (!m_queuedKeys.contains(key) && !m_known(itemURL)) {
+            if (!m_queuedKeys.contains(key) && !known()) {
                 TQueuedLink link;
-                link.url = std::move(itemURL);
+                link.url = itemURL;
                 link.typeGroup = group;
                 link.typeExtension = typeExtension;
                 link.action = action;
@@ -311,14 +318,15 @@ private:
 
     // The type extension the target's local name is made with: the one its item holds when the
     // task or this page knows it already (the first link decided it), else the context's.
-    std::string TargetTypeExtension(const std::string& url, TFileKind kind) const
+    // itemURL: the link's URL without its anchor; known(): the task's list holds it.
+    template <typename TKnown>
+    std::string TargetTypeExtension(const std::string& itemURL, const TKnown& known, TFileKind kind) const
     {
-        if (url.empty())
+        if (itemURL.empty())
             return {};
-        const std::string itemURL = StripAnchor(url);
         if (const auto found = m_queuedExtensions.find(URLIndexKey(itemURL)); found != m_queuedExtensions.end())
             return found->second;
-        if (m_known(itemURL))
+        if (known())
             return m_typeOf ? m_typeOf(itemURL) : std::string();
         return ContextTypeExtension(itemURL, kind);
     }

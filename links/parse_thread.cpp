@@ -20,6 +20,7 @@
 #include "links/date_time.h"
 #include "links/file_io.h"
 #include "links/file_types.h"
+#include "links/page_link_keys.h"
 #include "links/page_rewriter.h"
 #include "links/url_rules.h"
 #include "workspace/app_settings.h"
@@ -108,8 +109,9 @@ public:
     // A file that an earlier run saved under the page rule (a versioned style sheet named
     // ".html") gets its present name too: the page now links that name, pages not parsed again
     // still link the old one, and an update run need not fetch an unchanged file again.
-    void OnLink(const TRewritePass& /*pass*/, const TLinkDecision& decision) override
+    void OnLink(const TRewritePass& pass, const TLinkDecision& decision) override
     {
+        m_linkKeys.Add(pass, decision);
         if (m_folderRoot.empty() || decision.converted == nullptr || decision.url.empty())
             return;
         const std::string url = StripAnchor(decision.url);
@@ -170,6 +172,8 @@ public:
         return ok; // the owner thread is gone: stop the page
     }
 
+    std::vector<std::uint64_t> TakeLinkKeys() { return m_linkKeys.Take(); }
+
 private:
     IOwnerThread& m_owner;
     TPXTask& m_task;
@@ -177,6 +181,7 @@ private:
     const TParseStatusEvent& m_onStatus;
     const TParseQueuedEvent& m_onItemsQueued;
     std::string m_folderRoot; // the saved site's folder in Intranet Mode; empty for a Zip
+    TLinkKeyList m_linkKeys;
 };
 
 } // namespace
@@ -202,6 +207,9 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
     {
         std::lock_guard lock(m_mutex);
         m_task = std::move(task);
+        // Keys of another run's pages may no longer describe what their files hold.
+        if (m_linkKeys)
+            m_linkKeys->Clear();
         m_stop = false;
         m_foundNone = false;
         m_bannerDue = true;
@@ -209,6 +217,12 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
         ++m_wakeGeneration;
     }
     m_cv.notify_all();
+}
+
+void TThreadParse::SetLinkKeys(std::shared_ptr<TPageLinkKeys> keys)
+{
+    std::lock_guard lock(m_mutex);
+    m_linkKeys = std::move(keys);
 }
 
 void TThreadParse::Stop()
@@ -405,7 +419,10 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
     ShowStatus("Saving Changes: " + localPath);
     std::string error;
     errno = 0;
+    // A Zip task's working folder is removed whole at completion: the downloaded copy may wait
+    // there, emptied, until then.
     const bool written = m_writePage ? m_writePage(localPath, rewrite.text, &error)
+                         : zipMode   ? ReplaceFileInWorkFolder(localPath, rewrite.text, &error)
                                      : ReplaceFileQuickly(localPath, rewrite.text, &error);
     const int writeError = errno;
     ShowStatus("");
@@ -420,6 +437,12 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         return finish(kStateError, "Error: Failed to create file: " + localPath + " (" + reason + ")", rewrite.title)
                    ? TStep::Done
                    : TStep::OwnerGone;
+    }
+    {
+        // A page finished after another task started says nothing about that task's pages.
+        std::lock_guard lock(m_mutex);
+        if (m_linkKeys && m_task.get() == &task)
+            m_linkKeys->Set(rewriter.Input().url, observer.TakeLinkKeys());
     }
     if (!finish(kStateParsed, "", rewrite.title))
         return TStep::OwnerGone;

@@ -17,6 +17,7 @@
 namespace pellix {
 
 class IOwnerThread;
+class TPageLinkKeys;
 class TPXTask;
 class TPXQItem;
 
@@ -79,8 +80,12 @@ public:
     // Set before Start; both optional.
     void SetOnStatus(TParseStatusEvent event) { m_onStatus = std::move(event); }
     void SetOnItemsQueued(TParseQueuedEvent event) { m_onItemsQueued = std::move(event); }
-    // How pages are written back: ReplaceFileQuickly unless replaced (a test's full disk).
+    // How pages are written back: ReplaceFileInWorkFolder (Zip mode) or ReplaceFileQuickly
+    // (Intranet Mode) unless replaced (a test's full disk).
     void SetPageWriter(TPageWriter writer) { m_writePage = std::move(writer); }
+    // Where the link keys of each page written back go (none: not recorded); Start clears them.
+    // Any thread.
+    void SetLinkKeys(std::shared_ptr<TPageLinkKeys> keys);
 
     // The longest idle wait between looks at the download list.
     static constexpr std::chrono::milliseconds kIdleWait{500};
@@ -105,6 +110,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::shared_ptr<TPXTask> m_task;
+    std::shared_ptr<TPageLinkKeys> m_linkKeys;
     bool m_stop = true;
     bool m_terminate = false;
     bool m_busy = false;      // a page is in progress

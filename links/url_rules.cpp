@@ -220,7 +220,16 @@ std::string EncodeLink(std::string_view text)
 std::string LocalLinkText(std::string_view target, std::string_view base, std::string_view typeExtension)
 {
     const TLocalPlace to = LocalPlace(target, false, typeExtension);
-    const TLocalPlace from = LocalPlace(base);
+    // The links of a page are all made from one base: its place is worked out once.
+    thread_local std::string lastBase;
+    thread_local TLocalPlace lastFrom;
+    thread_local bool haveLast = false;
+    if (!haveLast || base != lastBase) {
+        lastFrom = LocalPlace(base);
+        lastBase.assign(base);
+        haveLast = true;
+    }
+    const TLocalPlace& from = lastFrom;
     std::size_t common = 0;
     while (common < to.folders.size() && common < from.folders.size()
            && to.folders[common] == from.folders[common])
@@ -455,6 +464,10 @@ std::string ResolveAndValidateURL(std::string_view link, std::string_view base)
         return {};
     // Encoding drops tabs, which can leave something that is no address at all ("\t#").
     std::string encoded = EncodeUnsafeURLBytes(url);
+    // A valid address validates to itself, unless an "&amp;" is left to undo: most links need
+    // no second look.
+    if (encoded == url && !ContainsText(url, "&amp;"))
+        return encoded;
     return ValidateURL(encoded) ? encoded : std::string();
 }
 

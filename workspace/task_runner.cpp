@@ -23,6 +23,7 @@
 #include "engine/transfer_thread.h"
 #include "links/file_io.h"
 #include "links/link_repair.h"
+#include "links/page_link_keys.h"
 #include "links/parse_thread.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
@@ -73,6 +74,8 @@ TTaskRunner::TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TTh
       m_events(events), m_alive(std::make_shared<bool>(true)),
       m_zipTimer(owner, parse, coordinator, [this] { ZipTimerTick(); }), m_packer(owner, events)
 {
+    m_linkKeys = std::make_shared<TPageLinkKeys>();
+    m_parse.SetLinkKeys(m_linkKeys);
 }
 
 void TTaskRunner::PageSaved()
@@ -679,6 +682,9 @@ bool TTaskRunner::RepairLinks(TPXTask& task)
         }
     }
     m_failedBefore.clear();
+    // A page this run parsed is read only when one of its links may lead to what the repair
+    // changes; pages of earlier runs are read whole.
+    std::erase_if(pages, [&](const auto& page) { return !m_linkKeys->MayChange(page.second, repair); });
     if (repair.Empty() || pages.empty()
         || (task.PageErrors() + task.ResourceErrors() <= 0 && !recovered && !renamed))
         return true;

@@ -23,6 +23,7 @@ namespace pellix {
 
 class IOwnerThread;
 class TLinkRepair;
+class TPageLinkKeys;
 class TPXApp;
 class TPXTask;
 class TSlotList;
@@ -62,7 +63,8 @@ struct TStartResult {
 // in place.
 //
 // When items ended in Error, the completing tick first gives the saved pages' local links to
-// them their addresses back (see TLinkRepair); in zip mode the repaired pages replace their
+// them their addresses back (see TLinkRepair). Of the pages parsed in this run only those with a
+// link that may lead to such an item are read (TPageLinkKeys); in zip mode the repaired pages replace their
 // entries with the final pack, in one append that leaves the old directory valid until the new
 // one is written, so a process killed meanwhile leaves a Zip that opens (with the pages as they
 // were before the repair).
@@ -205,6 +207,8 @@ private:
     bool m_packing = false;
     bool m_linksRepaired = false;
     std::set<std::string> m_failedBefore; // URLs in Error when this retry or update began
+    // What the links of the pages parsed in this run lead to (filled by the parse thread).
+    std::shared_ptr<TPageLinkKeys> m_linkKeys;
 
     std::shared_ptr<bool> m_alive;   // posted pack outcomes check it (owner thread)
     TZipTimer m_zipTimer;

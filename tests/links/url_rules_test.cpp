@@ -235,6 +235,12 @@ TEST(URLRulesTest, ValidateURL)
         EXPECT_EQ(ValidateURL(address), c.valid);
         if (c.valid) {
             EXPECT_EQ(address, c.after);
+            // A valid address validates to itself (ResolveAndValidateURL relies on it).
+            if (!ContainsText(address, "&amp;")) {
+                std::string again = address;
+                EXPECT_TRUE(ValidateURL(again));
+                EXPECT_EQ(again, address);
+            }
         }
     }
 

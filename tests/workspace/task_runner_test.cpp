@@ -10,6 +10,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "engine/download_thread.h"
@@ -720,6 +721,96 @@ TEST(TTaskRunnerLinkRepairTest, RetryThatRecoversAnItemMakesItsLinksLocalAgain)
         EXPECT_TRUE(report.broken.empty()) << report.Describe();
         EXPECT_TRUE(fs::exists(root / HostFolder(server) / "missing.png"));
     }
+}
+
+// Every file of a saved site but the banner page (which carries the run's date), by path.
+std::map<std::string, std::string> SavedFiles(const fs::path& root)
+{
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file() && entry.path().filename() != kBannerPageName)
+            files[fs::relative(entry.path(), root).generic_string()] = ReadWholeFile(entry.path()).value_or("?");
+    }
+    return files;
+}
+
+// Pages linking a missing file from two folders, one linking nothing that fails, and an address
+// whose reply renames its file; missing.png is served once missingServed is set.
+void ServeRepairSite(test::TTestHttpServer& server, bool missingServed)
+{
+    server.Route("/").Header("Content-Type", "text/html")
+        .Body("<html><head><title>Repair</title></head><body>"
+              "<a href=\"about.html\">about</a> <a href=\"guide/deep.html\">deep</a>"
+              "<img src=\"a.png\"> <img src=\"missing.png\"> <a href=\"missing.png#part\">again</a>"
+              "<a href=\"data?id=7\">data</a> <img src=\"http://pellix-test.invalid/pic.png\"></body></html>");
+    server.Route("/about.html").Header("Content-Type", "text/html")
+        .Body("<html><head><title>About</title></head><body><img src=\"a.png\"> <a href=\"./\">home</a></body></html>");
+    server.Route("/guide/deep.html").Header("Content-Type", "text/html")
+        .Body("<html><head><title>Deep</title></head><body><img src=\"../missing.png\">"
+              "<a href=\"../data?id=7\">data</a> <img src=\"../a.png\"></body></html>");
+    server.Route("/a.png").Header("Content-Type", "image/png").Body("PNGDATA-A");
+    server.Route("/data").Header("Content-Type", "image/png").Body("PNGDATA-DATA");
+    if (missingServed)
+        server.Route("/missing.png").Status(200).Header("Content-Type", "image/png").Body("PNGDATA-M");
+    else
+        server.Route("/missing.png").Status(404).Body("no");
+}
+
+// Completion reads only the pages whose links may lead to what failed or was renamed: the site
+// comes out byte for byte as when every page is read; and a site whose missing file is recovered
+// by a retry is byte for byte the site of a run where it never failed.
+TEST(TTaskRunnerLinkRepairTest, RepairGivesTheSameBytesAsReadingEveryPage)
+{
+    test::TTestHttpServer server;
+    ServeRepairSite(server, false);
+    const auto run = [&](const fs::path& folder, bool everyPage, TRunMode mode = kRunRestart,
+                         std::shared_ptr<TPXTask> task = nullptr) {
+        TRunnerHarness h(folder);
+        if (everyPage)
+            h.crawl.Parser().SetLinkKeys(nullptr);
+        if (!task) {
+            task = h.Create(server.Url("/"), true);
+        } else {
+            const std::string file = task->TaskFile();
+            task = std::make_shared<TPXTask>(h.app);
+            task->SetTaskFile(file);
+            h.owner->Call([&] { task->Load(); });
+        }
+        EXPECT_TRUE(h.Start(task, mode));
+        EXPECT_TRUE(h.WaitFor([&] { return task->Status() == kStatusTaskComplete; }));
+        EXPECT_TRUE(h.messages.empty()) << h.messages.front();
+        return task;
+    };
+    test::TTempFolder full;
+    test::TTempFolder targeted;
+    run(full.Path(), true);
+    const auto failedTask = run(targeted.Path(), false);
+    const std::map<std::string, std::string> repaired = SavedFiles(targeted.Path() / "site");
+    EXPECT_EQ(repaired, SavedFiles(full.Path() / "site"));
+
+    const std::string host = HostFolder(server) + "/";
+    ASSERT_TRUE(repaired.count(host + "index.htm"));
+    const std::string& start = repaired.at(host + "index.htm");
+    EXPECT_NE(start.find("src=\"" + server.Url("/missing.png") + "\""), std::string::npos) << start;
+    EXPECT_NE(start.find("href=\"" + server.Url("/missing.png") + "#part\""), std::string::npos) << start;
+    EXPECT_NE(start.find("src=\"http://pellix-test.invalid/pic.png\""), std::string::npos) << start;
+    EXPECT_NE(start.find("src=\"a.png\""), std::string::npos) << start;
+    const std::string& deep = repaired.at(host + "guide/deep.html");
+    EXPECT_NE(deep.find("src=\"" + server.Url("/missing.png") + "\""), std::string::npos) << deep;
+    EXPECT_NE(deep.find("src=\"../a.png\""), std::string::npos) << deep;
+    EXPECT_EQ(repaired.count(host + "missing.png"), 0u);
+    EXPECT_TRUE(test::TSiteChecker(targeted.Path() / "site").Check().broken.empty());
+
+    // Recovered by a retry (a new process), against a run where it never failed.
+    ServeRepairSite(server, true);
+    test::TTempFolder clean;
+    run(clean.Path(), false);
+    run(targeted.Path(), false, kRunSmartRecovery, failedTask);
+    const std::map<std::string, std::string> recovered = SavedFiles(targeted.Path() / "site");
+    EXPECT_EQ(recovered, SavedFiles(clean.Path() / "site"));
+    ASSERT_TRUE(recovered.count(host + "guide/deep.html"));
+    EXPECT_NE(recovered.at(host + "guide/deep.html").find("src=\"../missing.png\""), std::string::npos);
+    EXPECT_EQ(recovered.at(host + "missing.png"), "PNGDATA-M");
 }
 
 // Without any failure the pages stay exactly as the parse thread wrote them.
