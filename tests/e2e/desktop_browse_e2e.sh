@@ -43,19 +43,9 @@ listing=$(unzip -Z1 "$zip")
 grep -qxF "$entry" <<< "$listing" || fail "no $entry in $zip: $listing"
 served=$(wc -l < "$work/http.log")
 
-# focused TITLE-REGEX: keys go to the window so named (it has the input focus).
-focused() {
-  wait_for 20 "the input focus in $1" sh -c "xdotool getwindowfocus getwindowname | grep -q '$1'"
-}
 # Ctrl+O: "Open Zip File", the path typed; the zip tree takes the focus with the Zip selected.
-xdotool windowactivate --sync "$win"
-xdotool key --clearmodifiers ctrl+o
-e2e_window '^Open Zip File$'
-focused '^Open Zip File$'
-xdotool type --delay 5 "$zip"
-xdotool key --clearmodifiers Return
-wait_for 20 "the open dialog to close" sh -c "! xdotool search --onlyvisible --name '^Open Zip File\$'"
-focused '^Pellix 2\.50$'
+e2e_open_zip "$zip"
+e2e_focused '^Pellix 2\.50$'
 
 # colour_pixels FILE COLOUR: how many pixels of the screenshot have (about) that colour.
 colour_pixels() {

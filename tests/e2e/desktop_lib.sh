@@ -92,6 +92,23 @@ e2e_start_pellix() {
   win=$(xdotool search --onlyvisible --name '^Pellix 2\.50$' | head -1)
 }
 
+# e2e_focused TITLE-REGEX: waits until the window so named has the input focus (keys go to it).
+e2e_focused() {
+  wait_for 20 "the input focus in $1" sh -c "xdotool getwindowfocus getwindowname | grep -q '$1'"
+}
+
+# e2e_open_zip FILE: Ctrl+O in the main window, FILE typed into "Open Zip File", Return; waits
+# for the dialog to close.
+e2e_open_zip() {
+  xdotool windowactivate --sync "$win"
+  xdotool key --clearmodifiers ctrl+o
+  e2e_window '^Open Zip File$'
+  e2e_focused '^Open Zip File$'
+  xdotool type --delay 5 "$1"
+  xdotool key --clearmodifiers Return
+  wait_for 20 "the open dialog to close" sh -c "! xdotool search --onlyvisible --name '^Open Zip File\$'"
+}
+
 # e2e_window TITLE-REGEX [SECONDS]: waits for a visible window so named, activates it; sets found.
 e2e_window() {
   wait_for "${2:-20}" "the window $1" xdotool search --onlyvisible --name "$1"

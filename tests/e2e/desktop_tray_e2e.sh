@@ -18,10 +18,6 @@ shot() {
   [ -n "${PELLIX_E2E_SHOTS:-}" ] && import -window root "$PELLIX_E2E_SHOTS/$1.png"
   return 0
 }
-# focused TITLE-REGEX: keys go to the window so named (it has the input focus).
-focused() {
-  wait_for 20 "the input focus in $1" sh -c "xdotool getwindowfocus getwindowname | grep -q '$1'"
-}
 # visible_windows: how many windows are on screen (a menu that pops up adds one).
 visible_windows() { xdotool search --onlyvisible --name '.*' 2>/dev/null | wc -l; }
 # popped_up COUNT: waits for more windows on screen than COUNT.
@@ -52,7 +48,7 @@ wait_for 20 "the tray icon" sh -c "[ \"\$(xwininfo -children -id $tray | sed -n 
 # Ctrl+K: "Select Skin", Escape closes it.
 xdotool key --clearmodifiers ctrl+k
 e2e_window '^Select Skin$'
-focused '^Select Skin$'
+e2e_focused '^Select Skin$'
 shot skin-dialog
 xdotool key --clearmodifiers Escape
 closed '^Select Skin$'
@@ -65,7 +61,7 @@ xdotool key --clearmodifiers alt+v
 popped_up "$before"
 xdotool key --clearmodifiers Down Down Return
 e2e_window '^Profiles Editor$'
-focused '^Profiles Editor$'
+e2e_focused '^Profiles Editor$'
 xdotool key --clearmodifiers Down
 shot profile-editor
 xdotool key --clearmodifiers Escape

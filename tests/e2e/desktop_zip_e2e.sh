@@ -26,20 +26,10 @@ e2e_home
 e2e_start_pellix
 e2e_download "$url"
 
-# focused TITLE-REGEX: keys go to the window so named (it has the input focus).
-focused() {
-  wait_for 20 "the input focus in $1" sh -c "xdotool getwindowfocus getwindowname | grep -q '$1'"
-}
 unzip -tq "$zip" > /dev/null || fail "the downloaded Zip does not test clean"
 
 # Ctrl+O: "Open Zip File", the path typed into its file name field.
-xdotool windowactivate --sync "$win"
-xdotool key --clearmodifiers ctrl+o
-e2e_window '^Open Zip File$'
-focused '^Open Zip File$'
-xdotool type --delay 5 "$zip"
-xdotool key --clearmodifiers Return
-wait_for 20 "the open dialog to close" sh -c "! xdotool search --onlyvisible --name '^Open Zip File\$'"
+e2e_open_zip "$zip"
 
 # Ctrl+U: the "Unzip" dialog; the folder typed, "Use path names" checked (Tab twice from the
 # field: the "Files:" choice, then the option), Return confirms.
@@ -49,7 +39,7 @@ xdotool windowactivate --sync "$win"
 wait_for 20 "the unzip dialog after Ctrl+U" sh -c \
   "xdotool key --clearmodifiers ctrl+u; sleep 0.4; xdotool search --onlyvisible --name '^Unzip\$'"
 e2e_window '^Unzip$'
-focused '^Unzip$'
+e2e_focused '^Unzip$'
 xdotool key --clearmodifiers ctrl+a
 xdotool type --delay 5 "$out"
 xdotool key --clearmodifiers Tab Tab space Return
@@ -80,19 +70,19 @@ xdotool windowactivate --sync "$win"
 wait_for 20 "the wizard after Ctrl+A" sh -c \
   "xdotool key --clearmodifiers ctrl+a; sleep 0.4; xdotool search --onlyvisible --name '^File Zip Wizard\$'"
 e2e_window '^File Zip Wizard$'
-focused '^File Zip Wizard$'
+e2e_focused '^File Zip Wizard$'
 # The field holds the open Zip (copied out of it once the wizard takes keys).
 wait_for 20 "the Zip's path in the wizard's field" sh -c \
   "xdotool key --clearmodifiers ctrl+a ctrl+c; xclip -selection clipboard -o | grep -qxF '$zip'"
 xdotool key --clearmodifiers Return
 xdotool key --clearmodifiers alt+a
 e2e_window '^Add Files$'
-focused '^Add Files$'
+e2e_focused '^Add Files$'
 xdotool type --delay 5 "$added"
 xdotool key --clearmodifiers Return
 wait_for 20 "the add dialog to close" sh -c "! xdotool search --onlyvisible --name '^Add Files\$'"
 e2e_window '^File Zip Wizard$'
-focused '^File Zip Wizard$'
+e2e_focused '^File Zip Wizard$'
 xdotool key --clearmodifiers Return Return
 wait_for 30 "the added file in unzip -l" sh -c "unzip -l '$zip' | grep -q ' added-note.txt\$'"
 unzip -tq "$zip" > /dev/null || fail "the Zip does not test clean after the add"
