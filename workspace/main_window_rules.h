@@ -20,6 +20,9 @@ inline constexpr const char* kNotAvailableYet = "Not available yet.";
 inline constexpr const char* kAbortTaskQuestion = "A Pellix Task is still running.  \nDo you want to abort this task and exit?";
 inline constexpr const char* kAboutVersion = "Version 2.50 (Build 98 (09 November 1998)";
 inline constexpr const char* kProfileHint = "Select a profile to specify what,\nand how much, should be retrieved";
+// What the Home view says when it has no home page to show, or the home page cannot be reached.
+inline constexpr const char* kHomeHint =
+    "Type a web address above and press Go, or choose File > New > Download Task... (F7).";
 inline constexpr const char* kBrowseLinkHint = "Click twice to toggle wide-view";
 inline constexpr const char* kCustomProfile = "Custom";
 

@@ -11,8 +11,10 @@
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include "workspace/main_window_rules.h"
 #include "workspace/offline_address.h"
 
 namespace pellix {
@@ -182,6 +184,20 @@ void TFormBrowser::cmbBrowserURLEnter()
         Navigate(QString::fromStdString(address));
 }
 
+namespace {
+
+// The Home view's own page when the home page cannot be reached.
+QString HomeFallbackPage(const QString& address)
+{
+    return QString("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Pellix Home</title></head>"
+                   "<body style=\"font-family: sans-serif; margin: 2em; color: #1a1a1a; background: #f4f6fa\">"
+                   "<h2 style=\"color: #0b3a6e\">Pellix Home</h2><p>%1</p>"
+                   "<p style=\"color: #555\">The home page %2 could not be reached.</p></body></html>")
+        .arg(QString(kHomeHint).toHtmlEscaped(), address.toHtmlEscaped());
+}
+
+} // namespace
+
 TFormBrowseHome::TFormBrowseHome(QWebEngineProfile* profile, TBrowserStatusSink status, QWidget* parent)
     : QWidget(parent), m_profile(profile), m_status(std::move(status))
 {
@@ -197,9 +213,18 @@ void TFormBrowseHome::Navigate(const QString& address)
         m_view = new TBrowserControl(m_profile, this);
         m_view->setObjectName("wbHome");
         m_view->setAccessibleName("Home Page");
+        // Loading the home page must not take the focus from the address box.
+        m_view->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
         layout()->addWidget(m_view);
         connect(m_view->page(), &QWebEnginePage::linkHovered, this, [this](const QString& url) { m_status(url); });
+        // An unreachable home page (offline, or no such site) leaves the view with the program's
+        // own start text instead of the browser's error page.
+        connect(m_view, &QWebEngineView::loadFinished, this, [this](bool ok) {
+            if (!ok && m_view->url() == QUrl(m_address, QUrl::TolerantMode))
+                m_view->setHtml(HomeFallbackPage(m_address));
+        });
     }
+    m_address = address;
     m_view->setUrl(QUrl(address, QUrl::TolerantMode));
 }
 

@@ -72,6 +72,7 @@ private:
     QWebEngineProfile* m_profile;
     TBrowserStatusSink m_status;
     QWebEngineView* m_view = nullptr;
+    QString m_address; // the home page asked for
 };
 
 } // namespace pellix

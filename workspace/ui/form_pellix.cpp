@@ -286,8 +286,7 @@ TFormPellix::TFormPellix(TSession& session, QWidget* parent)
             m_taskList->RunTask(*task);
     });
 
-    m_pageOf[TView::Home] = Placeholder("Pellix Home", "Pellix Home\n\nType a web address above and press Go, or choose "
-                                        "File > New > Download Task... (F7).", m_pages);
+    m_pageOf[TView::Home] = Placeholder("Pellix Home", QString("Pellix Home\n\n") + kHomeHint, m_pages);
     m_zipView = new TZipManagerView(session, m_zipTree, m_pageTree, m_pages);
     m_pageOf[TView::ZipProperties] = m_zipView;
     m_zipView->Message = [this](TRunnerMessageKind kind, const QString& text) { ShowMessage(kind, text); };
@@ -1136,6 +1135,8 @@ void TFormPellix::StartUp(const QStringList& arguments)
 {
     Activate();
     SwitchView(m_session.App().TasksViewFirst() ? TView::Tasks : TView::Home);
+    // The first thing a user does is type or paste an address: Enter then means Go.
+    m_address->setFocus();
     if (!arguments.isEmpty())
         HandleArgument(arguments.front(), true);
 }

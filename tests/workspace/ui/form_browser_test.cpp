@@ -84,6 +84,17 @@ QString ImageWidths(QWebEnginePage* page)
     return widths;
 }
 
+// A loopback port that refuses connections: bound, then closed.
+int ClosedPort()
+{
+    int port = 0;
+    {
+        test::TTestHttpServer server;
+        port = server.Port();
+    }
+    return port;
+}
+
 } // namespace
 
 class TFormBrowserTest : public QObject {
@@ -242,6 +253,26 @@ private slots:
         window.reset();
         owner.RunElsewhere([&] { session.reset(); });
         owner.Stop();
+    }
+
+    // A home page that cannot be reached leaves the program's own start text, not an error page;
+    // a page that loads stays as it is.
+    void AnUnreachableHomePageShowsTheStartText()
+    {
+        TFormBrowseHome home(m_profile, [](const QString&) {});
+        home.resize(600, 400);
+        home.show();
+        const QString closed = "http://127.0.0.1:" + QString::number(ClosedPort()) + "/";
+        home.Navigate(closed);
+        QVERIFY(QTest::qWaitFor([&] { return Evaluate(home.View()->page(), "document.title").toString() == "Pellix Home"; },
+                                kWaitMs));
+        const QString text = Evaluate(home.View()->page(), "document.body.innerText").toString();
+        QVERIFY2(text.contains("press Go") && text.contains(closed), qPrintable(text));
+
+        home.Navigate(QString::fromStdString(m_server.Url("/")));
+        QVERIFY(QTest::qWaitFor([&] { return Evaluate(home.View()->page(), "document.title").toString() == "Offline Start"; },
+                                kWaitMs));
+        m_served = m_server.Requests().size(); // the other cases count the site's requests from here
     }
 
     void cleanupTestCase()

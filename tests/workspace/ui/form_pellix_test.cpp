@@ -289,6 +289,16 @@ private slots:
         QCOMPARE(f.window->ViewTitleText(), QString(" Tasks"));
     }
 
+    // At start the address box has the focus in either first view, so Enter after typing is Go.
+    void StartUpFocusesTheAddressBox()
+    {
+        for (const bool tasksFirst : {false, true}) {
+            TWindowFixture f([tasksFirst](TPXApp& app) { app.SetTasksViewFirst(tasksFirst); });
+            f.window->StartUp({});
+            QCOMPARE(f.window->focusWidget(), static_cast<QWidget*>(f.window->AddressBox()));
+        }
+    }
+
     void CommandLineArgumentsWhateverTheirCase()
     {
         TWindowFixture f;
