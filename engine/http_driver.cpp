@@ -13,7 +13,8 @@
 namespace pellix {
 
 
-TbwHTTP::TbwHTTP(IOwnerThread& owner) : m_owner(owner), m_http(std::make_unique<TagHTTP>())
+TbwHTTP::TbwHTTP(IOwnerThread& owner)
+    : m_owner(owner), m_http(std::make_unique<TagHTTP>()), m_worker(std::make_unique<TTransferWorker>())
 {
     InstallEvents();
 }
@@ -124,7 +125,7 @@ void TbwHTTP::Start(TPXTask& task)
     m_http->SetPipelineNext(std::move(m_pipelineNext));
     m_pipelineNext.clear();
 
-    m_thread = std::make_unique<TThreadHTTP>(*this, std::move(job));
+    m_thread = std::make_unique<TThreadHTTP>(*this, *m_worker, std::move(job));
     m_thread->Resume();
 }
 

@@ -20,6 +20,7 @@ class IOwnerThread;
 class TPXQItem;
 class TPXTask;
 class TThreadHTTP;
+class TTransferWorker;
 
 enum TbwHTTPState { hsIdle, hsConnecting, hsDownloading, hsComplete, hsError, hsStopping };
 
@@ -93,7 +94,7 @@ public:
 
     // GETs that the next transfer's first request sends ahead (TagHTTP::SetPipelineNext).
     void SetPipelineNext(std::vector<TPipelinedGet> gets) { m_pipelineNext = std::move(gets); }
-    // Runs the transfer of QItem for task on a new worker.
+    // Runs the transfer of QItem for task on the slot's worker.
     void Start(TPXTask& task);
     // Cancels a running transfer and waits for its worker; the driver is idle afterwards.
     // On the owner thread the worker's pending calls to it are dropped, so this cannot deadlock.
@@ -132,6 +133,8 @@ private:
     std::atomic<TbwHTTPState> m_state{hsIdle};
     mutable std::mutex m_statusMutex;
     std::string m_status;
+    // Last: it ends its thread before anything a transfer uses is gone.
+    std::unique_ptr<TTransferWorker> m_worker;
 };
 
 } // namespace pellix

@@ -38,21 +38,21 @@ bool TLoopOwnerThread::Call(std::function<void()> fn)
         fn();
         return true;
     }
-    TCallState state;
+    auto state = std::make_shared<TCallState>();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopRequested)
             return false;
-        m_queue.push_back(TWork { std::move(fn), &state });
+        m_queue.push_back(TWork { std::move(fn), state });
     }
     m_workCv.notify_one();
     {
         // Queued work always runs, even through a stop, so this wait ends.
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_doneCv.wait(lock, [&] { return state.done; });
+        std::unique_lock<std::mutex> lock(state->mutex);
+        state->cv.wait(lock, [&] { return state->done; });
     }
-    if (state.error)
-        std::rethrow_exception(state.error);
+    if (state->error)
+        std::rethrow_exception(state->error);
     return true;
 }
 
@@ -170,11 +170,17 @@ void TLoopOwnerThread::Loop()
             }
         }
 
-        lock.lock();
         if (work.call != nullptr) {
-            work.call->error = error;
-            work.call->done = true;
+            {
+                std::lock_guard<std::mutex> callLock(work.call->mutex);
+                work.call->error = error;
+                work.call->done = true;
+            }
+            work.call->cv.notify_one();
+            work.call.reset();
         }
+
+        lock.lock();
         m_running = false;
         ++m_completed;
         m_doneCv.notify_all();

@@ -8,6 +8,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -58,20 +59,24 @@ public:
     std::size_t QueuedCount() const;
 
 private:
+    // A Call's caller waits on its own state, so a finished function wakes only its caller.
+    // Shared: the loop may still signal it after the caller has seen it done and gone on.
     struct TCallState {
+        std::mutex mutex;
+        std::condition_variable cv;
         bool done = false;
         std::exception_ptr error;
     };
     struct TWork {
         std::function<void()> fn;
-        TCallState* call = nullptr; // set for a Call; lives on the waiting caller's stack
+        std::shared_ptr<TCallState> call; // set for a Call
     };
 
     void Loop();
 
     mutable std::mutex m_mutex;
     std::condition_variable m_workCv; // work queued or stop requested
-    std::condition_variable m_doneCv; // a function finished, or the loop ended
+    std::condition_variable m_doneCv; // a function finished, or the loop ended (WaitUntil, WaitIdle)
     std::deque<TWork> m_queue;
     bool m_stopRequested = false;
     bool m_running = false;

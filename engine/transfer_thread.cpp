@@ -145,8 +145,59 @@ TReplyInfo TReplyInfo::FromHeaders(const std::vector<std::string>& lines)
     return info;
 }
 
-TThreadHTTP::TThreadHTTP(TbwHTTP& driver, TTransferJob job)
-    : m_driver(driver), m_job(std::move(job)), m_gate(std::make_shared<TGate>())
+TTransferWorker::~TTransferWorker()
+{
+    {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [this] { return !m_busy; });
+        m_quit = true;
+    }
+    m_cv.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void TTransferWorker::Run(std::function<void()> fn)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_fn = std::move(fn);
+        m_busy = true;
+        if (!m_thread.joinable()) {
+            m_thread = std::thread([this] { Loop(); });
+            m_id.store(m_thread.get_id(), std::memory_order_release);
+        }
+    }
+    m_cv.notify_all();
+}
+
+void TTransferWorker::Wait()
+{
+    std::unique_lock lock(m_mutex);
+    m_cv.wait(lock, [this] { return !m_busy; });
+}
+
+void TTransferWorker::Loop()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_cv.wait(lock, [this] { return m_fn || m_quit; });
+        if (!m_fn)
+            return;
+        std::function<void()> fn = std::move(m_fn);
+        m_fn = nullptr;
+        lock.unlock();
+        fn();
+        // Its captures go before a waiting Join frees what they point to.
+        fn = nullptr;
+        lock.lock();
+        m_busy = false;
+        m_cv.notify_all();
+    }
+}
+
+TThreadHTTP::TThreadHTTP(TbwHTTP& driver, TTransferWorker& worker, TTransferJob job)
+    : m_driver(driver), m_worker(worker), m_job(std::move(job)), m_gate(std::make_shared<TGate>())
 {
     m_busy.store(true, std::memory_order_release);
 }
@@ -158,8 +209,10 @@ TThreadHTTP::~TThreadHTTP()
 
 void TThreadHTTP::Resume()
 {
-    if (!m_thread.joinable())
-        m_thread = std::thread([this] { Execute(); });
+    if (m_started)
+        return;
+    m_started = true;
+    m_worker.Run([this] { Execute(); });
 }
 
 void TThreadHTTP::RequestStop()
@@ -185,8 +238,10 @@ bool TThreadHTTP::WaitDone(std::chrono::milliseconds timeout)
 
 void TThreadHTTP::Join()
 {
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
-        m_thread.join();
+    if (m_started && !m_joined && !m_worker.OnThread()) {
+        m_worker.Wait();
+        m_joined = true;
+    }
 }
 
 void TThreadHTTP::CheckStop() const

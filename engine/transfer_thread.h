@@ -31,7 +31,36 @@ struct TReplyInfo {
     static TReplyInfo FromHeaders(const std::vector<std::string>& lines);
 };
 
-// One transfer: created on the owner thread by TbwHTTP::Start, run once, then freed.
+// The thread a slot's transfers run on, one after another: kept between transfers, so that an
+// item costs no thread of its own.
+class TTransferWorker final {
+public:
+    TTransferWorker() = default;
+    // Waits for the running function, then ends the thread.
+    ~TTransferWorker();
+    TTransferWorker(const TTransferWorker&) = delete;
+    TTransferWorker& operator=(const TTransferWorker&) = delete;
+
+    // Runs fn on the thread (started on first use); the last function must have ended (Wait).
+    void Run(std::function<void()> fn);
+    // Waits until the function handed by Run has returned and its captures are gone.
+    void Wait();
+    bool OnThread() const { return std::this_thread::get_id() == m_id.load(std::memory_order_acquire); }
+
+private:
+    void Loop();
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::function<void()> m_fn;
+    bool m_busy = false;
+    bool m_quit = false;
+    std::atomic<std::thread::id> m_id{};
+    std::thread m_thread;
+};
+
+// One transfer: created on the owner thread by TbwHTTP::Start, run once on the slot's worker,
+// then freed.
 class TThreadHTTP final {
 public:
     // Redirect hops followed before the item fails.
@@ -41,11 +70,11 @@ public:
     // here and a later try continues it.
     static constexpr const char* kPartSuffix = ".pxpart";
 
-    TThreadHTTP(TbwHTTP& driver, TTransferJob job);
+    TThreadHTTP(TbwHTTP& driver, TTransferWorker& worker, TTransferJob job);
     // The first byte a transfer asks for: an "Incomplete (n bytes)" item continues its part file
     // when the file holds the bytes before n; 0 (the whole body) otherwise.
     static std::int64_t ResumeRange(const std::string& statusText, const std::filesystem::path& partPath);
-    // Waits for the thread.
+    // Waits for the transfer to end.
     ~TThreadHTTP();
     TThreadHTTP(const TThreadHTTP&) = delete;
     TThreadHTTP& operator=(const TThreadHTTP&) = delete;
@@ -59,6 +88,7 @@ public:
     void Abandon();
     // Waits until the worker is no longer busy or the timeout passes; true when it is not busy.
     bool WaitDone(std::chrono::milliseconds timeout);
+    // Waits until the transfer's last step has run (not on the worker itself).
     void Join();
 
     const TTransferJob& Job() const { return m_job; }
@@ -84,6 +114,7 @@ private:
     void CheckStop() const;
 
     TbwHTTP& m_driver;
+    TTransferWorker& m_worker;
     TTransferJob m_job;
     TReplyInfo m_reply;
     std::shared_ptr<TGate> m_gate;
@@ -94,7 +125,8 @@ private:
     std::int64_t m_bodyHeld = 0;   // bytes of the body in the part file
     bool m_bodyToFile = false;     // the last GET's body went to the part file
     int m_localError = 0;          // errno of a failed write of the part file
-    std::thread m_thread;
+    bool m_started = false;        // handed to the worker
+    bool m_joined = false;
 };
 
 } // namespace pellix

@@ -8,6 +8,9 @@
 #include <atomic>
 #include <csignal>
 #include <map>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +70,30 @@ std::function<void(const TReceivedRequest&, TRoute&)> HonourRange(std::string bo
         route.status = 206;
         route.body = body.substr(std::min(from, body.size()));
     };
+}
+
+// A slot's transfers run one after another on one kept thread; Wait returns only once the
+// function and what it captured are gone, so the owner may free the transfer at once.
+TEST(TTransferWorkerTest, RunsEachFunctionOnTheSameThreadAndWaitsForItsCaptures)
+{
+    TTransferWorker worker;
+    EXPECT_FALSE(worker.OnThread());
+    std::vector<std::thread::id> ids;
+    std::vector<bool> onThread;
+    for (int i = 0; i < 3; ++i) {
+        auto held = std::make_shared<int>(i);
+        worker.Run([&, held] {
+            ids.push_back(std::this_thread::get_id());
+            onThread.push_back(worker.OnThread());
+        });
+        worker.Wait();
+        EXPECT_EQ(held.use_count(), 1) << "run " << i;
+        ASSERT_EQ(ids.size(), static_cast<std::size_t>(i + 1));
+    }
+    EXPECT_NE(ids[0], std::this_thread::get_id());
+    EXPECT_EQ(ids[1], ids[0]);
+    EXPECT_EQ(ids[2], ids[0]);
+    EXPECT_EQ(onThread, (std::vector<bool>{true, true, true}));
 }
 
 TEST(TReplyInfoTest, ReadsHeaderLinesExactly)
