@@ -150,19 +150,23 @@ private:
 
     void HandleValue(TPXParser& parser, const std::string& value, const TRewritePass& pass, TPassCounts& counts)
     {
-        std::string base = Base();
+        const std::string* base = &Base();
         // Rewritten links must work from where the page is saved, which has no BASE tag any more.
-        std::string localBase = m_ownFolder;
+        const std::string* localBase = &m_ownFolder;
+        std::string codeBase;
+        std::string localCodeBase;
         if (pass.attribute == "CODE") {
             const std::string codebase = parser.AttributeValue("CODEBASE");
             if (!codebase.empty()) {
                 // A code base names a folder even when written without its closing "/".
-                base = WithTrailingSlash(StripAnchor(ResolveURL(codebase, base)));
-                localBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, localBase)));
+                codeBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, *base)));
+                localCodeBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, *localBase)));
+                base = &codeBase;
+                localBase = &localCodeBase;
             }
         }
         const std::size_t start = parser.ValueStart() - 1;
-        if (std::optional<std::string> converted = HandleLink(value, start, value.size(), base, localBase, pass,
+        if (std::optional<std::string> converted = HandleLink(value, start, value.size(), *base, *localBase, pass,
                                                               &parser, TagKind(pass, parser), counts)) {
             parser.ReplaceValue(*converted);
             m_observer.OnEdit(pass, {start, value.size(), *converted, false});
@@ -263,7 +267,9 @@ private:
                 knownToTask = m_known(itemURL);
             return *knownToTask;
         };
-        const std::string typeExtension = TargetTypeExtension(itemURL, known, kind);
+        // The key of this page's queued links; made once for both looks.
+        std::string key = itemURL.empty() ? std::string() : URLIndexKey(itemURL);
+        const std::string typeExtension = TargetTypeExtension(itemURL, key, known, kind);
         const bool page = group == kPageGroup;
         int action = m_input.action;
         if (!page && action == kActionMap)
@@ -286,7 +292,6 @@ private:
             decision.accepted = true;
             if (m_input.convertFollowedLinks == 1)
                 converted = LocalLink(url, localBase, typeExtension) + URLAnchor(url);
-            std::string key = URLIndexKey(itemURL);
             if (!m_queuedKeys.contains(key) && !known()) {
                 TQueuedLink link;
                 link.url = itemURL;
@@ -318,13 +323,15 @@ private:
 
     // The type extension the target's local name is made with: the one its item holds when the
     // task or this page knows it already (the first link decided it), else the context's.
-    // itemURL: the link's URL without its anchor; known(): the task's list holds it.
+    // itemURL: the link's URL without its anchor, key: its URLIndexKey; known(): the task's list
+    // holds it.
     template <typename TKnown>
-    std::string TargetTypeExtension(const std::string& itemURL, const TKnown& known, TFileKind kind) const
+    std::string TargetTypeExtension(const std::string& itemURL, const std::string& key, const TKnown& known,
+                                    TFileKind kind) const
     {
         if (itemURL.empty())
             return {};
-        if (const auto found = m_queuedExtensions.find(URLIndexKey(itemURL)); found != m_queuedExtensions.end())
+        if (const auto found = m_queuedExtensions.find(key); found != m_queuedExtensions.end())
             return found->second;
         if (known())
             return m_typeOf ? m_typeOf(itemURL) : std::string();
