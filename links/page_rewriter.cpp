@@ -36,6 +36,14 @@ TFileKind TagKind(const TRewritePass& pass, const TPXParser& parser)
     return TFileKind::None;
 }
 
+// URLAnchor of a resolved and validated address, without parsing it again: its scheme, host and
+// port hold no "#", so the anchor starts at the first one.
+std::string_view AnchorOf(std::string_view url)
+{
+    const std::size_t hash = url.find('#');
+    return hash == std::string_view::npos ? std::string_view() : url.substr(hash);
+}
+
 // The work on one text: the state the passes share.
 class TRewriteJob final {
 public:
@@ -291,7 +299,7 @@ private:
         if (!url.empty() && m_acceptLink(url, m_startFolder, level, group)) {
             decision.accepted = true;
             if (m_input.convertFollowedLinks == 1)
-                converted = LocalLink(url, localBase, typeExtension) + URLAnchor(url);
+                converted = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
             if (!m_queuedKeys.contains(key) && !known()) {
                 TQueuedLink link;
                 link.url = itemURL;
@@ -314,7 +322,7 @@ private:
         } else if (!url.empty() && !ContainsText(url, "mailto:")) {
             const int convert = m_input.convertUnfollowedLinks;
             if (convert == 2 || (convert == 1 && url.find(m_startRoot) != std::string::npos))
-                converted = LocalLink(url, localBase, typeExtension) + URLAnchor(url);
+                converted = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
         }
         decision.converted = converted ? &*converted : nullptr;
         m_observer.OnLink(pass, decision);

@@ -168,8 +168,19 @@ TLocalPlace LocalPlace(std::string_view text, bool legacy = false, std::string_v
 {
     const TbwURL url(text);
     TLocalPlace place;
-    if (!url.Host().empty())
-        place.folders.push_back(HostFolder(url));
+    if (!url.Host().empty()) {
+        // The links of a site are nearly all on one host: its folder is made once.
+        thread_local std::string lastProtocol, lastHost, lastPort, lastFolder;
+        thread_local bool haveLast = false;
+        if (!haveLast || url.Host() != lastHost || url.Port() != lastPort || url.Protocol() != lastProtocol) {
+            lastFolder = HostFolder(url);
+            lastProtocol = url.Protocol();
+            lastHost = url.Host();
+            lastPort = url.Port();
+            haveLast = true;
+        }
+        place.folders.push_back(lastFolder);
+    }
 
     // Dot segments resolve like a browser's; ".." at the top stays at the top.
     std::vector<std::string> path;
