@@ -36,6 +36,14 @@ TFileKind TagKind(const TRewritePass& pass, const TPXParser& parser)
     return TFileKind::None;
 }
 
+// URLAnchor of a resolved and validated address, without parsing it again: its scheme, host and
+// port hold no "#", so the anchor starts at the first one.
+std::string_view AnchorOf(std::string_view url)
+{
+    const std::size_t hash = url.find('#');
+    return hash == std::string_view::npos ? std::string_view() : url.substr(hash);
+}
+
 // The work on one text: the state the passes share.
 class TRewriteJob final {
 public:
@@ -150,19 +158,23 @@ private:
 
     void HandleValue(TPXParser& parser, const std::string& value, const TRewritePass& pass, TPassCounts& counts)
     {
-        std::string base = Base();
+        const std::string* base = &Base();
         // Rewritten links must work from where the page is saved, which has no BASE tag any more.
-        std::string localBase = m_ownFolder;
+        const std::string* localBase = &m_ownFolder;
+        std::string codeBase;
+        std::string localCodeBase;
         if (pass.attribute == "CODE") {
             const std::string codebase = parser.AttributeValue("CODEBASE");
             if (!codebase.empty()) {
                 // A code base names a folder even when written without its closing "/".
-                base = WithTrailingSlash(StripAnchor(ResolveURL(codebase, base)));
-                localBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, localBase)));
+                codeBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, *base)));
+                localCodeBase = WithTrailingSlash(StripAnchor(ResolveURL(codebase, *localBase)));
+                base = &codeBase;
+                localBase = &localCodeBase;
             }
         }
         const std::size_t start = parser.ValueStart() - 1;
-        if (std::optional<std::string> converted = HandleLink(value, start, value.size(), base, localBase, pass,
+        if (std::optional<std::string> converted = HandleLink(value, start, value.size(), *base, *localBase, pass,
                                                               &parser, TagKind(pass, parser), counts)) {
             parser.ReplaceValue(*converted);
             m_observer.OnEdit(pass, {start, value.size(), *converted, false});
@@ -263,7 +275,9 @@ private:
                 knownToTask = m_known(itemURL);
             return *knownToTask;
         };
-        const std::string typeExtension = TargetTypeExtension(itemURL, known, kind);
+        // The key of this page's queued links; made once for both looks.
+        std::string key = itemURL.empty() ? std::string() : URLIndexKey(itemURL);
+        const std::string typeExtension = TargetTypeExtension(itemURL, key, known, kind);
         const bool page = group == kPageGroup;
         int action = m_input.action;
         if (!page && action == kActionMap)
@@ -285,8 +299,7 @@ private:
         if (!url.empty() && m_acceptLink(url, m_startFolder, level, group)) {
             decision.accepted = true;
             if (m_input.convertFollowedLinks == 1)
-                converted = LocalLink(url, localBase, typeExtension) + URLAnchor(url);
-            std::string key = URLIndexKey(itemURL);
+                converted = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
             if (!m_queuedKeys.contains(key) && !known()) {
                 TQueuedLink link;
                 link.url = itemURL;
@@ -309,7 +322,7 @@ private:
         } else if (!url.empty() && !ContainsText(url, "mailto:")) {
             const int convert = m_input.convertUnfollowedLinks;
             if (convert == 2 || (convert == 1 && url.find(m_startRoot) != std::string::npos))
-                converted = LocalLink(url, localBase, typeExtension) + URLAnchor(url);
+                converted = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
         }
         decision.converted = converted ? &*converted : nullptr;
         m_observer.OnLink(pass, decision);
@@ -318,13 +331,15 @@ private:
 
     // The type extension the target's local name is made with: the one its item holds when the
     // task or this page knows it already (the first link decided it), else the context's.
-    // itemURL: the link's URL without its anchor; known(): the task's list holds it.
+    // itemURL: the link's URL without its anchor, key: its URLIndexKey; known(): the task's list
+    // holds it.
     template <typename TKnown>
-    std::string TargetTypeExtension(const std::string& itemURL, const TKnown& known, TFileKind kind) const
+    std::string TargetTypeExtension(const std::string& itemURL, const std::string& key, const TKnown& known,
+                                    TFileKind kind) const
     {
         if (itemURL.empty())
             return {};
-        if (const auto found = m_queuedExtensions.find(URLIndexKey(itemURL)); found != m_queuedExtensions.end())
+        if (const auto found = m_queuedExtensions.find(key); found != m_queuedExtensions.end())
             return found->second;
         if (known())
             return m_typeOf ? m_typeOf(itemURL) : std::string();

@@ -299,6 +299,13 @@ void TThreadParse::ShowStatus(const std::string& text) const
         m_onStatus(text);
 }
 
+void TThreadParse::QueueForZip(TPXTask& task, const std::string& path, TPXQItem* item) const
+{
+    task.AppendToZipQueue(path, item);
+    if (m_onZipQueued)
+        m_onZipQueued();
+}
+
 TThreadParse::TStep TThreadParse::ProcessNextPage(TPXTask& task)
 {
     // A page that could not be written back stays "Saved": while the task's write fault stands
@@ -388,7 +395,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         if (!finish(kStateParsed, kNotScannedText + SizeText(snapshot.maxParsedSize), ""))
             return TStep::OwnerGone;
         if (zipMode)
-            task.AppendToZipQueue(localPath, &page);
+            QueueForZip(task, localPath, &page);
         return TStep::Done;
     }
     if (text.empty()) {
@@ -397,7 +404,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
         if (!finish(kStateParsed, "", ""))
             return TStep::OwnerGone;
         if (zipMode)
-            task.AppendToZipQueue(localPath, &page);
+            QueueForZip(task, localPath, &page);
         return TStep::Done;
     }
 
@@ -447,7 +454,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
     if (!finish(kStateParsed, "", rewrite.title))
         return TStep::OwnerGone;
     if (zipMode)
-        task.AppendToZipQueue(localPath, &page);
+        QueueForZip(task, localPath, &page);
     if (HasBanner(rewrite.text))
         WriteBannerPage(task, snapshot.bannerPath, snapshot.startURL, zipMode);
     return TStep::Done;
@@ -478,7 +485,7 @@ void TThreadParse::RepackEarlierBannerPage(TPXTask& task)
         std::lock_guard lock(m_mutex);
         m_bannerDue = false;
     }
-    task.AppendToZipQueue(path, nullptr);
+    QueueForZip(task, path, nullptr);
 }
 
 void TThreadParse::WriteBannerPage(TPXTask& task, const std::string& path, const std::string& startURL, bool zipMode)
@@ -499,7 +506,7 @@ void TThreadParse::WriteBannerPage(TPXTask& task, const std::string& path, const
         return;
     }
     if (zipMode)
-        task.AppendToZipQueue(path, nullptr);
+        QueueForZip(task, path, nullptr);
 }
 
 } // namespace pellix

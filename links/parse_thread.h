@@ -30,6 +30,8 @@ inline constexpr const char* kNotScannedText = "Saved, not scanned for links: la
 using TParseStatusEvent = std::function<void(const std::string& text)>;
 // New items were added to the task; called on the parse thread after they are in the list.
 using TParseQueuedEvent = std::function<void()>;
+// A file was added to the task's zip queue; called on the parse thread right after.
+using TParseZipQueuedEvent = std::function<void()>;
 // Writes a rewritten page in place of the saved one; false with the reason in error and errno
 // set, as the atomic writers leave it (a full or read-only disk stops the run).
 using TPageWriter = std::function<bool(const std::filesystem::path& path, std::string_view data, std::string* error)>;
@@ -80,6 +82,7 @@ public:
     // Set before Start; both optional.
     void SetOnStatus(TParseStatusEvent event) { m_onStatus = std::move(event); }
     void SetOnItemsQueued(TParseQueuedEvent event) { m_onItemsQueued = std::move(event); }
+    void SetOnZipQueued(TParseZipQueuedEvent event) { m_onZipQueued = std::move(event); }
     // How pages are written back: ReplaceFileInWorkFolder (Zip mode) or ReplaceFileQuickly
     // (Intranet Mode) unless replaced (a test's full disk).
     void SetPageWriter(TPageWriter writer) { m_writePage = std::move(writer); }
@@ -97,6 +100,7 @@ private:
     TStep ProcessNextPage(TPXTask& task);
     TStep ProcessPage(TPXTask& task, TPXQItem& page);
     void ShowStatus(const std::string& text) const;
+    void QueueForZip(TPXTask& task, const std::string& path, TPXQItem* item) const;
     // At a run's first look for pages: queues for packing a banner page that an earlier run left.
     void RepackEarlierBannerPage(TPXTask& task);
     // Writes the banner page that the run's saved pages link to, the first time one gets the block.
@@ -105,6 +109,7 @@ private:
     IOwnerThread& m_owner;
     TParseStatusEvent m_onStatus;
     TParseQueuedEvent m_onItemsQueued;
+    TParseZipQueuedEvent m_onZipQueued;
     TPageWriter m_writePage;
 
     mutable std::mutex m_mutex;

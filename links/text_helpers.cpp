@@ -2,6 +2,7 @@
 #include "links/text_helpers.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include <algorithm>
 #include <charconv>
@@ -20,9 +21,17 @@ std::size_t FindNoCase(std::string_view text, std::string_view pattern, std::siz
         return std::string_view::npos;
     const std::size_t last = text.size() - pattern.size();
     const char first = LowerChar(pattern.front());
+    // A first byte that has no other case ("%", "&", "/") is found with memchr.
+    const bool caseless = first == pattern.front() && (first < 'a' || first > 'z');
     for (std::size_t i = from; i <= last; ++i) {
-        if (LowerChar(text[i]) != first)
+        if (caseless) {
+            const void* at = std::memchr(text.data() + i, first, last - i + 1);
+            if (at == nullptr)
+                return std::string_view::npos;
+            i = static_cast<std::size_t>(static_cast<const char*>(at) - text.data());
+        } else if (LowerChar(text[i]) != first) {
             continue;
+        }
         std::size_t k = 1;
         while (k < pattern.size() && LowerChar(text[i + k]) == LowerChar(pattern[k]))
             ++k;

@@ -17,12 +17,18 @@ void TbwURL::SetURL(std::string_view text)
     m_query.clear();
     m_anchor.clear();
 
-    std::string rest(text);
-    std::replace(rest.begin(), rest.end(), '\\', '/');
+    // The parts are cut from a view of the text; a copy is made only to turn backslashes round.
+    std::string slashed;
+    std::string_view rest = m_url;
+    if (rest.find('\\') != std::string_view::npos) {
+        slashed = m_url;
+        std::replace(slashed.begin(), slashed.end(), '\\', '/');
+        rest = slashed;
+    }
 
-    if (const auto scheme = rest.find("://"); scheme != std::string::npos) {
+    if (const auto scheme = rest.find("://"); scheme != std::string_view::npos) {
         m_protocol = rest.substr(0, scheme + 3);
-        rest.erase(0, scheme + 3);
+        rest.remove_prefix(scheme + 3);
     }
 
     // The path, query or anchor ends the host as well as a port does: "http://h?x" and
@@ -30,34 +36,34 @@ void TbwURL::SetURL(std::string_view text)
     auto hostEnd = std::min(rest.find_first_of("/:?#"), rest.size());
     if (!rest.empty() && rest.front() == '[') {
         // An IPv6 literal holds colons of its own.
-        if (const auto close = rest.find(']'); close != std::string::npos
+        if (const auto close = rest.find(']'); close != std::string_view::npos
             && close < std::min(rest.find_first_of("/?#"), rest.size()))
             hostEnd = close + 1;
     }
     m_host = rest.substr(0, hostEnd);
-    rest.erase(0, hostEnd);
+    rest.remove_prefix(hostEnd);
     if (m_host == ".")
         m_host.clear();
     if (rest.empty())
         return;
 
     if (rest.front() == ':') {
-        rest.erase(0, 1);
+        rest.remove_prefix(1);
         const auto portEnd = std::min(rest.find_first_of("/?#"), rest.size());
         m_port = rest.substr(0, portEnd);
-        rest.erase(0, portEnd);
+        rest.remove_prefix(portEnd);
     }
 
-    if (const auto hash = rest.find('#'); hash != std::string::npos) {
+    if (const auto hash = rest.find('#'); hash != std::string_view::npos) {
         m_anchor = rest.substr(hash);
-        rest.erase(hash);
+        rest = rest.substr(0, hash);
     }
-    if (const auto question = rest.find('?'); question != std::string::npos) {
+    if (const auto question = rest.find('?'); question != std::string_view::npos) {
         m_query = rest.substr(question);
-        rest.erase(question);
+        rest = rest.substr(0, question);
     }
 
-    if (const auto slash = rest.rfind('/'); slash != std::string::npos) {
+    if (const auto slash = rest.rfind('/'); slash != std::string_view::npos) {
         m_path = rest.substr(0, slash + 1);
         m_fileName = rest.substr(slash + 1);
     } else {

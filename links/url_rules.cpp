@@ -24,6 +24,14 @@ constexpr std::string_view kDegree = "\xC2\xB0";              // "*"
 // A "extension" longer than this is no extension worth keeping when a name is cut.
 constexpr std::size_t kMaxKeptExtensionBytes = 32;
 
+// ReplaceText in place: most texts hold none of what is replaced, and are then left without a
+// copy.
+void ReplaceAllIn(std::string& text, std::string_view find, std::string_view replacement, bool all = true)
+{
+    if (ContainsText(text, find))
+        text = ReplaceText(text, find, replacement, all);
+}
+
 // How many leading characters belong to the scheme for the folder rules: "https://" is one
 // longer than "http://"; everything else is counted like "http://".
 std::size_t SchemeLength(std::string_view url)
@@ -41,15 +49,14 @@ bool HasExtension(std::string_view name)
 // Browsers treat "%2e" like "." when they look for dot segments.
 bool IsSingleDot(std::string_view segment)
 {
-    return segment == "." || LowerCase(segment) == "%2e";
+    return segment == "." || SameText(segment, "%2e");
 }
 
 bool IsDoubleDot(std::string_view segment)
 {
     if (segment.size() != 2 && segment.size() != 4 && segment.size() != 6)
         return false;
-    const std::string lower = LowerCase(segment);
-    return lower == ".." || lower == ".%2e" || lower == "%2e." || lower == "%2e%2e";
+    return segment == ".." || SameText(segment, ".%2e") || SameText(segment, "%2e.") || SameText(segment, "%2e%2e");
 }
 
 // Cuts a name longer than limit bytes to its first bytes plus its extension, without splitting
@@ -143,9 +150,9 @@ std::string QueryNameExtensionOf(const TbwURL& url, bool legacy = false, std::st
 std::string LocalDocument(const TbwURL& url, const std::string& fileName, bool legacy, std::string_view typeExtension)
 {
     std::string document = fileName + url.Query() + QueryNameExtensionOf(url, legacy, typeExtension);
-    document = ReplaceText(document, ".asp", ".html", false);
-    document = ReplaceText(document, ".shtml", ".html", false);
-    document = ReplaceText(document, ".phtml", ".html", false);
+    ReplaceAllIn(document, ".asp", ".html", false);
+    ReplaceAllIn(document, ".shtml", ".html", false);
+    ReplaceAllIn(document, ".phtml", ".html", false);
     return document;
 }
 
@@ -161,8 +168,19 @@ TLocalPlace LocalPlace(std::string_view text, bool legacy = false, std::string_v
 {
     const TbwURL url(text);
     TLocalPlace place;
-    if (!url.Host().empty())
-        place.folders.push_back(HostFolder(url));
+    if (!url.Host().empty()) {
+        // The links of a site are nearly all on one host: its folder is made once.
+        thread_local std::string lastProtocol, lastHost, lastPort, lastFolder;
+        thread_local bool haveLast = false;
+        if (!haveLast || url.Host() != lastHost || url.Port() != lastPort || url.Protocol() != lastProtocol) {
+            lastFolder = HostFolder(url);
+            lastProtocol = url.Protocol();
+            lastHost = url.Host();
+            lastPort = url.Port();
+            haveLast = true;
+        }
+        place.folders.push_back(lastFolder);
+    }
 
     // Dot segments resolve like a browser's; ".." at the top stays at the top.
     std::vector<std::string> path;
@@ -237,9 +255,12 @@ std::string LocalLinkText(std::string_view target, std::string_view base, std::s
     std::string link;
     for (std::size_t i = common; i < from.folders.size(); ++i)
         link += "../";
-    for (std::size_t i = common; i < to.folders.size(); ++i)
-        link += to.folders[i] + "/";
-    return link + to.name;
+    for (std::size_t i = common; i < to.folders.size(); ++i) {
+        link += to.folders[i];
+        link += '/';
+    }
+    link += to.name;
+    return link;
 }
 
 // "about:blank", "javascript:...", "data:...", "tel:...": a scheme of its own, so the link never
@@ -408,7 +429,8 @@ std::string ResolveURL(std::string_view link, std::string_view base)
     for (auto dot = result.find("/./"); dot != std::string::npos; dot = result.find("/./"))
         result.replace(dot, 3, "/");
     std::erase_if(result, [](char c) { return c == '\n' || c == '\r'; });
-    return ReplaceText(result, "&amp;", "&", true);
+    ReplaceAllIn(result, "&amp;", "&");
+    return result;
 }
 
 bool ValidateURL(std::string& address)
@@ -417,7 +439,9 @@ bool ValidateURL(std::string& address)
     if (address.empty())
         return false;
     std::replace(address.begin(), address.end(), '\\', '/');
-    if (TbwURL(address).Protocol().empty()) {
+    // Parsed once, and again only where the text changes.
+    TbwURL url(address);
+    if (url.Protocol().empty()) {
         const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
         if (address.size() > 1 && isLetter(address[0]) && address[1] == ':')
             address.insert(0, "file://");
@@ -425,9 +449,9 @@ bool ValidateURL(std::string& address)
             return false;
         else
             address.insert(0, "http://");
+        url.SetURL(address);
     }
 
-    const TbwURL url(address);
     if (url.Host().empty() && url.Protocol() != "file://")
         return false;
     const std::string scheme = LowerCase(url.Protocol());
@@ -441,17 +465,18 @@ bool ValidateURL(std::string& address)
     if (port > 0 && url.Port() != std::to_string(port)) {
         // The host and port stand right after the scheme in the text just parsed.
         address.replace(url.Protocol().size() + url.Host().size() + 1, url.Port().size(), std::to_string(port));
+        url.SetURL(address);
     }
 
     // A folder address gets its trailing "/", in front of the anchor when there is one.
     const auto hash = address.find('#');
     const std::size_t end = hash != std::string::npos ? hash : address.size();
     const std::string_view beforeAnchor(address.data(), end);
-    if (!HasExtension(TbwURL(address).Document()) && !beforeAnchor.ends_with('/')
+    if (!HasExtension(url.Document()) && !beforeAnchor.ends_with('/')
         && beforeAnchor.find('?') == std::string_view::npos)
         address.insert(end, "/");
 
-    address = ReplaceText(address, "&amp;", "&", true);
+    ReplaceAllIn(address, "&amp;", "&");
     return true;
 }
 
@@ -518,13 +543,14 @@ std::string EscapeLocalPath(std::string_view text)
                 result += c;
         }
     }
-    result = ReplaceText(result, "%20", " ", true);
-    result = ReplaceText(result, "&amp;", "&", true);
-    result = ReplaceText(result, "%3A", kBrokenBar, true);
-    result = ReplaceText(result, "|", kBrokenBar, true);
-    result = ReplaceText(result, "*", kDegree, true);
-    result = ReplaceText(result, ":", kBrokenBar, true);
-    return ReplaceText(result, "//", "/", true);
+    ReplaceAllIn(result, "%20", " ");
+    ReplaceAllIn(result, "&amp;", "&");
+    ReplaceAllIn(result, "%3A", kBrokenBar);
+    ReplaceAllIn(result, "|", kBrokenBar);
+    ReplaceAllIn(result, "*", kDegree);
+    ReplaceAllIn(result, ":", kBrokenBar);
+    ReplaceAllIn(result, "//", "/");
+    return result;
 }
 
 std::string LocalFileName(std::string_view root, std::string_view, std::string_view url,

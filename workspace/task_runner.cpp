@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -76,11 +77,32 @@ TTaskRunner::TTaskRunner(TPXApp& app, IOwnerThread& owner, TSlotList& slots, TTh
 {
     m_linkKeys = std::make_shared<TPageLinkKeys>();
     m_parse.SetLinkKeys(m_linkKeys);
+    // Parsed pages reach the zip queue after the last page was saved too: each one may make a
+    // backlog worth packing before the next tick. One look is in flight at a time.
+    auto posted = std::make_shared<std::atomic_bool>(false);
+    m_parse.SetOnZipQueued([this, &owner = m_owner, alive = m_alive, posted] {
+        if (posted->exchange(true))
+            return;
+        owner.Post([this, alive, posted] {
+            *posted = false;
+            if (*alive && BacklogTickDue())
+                ZipTimerTick();
+        });
+    });
 }
 
 void TTaskRunner::PageSaved()
 {
     m_zipTimer.PageSaved();
+    if (BacklogTickDue())
+        m_zipTimer.TickSoon();
+}
+
+bool TTaskRunner::BacklogTickDue() const
+{
+    // An idle packer need not wait for the clock when enough is queued (ticks by hand stay so).
+    return m_running && !m_packing && m_zipTimer.On() && m_zipTimer.Interval().count() > 0
+           && PackBacklogDue(*m_running);
 }
 
 void TTaskRunner::DownloadComplete()
@@ -542,12 +564,25 @@ void TTaskRunner::PackQueued(TPXTask& task)
                                // A finished download need not wait for the next second to be completed.
                                if (m_running == keep && keep->Status() == kStatusComplete)
                                    ZipTimerTick();
+                               // Files queued while this pack ran go in at once when there are
+                               // enough of them to be worth the directory's rewrite, so the
+                               // packing keeps pace with the crawl and leaves little to its end.
+                               else if (m_running == keep && BacklogTickDue())
+                                   ZipTimerTick();
                            });
         return;
     }
     m_packing = true;
     const TZipOutcome outcome = m_packer.PackNow(task.WorkFolder(), files);
     PackDone(task, outcome, std::move(taken));
+}
+
+bool TTaskRunner::PackBacklogDue(const TPXTask& task) const
+{
+    // Every pack writes the whole directory again: a batch of at least a sixteenth of the
+    // entries keeps that rewrite a small part of the pack, however large the Zip grows.
+    const std::size_t entries = m_packer.Zip() ? m_packer.Zip()->entries.size() : 0;
+    return task.ZipQueueCount() >= std::max(kMinBacklogPack, entries / 16);
 }
 
 void TTaskRunner::PackDone(TPXTask& task, const TZipOutcome& outcome, std::vector<TZipQueueEntry> taken)

@@ -60,7 +60,10 @@ struct TStartResult {
 // TZipPacker, so that transfers and the parse thread, which report through the owner thread, go
 // on meanwhile; the next tick waits until that pack is done, and the entries' bookkeeping is
 // handed back to the owner thread with the outcome. Ticks given by hand (a zero timer period) pack
-// in place.
+// in place. A backlog (PackBacklogDue) does not wait for the clock: a pack that ends with one
+// queued meanwhile is followed by the next tick at once, and a page saved while the packer is
+// idle asks for a tick, and so does a page the parse thread queues for the Zip, so on a fast link the packing thread keeps up with the crawl instead of
+// leaving a second's files for the end.
 //
 // When items ended in Error, the completing tick first gives the saved pages' local links to
 // them their addresses back (see TLinkRepair). Of the pages parsed in this run only those with a
@@ -71,6 +74,8 @@ struct TStartResult {
 class TTaskRunner final {
 public:
     static constexpr std::chrono::milliseconds kZipTimerInterval = TZipTimer::kDefaultInterval;
+    // The fewest queued files packed as soon as the pack before them ends.
+    static constexpr std::size_t kMinBacklogPack = 64;
 
     // Borrows everything (TSession owns and wires it all); status may be null. What the user is
     // to see goes to events, on the owner thread.
@@ -147,6 +152,10 @@ private:
     void ShowStatus(const std::string& text);
     void Message(TRunnerMessageKind kind, const std::string& text);
     void PackQueued(TPXTask& task);
+    // Whether the files queued since the last pack are enough to pack again before the next tick.
+    bool PackBacklogDue(const TPXTask& task) const;
+    // The same for the running task, with the packer idle and the timer ticking on its own.
+    bool BacklogTickDue() const;
     // Owner thread: what a pack reported. Items are marked packed only for the entries that are
     // in the Zip; what did not go in waits in the queue again, and a failed write stops the run.
     void PackDone(TPXTask& task, const TZipOutcome& outcome, std::vector<TZipQueueEntry> taken);

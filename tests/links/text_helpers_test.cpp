@@ -176,6 +176,17 @@ TEST(TextHelpersTest, FindReplaceAndContainsIgnoreCase)
     EXPECT_EQ(ReplaceText("&amp;amp;", "&amp;", "&", true), "&amp;");
     EXPECT_EQ(ReplaceText("aaa", "a", "aa", true), "aaaaaa");
     EXPECT_EQ(ReplaceText("abc", "", "x", true), "abc");
+
+    // A pattern led by a byte without case (found by a byte search): near misses before the
+    // match, the match at the very end, the start position honoured, a UTF-8 lead byte.
+    EXPECT_EQ(FindText("%2 %2x %20", "%20"), 8u);
+    EXPECT_EQ(FindText("a/b//", "//"), 4u);
+    EXPECT_EQ(FindText("//a//", "//", 2), 4u);
+    EXPECT_EQ(FindText("//a/", "//", 2), 0u);
+    EXPECT_EQ(FindText("&AMP;&amp", "&amp;"), 1u);
+    EXPECT_EQ(FindText("xÂ¦y", "Â¦Y"), 2u);
+    EXPECT_EQ(FindText("xÂ¦", "Â¦y"), 0u);
+    EXPECT_EQ(ReplaceText("a%3ab%3A", "%3A", "|", true), "a|b|");
 }
 
 TEST(TextHelpersTest, CaseFoldingTouchesOnlyAsciiLetters)

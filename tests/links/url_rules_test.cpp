@@ -594,6 +594,29 @@ TEST(URLRulesTest, TwoPortsOfOneHostKeepTheirOwnFiles)
     }
 }
 
+// Names made one after another for addresses that differ only in host, port or scheme each get
+// their own host folder, whatever came before.
+TEST(URLRulesTest, HostFoldersFollowEachAddressInTurn)
+{
+    const struct {
+        const char* url;
+        const char* file;
+    } cases[] = {
+        {"http://h:8001/a.txt", "/r/h_8001/a.txt"},
+        {"http://h/a.txt", "/r/h/a.txt"},
+        {"https://h:443/a.txt", "/r/h/a.txt"},
+        {"http://h:443/a.txt", "/r/h_443/a.txt"},
+        {"https://h:80/a.txt", "/r/h_80/a.txt"},
+        {"http://H/a.txt", "/r/H/a.txt"},
+        {"http://g:8001/a.txt", "/r/g_8001/a.txt"},
+        {"http://h:8001/a.txt", "/r/h_8001/a.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(LocalFileName("/r/", "", c.url), c.file);
+    }
+}
+
 TEST(URLRulesTest, SiteName)
 {
     EXPECT_EQ(SiteName("http://www.example.net/"), "example");

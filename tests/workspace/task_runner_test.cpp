@@ -374,6 +374,41 @@ TEST(TTaskRunnerTest, StopKeepsWhatWasPackedAndResumeFinishes)
     EXPECT_EQ(test::ZipEntryNames(task->Destination()), SiteEntries(server));
 }
 
+// With the clock far off, a backlog of queued files is packed while the crawl goes on: a page
+// saved (or parsed) while the packer is idle asks for the pack, so the end of the run is left
+// with little to compress.
+TEST(TTaskRunnerTest, BacklogIsPackedWithoutWaitingForTheClock)
+{
+    test::TTempFolder folder;
+    test::TTestHttpServer server;
+    const int images = static_cast<int>(TTaskRunner::kMinBacklogPack) + 6;
+    std::string page = "<html><head><title>Many</title></head><body>";
+    for (int i = 0; i < images; ++i) {
+        const std::string name = "/i" + std::to_string(i) + ".png";
+        page += "<img src=\"" + name.substr(1) + "\">";
+        server.Route(name).Header("Content-Type", "image/png").Body("PNG" + std::to_string(i));
+    }
+    // The later page is saved once the images are in; the slow image keeps the run going.
+    page += "<a href=\"later.html\">later</a><img src=\"slow.png\"></body></html>";
+    server.Route("/").Header("Content-Type", "text/html").Body(page);
+    server.Route("/later.html").Header("Content-Type", "text/html").Body("<html><body>later</body></html>")
+        .Delay(300ms);
+    server.Route("/slow.png").Header("Content-Type", "image/png").Body("SLOW").Delay(20s);
+    TRunnerHarness h(folder.Path());
+    h.runner->SetZipTimerInterval(std::chrono::hours(1));
+    const auto task = h.Create(server.Url("/"));
+    ASSERT_TRUE(h.Start(task, kRunRestart));
+    ASSERT_TRUE(h.WaitFor([&] { return !h.statusAtPack.empty(); }, 15s));
+    h.owner->Call([&] {
+        EXPECT_EQ(h.statusAtPack.front(), kStatusDownloading);
+        h.runner->StopTask(*task);
+    });
+    ASSERT_TRUE(h.runner->WaitRunSettled(30s));
+    const std::set<std::string> packed = test::ZipEntryNames(task->Destination());
+    EXPECT_GE(packed.size(), TTaskRunner::kMinBacklogPack);
+    EXPECT_FALSE(packed.count(HostFolder(server) + "/slow.png"));
+}
+
 // A start that cannot go on leaves the task stopped with the reason, never "Downloading..." with
 // nothing running.
 TEST(TTaskRunnerTest, FailedStartLeavesTaskStoppedWithTheReason)
