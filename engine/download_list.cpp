@@ -665,6 +665,21 @@ TPXQItem* TPXDownloadList::NextSavedPage() const
     return m_savedPages.empty() ? nullptr : m_pairs[*m_savedPages.begin()].item.get();
 }
 
+TPXQItem* TPXDownloadList::NextSavedPageWhere(const std::function<bool(const TPXQItem&)>& accept,
+                                              std::size_t window) const
+{
+    std::lock_guard lock(m_mutex);
+    std::size_t looked = 0;
+    for (const std::uint32_t pair : m_savedPages) {
+        if (looked++ == window)
+            break;
+        TPXQItem* item = m_pairs[pair].item.get();
+        if (item && accept(*item))
+            return item;
+    }
+    return nullptr;
+}
+
 std::string TPXDownloadList::TypeExtensionOf(std::string_view url) const
 {
     const std::string key = RecordURL(url);

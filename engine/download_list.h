@@ -116,6 +116,9 @@ public:
     TPXQItem* NextResource() const;
     // First page or style sheet in state "Saved" (waiting for the parse thread).
     TPXQItem* NextSavedPage() const;
+    // Among the first window pages in "Saved", in list order, the first that accept takes
+    // (several parse threads skip the pages the others hold). accept runs under the list's lock.
+    TPXQItem* NextSavedPageWhere(const std::function<bool(const TPXQItem&)>& accept, std::size_t window) const;
     // Among the first window waiting pages (resources) in list order, the first whose URL line
     // accept takes; nullptr when none of them does. accept runs under the list's lock.
     TPXQItem* NextPageWhere(const std::function<bool(std::string_view url)>& accept, std::size_t window) const;

@@ -411,21 +411,22 @@ void TThreadDownload::Execute()
             });
             finished = true;
         } else {
-            m_owner.Call([&] { Refresh(task, *slots, status); });
-            while (!Stopped()) {
+            // One visit to the owner thread per pass: each crossing costs two thread wake-ups,
+            // and a pass may start a transfer on every free slot.
+            m_owner.Call([&] {
+                Refresh(task, *slots, status);
                 TStepResult result = TStepResult::Done;
-                m_owner.Call([&] { result = Step(task, *slots); });
-                if (result == TStepResult::Again)
-                    continue;
+                while (!Stopped()) {
+                    result = Step(task, *slots);
+                    if (result != TStepResult::Again)
+                        break;
+                }
                 if (result == TStepResult::Finished) {
                     finished = true;
-                    m_owner.Call([&] {
-                        if (OnComplete && task)
-                            OnComplete(*task);
-                    });
+                    if (OnComplete && task)
+                        OnComplete(*task);
                 }
-                break;
-            }
+            });
             // The list is checked about once a second, however often the loop was woken, so
             // that a list that keeps changing is written every eleventh second.
             if (!finished && TSteadyClock::now() >= nextSaveCheck) {

@@ -223,6 +223,10 @@ TEST_F(DownloadListTest, PicksFollowListOrderAsStatesMoveBothWays)
     pages[4]->SetState(kStateSaved);
     pages[2]->SetState(kStateSaved);
     EXPECT_EQ(List().NextSavedPage(), pages[2]);
+    // A second parse thread skips the page the first one holds; the window bounds the look.
+    const auto notHeld = [&](const TPXQItem& item) { return &item != pages[2]; };
+    EXPECT_EQ(List().NextSavedPageWhere(notHeld, 2), pages[4]);
+    EXPECT_EQ(List().NextSavedPageWhere(notHeld, 1), nullptr);
     pages[2]->SetState(kStateParsed);
     EXPECT_EQ(List().NextSavedPage(), pages[4]);
     // The explore view's action changes count too.
