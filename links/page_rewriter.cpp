@@ -48,9 +48,10 @@ std::string_view AnchorOf(std::string_view url)
 class TRewriteJob final {
 public:
     TRewriteJob(const TPageRewriteInput& input, const TLinkTest& acceptLink, const TKnownURLTest& known,
-                const TTypeExtensionLookup& typeOf, std::string text, IPageRewriteObserver& observer)
-        : m_input(input), m_acceptLink(acceptLink), m_known(known), m_typeOf(typeOf), m_observer(observer),
-          m_text(std::move(text))
+                const TTypeExtensionLookup& typeOf, const TNewLinkClaim& claim, std::string text,
+                IPageRewriteObserver& observer)
+        : m_input(input), m_acceptLink(acceptLink), m_known(known), m_typeOf(typeOf), m_claim(claim),
+          m_observer(observer), m_text(std::move(text))
     {
         m_servedFolder = m_input.servedFolder.empty() ? URLDirectory(m_input.url) : m_input.servedFolder;
         m_ownFolder = URLDirectory(m_input.url);
@@ -277,7 +278,7 @@ private:
         };
         // The key of this page's queued links; made once for both looks.
         std::string key = itemURL.empty() ? std::string() : URLIndexKey(itemURL);
-        const std::string typeExtension = TargetTypeExtension(itemURL, key, known, kind);
+        std::string typeExtension = TargetTypeExtension(itemURL, key, known, kind);
         const bool page = group == kPageGroup;
         int action = m_input.action;
         if (!page && action == kActionMap)
@@ -292,15 +293,22 @@ private:
         decision.url = url;
         decision.localBase = localBase;
         decision.typeGroup = group;
-        decision.typeExtension = typeExtension;
         decision.level = level;
 
         std::optional<std::string> converted;
         if (!url.empty() && m_acceptLink(url, m_startFolder, level, group)) {
             decision.accepted = true;
+            bool queue = !m_queuedKeys.contains(key) && !known();
+            if (queue && m_claim) {
+                // Another page got there first: its name for the file holds, as for a known item.
+                if (std::optional<std::string> other = m_claim(itemURL, key, typeExtension)) {
+                    typeExtension = std::move(*other);
+                    queue = false;
+                }
+            }
             if (m_input.convertFollowedLinks == 1)
                 converted = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
-            if (!m_queuedKeys.contains(key) && !known()) {
+            if (queue) {
                 TQueuedLink link;
                 link.url = itemURL;
                 link.typeGroup = group;
@@ -324,6 +332,7 @@ private:
             if (convert == 2 || (convert == 1 && url.find(m_startRoot) != std::string::npos))
                 converted = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
         }
+        decision.typeExtension = typeExtension;
         decision.converted = converted ? &*converted : nullptr;
         m_observer.OnLink(pass, decision);
         return converted;
@@ -350,6 +359,7 @@ private:
     const TLinkTest& m_acceptLink;
     const TKnownURLTest& m_known;
     const TTypeExtensionLookup& m_typeOf;
+    const TNewLinkClaim& m_claim;
     IPageRewriteObserver& m_observer;
     std::string m_text;
     std::string m_servedFolder;
@@ -379,7 +389,7 @@ TPageRewriter::TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKno
 TPageRewrite TPageRewriter::Rewrite(std::string text, IPageRewriteObserver* observer) const
 {
     IPageRewriteObserver none;
-    TRewriteJob job(m_input, m_acceptLink, m_known, m_typeOf, std::move(text), observer ? *observer : none);
+    TRewriteJob job(m_input, m_acceptLink, m_known, m_typeOf, m_claim, std::move(text), observer ? *observer : none);
     return job.Run();
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,12 @@ using TLinkTest = std::function<bool(std::string_view url, std::string_view star
 using TKnownURLTest = std::function<bool(std::string_view url)>;
 // The type extension of the list's item for a URL (TPXDownloadList::TypeExtensionOf).
 using TTypeExtensionLookup = std::function<std::string(std::string_view url)>;
+// Claims an accepted new link (its URL without anchor, and that URL's index key) for this page to
+// queue, with the type extension this page would name it with. Nothing: it is this page's;
+// otherwise the extension of the item or page that has it already (pages rewritten at the same
+// time on other threads), which the link is then made with, as for a known item.
+using TNewLinkClaim = std::function<std::optional<std::string>(const std::string& url, const std::string& key,
+                                                               const std::string& typeExtension)>;
 
 // An accepted link new to the task: the fields of the queue item to add for it.
 struct TQueuedLink {
@@ -165,6 +172,8 @@ class TPageRewriter final {
 public:
     TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKnownURLTest known,
                   TTypeExtensionLookup typeOf = {});
+    // Optional: without it every accepted link that is neither known nor queued by this page is new.
+    void SetClaim(TNewLinkClaim claim) { m_claim = std::move(claim); }
 
     // Rewrites text (the page or sheet as saved, not empty). The style pass holds its links one
     // at a time, so its memory does not grow with their number.
@@ -177,6 +186,7 @@ private:
     TLinkTest m_acceptLink;
     TKnownURLTest m_known;
     TTypeExtensionLookup m_typeOf;
+    TNewLinkClaim m_claim;
 };
 
 // The status line's text for a pass in progress.

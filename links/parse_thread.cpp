@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string_view>
@@ -98,11 +99,12 @@ struct TPageSnapshot {
 // title, and the new links of each pass added to the list through the owner thread.
 class TParseObserver final : public IPageRewriteObserver {
 public:
+    // dropClaims (several parse threads): the claims of links that are in the list now.
     TParseObserver(IOwnerThread& owner, TPXTask& task, const TPageRewriteInput& input,
                    const TParseStatusEvent& onStatus, const TParseQueuedEvent& onItemsQueued,
-                   std::string folderRoot)
+                   std::string folderRoot, std::function<void(const std::vector<std::string>&)> dropClaims)
         : m_owner(owner), m_task(task), m_input(input), m_onStatus(onStatus), m_onItemsQueued(onItemsQueued),
-          m_folderRoot(std::move(folderRoot))
+          m_folderRoot(std::move(folderRoot)), m_dropClaims(std::move(dropClaims))
     {
     }
 
@@ -150,6 +152,12 @@ public:
             return true;
         std::vector<std::unique_ptr<TPXQItem>> items;
         items.reserve(queued.size());
+        std::vector<std::string> keys;
+        if (m_dropClaims) {
+            keys.reserve(queued.size());
+            for (const TQueuedLink& link : queued)
+                keys.push_back(URLIndexKey(link.url));
+        }
         for (TQueuedLink& link : queued) {
             auto item = std::make_unique<TPXQItem>(std::move(link.url), std::move(link.typeGroup), link.action);
             item->SetTitle(std::move(link.title));
@@ -167,6 +175,9 @@ public:
                 m_task.DownloadList().AddItem(std::move(item));
             }
         });
+        // Dropped once the list holds them, so that they are known all the time.
+        if (ok && m_dropClaims)
+            m_dropClaims(keys);
         if (ok && m_onItemsQueued)
             m_onItemsQueued();
         return ok; // the owner thread is gone: stop the page
@@ -181,14 +192,23 @@ private:
     const TParseStatusEvent& m_onStatus;
     const TParseQueuedEvent& m_onItemsQueued;
     std::string m_folderRoot; // the saved site's folder in Intranet Mode; empty for a Zip
+    std::function<void(const std::vector<std::string>&)> m_dropClaims;
     TLinkKeyList m_linkKeys;
 };
 
 } // namespace
 
-TThreadParse::TThreadParse(IOwnerThread& owner) : m_owner(owner)
+TThreadParse::TThreadParse(IOwnerThread& owner, unsigned threads) : m_owner(owner)
 {
-    m_thread = std::thread([this] { Run(); });
+    threads = std::max(threads, 1u);
+    m_threads.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i)
+        m_threads.emplace_back([this] { Run(); });
+}
+
+unsigned TThreadParse::DefaultThreadCount()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
 }
 
 TThreadParse::~TThreadParse()
@@ -198,8 +218,9 @@ TThreadParse::~TThreadParse()
         m_terminate = true;
     }
     m_cv.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    for (std::thread& thread : m_threads)
+        if (thread.joinable())
+            thread.join();
 }
 
 void TThreadParse::Start(std::shared_ptr<TPXTask> task)
@@ -215,6 +236,10 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
         m_bannerDue = true;
         m_bannerLookDue = true;
         ++m_wakeGeneration;
+    }
+    {
+        std::lock_guard lock(m_claimMutex);
+        m_claims.clear();
     }
     m_cv.notify_all();
 }
@@ -253,7 +278,7 @@ void TThreadParse::Wake()
 bool TThreadParse::WaitForIdle(TClock::time_point deadline)
 {
     std::unique_lock lock(m_mutex);
-    return m_cv.wait_until(lock, deadline, [this] { return !m_busy && (m_stop || m_foundNone || m_terminate); });
+    return m_cv.wait_until(lock, deadline, [this] { return m_busy == 0 && (m_stop || m_foundNone || m_terminate); });
 }
 
 std::uint64_t TThreadParse::PagesProcessed() const
@@ -275,11 +300,11 @@ void TThreadParse::Run()
         }
         const std::shared_ptr<TPXTask> task = m_task;
         const std::uint64_t generation = m_wakeGeneration;
-        m_busy = true;
+        ++m_busy;
         lock.unlock();
         const TStep step = ProcessNextPage(*task);
         lock.lock();
-        m_busy = false;
+        --m_busy;
         if (step == TStep::Done) {
             ++m_pagesProcessed;
             continue; // the next page at once
@@ -313,10 +338,73 @@ TThreadParse::TStep TThreadParse::ProcessNextPage(TPXTask& task)
     if (task.WriteFault())
         return TStep::NoPage;
     RepackEarlierBannerPage(task);
-    TPXQItem* page = task.DownloadList().NextSavedPage();
+    TPXQItem* page = HoldNextPage(task);
     if (page == nullptr)
         return TStep::NoPage;
-    return ProcessPage(task, *page);
+    const TStep step = ProcessPage(task, *page);
+    Release(*page);
+    return step;
+}
+
+TPXQItem* TThreadParse::HoldNextPage(TPXTask& task)
+{
+    const TPXDownloadList& list = task.DownloadList();
+    if (m_threads.size() == 1)
+        return list.NextSavedPage();
+    for (;;) {
+        std::unordered_set<const TPXQItem*> held;
+        {
+            std::lock_guard lock(m_mutex);
+            held = m_held;
+        }
+        // The others hold at most one page each: a longer look is never needed.
+        TPXQItem* page = list.NextSavedPageWhere([&](const TPXQItem& item) { return !held.contains(&item); },
+                                                 m_threads.size());
+        if (page == nullptr)
+            return nullptr;
+        std::lock_guard lock(m_mutex);
+        if (m_held.insert(page).second)
+            return page;
+        // Taken by another thread meanwhile: look again.
+    }
+}
+
+void TThreadParse::Release(const TPXQItem& page)
+{
+    if (m_threads.size() == 1)
+        return;
+    std::lock_guard lock(m_mutex);
+    m_held.erase(&page);
+}
+
+std::optional<std::string> TThreadParse::Claim(const TPXDownloadList& list, const std::string& url,
+                                               const std::string& key, const std::string& typeExtension)
+{
+    // The list is asked under the claims' lock: a claim is dropped only after its item is in
+    // the list, so a link is either claimed or listed at every moment and never queued twice.
+    std::lock_guard lock(m_claimMutex);
+    if (const auto found = m_claims.find(key); found != m_claims.end())
+        return found->second;
+    if (list.ContainsURL(url))
+        return list.TypeExtensionOf(url);
+    m_claims.emplace(key, typeExtension);
+    return std::nullopt;
+}
+
+std::optional<std::string> TThreadParse::ClaimedExtension(std::string_view url) const
+{
+    const std::string key = URLIndexKey(url);
+    std::lock_guard lock(m_claimMutex);
+    if (const auto found = m_claims.find(key); found != m_claims.end())
+        return found->second;
+    return std::nullopt;
+}
+
+void TThreadParse::DropClaims(const std::vector<std::string>& keys)
+{
+    std::lock_guard lock(m_claimMutex);
+    for (const std::string& key : keys)
+        m_claims.erase(key);
 }
 
 TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
@@ -410,15 +498,34 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
 
     const TPXProfile& profile = task.Profile();
     const TPXDownloadList& list = task.DownloadList();
-    const TPageRewriter rewriter(
+    const bool claims = m_threads.size() > 1;
+    TPageRewriter rewriter(
         std::move(input),
         [&profile](std::string_view url, std::string_view startFolder, int level, std::string_view group) {
             return profile.AcceptLink(url, startFolder, level, group);
         },
-        [&list](std::string_view url) { return list.ContainsURL(url); },
-        [&list](std::string_view url) { return list.TypeExtensionOf(url); });
+        [&list, claims, this](std::string_view url) {
+            // Claims first: one is dropped only once its item is in the list.
+            return (claims && ClaimedExtension(url).has_value()) || list.ContainsURL(url);
+        },
+        [&list, claims, this](std::string_view url) {
+            if (claims) {
+                // Claimed links are not in the list yet; once they are, the list answers.
+                if (std::optional<std::string> claimed = ClaimedExtension(url))
+                    return *claimed;
+            }
+            return list.TypeExtensionOf(url);
+        });
+    std::function<void(const std::vector<std::string>&)> dropClaims;
+    if (claims) {
+        rewriter.SetClaim([this, &list](const std::string& url, const std::string& key,
+                                        const std::string& typeExtension) {
+            return Claim(list, url, key, typeExtension);
+        });
+        dropClaims = [this](const std::vector<std::string>& keys) { DropClaims(keys); };
+    }
     TParseObserver observer(m_owner, task, rewriter.Input(), m_onStatus, m_onItemsQueued,
-                            zipMode ? std::string() : snapshot.workFolder);
+                            zipMode ? std::string() : snapshot.workFolder, std::move(dropClaims));
     TPageRewrite rewrite = rewriter.Rewrite(std::move(text), &observer);
     if (rewrite.stopped)
         return TStep::OwnerGone;

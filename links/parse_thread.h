@@ -8,9 +8,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "links/page_rewriter.h" // the link tables, which link repair shares
 
@@ -18,6 +22,7 @@ namespace pellix {
 
 class IOwnerThread;
 class TPageLinkKeys;
+class TPXDownloadList;
 class TPXTask;
 class TPXQItem;
 
@@ -36,15 +41,18 @@ using TParseZipQueuedEvent = std::function<void()>;
 // set, as the atomic writers leave it (a full or read-only disk stops the run).
 using TPageWriter = std::function<bool(const std::filesystem::path& path, std::string_view data, std::string* error)>;
 
-// One thread for the life of the program, waiting while it has no task or is stopped.
+// Threads for the life of the program, waiting while they have no task or are stopped.
 //
-// It takes the task's saved pages and style sheets one at a time, in list order: reads the
+// Each takes the task's saved pages and style sheets one at a time, in list order, skipping those
+// another holds: reads the
 // file (one above the "Max Parsed Page Size" setting is marked "Parsed" as it came, unscanned, so
 // that memory stays bounded whatever a server sends), has TPageRewriter find, test and rewrite
 // its links with the task's profile and settings, adds the new links it accepted to the list
 // after each pass, writes the page back atomically and marks it "Parsed" with its title. The
 // first page of a run that carries the banner block also writes the banner page it loads at the
 // root of the saved site (in zip mode it is queued for packing like a page, with no item).
+// Pages rewritten at the same time claim their new links, so that a link two of them find is
+// queued once and named alike in both.
 //
 // Item reloads, state changes, write-backs and adds run on the owner thread through Call; the
 // page file is read, scanned and written on this thread. A page in progress is finished before
@@ -57,7 +65,8 @@ class TThreadParse final {
 public:
     using TClock = std::chrono::steady_clock;
 
-    explicit TThreadParse(IOwnerThread& owner);
+    // threads: how many pages are parsed at a time (at least one).
+    explicit TThreadParse(IOwnerThread& owner, unsigned threads = 1);
     // Ends the thread and waits for it. Must not run on the owner thread while a task is set
     // (the page in progress may be waiting for that thread).
     ~TThreadParse();
@@ -73,7 +82,10 @@ public:
     // the idle wait.
     void Wake();
 
-    // Waits until no page is in progress and the thread is either stopped or has found no saved
+    // The thread count for this machine: one per core, at most four.
+    static unsigned DefaultThreadCount();
+
+    // Waits until no page is in progress and the threads are either stopped or have found no saved
     // page since the last Start or Wake. False at the deadline. Not on the owner thread.
     bool WaitForIdle(TClock::time_point deadline);
     // Pages processed since construction (any outcome).
@@ -99,6 +111,14 @@ private:
     void Run();
     TStep ProcessNextPage(TPXTask& task);
     TStep ProcessPage(TPXTask& task, TPXQItem& page);
+    // A saved page that no other thread holds, now held by this one; null when there is none.
+    TPXQItem* HoldNextPage(TPXTask& task);
+    void Release(const TPXQItem& page);
+    // The new-link claims of pages in progress (several threads only).
+    std::optional<std::string> Claim(const TPXDownloadList& list, const std::string& url, const std::string& key,
+                                     const std::string& typeExtension);
+    std::optional<std::string> ClaimedExtension(std::string_view url) const;
+    void DropClaims(const std::vector<std::string>& keys);
     void ShowStatus(const std::string& text) const;
     void QueueForZip(TPXTask& task, const std::string& path, TPXQItem* item) const;
     // At a run's first look for pages: queues for packing a banner page that an earlier run left.
@@ -118,14 +138,20 @@ private:
     std::shared_ptr<TPageLinkKeys> m_linkKeys;
     bool m_stop = true;
     bool m_terminate = false;
-    bool m_busy = false;      // a page is in progress
+    int m_busy = 0;           // pages in progress
     bool m_foundNone = false; // the last look found no saved page, and nothing woke us since
     bool m_bannerDue = false; // this run has not written the banner page yet
     bool m_bannerLookDue = false; // this run has not looked for an earlier run's banner page
     std::uint64_t m_wakeGeneration = 0;
     std::uint64_t m_pagesProcessed = 0;
+    std::unordered_set<const TPXQItem*> m_held; // pages in progress
 
-    std::thread m_thread;
+    // Accepted new links by URL index key, with the type extension of the page that claimed
+    // them, until they are in the list.
+    mutable std::mutex m_claimMutex;
+    std::unordered_map<std::string, std::string> m_claims;
+
+    std::vector<std::thread> m_threads;
 };
 
 } // namespace pellix

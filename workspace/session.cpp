@@ -16,7 +16,7 @@
 
 namespace pellix {
 
-TSession::TSession(TPXApp& app, IOwnerThread& owner)
+TSession::TSession(TPXApp& app, IOwnerThread& owner, unsigned parseThreads)
     : m_app(app), m_owner(owner), m_events(std::make_unique<TSessionEvents>()),
       m_status(std::make_unique<TStatusModel>())
 {
@@ -24,7 +24,8 @@ TSession::TSession(TPXApp& app, IOwnerThread& owner)
         m_slots = std::make_unique<TSlotList>(m_owner);
         m_slots->SetConnections(static_cast<int>(m_app.Connections()));
     });
-    m_parse = std::make_unique<TThreadParse>(m_owner);
+    m_parse = std::make_unique<TThreadParse>(m_owner,
+                                             parseThreads > 0 ? parseThreads : TThreadParse::DefaultThreadCount());
     m_coordinator = std::make_unique<TThreadDownload>(m_owner, &m_app);
     m_runner = std::make_unique<TTaskRunner>(m_app, m_owner, *m_slots, *m_coordinator, *m_parse, m_status.get(),
                                              *m_events);

@@ -41,7 +41,8 @@ struct TLoadTaskResult {
 // owner thread must outlive the session.
 class TSession final {
 public:
-    TSession(TPXApp& app, IOwnerThread& owner);
+    // parseThreads: pages parsed at a time; 0: one per core (TThreadParse::DefaultThreadCount).
+    TSession(TPXApp& app, IOwnerThread& owner, unsigned parseThreads = 0);
     ~TSession();
     TSession(const TSession&) = delete;
     TSession& operator=(const TSession&) = delete;

@@ -60,6 +60,7 @@ constexpr const char* kUsage =
     "  --intranet DIR      Personal Intranet Mode: write the site into DIR and leave it there\n"
     "  --connections N     parallel connections, 1 to 16 (default: the stored setting)\n"
     "  --pipeline N        requests in flight per kept connection, 1 (one at a time) to 4 (default: 3)\n"
+    "  --parse-threads N   pages parsed at a time, 1 to 4 (default: one per core, at most 4)\n"
     "  --priority P        0 pages first ... 10 media files first (default: the stored setting)\n"
     "  --depth N           levels of pages below the start page; -1 for all (default: the profile's)\n"
     "  --no-ads            do not add the banner to saved pages (for this run)\n"
@@ -95,6 +96,7 @@ struct TCliOptions {
     std::optional<std::string> intranet;
     std::optional<int> connections;
     std::optional<int> pipeline;
+    std::optional<int> parseThreads;
     std::optional<int> priority;
     std::optional<int> depth;
     bool noAds = false;
@@ -215,6 +217,8 @@ bool ParseArguments(int argc, char** argv, TCliOptions& options, std::string& er
             ok = number(options.connections, TSlotList::kMinConnections, TSlotList::kMaxConnections);
         else if (arg == "--pipeline")
             ok = number(options.pipeline, 1, TSlotList::kMaxPipelineDepth);
+        else if (arg == "--parse-threads")
+            ok = number(options.parseThreads, 1, 4);
         else if (arg == "--priority")
             ok = number(options.priority, 0, 10);
         else if (arg == "--depth")
@@ -638,7 +642,7 @@ int Run(const TCliOptions& options)
     TRunLimits limits(options);
     TCliObserver observer(progress, doneFd);
     TLoopOwnerThread owner;
-    auto session = std::make_unique<TSession>(app, owner);
+    auto session = std::make_unique<TSession>(app, owner, static_cast<unsigned>(options.parseThreads.value_or(0)));
     session->Events().Subscribe(observer);
     TTaskRunner* runner = &session->Runner();
     if (options.priority)

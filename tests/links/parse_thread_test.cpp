@@ -590,5 +590,41 @@ TEST_F(ParseThreadTest, ScriptTagAttributesAreNotScriptStrings)
     EXPECT_NE(SavedText("http://host/d/search.html").find("data-url_root=\"./\""), std::string::npos);
 }
 
+// Pages parsed at the same time find the same new links, some as images and some as pages (a
+// link's context names its file): each is queued once, and every page links it by one name.
+TEST_F(ParseThreadTest, PagesParsedAtOnceQueueASharedLinkOnceAndNameItAlike)
+{
+    m_parse = std::make_unique<TThreadParse>(m_owner, 3);
+    constexpr int kPages = 48;
+    constexpr int kShared = 12;
+    AddSaved("http://host/p/index.html", "<html><body>start</body></html>");
+    for (int page = 0; page < kPages; ++page) {
+        std::string text = "<html><body>";
+        for (int shared = 0; shared < kShared; ++shared) {
+            const std::string url = "pic?id=" + std::to_string((shared + page) % kShared);
+            text += page % 2 == 0 ? "<img src=\"" + url + "\">" : "<a href=\"" + url + "\">x</a>";
+        }
+        AddSaved("http://host/p/" + std::to_string(page) + ".html", text + "</body></html>", 1);
+    }
+    Parse();
+
+    std::vector<std::string> urls = URLs();
+    std::sort(urls.begin(), urls.end());
+    EXPECT_EQ(std::adjacent_find(urls.begin(), urls.end()), urls.end()) << "a link was queued twice";
+    EXPECT_EQ(urls.size(), 1u + kPages + kShared);
+    for (int shared = 0; shared < kShared; ++shared) {
+        const std::string url = "http://host/p/pic?id=" + std::to_string(shared);
+        EXPECT_EQ(ItemOf(url).state, kStateNone);
+        std::string extension;
+        ASSERT_TRUE(m_owner.Call([&] { extension = m_task->DownloadList().TypeExtensionOf(url); }));
+        const std::string name = LocalLink(url, "http://host/p/", extension);
+        for (int page = 0; page < kPages; ++page) {
+            const std::string text = SavedText("http://host/p/" + std::to_string(page) + ".html");
+            EXPECT_NE(text.find("\"" + name + "\""), std::string::npos)
+                << "page " << page << " does not link " << url << " as " << name << ": " << text;
+        }
+    }
+}
+
 } // namespace
 } // namespace pellix
