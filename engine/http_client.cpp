@@ -708,6 +708,14 @@ bool TagHTTP::ReadBody(int replyCode)
     return reusable;
 }
 
+bool TagHTTP::BodyBuffered() const
+{
+    if (LowerCase(Header("Transfer-Encoding")).find("chunked") != std::string::npos)
+        return false;
+    const std::int64_t length = ParseLength(Header("Content-Length"));
+    return length >= 0 && static_cast<std::int64_t>(m_bufferEnd - m_bufferStart) >= length;
+}
+
 bool TagHTTP::SkipBody()
 {
     const std::int64_t length = ParseLength(Header("Content-Length"));

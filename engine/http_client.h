@@ -117,6 +117,9 @@ public:
     // an error. Off: HTTP/1.0 with "Connection: close", one connection per request.
     bool Persistent() const { return m_persistent; }
     void SetPersistent(bool value) { m_persistent = value; }
+    // In OnReplyHeaders: the reply's whole body (its Content-Length, no chunks) has arrived
+    // with the headers, so reading it cannot wait on the server.
+    bool BodyBuffered() const;
     // Connections this client opened (TCP connects that succeeded), and whether the last TLS
     // handshake resumed an earlier session.
     std::int64_t ConnectionsOpened() const { return m_connectionsOpened.load(); }

@@ -367,18 +367,15 @@ bool TThreadHTTP::Run()
     // Records the reply's fields in the item (owner thread).
     const auto record = [&](const TReplyInfo& reply, bool size) {
         if (!OwnerCall([&] {
-                item.Reload();
-                item.SetStatusText(reply.reason);
-                item.SetLastModified(reply.lastModified);
-                if (size)
-                    item.SetSize(std::max<std::int64_t>(0, NumberOf(reply.contentLength)));
-                item.WriteBack(false);
+                RecordPending(item);
+                RecordReply(item, reply, size);
             }))
             throw ECanceledError();
     };
 
     const auto markUpdated = [&](const TReplyInfo& reply) {
         if (!OwnerCall([&] {
+                RecordPending(item);
                 item.Reload();
                 item.SetStatusText(reply.reason);
                 item.SetState(kStateUpdated);
@@ -470,7 +467,12 @@ bool TThreadHTTP::Run()
                         record(reply, false);
                         return false;
                     }
-                    record(reply, code != "206");
+                    // A body that came whole with the headers is saved at once: its fields are
+                    // recorded in the same visit to the owner thread as the outcome.
+                    if (http.BodyBuffered())
+                        m_pendingRecord.emplace(reply, code != "206");
+                    else
+                        record(reply, code != "206");
                     return true;
                 };
             }
@@ -528,6 +530,7 @@ bool TThreadHTTP::Run()
     std::string saveError;
     int renameError = 0;
     if (!OwnerCall([&] {
+            RecordPending(item);
             item.Reload();
             if (item.Size() == 0)
                 item.SetSize(m_bodyHeld);
@@ -593,6 +596,24 @@ bool TThreadHTTP::Run()
     return true;
 }
 
+void TThreadHTTP::RecordReply(TPXQItem& item, const TReplyInfo& reply, bool size)
+{
+    item.Reload();
+    item.SetStatusText(reply.reason);
+    item.SetLastModified(reply.lastModified);
+    if (size)
+        item.SetSize(std::max<std::int64_t>(0, NumberOf(reply.contentLength)));
+    item.WriteBack(false);
+}
+
+void TThreadHTTP::RecordPending(TPXQItem& item)
+{
+    if (!m_pendingRecord)
+        return;
+    RecordReply(item, m_pendingRecord->first, m_pendingRecord->second);
+    m_pendingRecord.reset();
+}
+
 std::int64_t TThreadHTTP::ResumeRange(const std::string& statusText, const std::filesystem::path& partPath)
 {
     if (!std::string_view(statusText).starts_with(kIncomplete))
@@ -623,6 +644,7 @@ void TThreadHTTP::GiveBack(int error)
     TPXQItem& item = *m_job.item;
     // A stop that came meanwhile drops this call; its reset of interrupted items does the same.
     OwnerCall([&] {
+        RecordPending(item);
         item.Reload();
         if (item.State() == kStateDownloading || item.State() == kStateUpdating)
             item.SetState(kStateNone);
@@ -638,6 +660,7 @@ void TThreadHTTP::LocalFailure()
     const bool runStopping = IsRunStoppingWriteError(m_localError);
     const std::int64_t held = m_bodyToFile ? m_bodyHeld : 0;
     OwnerCall([&] {
+        RecordPending(item);
         item.Reload();
         if (runStopping) {
             // Every later write would fail the same way: the item waits for a resume, with the
@@ -668,6 +691,7 @@ void TThreadHTTP::FailurePath(const std::string& message)
     const std::int64_t held = m_bodyHeld;
     const bool partial = m_bodyToFile && held >= 1;
     OwnerCall([&] {
+        RecordPending(item);
         item.Reload();
         if (partial) {
             // The bytes stay in the part file; the next try asks only for the rest.

@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,12 +113,19 @@ private:
     static std::string IncompleteText(std::int64_t held);
     // Runs fn on the owner thread and waits; false when it was abandoned and did not run.
     bool OwnerCall(std::function<void()> fn);
+    // Records a reply's fields in the item (owner thread).
+    static void RecordReply(TPXQItem& item, const TReplyInfo& reply, bool size);
+    // Records the pending reply, if any (owner thread, at the start of the item's next call).
+    void RecordPending(TPXQItem& item);
     void CheckStop() const;
 
     TbwHTTP& m_driver;
     TTransferWorker& m_worker;
     TTransferJob m_job;
     TReplyInfo m_reply;
+    // A reply's fields that wait to be recorded with the outcome, in the same owner-thread call
+    // (its body came whole with the headers); the flag: with its size.
+    std::optional<std::pair<TReplyInfo, bool>> m_pendingRecord;
     std::shared_ptr<TGate> m_gate;
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_stopRequested{false};
