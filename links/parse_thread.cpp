@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,52 @@
 #include "workspace/app_settings.h"
 
 namespace pellix {
+
+// Accepted new links by URL index key, with the type extension of the page that claimed them,
+// until their items are in the list.
+class TParseLinkClaims final {
+public:
+    // Nothing: the link is the caller's to queue; otherwise the extension it is known by. The list
+    // is asked under the lock: a claim is dropped only after its item is in the list, so a link
+    // is either claimed or listed at every moment and never queued twice.
+    std::optional<std::string> Claim(const TPXDownloadList& list, const std::string& url, const std::string& key,
+                                     const std::string& typeExtension)
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto found = m_extensions.find(key); found != m_extensions.end())
+            return found->second;
+        if (list.ContainsURL(url))
+            return list.TypeExtensionOf(url);
+        m_extensions.emplace(key, typeExtension);
+        return std::nullopt;
+    }
+
+    std::optional<std::string> ExtensionOf(std::string_view url)
+    {
+        const std::string key = URLIndexKey(url);
+        std::lock_guard lock(m_mutex);
+        if (const auto found = m_extensions.find(key); found != m_extensions.end())
+            return found->second;
+        return std::nullopt;
+    }
+
+    void Drop(const std::vector<std::string>& keys)
+    {
+        std::lock_guard lock(m_mutex);
+        for (const std::string& key : keys)
+            m_extensions.erase(key);
+    }
+
+    void Clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_extensions.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::unordered_map<std::string, std::string> m_extensions;
+};
 
 namespace {
 
@@ -99,12 +146,12 @@ struct TPageSnapshot {
 // title, and the new links of each pass added to the list through the owner thread.
 class TParseObserver final : public IPageRewriteObserver {
 public:
-    // dropClaims (several parse threads): the claims of links that are in the list now.
-    TParseObserver(IOwnerThread& owner, TPXTask& task, const TPageRewriteInput& input,
+    // claims (several parse threads): where the links this page queues are claimed.
+    TParseObserver(IOwnerThread& owner, std::shared_ptr<TPXTask> task, const TPageRewriteInput& input,
                    const TParseStatusEvent& onStatus, const TParseQueuedEvent& onItemsQueued,
-                   std::string folderRoot, std::function<void(const std::vector<std::string>&)> dropClaims)
-        : m_owner(owner), m_task(task), m_input(input), m_onStatus(onStatus), m_onItemsQueued(onItemsQueued),
-          m_folderRoot(std::move(folderRoot)), m_dropClaims(std::move(dropClaims))
+                   std::string folderRoot, std::shared_ptr<TParseLinkClaims> claims)
+        : m_owner(owner), m_task(std::move(task)), m_input(input), m_onStatus(onStatus),
+          m_onItemsQueued(onItemsQueued), m_folderRoot(std::move(folderRoot)), m_claims(std::move(claims))
     {
     }
 
@@ -133,7 +180,7 @@ public:
     void OnStart(std::string_view /*text*/, const std::string& title) override
     {
         if (!m_input.styleSheet && m_input.depth == 0)
-            m_task.SetStartPageTitle(title);
+            m_task->SetStartPageTitle(title);
     }
 
     void OnProgress(const TRewritePass& /*pass*/, const TPassCounts& counts) override
@@ -150,10 +197,10 @@ public:
             m_onStatus("");
         if (queued.empty())
             return true;
-        std::vector<std::unique_ptr<TPXQItem>> items;
-        items.reserve(queued.size());
+        auto items = std::make_shared<std::vector<std::unique_ptr<TPXQItem>>>();
+        items->reserve(queued.size());
         std::vector<std::string> keys;
-        if (m_dropClaims) {
+        if (m_claims) {
             keys.reserve(queued.size());
             for (const TQueuedLink& link : queued)
                 keys.push_back(URLIndexKey(link.url));
@@ -166,18 +213,20 @@ public:
             item->SetTypeExtension(std::move(link.typeExtension));
             if (link.framed)
                 item->SetFrameFlag("Y");
-            items.push_back(std::move(item));
+            items->push_back(std::move(item));
         }
         queued.clear();
-        const bool ok = m_owner.Call([&] {
-            for (std::unique_ptr<TPXQItem>& item : items) {
+        // Not waited for: the page's own later passes know its links, other pages ask the claims,
+        // and the page's "Parsed" is recorded after the adds, by the same thread.
+        const bool ok = m_owner.Post([task = m_task, items, claims = m_claims, keys = std::move(keys)] {
+            for (std::unique_ptr<TPXQItem>& item : *items) {
                 item->SetState(kStateNone);
-                m_task.DownloadList().AddItem(std::move(item));
+                task->DownloadList().AddItem(std::move(item));
             }
+            // Dropped once the list holds them, so that they are known all the time.
+            if (claims)
+                claims->Drop(keys);
         });
-        // Dropped once the list holds them, so that they are known all the time.
-        if (ok && m_dropClaims)
-            m_dropClaims(keys);
         if (ok && m_onItemsQueued)
             m_onItemsQueued();
         return ok; // the owner thread is gone: stop the page
@@ -187,12 +236,12 @@ public:
 
 private:
     IOwnerThread& m_owner;
-    TPXTask& m_task;
+    std::shared_ptr<TPXTask> m_task;
     const TPageRewriteInput& m_input;
     const TParseStatusEvent& m_onStatus;
     const TParseQueuedEvent& m_onItemsQueued;
     std::string m_folderRoot; // the saved site's folder in Intranet Mode; empty for a Zip
-    std::function<void(const std::vector<std::string>&)> m_dropClaims;
+    std::shared_ptr<TParseLinkClaims> m_claims;
     TLinkKeyList m_linkKeys;
 };
 
@@ -201,6 +250,8 @@ private:
 TThreadParse::TThreadParse(IOwnerThread& owner, unsigned threads) : m_owner(owner)
 {
     threads = std::max(threads, 1u);
+    if (threads > 1)
+        m_claims = std::make_shared<TParseLinkClaims>();
     m_threads.reserve(threads);
     for (unsigned i = 0; i < threads; ++i)
         m_threads.emplace_back([this] { Run(); });
@@ -237,10 +288,8 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
         m_bannerLookDue = true;
         ++m_wakeGeneration;
     }
-    {
-        std::lock_guard lock(m_claimMutex);
-        m_claims.clear();
-    }
+    if (m_claims)
+        m_claims->Clear();
     m_cv.notify_all();
 }
 
@@ -302,7 +351,7 @@ void TThreadParse::Run()
         const std::uint64_t generation = m_wakeGeneration;
         ++m_busy;
         lock.unlock();
-        const TStep step = ProcessNextPage(*task);
+        const TStep step = ProcessNextPage(task);
         lock.lock();
         --m_busy;
         if (step == TStep::Done) {
@@ -331,8 +380,9 @@ void TThreadParse::QueueForZip(TPXTask& task, const std::string& path, TPXQItem*
         m_onZipQueued();
 }
 
-TThreadParse::TStep TThreadParse::ProcessNextPage(TPXTask& task)
+TThreadParse::TStep TThreadParse::ProcessNextPage(const std::shared_ptr<TPXTask>& held)
 {
+    TPXTask& task = *held;
     // A page that could not be written back stays "Saved": while the task's write fault stands
     // (the run is being stopped) no page is taken, or the same one would be taken again and again.
     if (task.WriteFault())
@@ -341,7 +391,7 @@ TThreadParse::TStep TThreadParse::ProcessNextPage(TPXTask& task)
     TPXQItem* page = HoldNextPage(task);
     if (page == nullptr)
         return TStep::NoPage;
-    const TStep step = ProcessPage(task, *page);
+    const TStep step = ProcessPage(held, *page);
     Release(*page);
     return step;
 }
@@ -377,38 +427,9 @@ void TThreadParse::Release(const TPXQItem& page)
     m_held.erase(&page);
 }
 
-std::optional<std::string> TThreadParse::Claim(const TPXDownloadList& list, const std::string& url,
-                                               const std::string& key, const std::string& typeExtension)
+TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& held, TPXQItem& page)
 {
-    // The list is asked under the claims' lock: a claim is dropped only after its item is in
-    // the list, so a link is either claimed or listed at every moment and never queued twice.
-    std::lock_guard lock(m_claimMutex);
-    if (const auto found = m_claims.find(key); found != m_claims.end())
-        return found->second;
-    if (list.ContainsURL(url))
-        return list.TypeExtensionOf(url);
-    m_claims.emplace(key, typeExtension);
-    return std::nullopt;
-}
-
-std::optional<std::string> TThreadParse::ClaimedExtension(std::string_view url) const
-{
-    const std::string key = URLIndexKey(url);
-    std::lock_guard lock(m_claimMutex);
-    if (const auto found = m_claims.find(key); found != m_claims.end())
-        return found->second;
-    return std::nullopt;
-}
-
-void TThreadParse::DropClaims(const std::vector<std::string>& keys)
-{
-    std::lock_guard lock(m_claimMutex);
-    for (const std::string& key : keys)
-        m_claims.erase(key);
-}
-
-TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
-{
+    TPXTask& task = *held;
     TPageRewriteInput input;
     TPageSnapshot snapshot;
     bool stillSaved = false;
@@ -498,34 +519,31 @@ TThreadParse::TStep TThreadParse::ProcessPage(TPXTask& task, TPXQItem& page)
 
     const TPXProfile& profile = task.Profile();
     const TPXDownloadList& list = task.DownloadList();
-    const bool claims = m_threads.size() > 1;
+    TParseLinkClaims* claims = m_claims.get();
     TPageRewriter rewriter(
         std::move(input),
         [&profile](std::string_view url, std::string_view startFolder, int level, std::string_view group) {
             return profile.AcceptLink(url, startFolder, level, group);
         },
-        [&list, claims, this](std::string_view url) {
+        [&list, claims](std::string_view url) {
             // Claims first: one is dropped only once its item is in the list.
-            return (claims && ClaimedExtension(url).has_value()) || list.ContainsURL(url);
+            return (claims && claims->ExtensionOf(url).has_value()) || list.ContainsURL(url);
         },
-        [&list, claims, this](std::string_view url) {
+        [&list, claims](std::string_view url) {
             if (claims) {
                 // Claimed links are not in the list yet; once they are, the list answers.
-                if (std::optional<std::string> claimed = ClaimedExtension(url))
+                if (std::optional<std::string> claimed = claims->ExtensionOf(url))
                     return *claimed;
             }
             return list.TypeExtensionOf(url);
         });
-    std::function<void(const std::vector<std::string>&)> dropClaims;
-    if (claims) {
-        rewriter.SetClaim([this, &list](const std::string& url, const std::string& key,
-                                        const std::string& typeExtension) {
-            return Claim(list, url, key, typeExtension);
+    if (claims)
+        rewriter.SetClaim([claims, &list](const std::string& url, const std::string& key,
+                                          const std::string& typeExtension) {
+            return claims->Claim(list, url, key, typeExtension);
         });
-        dropClaims = [this](const std::vector<std::string>& keys) { DropClaims(keys); };
-    }
-    TParseObserver observer(m_owner, task, rewriter.Input(), m_onStatus, m_onItemsQueued,
-                            zipMode ? std::string() : snapshot.workFolder, std::move(dropClaims));
+    TParseObserver observer(m_owner, held, rewriter.Input(), m_onStatus, m_onItemsQueued,
+                            zipMode ? std::string() : snapshot.workFolder, m_claims);
     TPageRewrite rewrite = rewriter.Rewrite(std::move(text), &observer);
     if (rewrite.stopped)
         return TStep::OwnerGone;

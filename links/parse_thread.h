@@ -12,7 +12,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -22,6 +21,7 @@ namespace pellix {
 
 class IOwnerThread;
 class TPageLinkKeys;
+class TParseLinkClaims;
 class TPXDownloadList;
 class TPXTask;
 class TPXQItem;
@@ -33,7 +33,8 @@ inline constexpr const char* kNotScannedText = "Saved, not scanned for links: la
 // Status texts for the status line (empty: clear it). Called on the parse thread, as often as
 // once per link: the receiver throttles what it shows.
 using TParseStatusEvent = std::function<void(const std::string& text)>;
-// New items were added to the task; called on the parse thread after they are in the list.
+// New items were handed to the owner thread for the task's list; called on the parse thread.
+// They are in the list before anything the owner thread is asked to do later.
 using TParseQueuedEvent = std::function<void()>;
 // A file was added to the task's zip queue; called on the parse thread right after.
 using TParseZipQueuedEvent = std::function<void()>;
@@ -109,16 +110,11 @@ private:
     enum class TStep { NoPage, Done, OwnerGone };
 
     void Run();
-    TStep ProcessNextPage(TPXTask& task);
-    TStep ProcessPage(TPXTask& task, TPXQItem& page);
+    TStep ProcessNextPage(const std::shared_ptr<TPXTask>& task);
+    TStep ProcessPage(const std::shared_ptr<TPXTask>& task, TPXQItem& page);
     // A saved page that no other thread holds, now held by this one; null when there is none.
     TPXQItem* HoldNextPage(TPXTask& task);
     void Release(const TPXQItem& page);
-    // The new-link claims of pages in progress (several threads only).
-    std::optional<std::string> Claim(const TPXDownloadList& list, const std::string& url, const std::string& key,
-                                     const std::string& typeExtension);
-    std::optional<std::string> ClaimedExtension(std::string_view url) const;
-    void DropClaims(const std::vector<std::string>& keys);
     void ShowStatus(const std::string& text) const;
     void QueueForZip(TPXTask& task, const std::string& path, TPXQItem* item) const;
     // At a run's first look for pages: queues for packing a banner page that an earlier run left.
@@ -146,10 +142,9 @@ private:
     std::uint64_t m_pagesProcessed = 0;
     std::unordered_set<const TPXQItem*> m_held; // pages in progress
 
-    // Accepted new links by URL index key, with the type extension of the page that claimed
-    // them, until they are in the list.
-    mutable std::mutex m_claimMutex;
-    std::unordered_map<std::string, std::string> m_claims;
+    // The new links of pages in progress (several threads only); shared with the adds that
+    // wait on the owner thread.
+    std::shared_ptr<TParseLinkClaims> m_claims;
 
     std::vector<std::thread> m_threads;
 };
