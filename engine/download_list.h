@@ -192,8 +192,8 @@ private:
     };
 
     // Hash and equality of pair numbers by the index keys of their URL lines; they take probes
-    // too, so a look-up makes no key. The hash stays in the set's nodes, so a look-up reads a
-    // pair's line only for a likely match.
+    // too, so a look-up makes no key. The hash is not noexcept on purpose: the standard library
+    // then keeps each node's hash, and a look-up reads a pair's line only for a likely match.
     struct TURLHash {
         using is_transparent = void;
         const std::vector<TPair>* pairs;
