@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -63,6 +64,27 @@ double PickMicroseconds(TPXTask& task)
     return picks ? Seconds(start) * 1e6 / static_cast<double>(picks) : 0;
 }
 
+// Nanoseconds per URL index look-up, half of them hits, the way the parse thread asks for every
+// link of a page: the same host, in the case the page wrote it.
+double LookupNanoseconds(const TPXDownloadList& list, int count)
+{
+    std::vector<std::string> probes;
+    probes.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        probes.push_back(i % 2 == 0 ? URLOf(i) : URLOf(i + count));
+    probes[0] = "HTTP://WWW.Example.com/section0/page0.gif";
+    const auto start = TClock::now();
+    std::size_t found = 0;
+    constexpr int kRounds = 5;
+    for (int round = 0; round < kRounds; ++round)
+        for (const std::string& url : probes)
+            found += list.ContainsURL(url) ? 1 : 0;
+    const double seconds = Seconds(start);
+    if (found != static_cast<std::size_t>(kRounds) * static_cast<std::size_t>((count + 1) / 2))
+        std::printf("look-up found %zu, expected %d\n", found, kRounds * ((count + 1) / 2));
+    return seconds * 1e9 / (static_cast<double>(kRounds) * count);
+}
+
 } // namespace
 
 int main()
@@ -71,13 +93,14 @@ int main()
                                          ("pellix-bench-list-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
 
-    std::printf("items      pick (us)\n");
+    std::printf("items      look-up (ns)  pick (us)\n");
     for (const int count : {1000, 10000, 100000}) {
         TPXTask task;
         task.SetTaskName("Bench");
         task.SetTaskFile((folder / "Bench.pxt").string());
         Fill(task, count);
-        std::printf("%-9d  %.3f\n", count, PickMicroseconds(task));
+        const double lookup = LookupNanoseconds(task.DownloadList(), count);
+        std::printf("%-9d  %-12.1f  %.3f\n", count, lookup, PickMicroseconds(task));
     }
 
     constexpr int kItems = 100000;

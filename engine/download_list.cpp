@@ -106,6 +106,45 @@ bool LessURL(std::string_view a, std::string_view b, std::uint32_t authorityEnd)
     return a.size() < b.size();
 }
 
+// The hash of a URL's index key (URLIndexKey of a URL line) without making the key: the
+// case-blind part folded byte by byte, the rest (most of a URL) hashed as it stands.
+std::size_t KeyHash(std::string_view line, const TCaseBlind& fold)
+{
+    std::uint64_t head = 14695981039346656037ull; // FNV-1a
+    for (std::size_t i = 0; i < fold.hostEnd; ++i) {
+        const auto byte = static_cast<unsigned char>(line[i]);
+        head ^= static_cast<std::uint64_t>(fold.Folds(i) ? Lower(byte) : byte);
+        head *= 1099511628211ull;
+    }
+    const std::size_t tail = std::hash<std::string_view>{}(line.substr(fold.hostEnd));
+    return static_cast<std::size_t>(head) ^ (tail + 0x9e3779b97f4a7c15ull + (head << 6) + (head >> 2));
+}
+
+// Whether two URL lines have the same index key, the case-blind part of a being fold. Equal keys
+// have their case-blind parts in the same places (the bytes that end them have no case), so a's
+// serve for both.
+bool SameKey(std::string_view a, const TCaseBlind& fold, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    const std::size_t end = fold.hostEnd;
+    if (a.compare(end, std::string_view::npos, b.substr(end)) != 0)
+        return false;
+    for (std::size_t i = 0; i < end; ++i) {
+        const auto rawA = static_cast<unsigned char>(a[i]);
+        const auto rawB = static_cast<unsigned char>(b[i]);
+        if (rawA != rawB && (!fold.Folds(i) || Lower(rawA) != Lower(rawB)))
+            return false;
+    }
+    return true;
+}
+
+bool NeedsRecordForm(std::string_view url)
+{
+    return std::any_of(url.begin(), url.end(),
+                       [](char c) { return c == '\r' || c == '\n' || c == kRecordSeparator; });
+}
+
 // A decimal integer, blanks around it allowed; nothing when the text is not one.
 template <typename T>
 std::optional<T> ParseNumber(std::string_view text)
@@ -242,26 +281,44 @@ TPXDownloadList::TPair::TPair(std::string url, std::string record, std::unique_p
 {
 }
 
-bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::uint32_t b) const
+TPXDownloadList::TURLProbe::TURLProbe(std::string_view url)
 {
-    const TPair& first = (*pairs)[a];
-    return LessURL(first.urlLine, (*pairs)[b].urlLine, first.authorityEnd);
+    if (NeedsRecordForm(url)) {
+        held = RecordURL(url);
+        text = held;
+    } else {
+        text = url;
+    }
+    const TCaseBlind fold = CaseBlindPartsOf(text);
+    schemeEnd = fold.schemeEnd;
+    hostBegin = fold.hostBegin;
+    hostEnd = fold.hostEnd;
+    hash = KeyHash(text, fold);
 }
 
-bool TPXDownloadList::TURLLess::operator()(std::string_view a, std::uint32_t b) const
+std::size_t TPXDownloadList::TURLHash::operator()(std::uint32_t pair) const
 {
-    const TPair& second = (*pairs)[b];
-    return LessURL(a, second.urlLine, second.authorityEnd);
+    const std::string& line = (*pairs)[pair].urlLine;
+    return KeyHash(line, CaseBlindPartsOf(line));
 }
 
-bool TPXDownloadList::TURLLess::operator()(std::uint32_t a, std::string_view b) const
+bool TPXDownloadList::TURLEqual::operator()(std::uint32_t a, std::uint32_t b) const
 {
-    const TPair& first = (*pairs)[a];
-    return LessURL(first.urlLine, b, first.authorityEnd);
+    const std::string& first = (*pairs)[a].urlLine;
+    return SameKey(first, CaseBlindPartsOf(first), (*pairs)[b].urlLine);
+}
+
+bool TPXDownloadList::TURLEqual::operator()(const TURLProbe& a, std::uint32_t b) const
+{
+    TCaseBlind fold;
+    fold.schemeEnd = a.schemeEnd;
+    fold.hostBegin = a.hostBegin;
+    fold.hostEnd = a.hostEnd;
+    return SameKey(a.text, fold, (*pairs)[b].urlLine);
 }
 
 TPXDownloadList::TPXDownloadList(TPXTask& task)
-    : m_task(task), m_urlIndex(TURLLess{&m_pairs})
+    : m_task(task), m_urlIndex(0, TURLHash{&m_pairs}, TURLEqual{&m_pairs})
 {
 }
 
@@ -682,9 +739,9 @@ TPXQItem* TPXDownloadList::NextSavedPageWhere(const std::function<bool(const TPX
 
 std::string TPXDownloadList::TypeExtensionOf(std::string_view url) const
 {
-    const std::string key = RecordURL(url);
+    const TURLProbe probe(url);
     std::lock_guard lock(m_mutex);
-    const auto found = m_urlIndex.find(key);
+    const auto found = m_urlIndex.find(probe);
     if (found == m_urlIndex.end() || !m_pairs[*found].item)
         return {};
     return m_pairs[*found].item->m_typeExtension;
@@ -692,9 +749,9 @@ std::string TPXDownloadList::TypeExtensionOf(std::string_view url) const
 
 bool TPXDownloadList::ContainsURL(std::string_view url) const
 {
-    const std::string key = RecordURL(url);
+    const TURLProbe probe(url);
     std::lock_guard lock(m_mutex);
-    return m_urlIndex.find(key) != m_urlIndex.end();
+    return m_urlIndex.find(probe) != m_urlIndex.end();
 }
 
 std::size_t TPXDownloadList::URLIndexCount() const
@@ -706,9 +763,14 @@ std::size_t TPXDownloadList::URLIndexCount() const
 std::vector<std::string> TPXDownloadList::IndexedURLs() const
 {
     std::lock_guard lock(m_mutex);
+    std::vector<std::uint32_t> order(m_urlIndex.begin(), m_urlIndex.end());
+    std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
+        const TPair& first = m_pairs[a];
+        return LessURL(first.urlLine, m_pairs[b].urlLine, first.authorityEnd);
+    });
     std::vector<std::string> urls;
-    urls.reserve(m_urlIndex.size());
-    for (const std::uint32_t pair : m_urlIndex)
+    urls.reserve(order.size());
+    for (const std::uint32_t pair : order)
         urls.push_back(m_pairs[pair].urlLine);
     return urls;
 }

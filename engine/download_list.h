@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/queue_item.h"
@@ -173,16 +174,38 @@ private:
         std::string urlLine;
         std::string recordLine;
         std::unique_ptr<TPXQItem> item;
-        std::uint32_t authorityEnd; // where the URL line's scheme and host end, for the index
+        std::uint32_t authorityEnd; // where the URL line's scheme and host end, for sorting
     };
 
-    // Orders pair numbers by the index keys of their URL lines; looks up texts too.
-    struct TURLLess {
+    // A URL to look up, with what the index compares worked out once: the text as a URL line
+    // holds it, where its case-blind part lies and its key's hash.
+    struct TURLProbe {
+        explicit TURLProbe(std::string_view url);
+        TURLProbe(const TURLProbe&) = delete;
+        TURLProbe& operator=(const TURLProbe&) = delete;
+        std::string held; // the line's text when it differs from the URL (see RecordURL)
+        std::string_view text;
+        std::size_t schemeEnd = 0;
+        std::size_t hostBegin = 0;
+        std::size_t hostEnd = 0;
+        std::size_t hash = 0;
+    };
+
+    // Hash and equality of pair numbers by the index keys of their URL lines; they take probes
+    // too, so a look-up makes no key. The hash is not noexcept on purpose: the standard library
+    // then keeps each node's hash, and a look-up reads a pair's line only for a likely match.
+    struct TURLHash {
+        using is_transparent = void;
+        const std::vector<TPair>* pairs;
+        std::size_t operator()(std::uint32_t pair) const;
+        std::size_t operator()(const TURLProbe& probe) const { return probe.hash; }
+    };
+    struct TURLEqual {
         using is_transparent = void;
         const std::vector<TPair>* pairs;
         bool operator()(std::uint32_t a, std::uint32_t b) const;
-        bool operator()(std::string_view a, std::uint32_t b) const;
-        bool operator()(std::uint32_t a, std::string_view b) const;
+        bool operator()(const TURLProbe& a, std::uint32_t b) const;
+        bool operator()(std::uint32_t a, const TURLProbe& b) const { return (*this)(b, a); }
     };
 
     // Owner thread, under m_mutex.
@@ -206,7 +229,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<TPair> m_pairs;
-    std::set<std::uint32_t, TURLLess> m_urlIndex;
+    std::unordered_set<std::uint32_t, TURLHash, TURLEqual> m_urlIndex;
     // Pair numbers that each pick may return; the first is the answer.
     std::set<std::uint32_t> m_waitingPages;
     std::set<std::uint32_t> m_waitingResources;

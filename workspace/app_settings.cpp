@@ -182,12 +182,13 @@ TAppPaths TAppPaths::FromEnvironment()
     return paths;
 }
 
-TPXApp::TPXApp(TAppPaths paths, int displayBitsPerPixel)
+TPXApp::TPXApp(TAppPaths paths, int displayBitsPerPixel, TSettingsStore::TClock clock)
     : m_paths(std::move(paths)),
       m_programFolder(WithTrailingSlash(m_paths.programFolder.string())),
-      m_store(std::make_unique<TSettingsStore>(m_paths.settingsFile)),
-      m_launcher(std::make_unique<TURLLauncher>())
+      m_launcher(std::make_unique<TURLLauncher>()),
+      m_clock(clock ? std::move(clock) : [] { return std::chrono::steady_clock::now(); })
 {
+    m_store = std::make_unique<TSettingsStore>(m_paths.settingsFile, m_clock);
     const TSettingsStore& s = *m_store;
     m_beepOnCompletion = kBeepOnCompletion.Read(s);
     m_tasksViewFirst = kTasksViewFirst.Read(s);
@@ -276,21 +277,44 @@ void TPXApp::SetIntranetFolder(const std::string& folder)
     WriteFolder(*m_store, kIntranetFolder, folder, DefaultIntranetFolder());
 }
 
-std::string TPXApp::TempFolder() const
+std::string TPXApp::StoredTempFolder() const
 {
     std::string folder = StoredFolder(kTempFolder);
     if (folder.empty())
         folder = WithTrailingSlash(m_paths.systemTemp.string()) + "Pellix/";
-    // Private from the start; CheckTempFolder tells whether an existing one can be trusted.
-    EnsurePrivateFolder(folder);
+    return folder;
+}
+
+std::string TPXApp::TempFolder() const
+{
+    const std::string folder = StoredTempFolder();
+    // Private from the start; CheckTempFolder tells whether an existing one can be trusted. The
+    // look is skipped while the last one is recent: a folder removed meanwhile is made again
+    // within the interval.
+    std::lock_guard lock(m_tempMutex);
+    const auto now = m_clock();
+    if (folder == m_privateTemp && now - m_privateTempAt < TSettingsStore::kRecheckInterval)
+        return folder;
+    if (EnsurePrivateFolder(folder)) {
+        m_privateTemp = folder;
+        m_privateTempAt = now;
+    } else {
+        m_privateTemp.clear();
+    }
     return folder;
 }
 
 bool TPXApp::CheckTempFolder(std::string* error) const
 {
-    const std::string folder = TempFolder();
+    const std::string folder = StoredTempFolder();
     std::string reason;
-    if (EnsurePrivateFolder(folder, &reason))
+    const bool usable = EnsurePrivateFolder(folder, &reason);
+    {
+        std::lock_guard lock(m_tempMutex);
+        m_privateTemp = usable ? folder : std::string();
+        m_privateTempAt = m_clock();
+    }
+    if (usable)
         return true;
     if (error)
         *error = "Cannot use the temp folder " + folder + ": " + reason +

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -67,8 +68,10 @@ inline constexpr int kSaveModeIntranet = 1;
 // any thread; everything else belongs to the owner thread.
 class TPXApp final {
 public:
-    // displayBitsPerPixel chooses the colour scheme: more than 8 gives the high-colour set.
-    explicit TPXApp(TAppPaths paths, int displayBitsPerPixel = 32);
+    // displayBitsPerPixel chooses the colour scheme: more than 8 gives the high-colour set. clock
+    // stands in for the steady clock of the settings store's and the temp folder's re-checks
+    // (tests step it); empty is the steady clock.
+    explicit TPXApp(TAppPaths paths, int displayBitsPerPixel = 32, TSettingsStore::TClock clock = {});
     ~TPXApp();
     TPXApp(const TPXApp&) = delete;
     TPXApp& operator=(const TPXApp&) = delete;
@@ -89,9 +92,12 @@ public:
     void SetDownloadsFolder(const std::string& folder);
     std::string IntranetFolder();
     void SetIntranetFolder(const std::string& folder);
-    std::string TempFolder() const;     // never writes the default back; created (mode 0700) when missing
+    // Never writes the default back; created (mode 0700) when missing. Asked for every file a
+    // task fetches, so a folder found private is looked at again only after
+    // TSettingsStore::kRecheckInterval (or when the setting names another folder).
+    std::string TempFolder() const;
     // Whether the temp folder is this user's alone (not a symbolic link, not another user's); a
-    // run in zip mode refuses to start otherwise, with the message in error.
+    // run in zip mode refuses to start otherwise, with the message in error. Always looks.
     bool CheckTempFolder(std::string* error) const;
     // Empty text changes nothing. A folder whose own name lacks the product name gains
     // "Pellix/". False (and nothing stored) for empty text or a folder that
@@ -206,6 +212,8 @@ private:
     std::string DefaultDownloadsFolder() const;
     std::string DefaultIntranetFolder() const;
     std::string StoredFolder(const TSetting<std::string>& setting) const;
+    // The temp folder the settings name, or the default; nothing made or looked at.
+    std::string StoredTempFolder() const;
 
     TAppPaths m_paths;
     std::string m_programFolder;
@@ -233,6 +241,12 @@ private:
     std::uint32_t m_maxFileHistory = 10;
     std::string m_lastCategory = "General";
     std::string m_userAgent;
+
+    TSettingsStore::TClock m_clock;
+    // The temp folder last found private, and when (guarded by m_tempMutex).
+    mutable std::mutex m_tempMutex;
+    mutable std::string m_privateTemp;
+    mutable std::chrono::steady_clock::time_point m_privateTempAt{};
 };
 
 } // namespace pellix

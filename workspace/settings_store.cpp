@@ -280,10 +280,16 @@ std::string HomeFolder()
 
 } // namespace
 
-TSettingsStore::TSettingsStore(std::filesystem::path file) : m_file(std::move(file))
+TSettingsStore::TSettingsStore(std::filesystem::path file)
+    : TSettingsStore(std::move(file), [] { return std::chrono::steady_clock::now(); })
+{
+}
+
+TSettingsStore::TSettingsStore(std::filesystem::path file, TClock clock)
+    : m_file(std::move(file)), m_clock(std::move(clock))
 {
     std::lock_guard lock(m_mutex);
-    RefreshLocked();
+    RefreshLocked(TRefresh::Now);
 }
 
 std::filesystem::path TSettingsStore::DefaultPath()
@@ -310,8 +316,19 @@ std::string TSettingsStore::NormaliseKey(const std::string& key)
     return out;
 }
 
-void TSettingsStore::RefreshLocked() const
+void TSettingsStore::NoteCheckedLocked() const
 {
+    m_checked = true;
+    m_lastCheck = m_clock();
+}
+
+void TSettingsStore::RefreshLocked(TRefresh when) const
+{
+    // Settings are read for every file a task fetches: within the interval the values in memory
+    // stand, and a look at the file costs nothing but the clock.
+    if (when == TRefresh::Due && m_checked && m_clock() - m_lastCheck < kRecheckInterval)
+        return;
+    NoteCheckedLocked();
     struct stat st {};
     if (::stat(m_file.c_str(), &st) != 0) {
         // No file (yet, or removed by someone): start from an empty store.
@@ -419,6 +436,7 @@ bool TSettingsStore::SaveLocked()
         m_size = st.st_size;
         m_mtime = st.st_mtim;
     }
+    NoteCheckedLocked();
     return true;
 }
 
@@ -588,7 +606,7 @@ bool TSettingsStore::WriteValue(const std::string& key, const std::string& name,
     if (!UsableKey(key))
         return false;
     std::lock_guard lock(m_mutex);
-    RefreshLocked();
+    RefreshLocked(TRefresh::Now);
     SetValueLocked(key, name, value);
     return SaveLocked();
 }
@@ -596,7 +614,7 @@ bool TSettingsStore::WriteValue(const std::string& key, const std::string& name,
 bool TSettingsStore::DeleteSetting(const std::string& key, const std::string& name)
 {
     std::lock_guard lock(m_mutex);
-    RefreshLocked();
+    RefreshLocked(TRefresh::Now);
     if (!DeleteValueLocked(key, name))
         return false;
     return SaveLocked();
@@ -605,7 +623,7 @@ bool TSettingsStore::DeleteSetting(const std::string& key, const std::string& na
 bool TSettingsStore::DeleteKey(const std::string& key)
 {
     std::lock_guard lock(m_mutex);
-    RefreshLocked();
+    RefreshLocked(TRefresh::Now);
     if (!DeleteKeyLocked(key))
         return false;
     return SaveLocked();
@@ -614,7 +632,7 @@ bool TSettingsStore::DeleteKey(const std::string& key)
 bool TSettingsStore::ApplyChanges(const std::vector<TSettingChange>& changes)
 {
     std::lock_guard lock(m_mutex);
-    RefreshLocked();
+    RefreshLocked(TRefresh::Now);
     for (const TSettingChange& change : changes) {
         if (!UsableKey(change.key))
             continue;

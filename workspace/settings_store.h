@@ -3,9 +3,11 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <type_traits>
@@ -46,9 +48,12 @@ struct TSettingChange {
 // Key paths look like "\Software\Brackwell\Pellix\Settings" (a missing leading "\" is added,
 // trailing ones dropped); key paths and value names compare without regard to ASCII case, as
 // the registry does, and keep the case they were first written with. The empty value name is
-// the key's default value. Every write is saved at once and atomically; when another process has
-// replaced the file since it was last read, it is read again before any access, so that process's
-// values are seen. All operations are thread-safe.
+// the key's default value. Every write is saved at once and atomically, and is seen by this store's
+// reads at once. Another process's writes (the desktop program and the command line share the
+// file) are seen too: a read looks at the file's identity at most once per kRecheckInterval and
+// reads it again when it was replaced, so reads of an unchanged file cost no system call; a write
+// always looks first, so it never saves over values it has not seen. All operations are
+// thread-safe.
 //
 // File format (one section per key, values in stored order):
 //   [\Software\Brackwell\Pellix\Settings]
@@ -60,7 +65,12 @@ struct TSettingChange {
 // A file cut short at any byte loads what it still holds completely; a torn last line is dropped.
 class TSettingsStore final {
 public:
+    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+    static constexpr std::chrono::milliseconds kRecheckInterval{200};
+
     explicit TSettingsStore(std::filesystem::path file);
+    // clock stands in for the steady clock (tests step it).
+    TSettingsStore(std::filesystem::path file, TClock clock);
     TSettingsStore(const TSettingsStore&) = delete;
     TSettingsStore& operator=(const TSettingsStore&) = delete;
 
@@ -126,7 +136,10 @@ private:
         std::vector<TEntry> entries;
     };
 
-    void RefreshLocked() const;
+    // Due: only when kRecheckInterval has passed since the last look at the file.
+    enum class TRefresh { Due, Now };
+    void RefreshLocked(TRefresh when = TRefresh::Due) const;
+    void NoteCheckedLocked() const;
     bool SaveLocked();
     TKey* FindKeyLocked(const std::string& normalisedKey) const;
     TKey& CreateKeyLocked(const std::string& normalisedKey);
@@ -136,6 +149,7 @@ private:
     bool DeleteKeyLocked(const std::string& key);
 
     std::filesystem::path m_file;
+    TClock m_clock;
     mutable std::mutex m_mutex;
     mutable std::vector<TKey> m_keys;
     mutable std::string m_lastError;
@@ -145,6 +159,8 @@ private:
     mutable ino_t m_inode = 0;
     mutable off_t m_size = 0;
     mutable std::timespec m_mtime{};
+    mutable bool m_checked = false;
+    mutable std::chrono::steady_clock::time_point m_lastCheck{};
 };
 
 // One value of the store, described once: its key path, its value name and what a reader gets

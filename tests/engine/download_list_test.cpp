@@ -323,6 +323,32 @@ TEST_F(DownloadListTest, URLIndexComparesSchemeAndHostWithoutCaseAndTheRestWithI
     }
 }
 
+// A look-up takes the URL in the form a line holds it: a line break inside is dropped and the
+// separator byte is percent-encoded, so both spellings name one item.
+TEST_F(DownloadListTest, URLIndexLooksUpTheStoredFormOfAURL)
+{
+    Add("http://Host/a\xB6" "b.html");
+    Add("http://host/line\r\nbreak.html");
+    EXPECT_EQ(List().Line(0), "http://Host/a%B6b.html");
+    const std::pair<const char*, bool> cases[] = {
+        {"http://host/a\xB6" "b.html", true},
+        {"HTTP://HOST/a%B6b.html", true},
+        {"http://host/a%b6b.html", false}, // the path keeps its case, escapes too
+        {"http://host/linebreak.html", true},
+        {"http://HOST/line\nbreak.html", true},
+        {"http://host/line break.html", false},
+        {"http://host/a", false},
+        {"", false},
+    };
+    for (const auto& [url, found] : cases) {
+        SCOPED_TRACE(url);
+        EXPECT_EQ(List().ContainsURL(url), found);
+        EXPECT_EQ(URLIndexKey(url) == URLIndexKey(List().Line(0)) || URLIndexKey(url) == URLIndexKey(List().Line(2)),
+                  found);
+    }
+    EXPECT_EQ(List().URLIndexCount(), 2u);
+}
+
 // The index is a sorted set under a comparator that folds only some bytes of each URL; if that
 // order were not consistent, lookups would miss URLs the index holds.
 TEST_F(DownloadListTest, URLIndexAgreesWithItsKeysForManyMixedCaseURLs)

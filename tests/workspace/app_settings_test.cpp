@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <type_traits>
 
@@ -294,6 +295,44 @@ TEST_F(TPXAppTest, TempFolderKeepsTheProductNameAndSparesUserData)
     EXPECT_TRUE(fs::is_directory(Root() + "/scratch/Pellix"));
     EXPECT_TRUE(app.IsTempFolderDisposable(app.TempFolder()));
     EXPECT_FALSE(app.IsTempFolderDisposable("/srv/cache/"));
+}
+
+// The temp folder is asked for with every file: its look is kept for the re-check interval, but
+// the start of a run always looks, so a folder swapped for a link is refused there.
+TEST_F(TPXAppTest, TempFolderLooksAgainAfterTheIntervalAndAtEveryCheck)
+{
+    std::chrono::steady_clock::time_point now{};
+    TPXApp app(Paths(), 32, [&] { return now; });
+    const std::string temp = app.TempFolder();
+    const fs::path folder = temp.substr(0, temp.size() - 1);
+    const auto mode = [&] { return fs::status(folder).permissions() & fs::perms::all; };
+    ASSERT_EQ(mode(), fs::perms::owner_all);
+
+    // Opened up by someone else: put right at the first look after the interval.
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    EXPECT_EQ(app.TempFolder(), temp);
+    now += TSettingsStore::kRecheckInterval;
+    EXPECT_EQ(app.TempFolder(), temp);
+    EXPECT_EQ(mode(), fs::perms::owner_all);
+
+    // Removed: made again, private.
+    fs::remove_all(folder);
+    now += TSettingsStore::kRecheckInterval;
+    EXPECT_EQ(app.TempFolder(), temp);
+    EXPECT_EQ(mode(), fs::perms::owner_all);
+
+    // Replaced by a link within the interval: the check at a run's start refuses it all the same.
+    fs::remove_all(folder);
+    fs::create_directories(Root() + "/elsewhere");
+    fs::create_directory_symlink(Root() + "/elsewhere", folder);
+    std::string error;
+    EXPECT_FALSE(app.CheckTempFolder(&error));
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+    // Another folder in the settings is looked at at once.
+    ASSERT_TRUE(app.SetTempFolder(Root() + "/scratch"));
+    EXPECT_EQ(app.TempFolder(), Root() + "/scratch/Pellix/");
+    EXPECT_TRUE(fs::is_directory(Root() + "/scratch/Pellix"));
+    EXPECT_TRUE(app.CheckTempFolder(&error)) << error;
 }
 
 TEST_F(TPXAppTest, UserAgentMapping)

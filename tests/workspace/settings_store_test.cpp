@@ -3,7 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -82,32 +84,55 @@ TEST(TSettingsStoreTest, KeepsStoredOrderAndDeletes)
     EXPECT_EQ(again.SubKeyNames(pellix), (std::vector<std::string>{"File Types"}));
 }
 
-TEST(TSettingsStoreTest, ValueWrittenByAnotherProcessIsSeen)
+// Another process's write, made the way the desktop program or the command line makes it.
+void WriteInAnotherProcess(const std::filesystem::path& file, const std::function<bool(TSettingsStore&)>& write)
 {
-    test::TTempFolder temp;
-    const auto file = temp.Path() / "registry.ini";
-    TSettingsStore store(file);
-    store.WriteSetting(kKey, "Skin", "Default");
-    EXPECT_EQ(store.ReadSetting(kKey, "Skin", ""), "Default");
-
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         TSettingsStore other(file);
-        const bool ok = other.WriteSetting(kKey, "Skin", "Blue") && other.WriteSetting(kKey, "Priority", 9);
-        ::_exit(ok ? 0 : 1);
+        ::_exit(write(other) ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
 
+TEST(TSettingsStoreTest, ValueWrittenByAnotherProcessIsSeen)
+{
+    test::TTempFolder temp;
+    const auto file = temp.Path() / "registry.ini";
+    std::chrono::steady_clock::time_point now{};
+    TSettingsStore store(file, [&] { return now; });
+    store.WriteSetting(kKey, "Skin", "Default");
+    EXPECT_EQ(store.ReadSetting(kKey, "Skin", ""), "Default");
+
+    WriteInAnotherProcess(file, [](TSettingsStore& other) {
+        return other.WriteSetting(kKey, "Skin", "Blue") && other.WriteSetting(kKey, "Priority", 9);
+    });
+    // Reads trust memory until the interval has passed, then find the new file.
+    now += TSettingsStore::kRecheckInterval - std::chrono::milliseconds(1);
+    EXPECT_EQ(store.ReadSetting(kKey, "Skin", ""), "Default");
+    now += std::chrono::milliseconds(1);
     EXPECT_EQ(store.ReadSetting(kKey, "Skin", ""), "Blue");
     EXPECT_EQ(store.ReadSetting(kKey, "Priority", 5), 9);
-    // Our next write starts from the other process's values instead of overwriting them.
-    store.WriteSetting(kKey, "Connections", 4);
+
+    // A write looks at the file at once: it starts from the other process's values instead of
+    // saving over them, and this store's reads see them from then on.
+    WriteInAnotherProcess(file, [](TSettingsStore& other) { return other.WriteSetting(kKey, "Priority", 7); });
+    EXPECT_EQ(store.ReadSetting(kKey, "Priority", 5), 9);
+    ASSERT_TRUE(store.WriteSetting(kKey, "Connections", 4));
+    EXPECT_EQ(store.ReadSetting(kKey, "Priority", 5), 7);
+    EXPECT_EQ(store.ReadSetting(kKey, "Connections", 10), 4);
     TSettingsStore fresh(file);
-    EXPECT_EQ(fresh.ReadSetting(kKey, "Priority", 5), 9);
+    EXPECT_EQ(fresh.ReadSetting(kKey, "Priority", 5), 7);
     EXPECT_EQ(fresh.ReadSetting(kKey, "Connections", 10), 4);
+
+    // A file removed by someone else leaves the defaults once the interval has passed.
+    std::filesystem::remove(file);
+    EXPECT_EQ(store.ReadSetting(kKey, "Priority", 5), 7);
+    now += TSettingsStore::kRecheckInterval;
+    EXPECT_EQ(store.ReadSetting(kKey, "Priority", 5), 5);
 }
 
 TEST(TSettingsStoreTest, OddBytesRoundTripInNamesAndValues)
