@@ -25,6 +25,11 @@ TThreadDownload::TThreadDownload(IOwnerThread& owner, TPXApp* app) : m_owner(own
 TThreadDownload::~TThreadDownload()
 {
     {
+        // Waits for a posted pass in progress; later ones do nothing.
+        std::lock_guard lock(m_passGate->mutex);
+        m_passGate->alive = false;
+    }
+    {
         std::lock_guard lock(m_mutex);
         m_terminated = true;
     }
@@ -36,8 +41,8 @@ TThreadDownload::~TThreadDownload()
 void TThreadDownload::Start(TPXTask& task, TSlotList& slots, TStatusModel* status)
 {
     slots.SetDownloading(true);
-    // Every transfer that ends wakes the coordinator, so the next item goes out at once.
-    slots.OnTransferEnded = [this] { Wake(); };
+    // Every transfer that ends has a pass run, so the next item goes out at once.
+    slots.OnTransferEnded = [this] { PassSoon(); };
     {
         std::lock_guard lock(m_mutex);
         m_task = &task;
@@ -69,6 +74,73 @@ void TThreadDownload::Wake()
         m_woken = true;
     }
     m_cv.notify_all();
+}
+
+void TThreadDownload::PassSoon()
+{
+    std::shared_ptr<TPassGate> gate = m_passGate;
+    if (gate->posted.exchange(true))
+        return;
+    const bool posted = m_owner.Post([this, gate] {
+        // Cleared first: a transfer that ends while this pass runs asks for another.
+        gate->posted.store(false);
+        std::lock_guard gateLock(gate->mutex);
+        if (!gate->alive)
+            return;
+        std::uint64_t generation = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            generation = m_generation;
+        }
+        bool finished = false;
+        if (!Pass(generation, finished))
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_passes;
+        }
+        m_suspendCv.notify_all();
+    });
+    if (!posted) {
+        gate->posted.store(false);
+        Wake();
+    }
+}
+
+bool TThreadDownload::Pass(std::uint64_t generation, bool& finished)
+{
+    TPXTask* task = nullptr;
+    TSlotList* slots = nullptr;
+    TStatusModel* status = nullptr;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_running || m_stop || generation != m_generation || !m_slots)
+            return false;
+        task = m_task;
+        slots = m_slots;
+        status = m_status;
+    }
+    Refresh(task, *slots, status);
+    TStepResult result = TStepResult::Done;
+    while (!Stopped()) {
+        result = Step(task, *slots);
+        if (result != TStepResult::Again)
+            break;
+    }
+    if (result == TStepResult::Finished) {
+        finished = true;
+        if (OnComplete && task)
+            OnComplete(*task);
+        {
+            // In the same owner-thread call, so no later pass of this run completes the task
+            // again; a start that OnComplete made wins over the suspension.
+            std::lock_guard lock(m_mutex);
+            if (generation == m_generation)
+                m_running = false;
+        }
+        m_suspendCv.notify_all();
+    }
+    return true;
 }
 
 bool TThreadDownload::Stopped() const
@@ -413,20 +485,7 @@ void TThreadDownload::Execute()
         } else {
             // One visit to the owner thread per pass: each crossing costs two thread wake-ups,
             // and a pass may start a transfer on every free slot.
-            m_owner.Call([&] {
-                Refresh(task, *slots, status);
-                TStepResult result = TStepResult::Done;
-                while (!Stopped()) {
-                    result = Step(task, *slots);
-                    if (result != TStepResult::Again)
-                        break;
-                }
-                if (result == TStepResult::Finished) {
-                    finished = true;
-                    if (OnComplete && task)
-                        OnComplete(*task);
-                }
-            });
+            m_owner.Call([&] { Pass(generation, finished); });
             // The list is checked about once a second, however often the loop was woken, so
             // that a list that keeps changing is written every eleventh second.
             if (!finished && TSteadyClock::now() >= nextSaveCheck) {

@@ -2,10 +2,12 @@
 // to idle slots by the "Priority" rule, keeps the download list saved and notices completion.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -24,9 +26,9 @@ class TSlotList;
 class TStatusModel;
 
 // The coordinator's own thread only waits and paces; every look at the slots and the list and
-// every change happens inside synchronous calls on the owner thread. It waits at most one cycle,
-// and wakes at once when a transfer ends, however it ends, when items are queued (Wake) and on
-// stop. While the task holds a write fault (a full or read-only disk) it starts no transfer and
+// every change happens on the owner thread, inside synchronous calls or passes posted there. It
+// waits at most one cycle, and wakes at once when items are queued (Wake) and on stop; a transfer
+// that ends, however it ends, has a pass posted to the owner thread (PassSoon) without waking it. While the task holds a write fault (a full or read-only disk) it starts no transfer and
 // never completes the task; it goes on collecting transfers until the run is stopped.
 class TThreadDownload final {
 public:
@@ -46,6 +48,10 @@ public:
     void Stop();
     // Any thread: work may be waiting (items queued, a transfer ended).
     void Wake();
+    // Any thread: one pass (collect, hand out work) runs on the owner thread soon, as the
+    // coordinator's own would; requests made while one waits share it. Nothing while suspended
+    // or stopped (the coordinator's thread saves and suspends).
+    void PassSoon();
 
     bool Stopped() const;
     bool Suspended() const;
@@ -82,7 +88,17 @@ public:
 private:
     enum class TStepResult { Again, Done, Finished };
 
+    // Coalesces PassSoon's posts, and keeps a posted pass from running once the coordinator is gone.
+    struct TPassGate {
+        std::mutex mutex; // held by a posted pass while it runs
+        bool alive = true;
+        std::atomic<bool> posted{false};
+    };
+
     void Execute();
+    // Owner thread: one pass of the run started as generation; false (nothing done) when that
+    // run is suspended or stopping. finished: this pass completed the task.
+    bool Pass(std::uint64_t generation, bool& finished);
     void Refresh(TPXTask* task, TSlotList& slots, TStatusModel* status);
     TStepResult Step(TPXTask* task, TSlotList& slots);
     // The first item picked ahead for the idle slot that is still waiting, taken from the
@@ -112,6 +128,7 @@ private:
     std::uint64_t m_passes = 0;
     std::optional<int> m_priority;
     std::function<TDateTime()> m_clock;
+    std::shared_ptr<TPassGate> m_passGate = std::make_shared<TPassGate>();
 
     std::thread m_thread;
 };

@@ -29,7 +29,7 @@ TSession::TSession(TPXApp& app, IOwnerThread& owner, unsigned parseThreads)
     m_coordinator = std::make_unique<TThreadDownload>(m_owner, &m_app);
     m_runner = std::make_unique<TTaskRunner>(m_app, m_owner, *m_slots, *m_coordinator, *m_parse, m_status.get(),
                                              *m_events);
-    m_parse->SetOnItemsQueued([this] { m_coordinator->Wake(); });
+    m_parse->SetOnItemsQueued([this] { m_coordinator->PassSoon(); });
     m_owner.Call([this] {
         m_slots->OnPageSaved = [this](TPXQItem&) {
             m_parse->Wake();
