@@ -134,12 +134,27 @@ private:
     bool EndPass(const TRewritePass& pass, const TPassCounts& counts)
     {
         m_result.passes.push_back(counts);
-        const bool go = m_observer.OnPassEnd({pass, counts, m_text}, m_queued);
-        // What the observer left stays for the result, in the order found.
+        const bool go = !m_handOverRefused && m_observer.OnPassEnd({pass, counts, m_text}, m_queued);
+        KeepQueued();
+        return go;
+    }
+
+    // What the observer left stays for the result, in the order found.
+    void KeepQueued()
+    {
         for (TQueuedLink& link : m_queued)
             m_result.queued.push_back(std::move(link));
         m_queued.clear();
-        return go;
+    }
+
+    // A batch of new links in the middle of a pass. A refusal ends the rewrite at the pass's end.
+    void HandOverBatch(const TRewritePass& pass)
+    {
+        if (m_handOverRefused || m_queued.size() < IPageRewriteObserver::kQueueBatch)
+            return;
+        if (!m_observer.OnLinksQueued(pass, m_queued))
+            m_handOverRefused = true;
+        KeepQueued();
     }
 
     // A tag pass (a row of the link table) or a quoted-string pass.
@@ -325,6 +340,7 @@ private:
                 m_queuedKeys.insert(std::move(key));
                 decision.queued = true;
                 ++counts.newLinks;
+                HandOverBatch(pass);
             }
             ++counts.links;
         } else if (!url.empty() && !ContainsText(url, "mailto:")) {
@@ -370,6 +386,7 @@ private:
     std::set<std::string> m_queuedKeys; // accepted new URLs of this page, as the URL index keys them
     std::map<std::string, std::string> m_queuedExtensions; // their type extensions, by key
     std::vector<TQueuedLink> m_queued;  // those of the pass in progress
+    bool m_handOverRefused = false;     // the observer refused a batch: stop after this pass
     TPageRewrite m_result;
 };
 

@@ -139,6 +139,10 @@ public:
     // out), so they can be fetched while the rest of the page is scanned; those left stay in the
     // result. False stops the rewrite: the rest of the page is not scanned.
     virtual bool OnPassEnd(const TPassReport& /*report*/, std::vector<TQueuedLink>& /*queued*/) { return true; }
+    // Within a pass, whenever kQueueBatch new links wait: the same hand-over as at its end, so a
+    // page with thousands of links (a site's index) feeds the crawl while it is scanned.
+    virtual bool OnLinksQueued(const TRewritePass& /*pass*/, std::vector<TQueuedLink>& /*queued*/) { return true; }
+    static constexpr std::size_t kQueueBatch = 256;
 };
 
 // What a rewrite decided.

@@ -195,6 +195,20 @@ public:
     {
         if (m_onStatus)
             m_onStatus("");
+        return HandOver(queued);
+    }
+
+    bool OnLinksQueued(const TRewritePass& /*pass*/, std::vector<TQueuedLink>& queued) override
+    {
+        return HandOver(queued);
+    }
+
+    std::vector<std::uint64_t> TakeLinkKeys() { return m_linkKeys.Take(); }
+
+private:
+    // The links go to the list through the owner thread.
+    bool HandOver(std::vector<TQueuedLink>& queued)
+    {
         if (queued.empty())
             return true;
         auto items = std::make_shared<std::vector<std::unique_ptr<TPXQItem>>>();
@@ -232,9 +246,6 @@ public:
         return ok; // the owner thread is gone: stop the page
     }
 
-    std::vector<std::uint64_t> TakeLinkKeys() { return m_linkKeys.Take(); }
-
-private:
     IOwnerThread& m_owner;
     std::shared_ptr<TPXTask> m_task;
     const TPageRewriteInput& m_input;

@@ -284,6 +284,64 @@ TEST(PageRewriterTest, ObserverTakesEachPassLinksLeavesThemOrStops)
     EXPECT_EQ(stopped.passes.size(), 1u);
 }
 
+// An index page with more new links than a batch hands them over while its pass runs, in the
+// order found; a refused batch stops the rewrite at that pass's end.
+TEST(PageRewriterTest, LongPassHandsItsLinksOverInBatches)
+{
+    class TBatchTaker final : public IPageRewriteObserver {
+    public:
+        bool OnLinksQueued(const TRewritePass&, std::vector<TQueuedLink>& queued) override
+        {
+            batches.push_back(queued.size());
+            taken.insert(taken.end(), queued.begin(), queued.end());
+            queued.clear();
+            return !refuse;
+        }
+        bool OnPassEnd(const TPassReport&, std::vector<TQueuedLink>& queued) override
+        {
+            atEnds.push_back(queued.size());
+            taken.insert(taken.end(), queued.begin(), queued.end());
+            queued.clear();
+            return true;
+        }
+        bool refuse = false;
+        std::vector<std::size_t> batches;
+        std::vector<std::size_t> atEnds;
+        std::vector<TQueuedLink> taken;
+    };
+    constexpr std::size_t kBatch = IPageRewriteObserver::kQueueBatch;
+    const std::size_t count = 2 * kBatch + 7;
+    TLinkRules rules;
+    std::string page = "<body>";
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".html";
+        page += "<a href=" + name + ">x</a><a href=" + name + ">again</a>";
+        expected.push_back("http://host/d/" + name);
+        rules.accepted.insert(expected.back());
+    }
+    page += "</body>";
+    const TPageRewriter rewriter = rules.Rewriter(PageInput());
+
+    TBatchTaker taker;
+    const TPageRewrite result = rewriter.Rewrite(page, &taker);
+    EXPECT_EQ(taker.batches, (std::vector<std::size_t>{kBatch, kBatch}));
+    ASSERT_FALSE(taker.atEnds.empty());
+    EXPECT_EQ(taker.atEnds.front(), 7u); // the A pass's rest
+    EXPECT_EQ(URLsOf(taker.taken), expected);
+    EXPECT_EQ(result.passes.front().newLinks, static_cast<int>(count));
+    EXPECT_FALSE(result.stopped);
+
+    TBatchTaker refuser;
+    refuser.refuse = true;
+    const TPageRewrite stopped = rewriter.Rewrite(page, &refuser);
+    EXPECT_EQ(refuser.batches, std::vector<std::size_t>{kBatch});
+    EXPECT_TRUE(refuser.atEnds.empty());
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(stopped.passes.size(), 1u);
+    EXPECT_EQ(stopped.queued.size(), count - kBatch); // what was not handed over stays
+}
+
 TEST(PageRewriterTest, BannerOnlyForPagesShownOnTheirOwnWithAdsOn)
 {
     struct TCase {
