@@ -12,6 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
+#ifdef PELLIX_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include "links/date_time.h"
 #include "links/file_io.h"
@@ -22,6 +25,11 @@ namespace pellix {
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
+#ifdef PELLIX_HAVE_LIBDEFLATE
+// Files up to this size are read whole and compressed in one call, which costs far less CPU than
+// the zlib stream; larger ones are streamed, so memory stays bounded.
+constexpr std::int64_t kWholeFileLimit = 4 * 1024 * 1024;
+#endif
 constexpr std::int64_t kMaxOffset = 0xFFFFFFFFLL;
 constexpr std::uint32_t kMaxPlainCount = 0xFFFF;
 
@@ -50,6 +58,12 @@ struct TZipAppender::TPacker {
     std::string out = std::string(kBufferSize, '\0');
     z_stream zs{};
     int level = -1;  // level zs was set up with; -1: not set up
+#ifdef PELLIX_HAVE_LIBDEFLATE
+    std::string whole;        // a whole file, read at once
+    std::string wholePacked;  // its compressed bytes
+    libdeflate_compressor* compressor = nullptr;
+    int compressorLevel = -1;
+#endif
     TPacker() = default;
     TPacker(const TPacker&) = delete;
     TPacker& operator=(const TPacker&) = delete;
@@ -57,7 +71,25 @@ struct TZipAppender::TPacker {
         if (level >= 0) {
             ::deflateEnd(&zs);
         }
+#ifdef PELLIX_HAVE_LIBDEFLATE
+        if (compressor != nullptr) {
+            libdeflate_free_compressor(compressor);
+        }
+#endif
     }
+#ifdef PELLIX_HAVE_LIBDEFLATE
+    // The whole-buffer compressor for this level, kept for the entries that follow.
+    libdeflate_compressor* Compressor(int compression) {
+        if (compressorLevel != compression) {
+            if (compressor != nullptr) {
+                libdeflate_free_compressor(compressor);
+            }
+            compressor = libdeflate_alloc_compressor(compression);
+            compressorLevel = compressor != nullptr ? compression : -1;
+        }
+        return compressor;
+    }
+#endif
     // A stream ready for a new entry.
     bool Begin(int compression) {
         if (level == compression) {
@@ -375,7 +407,47 @@ int TZipAppender::WriteEntry(TPacker& packer, std::int64_t offset, TZipAddItem& 
         return kZipOk;
     };
 
+#ifdef PELLIX_HAVE_LIBDEFLATE
+    // A file that fits in memory: read once, compressed in one call, written once.
+    auto whole = [&]() -> int {
+        std::string& data = packer.whole;
+        data.resize(static_cast<std::size_t>(item.size));
+        if (item.size > 0 && !ZipReadAt(source.Get(), data.data(), data.size(), 0)) {
+            m_skipped.push_back({item.sourcePath, std::strerror(errno)});
+            return kZipSkipped;
+        }
+        const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, data.data(), data.size()));
+        std::size_t packed = 0;
+        if (!item.store) {
+            libdeflate_compressor* compressor = packer.Compressor(m_engine.Compression());
+            if (compressor == nullptr) {
+                return kZipNoMemory;
+            }
+            // Room for no more than the file itself: a result that does not fit is stored instead.
+            packer.wholePacked.resize(data.size());
+            packed = libdeflate_deflate_compress(compressor, data.data(), data.size(), packer.wholePacked.data(),
+                                                 packer.wholePacked.size());
+        }
+        const bool deflated = packed > 0;
+        const std::string& bytes = deflated ? packer.wholePacked : data;
+        const std::size_t length = deflated ? packed : data.size();
+        if (!ZipWriteAt(archiveFd, bytes.data(), length, dataAt)) {
+            return SystemFail(errno);
+        }
+        progress.bytes = item.size;
+        progress.percent = 100;
+        if (!Fire(m_engine.OnStatus, progress)) {
+            return Fail(kZipAborted, "Aborted.");
+        }
+        item.crc = crc;
+        item.packed = static_cast<std::int64_t>(length);
+        item.deflated = deflated;
+        return kZipOk;
+    };
+    int code = item.size <= kWholeFileLimit ? whole() : item.store ? -1 : pass(true);
+#else
     int code = item.store ? -1 : pass(true);
+#endif
     if (code == -1) {
         code = pass(false);
     }
