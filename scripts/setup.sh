@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config git
-          libgtest-dev libgmock-dev libssl-dev openssl ca-certificates libzip-dev zlib1g-dev
+          libgtest-dev libgmock-dev libssl-dev openssl ca-certificates libzip-dev zlib1g-dev libdeflate-dev
           nginx-light wget curl zip unzip python3
           qt6-base-dev qt6-base-dev-tools qt6-webengine-dev libgl-dev fonts-dejavu-core
           xvfb xauth openbox trayer xdotool xclip x11-utils imagemagick at-spi2-core python3-pyatspi)

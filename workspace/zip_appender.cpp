@@ -12,6 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
+#ifdef PELLIX_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include "links/date_time.h"
 #include "links/file_io.h"
@@ -22,8 +25,15 @@ namespace pellix {
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
+#ifdef PELLIX_HAVE_LIBDEFLATE
+// Files up to this size are read whole and compressed in one call, which costs far less CPU than
+// the zlib stream; larger ones are streamed, so memory stays bounded.
+constexpr std::int64_t kWholeFileLimit = 4 * 1024 * 1024;
+#endif
 constexpr std::int64_t kMaxOffset = 0xFFFFFFFFLL;
 constexpr std::uint32_t kMaxPlainCount = 0xFFFF;
+// How far before the file's end readers look for the end record: its size and the longest comment.
+constexpr std::int64_t kEndSearch = kZipEndSize + 0xFFFF;
 
 // The fields that the local header and the directory record share, from the version needed to
 // the extra field's length (none): a name with non-ASCII bytes is flagged as UTF-8.
@@ -50,6 +60,12 @@ struct TZipAppender::TPacker {
     std::string out = std::string(kBufferSize, '\0');
     z_stream zs{};
     int level = -1;  // level zs was set up with; -1: not set up
+#ifdef PELLIX_HAVE_LIBDEFLATE
+    std::string whole;        // a whole file, read at once
+    std::string wholePacked;  // its compressed bytes
+    libdeflate_compressor* compressor = nullptr;
+    int compressorLevel = -1;
+#endif
     TPacker() = default;
     TPacker(const TPacker&) = delete;
     TPacker& operator=(const TPacker&) = delete;
@@ -57,7 +73,25 @@ struct TZipAppender::TPacker {
         if (level >= 0) {
             ::deflateEnd(&zs);
         }
+#ifdef PELLIX_HAVE_LIBDEFLATE
+        if (compressor != nullptr) {
+            libdeflate_free_compressor(compressor);
+        }
+#endif
     }
+#ifdef PELLIX_HAVE_LIBDEFLATE
+    // The whole-buffer compressor for this level, kept for the entries that follow.
+    libdeflate_compressor* Compressor(int compression) {
+        if (compressorLevel != compression) {
+            if (compressor != nullptr) {
+                libdeflate_free_compressor(compressor);
+            }
+            compressor = libdeflate_alloc_compressor(compression);
+            compressorLevel = compressor != nullptr ? compression : -1;
+        }
+        return compressor;
+    }
+#endif
     // A stream ready for a new entry.
     bool Begin(int compression) {
         if (level == compression) {
@@ -85,6 +119,42 @@ bool TZipAppender::Fire(const TZipEntryEvent& event, const TZipEntry& entry) con
         event(entry);
     }
     return !m_engine.Aborted();
+}
+
+bool TZipAppender::WriteAt(const char* data, std::size_t size, std::int64_t offset) {
+    if (m_killed) {
+        errno = EIO;
+        return false;
+    }
+    std::size_t allowed = m_writeCut ? std::min(m_writeCut(m_writes, size), size) : size;
+    ++m_writes;
+    if (!ZipWriteAt(m_fd.Get(), data, allowed, offset)) {
+        return false;
+    }
+    if (allowed < size) {
+        m_killed = true;
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+bool TZipAppender::Truncate(std::int64_t size) {
+    if (m_killed || (m_writeCut && m_writeCut(m_writes, 1) == 0)) {
+        m_killed = true;
+        errno = EIO;
+        return false;
+    }
+    ++m_writes;
+    return ::ftruncate(m_fd.Get(), size) == 0;
+}
+
+bool TZipAppender::Sync() {
+    if (m_killed) {
+        errno = EIO;
+        return false;
+    }
+    return ::fdatasync(m_fd.Get()) == 0;
 }
 
 int TZipAppender::Fail(int code, std::string message) {
@@ -129,7 +199,7 @@ int TZipAppender::Append(std::vector<TZipAddItem>& items, TZipAddMode mode) {
         }
     }
     // After the cut the new entries are what the file holds, whether or not the flush succeeds.
-    if (::fdatasync(m_fd.Get()) != 0) {
+    if (!Sync()) {
         return SystemFail(errno);
     }
     return written;
@@ -206,7 +276,7 @@ int TZipAppender::Plan(std::vector<TZipAddItem>& items, TZipAddMode mode, TPlan&
     plan.endBytes = static_cast<std::int64_t>(kZipEndSize + cd.archiveComment.size());
     plan.reserve += static_cast<std::int64_t>(cd.bytes.size()) + plan.endBytes;
     if (kept >= kMaxPlainCount ||
-        cd.offset + plan.reserve + static_cast<std::int64_t>(cd.bytes.size()) >= kMaxOffset) {
+        cd.offset + plan.reserve + static_cast<std::int64_t>(cd.bytes.size()) + plan.endBytes >= kMaxOffset) {
         m_needsLibrary = true;  // needs Zip64, which libzip writes
     }
     return kZipOk;
@@ -214,16 +284,70 @@ int TZipAppender::Plan(std::vector<TZipAddItem>& items, TZipAddMode mode, TPlan&
 
 int TZipAppender::WriteDirectoryCopy(TPlan& plan) {
     TZipDirectory& cd = plan.cd;
+    if (cd.tornTail) {
+        // What an add killed before left after the archive goes first: one cut, the file then
+        // ends with its end record.
+        if (!Truncate(cd.size)) {
+            return SystemFail(errno);
+        }
+        plan.fileSize = cd.size;
+    }
+    const std::int64_t endBytes = plan.endBytes;
+    // Each stride must leave the last end record within reach while the next one is written.
+    const std::int64_t stride = kEndSearch - endBytes - 64;
+    // A new file has no old state to keep; a long archive comment leaves no room for strides.
+    if (plan.fileSize == 0 || stride < 2 * endBytes) {
+        return WriteDirectoryCopyAtOnce(plan);
+    }
+    const std::int64_t copyAt = std::max<std::int64_t>(plan.fileSize, cd.offset + plan.reserve);
+    const auto cdLength = static_cast<std::int64_t>(cd.bytes.size());
+    const std::int64_t copyEndAt = copyAt + cdLength;  // the copy's end record
+    // Strides from the old end record to just past the copy's one.
+    const std::int64_t first = plan.fileSize - endBytes;
+    const std::int64_t last = copyEndAt + endBytes;
+    const std::int64_t steps = (last - first + stride - 1) / stride;
+    auto failed = [&]() {
+        const int err = errno;
+        // Back to the archive as it was: a cut is one step, and the old directory is untouched.
+        if (!Truncate(plan.fileSize)) {
+            // A kill or a failure here leaves the file in one of the states read as the old one.
+        }
+        return SystemFail(err);
+    };
+    for (std::int64_t i = 1; i <= steps; ++i) {
+        const std::int64_t at = first + (last - first) * i / steps;
+        // The old entries, with a directory that runs up to this record: readers take as many
+        // records as the count says and let the bytes after them be.
+        const std::string end =
+            EndRecord(plan, cd.count, static_cast<std::uint32_t>(at - cd.offset), cd.offset);
+        // The signature goes last: a torn record is no record.
+        if (!WriteAt(end.data() + 4, end.size() - 4, at + 4) || !WriteAt(end.data(), 4, at)) {
+            return failed();
+        }
+    }
+    // The copy lies inside the file now: writing it moves no end.
+    const std::string copyEnd = EndRecord(plan, cd.count, static_cast<std::uint32_t>(cdLength), copyAt);
+    if (!WriteAt(cd.bytes.data(), cd.bytes.size(), copyAt) ||
+        !WriteAt(copyEnd.data() + 4, copyEnd.size() - 4, copyEndAt + 4) ||
+        !WriteAt(copyEnd.data(), 4, copyEndAt) || !Truncate(copyEndAt + endBytes) || !Sync()) {
+        return failed();
+    }
+    plan.pos = cd.offset;
+    return kZipOk;
+}
+
+int TZipAppender::WriteDirectoryCopyAtOnce(TPlan& plan) {
+    TZipDirectory& cd = plan.cd;
     const std::int64_t copyAt = std::max<std::int64_t>(plan.fileSize, cd.offset + plan.reserve);
     // Appended in place and taken off again: the directory can be megabytes, and the record
     // names point into it.
     const std::size_t cdLength = cd.bytes.size();
     cd.bytes += EndRecord(plan, cd.count, static_cast<std::uint32_t>(cdLength), copyAt);
-    const bool copied = ZipWriteAt(m_fd.Get(), cd.bytes.data(), cd.bytes.size(), copyAt);
+    const bool copied = WriteAt(cd.bytes.data(), cd.bytes.size(), copyAt);
     cd.bytes.resize(cdLength);
-    if (!copied || ::fdatasync(m_fd.Get()) != 0) {
+    if (!copied || !Sync()) {
         const int err = errno;
-        if (::ftruncate(m_fd.Get(), plan.fileSize) != 0) {
+        if (!Truncate(plan.fileSize)) {
             // The file still ends with a valid directory or with the copy's bytes cut short;
             // either way the old directory stands untouched before it.
         }
@@ -299,15 +423,20 @@ int TZipAppender::WriteNewDirectory(TPlan& plan) {
     directory += EndRecord(plan, count, cdSize, plan.pos);
     // Until the cut the file ends with the copy of the old directory: a failure before it leaves
     // the archive as it was, without the new entries.
-    if (!ZipWriteAt(m_fd.Get(), directory.data(), directory.size(), plan.pos) || ::fdatasync(m_fd.Get()) != 0 ||
-        ::ftruncate(m_fd.Get(), plan.pos + static_cast<std::int64_t>(directory.size())) != 0) {
+    // The end record's signature goes last, as in step 1: a reader that weighs every end record
+    // it finds (libzip) must not meet a torn one.
+    const std::size_t endAt = directory.size() - static_cast<std::size_t>(plan.endBytes);
+    if (!WriteAt(directory.data(), endAt, plan.pos) ||
+        !WriteAt(directory.data() + endAt + 4, directory.size() - endAt - 4,
+                 plan.pos + static_cast<std::int64_t>(endAt) + 4) ||
+        !WriteAt(directory.data() + endAt, 4, plan.pos + static_cast<std::int64_t>(endAt)) || !Sync() ||
+        !Truncate(plan.pos + static_cast<std::int64_t>(directory.size()))) {
         return SystemFail(errno);
     }
     return kZipOk;
 }
 
 int TZipAppender::WriteEntry(TPacker& packer, std::int64_t offset, TZipAddItem& item, std::int64_t& written) {
-    const int archiveFd = m_fd.Get();
     TZipFd source(::open(item.sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (source.Get() < 0) {
         m_skipped.push_back({item.sourcePath, std::strerror(errno)});
@@ -341,7 +470,7 @@ int TZipAppender::WriteEntry(TPacker& packer, std::int64_t offset, TZipAddItem& 
                 ::crc32(crc, reinterpret_cast<const Bytef*>(in.data()), static_cast<uInt>(want)));
             finished = read >= item.size;
             if (!deflate) {
-                if (!ZipWriteAt(archiveFd, in.data(), want, dataAt + packed)) {
+                if (!WriteAt(in.data(), want, dataAt + packed)) {
                     return SystemFail(errno);
                 }
                 packed += static_cast<std::int64_t>(want);
@@ -357,7 +486,7 @@ int TZipAppender::WriteEntry(TPacker& packer, std::int64_t offset, TZipAddItem& 
                     if (packed + static_cast<std::int64_t>(have) > item.size) {
                         return -1;
                     }
-                    if (!ZipWriteAt(archiveFd, out.data(), have, dataAt + packed)) {
+                    if (!WriteAt(out.data(), have, dataAt + packed)) {
                         return SystemFail(errno);
                     }
                     packed += static_cast<std::int64_t>(have);
@@ -375,7 +504,47 @@ int TZipAppender::WriteEntry(TPacker& packer, std::int64_t offset, TZipAddItem& 
         return kZipOk;
     };
 
+#ifdef PELLIX_HAVE_LIBDEFLATE
+    // A file that fits in memory: read once, compressed in one call, written once.
+    auto whole = [&]() -> int {
+        std::string& data = packer.whole;
+        data.resize(static_cast<std::size_t>(item.size));
+        if (item.size > 0 && !ZipReadAt(source.Get(), data.data(), data.size(), 0)) {
+            m_skipped.push_back({item.sourcePath, std::strerror(errno)});
+            return kZipSkipped;
+        }
+        const auto crc = static_cast<std::uint32_t>(libdeflate_crc32(0, data.data(), data.size()));
+        std::size_t packed = 0;
+        if (!item.store) {
+            libdeflate_compressor* compressor = packer.Compressor(m_engine.Compression());
+            if (compressor == nullptr) {
+                return kZipNoMemory;
+            }
+            // Room for no more than the file itself: a result that does not fit is stored instead.
+            packer.wholePacked.resize(data.size());
+            packed = libdeflate_deflate_compress(compressor, data.data(), data.size(), packer.wholePacked.data(),
+                                                 packer.wholePacked.size());
+        }
+        const bool deflated = packed > 0;
+        const std::string& bytes = deflated ? packer.wholePacked : data;
+        const std::size_t length = deflated ? packed : data.size();
+        if (!WriteAt(bytes.data(), length, dataAt)) {
+            return SystemFail(errno);
+        }
+        progress.bytes = item.size;
+        progress.percent = 100;
+        if (!Fire(m_engine.OnStatus, progress)) {
+            return Fail(kZipAborted, "Aborted.");
+        }
+        item.crc = crc;
+        item.packed = static_cast<std::int64_t>(length);
+        item.deflated = deflated;
+        return kZipOk;
+    };
+    int code = item.size <= kWholeFileLimit ? whole() : item.store ? -1 : pass(true);
+#else
     int code = item.store ? -1 : pass(true);
+#endif
     if (code == -1) {
         code = pass(false);
     }
@@ -387,7 +556,7 @@ int TZipAppender::WriteEntry(TPacker& packer, std::int64_t offset, TZipAddItem& 
     PutEntryFields(header, item);
     header += item.entryName;
     // The header goes last: a killed write leaves no entry that looks complete.
-    if (!ZipWriteAt(archiveFd, header.data(), header.size(), offset)) {
+    if (!WriteAt(header.data(), header.size(), offset)) {
         return SystemFail(errno);
     }
     written = static_cast<std::int64_t>(header.size()) + item.packed;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -41,6 +42,12 @@ struct TZipAddItem {
 //   3. the new directory and end record follow them, and the file is cut after them.
 // Until the cut the file ends with the copy (old state); after it with the new directory.
 //
+// Step 1 never leaves the file's end out of a reader's reach (the last 64 KiB and the end record)
+// of an end record of the old state, whatever prefix of a write a kill leaves: the file grows in
+// strides, each ending with an end record of the old entries whose directory size spans the
+// bytes up to it; the copy is written inside the file so grown, and a cut takes the file back to
+// the copy's end record. ReadZipDirectory reads each of these states as the archive before.
+//
 // Runs on the calling thread and fires the engine's OnFileComment, OnAdding, OnUpdating and
 // OnStatus there; the engine's Abort ends it at the next event, keeping what went in before.
 // The archive stays locked against other writers until the appender goes, so that an add the
@@ -65,6 +72,12 @@ public:
     const std::vector<std::string>& Added() const { return m_added; }
     const std::string& LastError() const { return m_lastError; }
     int LastSystemError() const { return m_lastSystemError; }
+
+    // For tests: called before each write to the archive, numbered from 0 over one append, with
+    // its size (1 for a cut of the file's length); returns how many of its bytes go to the file.
+    // Fewer than all is a kill at that point: nothing is written after it.
+    using TWriteCut = std::function<std::size_t(int write, std::size_t size)>;
+    void SetWriteCut(TWriteCut cut) { m_writeCut = std::move(cut); }
 
 private:
     struct TPacker;
@@ -93,6 +106,12 @@ private:
     int WriteEntry(TPacker& packer, std::int64_t offset, TZipAddItem& item, std::int64_t& written);
     std::string EndRecord(const TPlan& plan, std::uint32_t count, std::uint32_t size, std::int64_t offset) const;
     bool Fire(const TZipEntryEvent& event, const TZipEntry& entry) const;
+    // Step 1 for an archive comment too long for the strides: the copy in one write.
+    int WriteDirectoryCopyAtOnce(TPlan& plan);
+    // Writes, cuts and flushes of the archive; false with errno set.
+    bool WriteAt(const char* data, std::size_t size, std::int64_t offset);
+    bool Truncate(std::int64_t size);
+    bool Sync();
     int Fail(int code, std::string message);
     // Records a failed system call on the archive; returns its code.
     int SystemFail(int error);
@@ -104,6 +123,9 @@ private:
     std::vector<std::string> m_added;
     std::string m_lastError;
     int m_lastSystemError = 0;
+    TWriteCut m_writeCut;
+    int m_writes = 0;
+    bool m_killed = false;
 };
 
 } // namespace pellix

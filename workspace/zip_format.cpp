@@ -212,19 +212,121 @@ std::int64_t TornTailStart(int fd, std::int64_t fileSize) {
     return 0;
 }
 
+// The end record that closes directory: count, size, offset and comment as read.
+std::string EndRecordOf(const TZipDirectory& directory, std::uint32_t cdSize) {
+    std::string end;
+    ZipPut32(end, kZipEndSignature);
+    ZipPut16(end, 0);
+    ZipPut16(end, 0);
+    ZipPut16(end, directory.count);
+    ZipPut16(end, directory.count);
+    ZipPut32(end, cdSize);
+    ZipPut32(end, static_cast<std::uint32_t>(directory.offset));
+    ZipPut16(end, static_cast<std::uint32_t>(directory.archiveComment.size()));
+    return end + directory.archiveComment;
+}
+
+// An add that grows the file first writes end records of the old entries whose directory size
+// runs up to each record. When directory is such a one, the end of the archive before the add:
+// its records are followed by its own end record. Else 0.
+std::int64_t EndBeforeStrides(const TZipDirectory& directory) {
+    const std::string_view bytes(directory.bytes);
+    TZipDirectoryRecord record;
+    std::size_t at = 0;
+    for (std::uint32_t i = 0; i < directory.count; ++i, at += record.length) {
+        if (!ParseZipRecord(bytes, at, record)) {
+            return 0;
+        }
+    }
+    if (at == bytes.size()) {
+        return 0;
+    }
+    const std::string end = EndRecordOf(directory, static_cast<std::uint32_t>(at));
+    if (bytes.substr(at, end.size()) != end) {
+        return 0;
+    }
+    return directory.offset + static_cast<std::int64_t>(at + end.size());
+}
+
+// Such an end record, then what a kill in the middle of writing the next one leaves: the gap
+// (zeros) and the first bytes of that record after its signature, the same but for the size, or
+// all of them and the first bytes of the signature.
+// The end of the archive up to that record, or 0.
+std::int64_t StrideEndBeforeTornRecord(int fd, std::int64_t fileSize) {
+    const std::int64_t tailSize = std::min<std::int64_t>(fileSize, kZipEndSize + 0xFFFF);
+    std::string tail(static_cast<std::size_t>(tailSize), '\0');
+    if (tailSize < static_cast<std::int64_t>(kZipEndSize) ||
+        !ZipReadAt(fd, tail.data(), tail.size(), fileSize - tailSize)) {
+        return 0;
+    }
+    const std::string_view view(tail);
+    const std::string_view signature("PK\x05\x06", 4);
+    std::size_t pos = view.size();
+    while (pos > 0 && (pos = view.rfind(signature, pos - 1)) != std::string_view::npos) {
+        if (pos + kZipEndSize > view.size()) {
+            continue;
+        }
+        const std::size_t recordEnd = pos + kZipEndSize + ZipGet16(view, pos + 20);
+        if (recordEnd >= view.size()) {
+            continue;
+        }
+        const std::string_view body = view.substr(pos + 4, recordEnd - pos - 4);
+        const std::string_view after = view.substr(recordEnd);
+        // The torn record's bytes: the longest run at the end that matches the body's start.
+        std::size_t written = std::min(after.size(), body.size());
+        for (; written > 0; --written) {
+            bool same = true;
+            for (std::size_t i = 0; i < written && same; ++i) {
+                same = (i >= 8 && i < 12) || after[after.size() - written + i] == body[i];
+            }
+            if (same) {
+                break;
+            }
+        }
+        std::string_view gap = after.substr(0, after.size() - written);
+        if (written == body.size() && gap.size() >= 4) {
+            // The body is complete: its signature, written last, may be torn too.
+            const std::string_view head = gap.substr(gap.size() - 4);
+            std::size_t same = 0;
+            while (same < 4 && head[same] == signature[same]) {
+                ++same;
+            }
+            if (std::all_of(head.begin() + static_cast<std::ptrdiff_t>(same), head.end(),
+                            [](char c) { return c == 0; })) {
+                gap.remove_suffix(4);
+            }
+        }
+        if (std::all_of(gap.begin(), gap.end(), [](char c) { return c == 0; })) {
+            return fileSize - tailSize + static_cast<std::int64_t>(recordEnd);
+        }
+        return 0;  // only the last record counts
+    }
+    return 0;
+}
+
 } // namespace
 
 int ReadZipDirectory(int fd, std::int64_t fileSize, TZipDirectory& directory) {
     int code = ReadDirectoryEndingAt(fd, fileSize, directory);
-    if (code != kZipCorrupt) {
-        return code;
+    bool torn = false;
+    if (code == kZipCorrupt) {
+        std::int64_t size = StrideEndBeforeTornRecord(fd, fileSize);
+        if (size <= 0) {
+            size = TornTailStart(fd, fileSize);
+        }
+        if (size <= 0) {
+            return code;
+        }
+        code = ReadDirectoryEndingAt(fd, size, directory);
+        torn = true;
     }
-    const std::int64_t size = TornTailStart(fd, fileSize);
-    if (size <= 0) {
-        return code;
+    if (code == kZipOk && directory.simple) {
+        if (const std::int64_t size = EndBeforeStrides(directory); size > 0) {
+            code = ReadDirectoryEndingAt(fd, size, directory);
+            torn = true;
+        }
     }
-    code = ReadDirectoryEndingAt(fd, size, directory);
-    directory.tornTail = code == kZipOk;
+    directory.tornTail = torn && code == kZipOk;
     return code;
 }
 

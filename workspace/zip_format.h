@@ -82,7 +82,10 @@ struct TZipDirectory {
 // A process killed while an add wrote the copy of the old directory past the end leaves the
 // archive as it was, then unused space, then the first part of that same copy: no reader finds
 // an end record at the end any more. Exactly that state is recognised (the bytes at the end must
-// equal the start of the directory), and the archive before them is read.
+// equal the start of the directory), and the archive before them is read. So are the states an
+// add leaves while it grows the file in strides (see TZipAppender): an end record of the old
+// entries whose directory size runs past their records up to it, and after it at most the start
+// of the next such record.
 int ReadZipDirectory(int fd, std::int64_t fileSize, TZipDirectory& directory);
 
 // The archive's own size when the file at path has a torn tail, else 0.

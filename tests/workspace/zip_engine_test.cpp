@@ -516,9 +516,9 @@ TEST(TZipEngineTest, KilledDuringPackingLeavesAValidArchive) {
     }
 }
 
-// The file size limit ends a child (SIGXFSZ) in the middle of the copy of the directory that an
-// add writes past the end first: the file then ends with a piece of that copy, after a gap the
-// size of the new file, where no reader looks for the end record.
+// The file size limit ends a child (SIGXFSZ) while an add grows the file past the room for the
+// new file, before it copies the directory there: the file then ends far past the archive's own
+// end record, with what the add wrote so far.
 TEST(TZipEngineTest, KilledWhileCopyingTheDirectoryLeavesARecoverableArchive) {
     test::TTempFolder temp;
     const fs::path files = temp.Path() / "files";
