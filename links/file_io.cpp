@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 namespace pellix {
 
@@ -126,6 +129,40 @@ bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data
 bool ReplaceFileInWorkFolder(const std::filesystem::path& path, std::string_view data, std::string* error)
 {
     return ReplaceFile(path, data, error, false, false, TReplaced::KeepEmpty);
+}
+
+bool RemoveFolderTree(const std::filesystem::path& folder, unsigned threads)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // The folders two levels down (a site's own folders below its host folder) are the units of
+    // work: files of different folders are unlinked without waiting for each other.
+    std::vector<fs::path> units;
+    if (threads > 1 && !fs::is_symlink(folder, ec) && fs::is_directory(folder, ec)) {
+        for (const fs::directory_entry& top : fs::directory_iterator(folder, ec)) {
+            if (!top.is_directory(ec) || top.is_symlink(ec))
+                continue;
+            for (const fs::directory_entry& sub : fs::directory_iterator(top.path(), ec))
+                if (sub.is_directory(ec) && !sub.is_symlink(ec))
+                    units.push_back(sub.path());
+        }
+    }
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < units.size();) {
+            std::error_code ignored;
+            fs::remove_all(units[i], ignored);
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t workers = std::min<std::size_t>(threads, units.size());
+    for (std::size_t i = 1; i < workers; ++i)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    fs::remove_all(folder, ec);
+    return !ec && !fs::exists(fs::symlink_status(folder, ec));
 }
 
 bool EnsurePrivateFolder(const std::filesystem::path& folder, std::string* error)

@@ -40,6 +40,11 @@ bool ReplaceFileInWorkFolder(const std::filesystem::path& path, std::string_view
 // error ("it is a symbolic link", "it belongs to another user", ...).
 bool EnsurePrivateFolder(const std::filesystem::path& folder, std::string* error = nullptr);
 
+// Removes folder and everything in it as remove_all does (symbolic links themselves, never what
+// they point at), its subfolders shared among up to threads threads. False when something
+// stayed.
+bool RemoveFolderTree(const std::filesystem::path& folder, unsigned threads);
+
 // Both writers leave the cause of a failure in errno when they return false.
 
 // Local write failures that every later write would share: the disk or the quota is full, the

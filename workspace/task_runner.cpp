@@ -881,10 +881,7 @@ void TTaskRunner::RemoveLeftovers(TPXTask& task)
         fs::remove_all(folder, ec);
         return;
     }
-    m_removers.emplace_back([aside] {
-        std::error_code removeError;
-        fs::remove_all(aside, removeError);
-    });
+    m_removers.emplace_back([aside] { RemoveFolderTree(aside, std::clamp(std::thread::hardware_concurrency(), 2u, 4u)); });
 }
 
 void TTaskRunner::CompleteTask(TPXTask& task, TTaskStatus status)

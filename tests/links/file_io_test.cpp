@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -149,6 +150,35 @@ TEST(FileIoTest, PrivateFolderStates)
             EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         }
     }
+}
+
+// A working folder of many site folders goes whole; a link in it goes, what it points at stays.
+TEST(FileIoTest, FolderTreeIsRemovedOnSeveralThreadsWithoutFollowingLinks)
+{
+    TTempFolder folder;
+    const fs::path outside = folder.Path() / "outside";
+    WriteText(outside / "keep.txt", "kept");
+    const fs::path work = folder.Path() / "work";
+    const auto makeTree = [&] {
+        for (int dir = 0; dir < 12; ++dir)
+            for (int file = 0; file < 20; ++file)
+                WriteText(work / "host" / ("d" + std::to_string(dir)) / ("f" + std::to_string(file)), "x");
+        WriteText(work / "host" / "top.html", "x");
+        WriteText(work / "banner.htm", "x");
+        fs::create_directory_symlink(outside, work / "host" / "d3" / "link");
+        fs::create_directory_symlink(outside, work / "linked");
+    };
+    for (unsigned threads : {1u, 3u}) {
+        makeTree();
+        EXPECT_TRUE(RemoveFolderTree(work, threads)) << threads;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(work))) << threads;
+        EXPECT_EQ(NamesIn(outside), std::vector<std::string>{"keep.txt"}) << threads;
+    }
+    // A link given as the folder is removed itself.
+    fs::create_directory_symlink(outside, work);
+    EXPECT_TRUE(RemoveFolderTree(work, 2));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(work)));
+    EXPECT_EQ(NamesIn(outside), std::vector<std::string>{"keep.txt"});
 }
 
 } // namespace
