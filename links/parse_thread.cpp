@@ -270,7 +270,7 @@ TThreadParse::TThreadParse(IOwnerThread& owner, unsigned threads) : m_owner(owne
 
 unsigned TThreadParse::DefaultThreadCount()
 {
-    return std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    return std::clamp(std::thread::hardware_concurrency() + 1, 2u, 4u);
 }
 
 TThreadParse::~TThreadParse()

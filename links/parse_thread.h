@@ -83,7 +83,8 @@ public:
     // the idle wait.
     void Wake();
 
-    // The thread count for this machine: one per core, at most four.
+    // The thread count for this machine: one per core and one more, at most four (a thread that
+    // waits for the owner thread or the list leaves its core to another).
     static unsigned DefaultThreadCount();
 
     // Waits until no page is in progress and the threads are either stopped or have found no saved

@@ -41,7 +41,7 @@ struct TLoadTaskResult {
 // owner thread must outlive the session.
 class TSession final {
 public:
-    // parseThreads: pages parsed at a time; 0: one per core (TThreadParse::DefaultThreadCount).
+    // parseThreads: pages parsed at a time; 0: TThreadParse::DefaultThreadCount.
     TSession(TPXApp& app, IOwnerThread& owner, unsigned parseThreads = 0);
     ~TSession();
     TSession(const TSession&) = delete;

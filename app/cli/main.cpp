@@ -60,7 +60,7 @@ constexpr const char* kUsage =
     "  --intranet DIR      Personal Intranet Mode: write the site into DIR and leave it there\n"
     "  --connections N     parallel connections, 1 to 16 (default: the stored setting)\n"
     "  --pipeline N        requests in flight per kept connection, 1 (one at a time) to 4 (default: 3)\n"
-    "  --parse-threads N   pages parsed at a time, 1 to 4 (default: one per core, at most 4)\n"
+    "  --parse-threads N   pages parsed at a time, 1 to 4 (default: one per core and one more, at most 4)\n"
     "  --priority P        0 pages first ... 10 media files first (default: the stored setting)\n"
     "  --depth N           levels of pages below the start page; -1 for all (default: the profile's)\n"
     "  --no-ads            do not add the banner to saved pages (for this run)\n"
