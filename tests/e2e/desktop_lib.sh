@@ -116,6 +116,29 @@ e2e_window() {
   xdotool windowactivate --sync "$found"
 }
 
+# e2e_menu_window MENU-KEY ITEM-KEY TITLE-REGEX: opens a main-window menu (Alt+MENU-KEY), picks
+# the item by its key and waits for the window it opens; a menu that was not open yet when the
+# item key came (a busy machine) is closed and opened again, up to three times.
+e2e_menu_window() {
+  local try
+  for try in 1 2 3; do
+    xdotool windowactivate --sync "$win"
+    xdotool key --clearmodifiers "alt+$1"
+    sleep 0.3
+    xdotool key --clearmodifiers "$2"
+    local deadline=$(( $(date +%s) + 5 ))
+    while [ "$(date +%s)" -lt "$deadline" ]; do
+      if xdotool search --onlyvisible --name "$3" >/dev/null 2>&1; then
+        e2e_window "$3"
+        return 0
+      fi
+      sleep 0.1
+    done
+    xdotool key --clearmodifiers Escape Escape
+  done
+  fail "the menu Alt+$1, $2 did not open the window $3"
+}
+
 # e2e_download URL: the address on the clipboard, Ctrl+B, Enter in "Create New Task"; waits for
 # the task's status 6 and OKs the completion report. Sets zip (the task's Zip file, looked up once
 # the report is shown: the Zip is renamed after the start page's title just before it).

@@ -33,11 +33,7 @@ before=$(wc -l < "$work/http.log")
 task_file=$(ls "$PELLIX_HOME"/Tasks/General/*.pxt | head -1)
 # Nanoseconds: a quick second run saves the task file within the second, at the same size.
 stamp=$(stat -c %.9Y.%s "$task_file")
-xdotool windowactivate --sync "$win"
-xdotool key --clearmodifiers alt+t
-sleep 0.3
-xdotool key --clearmodifiers r
-e2e_window '^Pellix - Run Task \('
+e2e_menu_window t r '^Pellix - Run Task \('
 # "Resume" is checked when the dialog opens; two steps down is "SmartRecovery".
 xdotool key --clearmodifiers Down Down
 [ -n "${PELLIX_E2E_SHOTS:-}" ] && import -window root "$PELLIX_E2E_SHOTS/tasks-run-dialog.png" 2>/dev/null || true
