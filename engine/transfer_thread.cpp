@@ -252,6 +252,12 @@ void TThreadHTTP::CheckStop() const
 
 bool TThreadHTTP::OwnerCall(std::function<void()> fn)
 {
+    // Every call here is about the job's item: a reply's fields waiting to be recorded go first.
+    fn = [this, call = std::move(fn)] {
+        if (m_job.item)
+            RecordPending(*m_job.item);
+        call();
+    };
     IOwnerThread& owner = m_driver.Owner();
     if (owner.IsOwnerThread()) {
         fn();
@@ -367,7 +373,6 @@ bool TThreadHTTP::Run()
     // Records the reply's fields in the item (owner thread).
     const auto record = [&](const TReplyInfo& reply, bool size) {
         if (!OwnerCall([&] {
-                RecordPending(item);
                 RecordReply(item, reply, size);
             }))
             throw ECanceledError();
@@ -375,7 +380,6 @@ bool TThreadHTTP::Run()
 
     const auto markUpdated = [&](const TReplyInfo& reply) {
         if (!OwnerCall([&] {
-                RecordPending(item);
                 item.Reload();
                 item.SetStatusText(reply.reason);
                 item.SetState(kStateUpdated);
@@ -530,7 +534,6 @@ bool TThreadHTTP::Run()
     std::string saveError;
     int renameError = 0;
     if (!OwnerCall([&] {
-            RecordPending(item);
             item.Reload();
             if (item.Size() == 0)
                 item.SetSize(m_bodyHeld);
@@ -644,7 +647,6 @@ void TThreadHTTP::GiveBack(int error)
     TPXQItem& item = *m_job.item;
     // A stop that came meanwhile drops this call; its reset of interrupted items does the same.
     OwnerCall([&] {
-        RecordPending(item);
         item.Reload();
         if (item.State() == kStateDownloading || item.State() == kStateUpdating)
             item.SetState(kStateNone);
@@ -660,7 +662,6 @@ void TThreadHTTP::LocalFailure()
     const bool runStopping = IsRunStoppingWriteError(m_localError);
     const std::int64_t held = m_bodyToFile ? m_bodyHeld : 0;
     OwnerCall([&] {
-        RecordPending(item);
         item.Reload();
         if (runStopping) {
             // Every later write would fail the same way: the item waits for a resume, with the
@@ -691,7 +692,6 @@ void TThreadHTTP::FailurePath(const std::string& message)
     const std::int64_t held = m_bodyHeld;
     const bool partial = m_bodyToFile && held >= 1;
     OwnerCall([&] {
-        RecordPending(item);
         item.Reload();
         if (partial) {
             // The bytes stay in the part file; the next try asks only for the rest.
