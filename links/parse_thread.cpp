@@ -531,21 +531,32 @@ TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& he
     const TPXProfile& profile = task.Profile();
     const TPXDownloadList& list = task.DownloadList();
     TParseLinkClaims* claims = m_claims.get();
+    // The rewriter asks whether a link is known, then for its extension: one look at the claims
+    // serves both. A claim made meanwhile by another page is caught by Claim itself.
+    struct TClaimLook {
+        std::string url;
+        std::optional<std::string> extension;
+    } last;
+    const auto claimed = [claims, &last](std::string_view url) -> const std::optional<std::string>& {
+        if (last.url != url) {
+            last.url = url;
+            last.extension = claims->ExtensionOf(url);
+        }
+        return last.extension;
+    };
     TPageRewriter rewriter(
         std::move(input),
         [&profile](std::string_view url, std::string_view startFolder, int level, std::string_view group) {
             return profile.AcceptLink(url, startFolder, level, group);
         },
-        [&list, claims](std::string_view url) {
+        [&list, claims, &claimed](std::string_view url) {
             // Claims first: one is dropped only once its item is in the list.
-            return (claims && claims->ExtensionOf(url).has_value()) || list.ContainsURL(url);
+            return (claims && claimed(url).has_value()) || list.ContainsURL(url);
         },
-        [&list, claims](std::string_view url) {
-            if (claims) {
-                // Claimed links are not in the list yet; once they are, the list answers.
-                if (std::optional<std::string> claimed = claims->ExtensionOf(url))
-                    return *claimed;
-            }
+        [&list, claims, &claimed](std::string_view url) {
+            // Claimed links are not in the list yet; once they are, the list answers.
+            if (claims && claimed(url))
+                return *claimed(url);
             return list.TypeExtensionOf(url);
         });
     if (claims)
