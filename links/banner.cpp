@@ -2,6 +2,7 @@
 #include "links/banner.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "links/html_parser.h"
 #include "links/text_helpers.h"
@@ -12,12 +13,14 @@ namespace pellix {
 namespace {
 
 // "<" and ">" of the first tag named tag, or nothing when the page has none that closes.
-bool FindWholeTag(const std::string& page, const char* tag, std::size_t& open, std::size_t& close)
+// The parser borrows the page for the look (it hands the same text back), so no copy is made.
+bool FindWholeTag(std::string& page, const char* tag, std::size_t& open, std::size_t& close)
 {
-    TPXParser parser(page, tag, ">", "");
+    TPXParser parser(std::move(page), tag, ">", "");
     parser.Next();
     open = parser.TagStart();
     close = parser.TagClose();
+    page = parser.TakeText();
     return open != 0 && close > open;
 }
 

@@ -120,8 +120,13 @@ std::string TPXParser::Next()
 void TPXParser::FindTag()
 {
     const std::size_t n = m_text.size();
+    const char* const data = m_text.data();
     for (;;) {
-        m_tagStart = FindIn(m_text, "<", m_position, n, false);
+        // Every "<" of a page is a candidate, so the search for it is made here directly: the
+        // general FindIn costs more than the few bytes between two tags.
+        const void* hit = m_position >= 1 && m_position <= n ? std::memchr(data + m_position - 1, '<', n - m_position + 1)
+                                                             : nullptr;
+        m_tagStart = hit == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(hit) - data) + 1;
         m_position = m_tagStart + 1;
         if (m_tagStart == 0)
             return;
@@ -413,9 +418,10 @@ std::string TPXParser::TakeText()
     return out;
 }
 
-std::set<std::string> TagNamesIn(std::string_view text)
+std::set<std::string, std::less<>> TagNamesIn(std::string_view text)
 {
-    std::set<std::string> names;
+    std::set<std::string, std::less<>> names;
+    char upper[32];
     const std::size_t n = text.size();
     std::size_t i = 0;
     for (;;) {
@@ -430,9 +436,19 @@ std::set<std::string> TagNamesIn(std::string_view text)
             ++i;
         if (i == start)
             continue;
-        std::string name(text.substr(start, i - start));
+        // A page repeats a few names many times: a name already found costs no new string.
+        const std::size_t size = i - start;
+        if (size <= sizeof upper) {
+            for (std::size_t k = 0; k < size; ++k)
+                upper[k] = UpperChar(text[start + k]);
+            const std::string_view name(upper, size);
+            if (!names.contains(name))
+                names.emplace(name);
+            continue;
+        }
+        std::string name(text.substr(start, size));
         for (char& c : name)
-            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+            c = UpperChar(c);
         names.insert(std::move(name));
     }
 }

@@ -140,7 +140,7 @@ private:
 // The tag names a pass in tag mode could find in text, in uppercase: after each "<" (and the
 // blanks, quotes and "=" the scanner skips there), the run of ASCII letters and digits. A pass
 // for a tag that is not in the set finds nothing, so the caller may leave it out.
-std::set<std::string> TagNamesIn(std::string_view text);
+std::set<std::string, std::less<>> TagNamesIn(std::string_view text);
 
 // A list attribute's value (srcset: "a.png 1x, b.png 2x"): each link is handed to convert with its
 // offset in the value, and the value is rebuilt with the links convert returned in place (nothing:

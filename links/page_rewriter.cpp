@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "engine/download_list.h"
@@ -90,7 +91,7 @@ private:
         if (aggressive != 2) {
             // A page holds a handful of the table's tags; passes for the others would scan it for
             // nothing.
-            const std::set<std::string> tags = TagNamesIn(m_text);
+            const std::set<std::string, std::less<>> tags = TagNamesIn(m_text);
             for (const TLinkTableRow& row : kLinkTable) {
                 if (tags.contains(row.tag) && !RunPass({TRewritePassKind::Tag, row.tag, row.attribute}, ">", pmTag))
                     return false;
@@ -277,6 +278,57 @@ private:
                                           const TRewritePass& pass, const TPXParser* parser, TFileKind kind,
                                           TPassCounts& counts)
     {
+        // A page names the same few files again and again (menus, headers): a link written the
+        // same way in the same context was decided at its first sight. Seen again it is never
+        // new, so it is counted and written as then, without resolving or testing it once more.
+        std::string memoKey;
+        if (&base == &Base() && &localBase == &m_ownFolder) {
+            memoKey.reserve(value.size() + 3);
+            memoKey.append(value).push_back('\0');
+            memoKey.push_back(static_cast<char>('A' + static_cast<int>(kind)));
+            memoKey.push_back(pass.attribute == "SRC" || pass.attribute == "URL" ? 'S' : 'N');
+            if (const auto seen = m_decided.find(memoKey); seen != m_decided.end()) {
+                const TDecided& earlier = seen->second;
+                TLinkDecision decision;
+                decision.start = start;
+                decision.length = length;
+                decision.value = value;
+                decision.url = earlier.url;
+                decision.localBase = localBase;
+                decision.typeGroup = earlier.group;
+                decision.typeExtension = earlier.typeExtension;
+                decision.level = earlier.level;
+                decision.accepted = earlier.accepted;
+                decision.converted = earlier.converted ? &*earlier.converted : nullptr;
+                if (earlier.accepted)
+                    ++counts.links;
+                m_observer.OnLink(pass, decision);
+                return earlier.converted;
+            }
+        }
+        std::optional<std::string> converted = DecideLink(value, start, length, base, localBase, pass, parser,
+                                                          kind, counts, memoKey.empty() ? nullptr : &memoKey);
+        return converted;
+    }
+
+    static constexpr std::size_t kDecidedKept = 32768;
+
+    // What a link seen for the first time in its context came to (see HandleLink).
+    struct TDecided {
+        std::string url;
+        std::string group;
+        std::string typeExtension;
+        int level = 0;
+        bool accepted = false;
+        std::optional<std::string> converted;
+    };
+
+    // HandleLink for a link not decided before; memoKey: where to keep the decision, or null.
+    std::optional<std::string> DecideLink(const std::string& value, std::size_t start, std::size_t length,
+                                          const std::string& base, const std::string& localBase,
+                                          const TRewritePass& pass, const TPXParser* parser, TFileKind kind,
+                                          TPassCounts& counts, std::string* memoKey)
+    {
         const std::string url = ResolveAndValidateURL(value, base);
         std::string group = url.empty() ? std::string() : FileTypeOfURL(m_input.groups, url);
         // A file a browser loads as a style sheet, script, image... is no page: scanned as one it
@@ -351,6 +403,11 @@ private:
         decision.typeExtension = typeExtension;
         decision.converted = converted ? &*converted : nullptr;
         m_observer.OnLink(pass, decision);
+        // Bounded, so that a page of a hundred thousand distinct links does not double its memory.
+        if (memoKey != nullptr && m_decided.size() < kDecidedKept)
+            m_decided.emplace(std::move(*memoKey),
+                              TDecided{url, std::move(group), std::move(typeExtension), level, decision.accepted,
+                                       converted});
         return converted;
     }
 
@@ -385,6 +442,7 @@ private:
     std::string m_startRoot;
     std::set<std::string> m_queuedKeys; // accepted new URLs of this page, as the URL index keys them
     std::map<std::string, std::string> m_queuedExtensions; // their type extensions, by key
+    std::unordered_map<std::string, TDecided> m_decided; // links decided on this page, by value and context
     std::vector<TQueuedLink> m_queued;  // those of the pass in progress
     bool m_handOverRefused = false;     // the observer refused a batch: stop after this pass
     TPageRewrite m_result;

@@ -196,12 +196,37 @@ std::string ElapsedText(TDateTime time)
     return minSec;
 }
 
+namespace {
+
+// Where marker first stands in the upper-cased text, without making that copy of a whole page.
+std::size_t FindInUpperCase(std::string_view text, std::string_view marker)
+{
+    if (marker.empty() || marker.size() > text.size())
+        return std::string::npos;
+    const auto same = [](char a, char b) { return UpperChar(a) == b; };
+    const char first = marker.front();
+    if (UpperChar(first) != first || (first >= 'A' && first <= 'Z')) {
+        // A letter (or a lower-case one, which upper-cased text never holds) is found both ways.
+        const auto found = std::search(text.begin(), text.end(), marker.begin(), marker.end(), same);
+        return found == text.end() ? std::string::npos : static_cast<std::size_t>(found - text.begin());
+    }
+    // Any other byte stands as it is: the quick byte search finds the candidates.
+    for (std::size_t at = text.find(first); at != std::string_view::npos && at + marker.size() <= text.size();
+         at = text.find(first, at + 1)) {
+        const auto from = text.begin() + static_cast<std::ptrdiff_t>(at);
+        if (std::equal(from + 1, from + static_cast<std::ptrdiff_t>(marker.size()), marker.begin() + 1, same))
+            return at;
+    }
+    return std::string::npos;
+}
+
+} // namespace
+
 std::string TextBetween(std::string_view text, std::string_view startMarker,
                         std::string_view endMarker)
 {
-    const std::string upper = UpperCase(text);
-    const auto start = startMarker.empty() ? std::string::npos : upper.find(startMarker);
-    const auto end = endMarker.empty() ? std::string::npos : upper.find(endMarker);
+    const auto start = FindInUpperCase(text, startMarker);
+    const auto end = FindInUpperCase(text, endMarker);
     if (start == std::string::npos || end == std::string::npos || end < start + startMarker.size())
         return {};
     const std::size_t from = start + startMarker.size();

@@ -415,7 +415,7 @@ TEST(TPXParserTest, TagNamesInAgreesWithTheTagScan)
         "<<a<<script src=s><", "", "no tags at all", "<", "<\n", "text <META URL=u"};
     const std::vector<std::string> tags = {"A", "IMG", "IMG2", "FRAME", "SCRIPT", "META", "BODY", "HTML", "B"};
     for (const std::string& page : pages) {
-        const std::set<std::string> names = TagNamesIn(page);
+        const std::set<std::string, std::less<>> names = TagNamesIn(page);
         for (const std::string& tag : tags) {
             TPXParser parser(page, tag, ">", "");
             parser.FindTag();

@@ -152,6 +152,30 @@ TEST(PageRewriterTest, EachLinkIsQueuedAndWrittenAsTheRulesSay)
     EXPECT_EQ(twice.passes[0].newLinks, 2);
 }
 
+// A link repeated in a page (menus, headers) is decided once per context: every copy is counted,
+// reported and written alike, and the same text in an image tag is decided as an image.
+TEST(PageRewriterTest, RepeatedLinksAreDecidedOncePerContextAndWrittenAlike)
+{
+    TLinkRules rules;
+    rules.accepted = {"http://host/d/x.php", "http://host/d/y.html"};
+    TRecorder recorder;
+    TPageRewriteInput input = PageInput();
+    input.noAds = true;
+    const TPageRewrite result = rules.Rewriter(input).Rewrite(
+        "<a href=x.php>1</a><a href=y.html>2</a><a href=x.php>3</a><img src=x.php><a href=x.php>4</a>", &recorder);
+    EXPECT_EQ(result.text, "<a href=x.php>1</a><a href=y.html>2</a><a href=x.php>3</a><img src=x.php><a href=x.php>4</a>");
+    EXPECT_EQ(URLsOf(result.queued), (std::vector<std::string>{"http://host/d/x.php", "http://host/d/y.html"}));
+    ASSERT_GE(result.passes.size(), 2u);
+    EXPECT_EQ(result.passes[0].links, 4); // the A pass
+    EXPECT_EQ(result.passes[0].newLinks, 2);
+    EXPECT_EQ(result.passes[1].links, 1); // the IMG pass: queued by then, so not new
+    EXPECT_EQ(result.passes[1].newLinks, 0);
+    EXPECT_EQ(recorder.values.size(), 5u);
+    // Tested once in the A pass and once as an image, not at every copy.
+    EXPECT_EQ(rules.tested, (std::vector<std::pair<std::string, int>>{
+                                {"http://host/d/x.php", 1}, {"http://host/d/y.html", 1}, {"http://host/d/x.php", 1}}));
+}
+
 TEST(PageRewriterTest, QueuedLinksCarryThePageFieldsAndTheLevelTheyWereTestedAt)
 {
     TPageRewriteInput input = PageInput();
