@@ -152,11 +152,17 @@ std::string TPXParser::NextTagValue()
         m_endPosition = 0; // nothing to scan: end the pass instead of looping on an empty page
         return {};
     }
+    if (m_tagLimit != 0 && m_tagsFound == m_tagLimit) {
+        m_tagStart = 0;
+        m_endPosition = 0; // the rest of the page holds no such tag
+        return {};
+    }
     FindTag();
     if (m_tagStart == 0) {
         m_endPosition = 0;
         return {};
     }
+    ++m_tagsFound;
     m_tagClose = FindIn(m_text, m_tagEnd, m_tagStart, m_text.size(), true);
     m_endPosition = m_tagClose;
     if (m_tagClose == 0)
@@ -418,9 +424,9 @@ std::string TPXParser::TakeText()
     return out;
 }
 
-std::set<std::string, std::less<>> TagNamesIn(std::string_view text)
+std::map<std::string, std::size_t, std::less<>> TagCountsIn(std::string_view text)
 {
-    std::set<std::string, std::less<>> names;
+    std::map<std::string, std::size_t, std::less<>> names;
     char upper[32];
     const std::size_t n = text.size();
     std::size_t i = 0;
@@ -442,15 +448,29 @@ std::set<std::string, std::less<>> TagNamesIn(std::string_view text)
             for (std::size_t k = 0; k < size; ++k)
                 upper[k] = UpperChar(text[start + k]);
             const std::string_view name(upper, size);
-            if (!names.contains(name))
-                names.emplace(name);
+            if (const auto found = names.find(name); found != names.end())
+                ++found->second;
+            else
+                names.emplace(name, 1);
             continue;
         }
         std::string name(text.substr(start, size));
         for (char& c : name)
             c = UpperChar(c);
-        names.insert(std::move(name));
+        ++names[std::move(name)];
     }
+}
+
+bool EditMayChangeTagCounts(std::string_view text, std::size_t start, std::string_view written)
+{
+    if (written.find('<') != std::string_view::npos)
+        return true;
+    std::size_t i = std::min(start, text.size());
+    while (i > 0 && IsAsciiAlnum(text[i - 1]))
+        --i;
+    while (i > 0 && IsTagNameLead(text[i - 1]))
+        --i;
+    return i > 0 && text[i - 1] == '<';
 }
 
 std::string RebuildLinkList(std::string_view value, const TListLinkConvert& convert)

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -41,6 +42,9 @@ public:
 
     // Moves to the next tag named Tag at or after Position(), setting TagStart() and Position().
     void FindTag();
+    // Tag mode: the page holds at most count tags named Tag (TagCountsIn), so the scan ends once
+    // it has found that many instead of reading on to the end. 0: no limit.
+    void SetTagLimit(std::size_t count) { m_tagLimit = count; }
     // Tag-mode step: the value of Attribute in the next tag named Tag. With an empty attribute it
     // only locates the tag (TagStart() and TagClose()).
     std::string NextTagValue();
@@ -123,6 +127,8 @@ private:
     std::size_t m_valueEnd = 0;
     TParserMode m_mode = pmTag;
     bool m_started = false;
+    std::size_t m_tagLimit = 0; // SetTagLimit
+    std::size_t m_tagsFound = 0;
 
     std::vector<TReplacement> m_replacements;
     bool m_replacementsSorted = true;
@@ -137,10 +143,16 @@ private:
     std::size_t m_scriptLimit = 0; // the position the script state was built for
 };
 
-// The tag names a pass in tag mode could find in text, in uppercase: after each "<" (and the
-// blanks, quotes and "=" the scanner skips there), the run of ASCII letters and digits. A pass
-// for a tag that is not in the set finds nothing, so the caller may leave it out.
-std::set<std::string, std::less<>> TagNamesIn(std::string_view text);
+// The tag names a pass in tag mode could find in text, in uppercase, each with how often it
+// stands there: after each "<" (and the blanks, quotes and "=" the scanner skips there), the run
+// of ASCII letters and digits. A pass for a tag that is not in the set finds nothing, so the
+// caller may leave it out; a pass finds a tag at most that often.
+std::map<std::string, std::size_t, std::less<>> TagCountsIn(std::string_view text);
+
+// Whether writing written in place of the bytes of text from 0-based start on may change what
+// TagCountsIn finds: only when it brings a "<" of its own, or when it begins inside the name of a
+// tag that opens just before it (a "<", the bytes skipped after it, and name letters).
+bool EditMayChangeTagCounts(std::string_view text, std::size_t start, std::string_view written);
 
 // A list attribute's value (srcset: "a.png 1x, b.png 2x"): each link is handed to convert with its
 // offset in the value, and the value is rebuilt with the links convert returned in place (nothing:

@@ -90,14 +90,16 @@ private:
             return RunStylePass();
         if (aggressive != 2) {
             // A page holds a handful of the table's tags; passes for the others would scan it for
-            // nothing.
-            const std::set<std::string, std::less<>> tags = TagNamesIn(m_text);
+            // nothing, and a pass that has found all of its tags need not read on to the end.
+            m_tagCounts = TagCountsIn(m_text);
             for (const TLinkTableRow& row : kLinkTable) {
-                if (tags.contains(row.tag) && !RunPass({TRewritePassKind::Tag, row.tag, row.attribute}, ">", pmTag))
+                if (const std::size_t count = TagCount(row.tag);
+                    count != 0 && !RunPass({TRewritePassKind::Tag, row.tag, row.attribute}, ">", pmTag, count))
                     return false;
             }
             for (const TLinkTableRow& row : kLinkListTable) {
-                if (tags.contains(row.tag) && !RunListPass({TRewritePassKind::List, row.tag, row.attribute}))
+                if (const std::size_t count = TagCount(row.tag);
+                    count != 0 && !RunListPass({TRewritePassKind::List, row.tag, row.attribute}, count))
                     return false;
             }
             if (!RunStylePass())
@@ -158,11 +160,30 @@ private:
         KeepQueued();
     }
 
-    // A tag pass (a row of the link table) or a quoted-string pass.
-    bool RunPass(const TRewritePass& pass, const std::string& tagEnd, TParserMode mode)
+    // How often the page holds a tag, counted again when an edit may have changed that.
+    std::size_t TagCount(std::string_view tag)
+    {
+        if (m_tagCountsStale) {
+            m_tagCounts = TagCountsIn(m_text);
+            m_tagCountsStale = false;
+        }
+        const auto found = m_tagCounts.find(tag);
+        return found == m_tagCounts.end() ? 0 : found->second;
+    }
+
+    void NoteEdit(std::string_view source, std::size_t start, std::string_view written)
+    {
+        if (!m_tagCountsStale && EditMayChangeTagCounts(source, start, written))
+            m_tagCountsStale = true;
+    }
+
+    // A tag pass (a row of the link table) or a quoted-string pass. tagLimit: how often the page
+    // holds the tag (0: not counted).
+    bool RunPass(const TRewritePass& pass, const std::string& tagEnd, TParserMode mode, std::size_t tagLimit = 0)
     {
         TPassCounts counts;
         TPXParser parser(std::move(m_text), std::string(pass.tag), tagEnd, std::string(pass.attribute), mode);
+        parser.SetTagLimit(tagLimit);
         while (!parser.Finished()) {
             const std::string value = parser.Next();
             if (!value.empty() && value[0] != '#')
@@ -194,16 +215,18 @@ private:
         if (std::optional<std::string> converted = HandleLink(value, start, value.size(), *base, *localBase, pass,
                                                               &parser, TagKind(pass, parser), counts)) {
             parser.ReplaceValue(*converted);
+            NoteEdit(parser.Source(), start, *converted);
             m_observer.OnEdit(pass, {start, value.size(), *converted, false});
         }
     }
 
     // A list attribute (srcset): each link of the value is handled on its own and the value is
     // rebuilt with the converted links in place, descriptors and commas kept.
-    bool RunListPass(const TRewritePass& pass)
+    bool RunListPass(const TRewritePass& pass, std::size_t tagLimit)
     {
         TPassCounts counts;
         TPXParser parser(std::move(m_text), std::string(pass.tag), ">", std::string(pass.attribute), pmTag);
+        parser.SetTagLimit(tagLimit);
         while (!parser.Finished()) {
             const std::string value = parser.Next();
             if (!value.empty()) {
@@ -214,6 +237,7 @@ private:
                 });
                 if (rebuilt != value) {
                     parser.ReplaceValue(rebuilt);
+                    NoteEdit(parser.Source(), valueStart, rebuilt);
                     m_observer.OnEdit(pass, {valueStart, value.size(), rebuilt, false});
                 }
             }
@@ -442,6 +466,8 @@ private:
     std::string m_startRoot;
     std::set<std::string> m_queuedKeys; // accepted new URLs of this page, as the URL index keys them
     std::map<std::string, std::string> m_queuedExtensions; // their type extensions, by key
+    std::map<std::string, std::size_t, std::less<>> m_tagCounts; // TagCountsIn of the text the next pass reads
+    bool m_tagCountsStale = false; // an edit may have changed them
     std::unordered_map<std::string, TDecided> m_decided; // links decided on this page, by value and context
     std::vector<TQueuedLink> m_queued;  // those of the pass in progress
     bool m_handOverRefused = false;     // the observer refused a batch: stop after this pass

@@ -406,22 +406,65 @@ TEST(TPXParserTest, FiveMegabytePageWithThousandsOfReplacements)
     EXPECT_LT(seconds, 20.0); // linear: a fraction of a second; one move per link: minutes
 }
 
-// Leaving out passes for absent tags is only safe if every tag a pass would find is named.
-TEST(TPXParserTest, TagNamesInAgreesWithTheTagScan)
+// Leaving out passes for absent tags, and ending a pass once it found them all, are only safe if
+// the counts hold every tag a scan could find.
+TEST(TPXParserTest, TagCountsInAgreesWithTheTagScan)
 {
     const std::vector<std::string> pages = {
         "<html><A href=x>1</A><img\nsrc=y></html>",
         "< \n\"=iMg src=a><IMG2 src=b><a-b href=c><!-- <frame src=d> --></body>",
-        "<<a<<script src=s><", "", "no tags at all", "<", "<\n", "text <META URL=u"};
+        "<<a<<script src=s><", "", "no tags at all", "<", "<\n", "text <META URL=u",
+        "<a title='<a href=x>'>1</a><A HREF=y><a\rhref=z><img src=i><a>"};
     const std::vector<std::string> tags = {"A", "IMG", "IMG2", "FRAME", "SCRIPT", "META", "BODY", "HTML", "B"};
     for (const std::string& page : pages) {
-        const std::set<std::string, std::less<>> names = TagNamesIn(page);
+        const std::map<std::string, std::size_t, std::less<>> counts = TagCountsIn(page);
         for (const std::string& tag : tags) {
+            // Every place the scan can stop at, tags inside other tags included.
+            std::size_t found = 0;
             TPXParser parser(page, tag, ">", "");
-            parser.FindTag();
-            EXPECT_EQ(names.contains(tag), parser.TagStart() != 0) << tag << " in " << page;
+            for (parser.FindTag(); parser.TagStart() != 0; parser.FindTag()) {
+                ++found;
+                parser.SetPosition(parser.TagStart() + 1);
+            }
+            const auto count = counts.find(tag);
+            EXPECT_EQ(count == counts.end() ? 0 : count->second, found) << tag << " in " << page;
+
+            // A pass limited to the count finds the same values as one that reads to the end.
+            const auto values = [&](std::size_t limit) {
+                TPXParser pass(page, tag, ">", "HREF");
+                pass.SetTagLimit(limit);
+                std::vector<std::string> seen;
+                while (!pass.Finished())
+                    seen.push_back(pass.Next());
+                return seen;
+            };
+            if (found != 0) {
+                EXPECT_EQ(values(found), values(0)) << tag << " in " << page;
+            }
         }
     }
+}
+
+TEST(TPXParserTest, EditsThatMayChangeTheTagCountsAreTold)
+{
+    struct TCase {
+        std::string text;
+        std::size_t start;
+        std::string written;
+        bool mayChange;
+    };
+    const TCase cases[] = {
+        {"<a href=\"x.html\">", 9, "y.html", false},   // an attribute's value
+        {"<a href=x.html>", 8, "y.html", false},         // unquoted, after "="
+        {"<img src=x>", 9, "a<b", true},                 // brings a "<"
+        {"<\"x.html\" src=a>", 2, "img/x.html", true},  // becomes the tag's name
+        {"<ab", 2, "c", true},                           // inside a name
+        {"<\n x", 3, "img", true},                       // after the bytes skipped before a name
+        {"x", 0, "img", false},
+        {"a<", 2, "img", true},                          // right after a "<"
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(EditMayChangeTagCounts(c.text, c.start, c.written), c.mayChange) << c.text << " at " << c.start;
 }
 
 } // namespace
