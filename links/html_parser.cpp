@@ -254,6 +254,17 @@ std::string TPXParser::NextDelimitedValue()
         m_endPosition = 0; // nothing can ever match: end the pass
         return {};
     }
+    if (m_mode == pmScriptStrings) {
+        // Only values inside script bodies count. A pair of delimiters that starts before a body
+        // and ends inside it spans the script tag's ">" and so resumes at its second one: the scan
+        // may as well start at the body, and end when no body is left.
+        const std::size_t body = NextScriptPosition(m_position + m_tag.size());
+        if (body == 0) {
+            m_position = 0;
+            return {};
+        }
+        m_position = std::max(m_position, body - m_tag.size());
+    }
     m_position = FindIn(m_text, m_tag, m_position, n, false);
     if (m_position == 0)
         return {};
@@ -313,6 +324,29 @@ bool TPXParser::InsideScript(std::size_t position)
         return false;
     const std::size_t close = FindCached(m_scriptClose, m_lastScript + 1);
     return close != 0 && position < close;
+}
+
+std::size_t TPXParser::NextScriptPosition(std::size_t position)
+{
+    const std::size_t n = m_text.size();
+    while (position <= n) {
+        if (InsideScript(position))
+            return position;
+        if (m_lastScript != 0) {
+            // Before the body of the script that holds position: the body is next.
+            const std::size_t bodyStart = FindCached(m_scriptTagEnd, m_lastScript);
+            if (bodyStart != 0 && position <= bodyStart) {
+                position = bodyStart + 1;
+                continue;
+            }
+        }
+        // After that body, or before any script: the next script's opening tag.
+        const std::size_t open = FindCached(m_scriptOpen, m_scriptScan);
+        if (open == 0)
+            return 0;
+        position = std::max(position + 1, open + kScriptOpen.size());
+    }
+    return 0;
 }
 
 std::size_t TPXParser::FindCached(TForwardFinder& finder, std::size_t from) const

@@ -111,6 +111,8 @@ private:
     bool ReadAttribute(std::string_view name, std::size_t& attributePos, std::size_t& valueStart,
         std::size_t& valueEnd) const;
     bool InsideScript(std::size_t position);
+    // The first position at or after position that InsideScript accepts; 0 when there is none.
+    std::size_t NextScriptPosition(std::size_t position);
     char At(std::size_t position) const { return m_text[position - 1]; }
 
     std::string m_text;

@@ -23,6 +23,28 @@ std::size_t FindNoCase(std::string_view text, std::string_view pattern, std::siz
     const char first = LowerChar(pattern.front());
     // A first byte that has no other case ("%", "&", "/") is found with memchr.
     const bool caseless = first == pattern.front() && (first < 'a' || first > 'z');
+    if (!caseless) {
+        // A pattern that starts with a letter ("mailto:") is looked for at its first byte that has
+        // no other case: memchr finds the few places to compare.
+        const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+        const std::size_t fixed = static_cast<std::size_t>(
+            std::find_if(pattern.begin(), pattern.end(), [&](char c) { return !isLetter(c); }) - pattern.begin());
+        if (fixed < pattern.size()) {
+            for (std::size_t i = from; i <= last;) {
+                const void* at = std::memchr(text.data() + i + fixed, pattern[fixed], last - i + 1);
+                if (at == nullptr)
+                    return std::string_view::npos;
+                i = static_cast<std::size_t>(static_cast<const char*>(at) - text.data()) - fixed;
+                std::size_t k = 0;
+                while (k < pattern.size() && LowerChar(text[i + k]) == LowerChar(pattern[k]))
+                    ++k;
+                if (k == pattern.size())
+                    return i;
+                ++i;
+            }
+            return std::string_view::npos;
+        }
+    }
     for (std::size_t i = from; i <= last; ++i) {
         if (caseless) {
             const void* at = std::memchr(text.data() + i, first, last - i + 1);

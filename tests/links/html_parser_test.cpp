@@ -198,6 +198,15 @@ TEST(TPXParserTest, StringModes)
         { "opening script tag attributes are not its body",
             "<script data-url_root=\"./\" src=\"x/a.js\">v=\"y/b.js\"</script>", "\"",
             { "y/b.js" }, { "./", "x/a.js", "y/b.js" } },
+        { "an unpaired quote before a script pairs into its body", "<p>it's</p><script>a='x/1.js'</script>", "'",
+            { "x/1.js" }, { "x/1.js" } },
+        { "markup between two scripts",
+            "<script>a='x/1.js'</script><p class='c'>q</p><script src='s.js'>b='x/2.js'</script>", "'",
+            { "x/1.js", "x/2.js" }, { "x/1.js", "s.js", "x/2.js" } },
+        { "a tag written in a script's string shifts the pairs", "<script>d='<script>';a='x/1.js'</script>'y/2.js'>",
+            "'", {}, { "y/2.js" } },
+        { "strings after the last script", "<script>a='x/1.js'</script>" + std::string(200, ' ') + "'y/2.js'>",
+            "'", { "x/1.js" }, { "x/1.js", "y/2.js" } },
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);

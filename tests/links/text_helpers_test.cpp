@@ -169,6 +169,13 @@ TEST(TextHelpersTest, FindReplaceAndContainsIgnoreCase)
     EXPECT_TRUE(ContainsText("Content-Type: TEXT/HTML", "text/html"));
     EXPECT_FALSE(ContainsText("abc", "abd"));
     EXPECT_FALSE(ContainsText("abc", ""));
+    // Patterns that start with letters are found at their first other byte: every place counts.
+    EXPECT_TRUE(ContainsText("http://x/MailTo:y", "mailto:"));
+    EXPECT_FALSE(ContainsText("http://x/mailto", "mailto:"));
+    EXPECT_EQ(FindText("a: mailtx: mailto: mailto:", "MAILTO:"), 12u);
+    EXPECT_EQ(FindText("a: mailtx: mailto: mailto:", "MAILTO:", 13), 20u);
+    EXPECT_EQ(FindText("ab.c", "ab.cd"), 0u);
+    EXPECT_EQ(FindText("xab.c", "AB.C"), 2u);
 
     EXPECT_EQ(ReplaceText("a.ASP b.asp", ".asp", ".html", false), "a.html b.asp");
     EXPECT_EQ(ReplaceText("a.ASP b.asp", ".asp", ".html", true), "a.html b.html");
