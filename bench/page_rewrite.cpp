@@ -16,6 +16,7 @@
 #include "links/file_types.h"
 #include "links/page_rewriter.h"
 #include "links/profile.h"
+#include "links/resolved_link_cache.h"
 #include "workspace/app_settings.h"
 #include "workspace/first_start.h"
 
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
     std::size_t bytes = 0;
     for (int round = 0; round < rounds; ++round) {
         std::unordered_map<std::string, std::string> known; // URL -> type extension, as the list holds them
+        TResolvedLinkCache resolved;                        // one parse thread's
         known.emplace(pages.front().url, "");
         links = newLinks = 0;
         bytes = 0;
@@ -88,6 +90,7 @@ int main(int argc, char** argv)
                     const auto found = known.find(std::string(url));
                     return found == known.end() ? std::string() : found->second;
                 });
+            rewriter.SetResolvedLinks(&resolved);
             TPageRewrite rewrite = rewriter.Rewrite(page.text);
             for (const TQueuedLink& link : rewrite.queued)
                 known.emplace(link.url, link.typeExtension);

@@ -12,6 +12,7 @@
 #include "links/css_scanner.h"
 #include "links/file_kind.h"
 #include "links/html_parser.h"
+#include "links/resolved_link_cache.h"
 #include "links/text_helpers.h"
 #include "links/url_rules.h"
 
@@ -49,10 +50,10 @@ std::string_view AnchorOf(std::string_view url)
 class TRewriteJob final {
 public:
     TRewriteJob(const TPageRewriteInput& input, const TLinkTest& acceptLink, const TKnownURLTest& known,
-                const TTypeExtensionLookup& typeOf, const TNewLinkClaim& claim, std::string text,
-                IPageRewriteObserver& observer)
+                const TTypeExtensionLookup& typeOf, const TNewLinkClaim& claim, TResolvedLinkCache* resolved,
+                std::string text, IPageRewriteObserver& observer)
         : m_input(input), m_acceptLink(acceptLink), m_known(known), m_typeOf(typeOf), m_claim(claim),
-          m_observer(observer), m_text(std::move(text))
+          m_resolved(resolved), m_observer(observer), m_text(std::move(text))
     {
         m_servedFolder = m_input.servedFolder.empty() ? URLDirectory(m_input.url) : m_input.servedFolder;
         m_ownFolder = URLDirectory(m_input.url);
@@ -335,7 +336,7 @@ private:
         return converted;
     }
 
-    static constexpr std::size_t kDecidedKept = 32768;
+    static constexpr std::size_t kDecidedKept = 4096;
 
     // What a link seen for the first time in its context came to (see HandleLink).
     struct TDecided {
@@ -353,23 +354,30 @@ private:
                                           const TRewritePass& pass, const TPXParser* parser, TFileKind kind,
                                           TPassCounts& counts, std::string* memoKey)
     {
-        const std::string url = ResolveAndValidateURL(value, base);
-        std::string group = url.empty() ? std::string() : FileTypeOfURL(m_input.groups, url);
-        // A file a browser loads as a style sheet, script, image... is no page: scanned as one it
-        // would get the banner block written into it.
-        if (group == kPageGroup && kind != TFileKind::None)
-            group = FileTypeOfFile(m_input.groups, "file" + KindGroupExtension(kind));
-        // One look in the task's list serves the type extension and the test for a new link.
-        const std::string itemURL = url.empty() ? std::string() : StripAnchor(url);
+        // What depends only on how the link is written and where it stands is worked out once
+        // per folder and kept for the next pages there.
+        TResolvedLink fresh;
+        TResolvedLink* resolved = nullptr;
+        const char context = static_cast<char>('A' + static_cast<int>(kind));
+        if (m_resolved != nullptr && memoKey != nullptr) {
+            resolved = m_resolved->Find(value, base, localBase, context);
+            if (resolved == nullptr)
+                resolved = &m_resolved->Keep(value, base, localBase, context, Resolve(value, base, kind));
+        } else {
+            fresh = Resolve(value, base, kind);
+            resolved = &fresh;
+        }
+        const std::string& url = resolved->url;
+        std::string group = resolved->group;
+        const std::string& itemURL = resolved->itemURL;
         std::optional<bool> knownToTask;
         const auto known = [&] {
             if (!knownToTask)
                 knownToTask = m_known(itemURL);
             return *knownToTask;
         };
-        // The key of this page's queued links; made once for both looks.
-        std::string key = itemURL.empty() ? std::string() : URLIndexKey(itemURL);
-        std::string typeExtension = TargetTypeExtension(itemURL, key, known, kind);
+        std::string key = resolved->key;
+        std::string typeExtension = TargetTypeExtension(itemURL, key, known, resolved->contextTypeExtension);
         const bool page = group == kPageGroup;
         int action = m_input.action;
         if (!page && action == kActionMap)
@@ -377,6 +385,20 @@ private:
         // A framed page or a refresh target counts as the same level as the page holding it.
         const int level = (page && (pass.attribute == "SRC" || pass.attribute == "URL")) ? m_input.depth
                                                                                        : m_input.depth + 1;
+        const auto accepted = [&] {
+            if (resolved->testedLevel != level) {
+                resolved->accepted = m_acceptLink(url, m_startFolder, level, group);
+                resolved->testedLevel = level;
+            }
+            return resolved->accepted;
+        };
+        const auto localLink = [&] {
+            if (!resolved->local || resolved->localFor != typeExtension) {
+                resolved->local = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
+                resolved->localFor = typeExtension;
+            }
+            return *resolved->local;
+        };
         TLinkDecision decision;
         decision.start = start;
         decision.length = length;
@@ -387,7 +409,7 @@ private:
         decision.level = level;
 
         std::optional<std::string> converted;
-        if (!url.empty() && m_acceptLink(url, m_startFolder, level, group)) {
+        if (!url.empty() && accepted()) {
             decision.accepted = true;
             bool queue = !m_queuedKeys.contains(key) && !known();
             if (queue && m_claim) {
@@ -398,7 +420,7 @@ private:
                 }
             }
             if (m_input.convertFollowedLinks == 1)
-                converted = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
+                converted = localLink();
             if (queue) {
                 TQueuedLink link;
                 link.url = itemURL;
@@ -422,7 +444,7 @@ private:
         } else if (!url.empty() && !ContainsText(url, "mailto:")) {
             const int convert = m_input.convertUnfollowedLinks;
             if (convert == 2 || (convert == 1 && url.find(m_startRoot) != std::string::npos))
-                converted = LocalLink(url, localBase, typeExtension).append(AnchorOf(url));
+                converted = localLink();
         }
         decision.typeExtension = typeExtension;
         decision.converted = converted ? &*converted : nullptr;
@@ -441,7 +463,7 @@ private:
     // holds it.
     template <typename TKnown>
     std::string TargetTypeExtension(const std::string& itemURL, const std::string& key, const TKnown& known,
-                                    TFileKind kind) const
+                                    const std::string& contextTypeExtension) const
     {
         if (itemURL.empty())
             return {};
@@ -449,7 +471,26 @@ private:
             return found->second;
         if (known())
             return m_typeOf ? m_typeOf(itemURL) : std::string();
-        return ContextTypeExtension(itemURL, kind);
+        return contextTypeExtension;
+    }
+
+    // The parts of a link's decision that depend only on how it is written and where it stands.
+    TResolvedLink Resolve(const std::string& value, const std::string& base, TFileKind kind) const
+    {
+        TResolvedLink link;
+        link.url = ResolveAndValidateURL(value, base);
+        if (link.url.empty())
+            return link;
+        link.group = FileTypeOfURL(m_input.groups, link.url);
+        // A file a browser loads as a style sheet, script, image... is no page: scanned as one it
+        // would get the banner block written into it.
+        if (link.group == kPageGroup && kind != TFileKind::None)
+            link.group = FileTypeOfFile(m_input.groups, "file" + KindGroupExtension(kind));
+        link.itemURL = StripAnchor(link.url);
+        // The key of this page's queued links; made once for both looks.
+        link.key = URLIndexKey(link.itemURL);
+        link.contextTypeExtension = ContextTypeExtension(link.itemURL, kind);
+        return link;
     }
 
     const TPageRewriteInput& m_input;
@@ -457,6 +498,7 @@ private:
     const TKnownURLTest& m_known;
     const TTypeExtensionLookup& m_typeOf;
     const TNewLinkClaim& m_claim;
+    TResolvedLinkCache* m_resolved; // or null
     IPageRewriteObserver& m_observer;
     std::string m_text;
     std::string m_servedFolder;
@@ -490,7 +532,10 @@ TPageRewriter::TPageRewriter(TPageRewriteInput input, TLinkTest acceptLink, TKno
 TPageRewrite TPageRewriter::Rewrite(std::string text, IPageRewriteObserver* observer) const
 {
     IPageRewriteObserver none;
-    TRewriteJob job(m_input, m_acceptLink, m_known, m_typeOf, m_claim, std::move(text), observer ? *observer : none);
+    if (m_resolvedLinks != nullptr)
+        m_resolvedLinks->UseGroups(m_input.groups);
+    TRewriteJob job(m_input, m_acceptLink, m_known, m_typeOf, m_claim, m_resolvedLinks, std::move(text),
+                    observer ? *observer : none);
     return job.Run();
 }
 

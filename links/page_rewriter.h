@@ -13,6 +13,8 @@
 
 namespace pellix {
 
+class TResolvedLinkCache;
+
 // One pass of the link table: the tag and the attribute that holds a link.
 struct TLinkTableRow {
     const char* tag;
@@ -178,6 +180,9 @@ public:
                   TTypeExtensionLookup typeOf = {});
     // Optional: without it every accepted link that is neither known nor queued by this page is new.
     void SetClaim(TNewLinkClaim claim) { m_claim = std::move(claim); }
+    // Optional: where what links resolve to is kept across the pages of one task and run (the
+    // caller empties it when either changes). Used by one rewrite at a time.
+    void SetResolvedLinks(TResolvedLinkCache* cache) { m_resolvedLinks = cache; }
 
     // Rewrites text (the page or sheet as saved, not empty). The style pass holds its links one
     // at a time, so its memory does not grow with their number.
@@ -191,6 +196,7 @@ private:
     TKnownURLTest m_known;
     TTypeExtensionLookup m_typeOf;
     TNewLinkClaim m_claim;
+    TResolvedLinkCache* m_resolvedLinks = nullptr;
 };
 
 // The status line's text for a pass in progress.

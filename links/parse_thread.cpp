@@ -24,6 +24,7 @@
 #include "links/file_types.h"
 #include "links/page_link_keys.h"
 #include "links/page_rewriter.h"
+#include "links/resolved_link_cache.h"
 #include "links/url_rules.h"
 #include "workspace/app_settings.h"
 
@@ -294,6 +295,7 @@ void TThreadParse::Start(std::shared_ptr<TPXTask> task)
         if (m_linkKeys)
             m_linkKeys->Clear();
         m_stop = false;
+        ++m_runs;
         m_foundNone = false;
         m_bannerDue = true;
         m_bannerLookDue = true;
@@ -349,6 +351,8 @@ std::uint64_t TThreadParse::PagesProcessed() const
 
 void TThreadParse::Run()
 {
+    TResolvedLinkCache resolved;
+    std::uint64_t resolvedFor = 0; // the run its links were resolved for
     std::unique_lock lock(m_mutex);
     for (;;) {
         if (m_terminate)
@@ -360,9 +364,15 @@ void TThreadParse::Run()
         }
         const std::shared_ptr<TPXTask> task = m_task;
         const std::uint64_t generation = m_wakeGeneration;
+        const std::uint64_t run = m_runs;
         ++m_busy;
         lock.unlock();
-        const TStep step = ProcessNextPage(task);
+        if (resolvedFor != run) {
+            // Another task, or a run that may follow another profile.
+            resolved.Clear();
+            resolvedFor = run;
+        }
+        const TStep step = ProcessNextPage(task, resolved);
         lock.lock();
         --m_busy;
         if (step == TStep::Done) {
@@ -391,7 +401,7 @@ void TThreadParse::QueueForZip(TPXTask& task, const std::string& path, TPXQItem*
         m_onZipQueued();
 }
 
-TThreadParse::TStep TThreadParse::ProcessNextPage(const std::shared_ptr<TPXTask>& held)
+TThreadParse::TStep TThreadParse::ProcessNextPage(const std::shared_ptr<TPXTask>& held, TResolvedLinkCache& resolved)
 {
     TPXTask& task = *held;
     // A page that could not be written back stays "Saved": while the task's write fault stands
@@ -402,7 +412,7 @@ TThreadParse::TStep TThreadParse::ProcessNextPage(const std::shared_ptr<TPXTask>
     TPXQItem* page = HoldNextPage(task);
     if (page == nullptr)
         return TStep::NoPage;
-    const TStep step = ProcessPage(held, *page);
+    const TStep step = ProcessPage(held, *page, resolved);
     Release(*page);
     return step;
 }
@@ -438,7 +448,8 @@ void TThreadParse::Release(const TPXQItem& page)
     m_held.erase(&page);
 }
 
-TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& held, TPXQItem& page)
+TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& held, TPXQItem& page,
+                                              TResolvedLinkCache& resolved)
 {
     TPXTask& task = *held;
     TPageRewriteInput input;
@@ -559,6 +570,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& he
                 return *claimed(url);
             return list.TypeExtensionOf(url);
         });
+    rewriter.SetResolvedLinks(&resolved);
     if (claims)
         rewriter.SetClaim([claims, &list](const std::string& url, const std::string& key,
                                           const std::string& typeExtension) {

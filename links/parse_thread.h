@@ -111,8 +111,9 @@ private:
     enum class TStep { NoPage, Done, OwnerGone };
 
     void Run();
-    TStep ProcessNextPage(const std::shared_ptr<TPXTask>& task);
-    TStep ProcessPage(const std::shared_ptr<TPXTask>& task, TPXQItem& page);
+    // resolved: the calling thread's own cache of resolved links.
+    TStep ProcessNextPage(const std::shared_ptr<TPXTask>& task, TResolvedLinkCache& resolved);
+    TStep ProcessPage(const std::shared_ptr<TPXTask>& task, TPXQItem& page, TResolvedLinkCache& resolved);
     // A saved page that no other thread holds, now held by this one; null when there is none.
     TPXQItem* HoldNextPage(TPXTask& task);
     void Release(const TPXQItem& page);
@@ -140,6 +141,7 @@ private:
     bool m_bannerDue = false; // this run has not written the banner page yet
     bool m_bannerLookDue = false; // this run has not looked for an earlier run's banner page
     std::uint64_t m_wakeGeneration = 0;
+    std::uint64_t m_runs = 0; // Start calls: each run resolves its links afresh
     std::uint64_t m_pagesProcessed = 0;
     std::unordered_set<const TPXQItem*> m_held; // pages in progress
 

@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "links/banner.h"
+#include "links/resolved_link_cache.h"
 
 namespace pellix {
 namespace {
@@ -174,6 +176,45 @@ TEST(PageRewriterTest, RepeatedLinksAreDecidedOncePerContextAndWrittenAlike)
     // Tested once in the A pass and once as an image, not at every copy.
     EXPECT_EQ(rules.tested, (std::vector<std::pair<std::string, int>>{
                                 {"http://host/d/x.php", 1}, {"http://host/d/y.html", 1}, {"http://host/d/x.php", 1}}));
+}
+
+// Links resolved for one page serve the next pages of the folder, yet each page still tests them
+// at its own level and names them as the task knows them by then.
+TEST(PageRewriterTest, LinksResolvedForOnePageAreDecidedAfreshOnTheNext)
+{
+    std::map<std::string, std::string> known; // URL -> the list's type extension
+    const auto rewrite = [&](TResolvedLinkCache* cache, int depth) {
+        TPageRewriteInput input = PageInput();
+        input.depth = depth;
+        input.noAds = true;
+        input.convertUnfollowedLinks = 0;
+        TPageRewriter rewriter(
+            std::move(input),
+            [](std::string_view, std::string_view, int level, std::string_view group) {
+                return group != "HTML" || level <= 2;
+            },
+            [&](std::string_view url) { return known.contains(std::string(url)); },
+            [&](std::string_view url) { return known.at(std::string(url)); });
+        rewriter.SetResolvedLinks(cache);
+        return rewriter.Rewrite("<a href=http://host/d/p.html>1</a><img src=\"q.cgi?x=1\">").text;
+    };
+    TResolvedLinkCache cache;
+    std::vector<std::string> texts[2];
+    for (const bool cached : {false, true}) {
+        known.clear();
+        texts[cached].push_back(rewrite(cached ? &cache : nullptr, 0));
+        // The task now holds both, the image as a ".png"; the next page is too deep for pages.
+        known = {{"http://host/d/p.html", ""}, {"http://host/d/q.cgi?x=1", ".png"}};
+        texts[cached].push_back(rewrite(cached ? &cache : nullptr, 2));
+        texts[cached].push_back(rewrite(cached ? &cache : nullptr, 0));
+    }
+    EXPECT_GT(cache.Size(), 0u);
+    EXPECT_EQ(texts[1], texts[0]);
+    EXPECT_TRUE(texts[0][0].starts_with("<a href=p.html>")) << texts[0][0];
+    EXPECT_TRUE(texts[0][1].starts_with("<a href=http://host/d/p.html>")) << texts[0][1]; // tested at level 3
+    EXPECT_TRUE(texts[0][2].starts_with("<a href=p.html>")) << texts[0][2];
+    EXPECT_NE(texts[0][1].find(".png\">"), std::string::npos) << texts[0][1];
+    EXPECT_EQ(texts[0][0].find(".png"), std::string::npos) << texts[0][0];
 }
 
 TEST(PageRewriterTest, QueuedLinksCarryThePageFieldsAndTheLevelTheyWereTestedAt)
