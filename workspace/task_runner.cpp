@@ -731,6 +731,7 @@ bool TTaskRunner::RepairLinks(TPXTask& task)
     // them from; the queue is put back as it was once the repair is over.
     auto job = std::make_shared<TRepairJob>();
     job->repair = std::move(repairer);
+    job->zipMode = zipMode;
     std::set<std::string> queuedPaths;
     if (zipMode) {
         while (auto entry = task.TakeFromZipQueue()) {
@@ -787,7 +788,11 @@ void TTaskRunner::RunRepairJob(TRepairJob& job)
         std::error_code ec;
         fs::create_directories(fs::path(path).parent_path(), ec);
         std::string error;
-        if (!WriteFileAtomically(path, text, &error)) {
+        // A Zip task's temp copy is packed next, and the Zip is flushed: waiting for the disk
+        // for each page would only slow the end of the run. The user's own folder is flushed.
+        const bool written = job.zipMode ? ReplaceFileInWorkFolder(path, text, &error)
+                                         : WriteFileAtomically(path, text, &error);
+        if (!written) {
             const int cause = errno;
             if (IsRunStoppingWriteError(cause)) {
                 if (!job.fault)

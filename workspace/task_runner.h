@@ -186,6 +186,7 @@ private:
         std::vector<TZipQueueEntry> repacked; // pages read from the Zip and repaired
         std::vector<std::string> messages;
         std::optional<std::pair<std::string, std::string>> fault; // path, reason
+        bool zipMode = false; // pages are written to the temp folder, to be packed
     };
     // Once per run, at completion and before the final pack. True when it is over; false while
     // its thread works (its outcome ticks again).
