@@ -331,9 +331,8 @@ private:
                 return earlier.converted;
             }
         }
-        std::optional<std::string> converted = DecideLink(value, start, length, base, localBase, pass, parser,
-                                                          kind, counts, memoKey.empty() ? nullptr : &memoKey);
-        return converted;
+        return DecideLink(value, start, length, base, localBase, pass, parser, kind, counts,
+                          memoKey.empty() ? nullptr : &memoKey);
     }
 
     static constexpr std::size_t kDecidedKept = 4096;
