@@ -49,14 +49,37 @@ private:
 
 enum class TReplaced { Delete, KeepEmpty };
 
+// An emptied file that a replacement left, opened for writing; -1 when it cannot serve (gone,
+// no longer empty, or linked under another name too, which a write would change as well).
+int OpenSpare(const std::string& spare)
+{
+    const int fd = ::open(spare.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 || info.st_size != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::string* error,
-                 bool ownerOnly, bool flush, TReplaced replaced = TReplaced::Delete)
+                 bool ownerOnly, bool flush, TReplaced replaced = TReplaced::Delete, std::string* spare = nullptr)
 {
     static std::atomic<unsigned> counter{0};
-    const std::filesystem::path temp = path.string() + ".tmp" + std::to_string(::getpid()) + "-"
-                                       + std::to_string(counter.fetch_add(1));
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                          ownerOnly ? 0600 : 0644);
+    std::filesystem::path temp;
+    int fd = -1;
+    if (spare != nullptr && !spare->empty()) {
+        fd = OpenSpare(*spare);
+        if (fd >= 0)
+            temp = *spare;
+        spare->clear(); // taken, or of no use
+    }
+    if (fd < 0) {
+        temp = path.string() + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, ownerOnly ? 0600 : 0644);
+    }
     if (fd < 0)
         return Fail(error, "cannot create " + temp.string());
     const char* p = data.data();
@@ -96,7 +119,12 @@ bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::
         struct stat info {};
         if (replaced == TReplaced::KeepEmpty && ::lstat(temp.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
             // Emptied, not deleted: see ReplaceFileInWorkFolder.
-            if (::truncate(temp.c_str(), 0) == 0 || ::unlink(temp.c_str()) == 0)
+            if (::truncate(temp.c_str(), 0) == 0) {
+                if (spare != nullptr)
+                    *spare = temp.string();
+                return true;
+            }
+            if (::unlink(temp.c_str()) == 0)
                 return true;
         }
         if (::unlink(temp.c_str()) == 0 || errno != EISDIR)
@@ -126,9 +154,10 @@ bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data
     return ReplaceFile(path, data, error, false, false);
 }
 
-bool ReplaceFileInWorkFolder(const std::filesystem::path& path, std::string_view data, std::string* error)
+bool ReplaceFileInWorkFolder(const std::filesystem::path& path, std::string_view data, std::string* error,
+                             std::string* spare)
 {
-    return ReplaceFile(path, data, error, false, false, TReplaced::KeepEmpty);
+    return ReplaceFile(path, data, error, false, false, TReplaced::KeepEmpty, spare);
 }
 
 bool RemoveFolderTree(const std::filesystem::path& folder, unsigned threads)

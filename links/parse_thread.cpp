@@ -351,8 +351,8 @@ std::uint64_t TThreadParse::PagesProcessed() const
 
 void TThreadParse::Run()
 {
-    TResolvedLinkCache resolved;
-    std::uint64_t resolvedFor = 0; // the run its links were resolved for
+    TThreadState state;
+    std::uint64_t stateRun = 0; // the run it was kept for
     std::unique_lock lock(m_mutex);
     for (;;) {
         if (m_terminate)
@@ -367,12 +367,13 @@ void TThreadParse::Run()
         const std::uint64_t run = m_runs;
         ++m_busy;
         lock.unlock();
-        if (resolvedFor != run) {
-            // Another task, or a run that may follow another profile.
-            resolved.Clear();
-            resolvedFor = run;
+        if (stateRun != run) {
+            // Another task, or a run that may follow another profile or another working folder.
+            state.resolvedLinks.Clear();
+            state.spareFile.clear();
+            stateRun = run;
         }
-        const TStep step = ProcessNextPage(task, resolved);
+        const TStep step = ProcessNextPage(task, state);
         lock.lock();
         --m_busy;
         if (step == TStep::Done) {
@@ -401,7 +402,7 @@ void TThreadParse::QueueForZip(TPXTask& task, const std::string& path, TPXQItem*
         m_onZipQueued();
 }
 
-TThreadParse::TStep TThreadParse::ProcessNextPage(const std::shared_ptr<TPXTask>& held, TResolvedLinkCache& resolved)
+TThreadParse::TStep TThreadParse::ProcessNextPage(const std::shared_ptr<TPXTask>& held, TThreadState& state)
 {
     TPXTask& task = *held;
     // A page that could not be written back stays "Saved": while the task's write fault stands
@@ -412,7 +413,7 @@ TThreadParse::TStep TThreadParse::ProcessNextPage(const std::shared_ptr<TPXTask>
     TPXQItem* page = HoldNextPage(task);
     if (page == nullptr)
         return TStep::NoPage;
-    const TStep step = ProcessPage(held, *page, resolved);
+    const TStep step = ProcessPage(held, *page, state);
     Release(*page);
     return step;
 }
@@ -449,7 +450,7 @@ void TThreadParse::Release(const TPXQItem& page)
 }
 
 TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& held, TPXQItem& page,
-                                              TResolvedLinkCache& resolved)
+                                              TThreadState& state)
 {
     TPXTask& task = *held;
     TPageRewriteInput input;
@@ -570,7 +571,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& he
                 return *claimed(url);
             return list.TypeExtensionOf(url);
         });
-    rewriter.SetResolvedLinks(&resolved);
+    rewriter.SetResolvedLinks(&state.resolvedLinks);
     if (claims)
         rewriter.SetClaim([claims, &list](const std::string& url, const std::string& key,
                                           const std::string& typeExtension) {
@@ -586,9 +587,9 @@ TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& he
     std::string error;
     errno = 0;
     // A Zip task's working folder is removed whole at completion: the downloaded copy may wait
-    // there, emptied, until then.
+    // there, emptied, until then, and takes the next page's rewritten text instead of a new file.
     const bool written = m_writePage ? m_writePage(localPath, rewrite.text, &error)
-                         : zipMode   ? ReplaceFileInWorkFolder(localPath, rewrite.text, &error)
+                         : zipMode   ? ReplaceFileInWorkFolder(localPath, rewrite.text, &error, &state.spareFile)
                                      : ReplaceFileQuickly(localPath, rewrite.text, &error);
     const int writeError = errno;
     ShowStatus("");

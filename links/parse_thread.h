@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "links/page_rewriter.h" // the link tables, which link repair shares
+#include "links/resolved_link_cache.h"
 
 namespace pellix {
 
@@ -111,9 +112,13 @@ private:
     enum class TStep { NoPage, Done, OwnerGone };
 
     void Run();
-    // resolved: the calling thread's own cache of resolved links.
-    TStep ProcessNextPage(const std::shared_ptr<TPXTask>& task, TResolvedLinkCache& resolved);
-    TStep ProcessPage(const std::shared_ptr<TPXTask>& task, TPXQItem& page, TResolvedLinkCache& resolved);
+    // What one parse thread keeps from page to page of a run.
+    struct TThreadState {
+        TResolvedLinkCache resolvedLinks;
+        std::string spareFile; // an emptied file of the working folder, for the next page written back
+    };
+    TStep ProcessNextPage(const std::shared_ptr<TPXTask>& task, TThreadState& state);
+    TStep ProcessPage(const std::shared_ptr<TPXTask>& task, TPXQItem& page, TThreadState& state);
     // A saved page that no other thread holds, now held by this one; null when there is none.
     TPXQItem* HoldNextPage(TPXTask& task);
     void Release(const TPXQItem& page);

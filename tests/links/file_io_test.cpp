@@ -96,6 +96,46 @@ TEST(FileIoTest, WorkFolderWriteLeavesTheReplacedCopyEmpty)
     EXPECT_EQ(ReadWholeFile(temp.Path() / "docs" / "inside.htm").value_or("?"), "kept");
 }
 
+// Pages written back one after another take turns with one emptied file instead of leaving a new
+// one each; a spare that is gone or shared with another name is left for a new temp file.
+TEST(FileIoTest, WorkFolderWritesPassOneSpareFileAlong)
+{
+    TTempFolder temp;
+    const fs::path a = temp.Path() / "a.htm";
+    const fs::path b = temp.Path() / "sub" / "b.htm";
+    const fs::path c = temp.Path() / "sub" / "c.htm";
+    WriteText(a, "old a");
+    WriteText(b, "old b");
+    WriteText(c, "old c");
+    std::string spare;
+    std::string error;
+    ASSERT_TRUE(ReplaceFileInWorkFolder(a, "new a", &error, &spare)) << error;
+    ASSERT_FALSE(spare.empty());
+    const std::string first = spare;
+    ASSERT_TRUE(ReplaceFileInWorkFolder(b, "new b", &error, &spare)) << error;
+    ASSERT_TRUE(ReplaceFileInWorkFolder(c, "new c", &error, &spare)) << error;
+    EXPECT_EQ(spare, first); // the same name throughout, holding the last replaced copy, emptied
+    EXPECT_EQ(fs::file_size(spare), 0u);
+    EXPECT_EQ(ReadWholeFile(a).value_or("?"), "new a");
+    EXPECT_EQ(ReadWholeFile(b).value_or("?"), "new b");
+    EXPECT_EQ(ReadWholeFile(c).value_or("?"), "new c");
+    EXPECT_EQ(NamesIn(temp.Path()).size(), 3u); // a.htm, sub and the one spare
+    EXPECT_EQ(NamesIn(temp.Path() / "sub"), (std::vector<std::string>{"b.htm", "c.htm"}));
+
+    // Linked under another name too: writing into it would change that file.
+    ASSERT_EQ(::link(spare.c_str(), (temp.Path() / "other").c_str()), 0);
+    ASSERT_TRUE(ReplaceFileInWorkFolder(a, "newer a", &error, &spare)) << error;
+    EXPECT_EQ(ReadWholeFile(temp.Path() / "other").value_or("?"), "");
+    EXPECT_EQ(ReadWholeFile(a).value_or("?"), "newer a");
+    EXPECT_NE(spare, first);
+
+    // Gone: a new temp file serves.
+    fs::remove(spare);
+    ASSERT_TRUE(ReplaceFileInWorkFolder(b, "newer b", &error, &spare)) << error;
+    EXPECT_EQ(ReadWholeFile(b).value_or("?"), "newer b");
+    EXPECT_TRUE(fs::is_regular_file(spare));
+}
+
 TEST(FileIoTest, QuickWriteOverAFolderFailsAndKeepsIt)
 {
     TTempFolder temp;
