@@ -49,18 +49,19 @@ private:
 
 enum class TReplaced { Delete, KeepEmpty };
 
-// An emptied file that a replacement left, opened for writing; -1 when it cannot serve (gone,
-// no longer empty, or linked under another name too, which a write would change as well).
-int OpenSpare(const std::string& spare)
+// The file an earlier replacement left, opened for writing over; -1 when it cannot serve (gone,
+// or linked under another name too, which a write would change as well). *size: its length.
+int OpenSpare(const std::string& spare, off_t* size)
 {
     const int fd = ::open(spare.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 || info.st_size != 0) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
         ::close(fd);
         return -1;
     }
+    *size = info.st_size;
     return fd;
 }
 
@@ -70,8 +71,9 @@ bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::
     static std::atomic<unsigned> counter{0};
     std::filesystem::path temp;
     int fd = -1;
+    off_t spareSize = 0;
     if (spare != nullptr && !spare->empty()) {
-        fd = OpenSpare(*spare);
+        fd = OpenSpare(*spare, &spareSize);
         if (fd >= 0)
             temp = *spare;
         spare->clear(); // taken, or of no use
@@ -98,9 +100,13 @@ bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    // A failed flush still closes the descriptor; its errno is the one reported.
+    // A spare is written over and cut to the new length, never emptied first: ext4 writes a file
+    // emptied and written again out to disk when it is closed.
     int syncError = 0;
-    if (flush && ::fsync(fd) != 0)
+    if (spareSize > static_cast<off_t>(data.size()) && ::ftruncate(fd, static_cast<off_t>(data.size())) != 0)
+        syncError = errno;
+    // A failed flush still closes the descriptor; its errno is the one reported.
+    if (syncError == 0 && flush && ::fsync(fd) != 0)
         syncError = errno;
     const bool closed = ::close(fd) == 0;
     if (syncError != 0 || !closed) {
@@ -118,13 +124,13 @@ bool ReplaceFile(const std::filesystem::path& path, std::string_view data, std::
     if (!flush && ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
         struct stat info {};
         if (replaced == TReplaced::KeepEmpty && ::lstat(temp.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            // Emptied, not deleted: see ReplaceFileInWorkFolder.
-            if (::truncate(temp.c_str(), 0) == 0) {
-                if (spare != nullptr)
-                    *spare = temp.string();
+            // Kept, not deleted: see ReplaceFileInWorkFolder. A spare takes the next text as it is;
+            // without one the copy is emptied.
+            if (spare != nullptr) {
+                *spare = temp.string();
                 return true;
             }
-            if (::unlink(temp.c_str()) == 0)
+            if (::truncate(temp.c_str(), 0) == 0 || ::unlink(temp.c_str()) == 0)
                 return true;
         }
         if (::unlink(temp.c_str()) == 0 || errno != EISDIR)

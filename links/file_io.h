@@ -30,10 +30,10 @@ bool ReplaceFileQuickly(const std::filesystem::path& path, std::string_view data
 // system that keeps freed inodes from reuse for a while (ext4 without a journal) makes every
 // later file creation step over each one freed recently; a crawl that freed one per saved page
 // would slow down with every page.
-// spare (optional) carries an emptied file from one call to the next: the data is written into
-// it and swapped in, so that no new file is made, and afterwards it names the file replaced now,
-// emptied. It must lie in the same folder tree; one that is gone, not empty or linked under
-// another name too is not used, and a new temp file is made instead.
+// spare (optional) carries the replaced file from one call to the next instead of emptying it:
+// the next data is written over it and swapped in, so that no new file is made, and afterwards it
+// names the file replaced then. It must lie in the same folder tree; one that is gone or linked
+// under another name too is not used, and a new temp file is made instead.
 bool ReplaceFileInWorkFolder(const std::filesystem::path& path, std::string_view data,
                              std::string* error = nullptr, std::string* spare = nullptr);
 

@@ -96,7 +96,7 @@ TEST(FileIoTest, WorkFolderWriteLeavesTheReplacedCopyEmpty)
     EXPECT_EQ(ReadWholeFile(temp.Path() / "docs" / "inside.htm").value_or("?"), "kept");
 }
 
-// Pages written back one after another take turns with one emptied file instead of leaving a new
+// Pages written back one after another take turns with one spare file instead of leaving a new
 // one each; a spare that is gone or shared with another name is left for a new temp file.
 TEST(FileIoTest, WorkFolderWritesPassOneSpareFileAlong)
 {
@@ -114,18 +114,23 @@ TEST(FileIoTest, WorkFolderWritesPassOneSpareFileAlong)
     const std::string first = spare;
     ASSERT_TRUE(ReplaceFileInWorkFolder(b, "new b", &error, &spare)) << error;
     ASSERT_TRUE(ReplaceFileInWorkFolder(c, "new c", &error, &spare)) << error;
-    EXPECT_EQ(spare, first); // the same name throughout, holding the last replaced copy, emptied
-    EXPECT_EQ(fs::file_size(spare), 0u);
+    EXPECT_EQ(spare, first); // the same name throughout, holding the last replaced copy
+    EXPECT_EQ(ReadWholeFile(spare).value_or("?"), "old c");
     EXPECT_EQ(ReadWholeFile(a).value_or("?"), "new a");
     EXPECT_EQ(ReadWholeFile(b).value_or("?"), "new b");
     EXPECT_EQ(ReadWholeFile(c).value_or("?"), "new c");
     EXPECT_EQ(NamesIn(temp.Path()).size(), 3u); // a.htm, sub and the one spare
     EXPECT_EQ(NamesIn(temp.Path() / "sub"), (std::vector<std::string>{"b.htm", "c.htm"}));
 
+    // A longer copy is cut to the new text's length.
+    ASSERT_TRUE(ReplaceFileInWorkFolder(b, "b", &error, &spare)) << error;
+    EXPECT_EQ(ReadWholeFile(b).value_or("?"), "b");
+    EXPECT_EQ(ReadWholeFile(spare).value_or("?"), "new b");
+
     // Linked under another name too: writing into it would change that file.
     ASSERT_EQ(::link(spare.c_str(), (temp.Path() / "other").c_str()), 0);
     ASSERT_TRUE(ReplaceFileInWorkFolder(a, "newer a", &error, &spare)) << error;
-    EXPECT_EQ(ReadWholeFile(temp.Path() / "other").value_or("?"), "");
+    EXPECT_EQ(ReadWholeFile(temp.Path() / "other").value_or("?"), "new b");
     EXPECT_EQ(ReadWholeFile(a).value_or("?"), "newer a");
     EXPECT_NE(spare, first);
 
