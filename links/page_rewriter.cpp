@@ -314,15 +314,9 @@ private:
             memoKey.push_back(pass.attribute == "SRC" || pass.attribute == "URL" ? 'S' : 'N');
             if (const auto seen = m_decided.find(memoKey); seen != m_decided.end()) {
                 const TDecided& earlier = seen->second;
-                TLinkDecision decision;
-                decision.start = start;
-                decision.length = length;
-                decision.value = value;
-                decision.url = earlier.url;
-                decision.localBase = localBase;
-                decision.typeGroup = earlier.group;
+                TLinkDecision decision = Decision(start, length, value, earlier.url, localBase, earlier.group,
+                                                  earlier.level);
                 decision.typeExtension = earlier.typeExtension;
-                decision.level = earlier.level;
                 decision.accepted = earlier.accepted;
                 decision.converted = earlier.converted ? &*earlier.converted : nullptr;
                 if (earlier.accepted)
@@ -336,6 +330,21 @@ private:
     }
 
     static constexpr std::size_t kDecidedKept = 4096;
+
+    // A decision's fields that say where the link stands and what it is.
+    static TLinkDecision Decision(std::size_t start, std::size_t length, std::string_view value, std::string_view url,
+                                  std::string_view localBase, std::string_view group, int level)
+    {
+        TLinkDecision decision;
+        decision.start = start;
+        decision.length = length;
+        decision.value = value;
+        decision.url = url;
+        decision.localBase = localBase;
+        decision.typeGroup = group;
+        decision.level = level;
+        return decision;
+    }
 
     // What a link seen for the first time in its context came to (see HandleLink).
     struct TDecided {
@@ -356,18 +365,15 @@ private:
         // What depends only on how the link is written and where it stands is worked out once
         // per folder and kept for the next pages there.
         TResolvedLink fresh;
-        TResolvedLink* resolved = nullptr;
-        const char context = static_cast<char>('A' + static_cast<int>(kind));
-        if (m_resolved != nullptr && memoKey != nullptr) {
-            resolved = m_resolved->Find(value, base, localBase, context);
-            if (resolved == nullptr)
-                resolved = &m_resolved->Keep(value, base, localBase, context, Resolve(value, base, kind));
-        } else {
-            fresh = Resolve(value, base, kind);
-            resolved = &fresh;
-        }
+        TResolvedLink* resolved = &fresh;
+        const auto resolve = [&] { return Resolve(value, base, kind); };
+        if (m_resolved != nullptr)
+            resolved = &m_resolved->Lookup(value, base, localBase, static_cast<char>('A' + static_cast<int>(kind)),
+                                           resolve);
+        else
+            fresh = resolve();
         const std::string& url = resolved->url;
-        std::string group = resolved->group;
+        const std::string& group = resolved->group;
         const std::string& itemURL = resolved->itemURL;
         std::optional<bool> knownToTask;
         const auto known = [&] {
@@ -375,7 +381,7 @@ private:
                 knownToTask = m_known(itemURL);
             return *knownToTask;
         };
-        std::string key = resolved->key;
+        const std::string& key = resolved->key;
         std::string typeExtension = TargetTypeExtension(itemURL, key, known, resolved->contextTypeExtension);
         const bool page = group == kPageGroup;
         int action = m_input.action;
@@ -398,15 +404,7 @@ private:
             }
             return *resolved->local;
         };
-        TLinkDecision decision;
-        decision.start = start;
-        decision.length = length;
-        decision.value = value;
-        decision.url = url;
-        decision.localBase = localBase;
-        decision.typeGroup = group;
-        decision.level = level;
-
+        TLinkDecision decision = Decision(start, length, value, url, localBase, group, level);
         std::optional<std::string> converted;
         if (!url.empty() && accepted()) {
             decision.accepted = true;
@@ -434,7 +432,7 @@ private:
                 link.framed = pass.tag == "FRAME" || pass.tag == "IFRAME";
                 m_queued.push_back(std::move(link));
                 m_queuedExtensions.emplace(key, typeExtension);
-                m_queuedKeys.insert(std::move(key));
+                m_queuedKeys.insert(key);
                 decision.queued = true;
                 ++counts.newLinks;
                 HandOverBatch(pass);
@@ -451,8 +449,7 @@ private:
         // Bounded, so that a page of a hundred thousand distinct links does not double its memory.
         if (memoKey != nullptr && m_decided.size() < kDecidedKept)
             m_decided.emplace(std::move(*memoKey),
-                              TDecided{url, std::move(group), std::move(typeExtension), level, decision.accepted,
-                                       converted});
+                              TDecided{url, group, std::move(typeExtension), level, decision.accepted, converted});
         return converted;
     }
 

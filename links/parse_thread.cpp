@@ -30,6 +30,11 @@
 
 namespace pellix {
 
+struct TThreadParse::TThreadState {
+    TResolvedLinkCache resolvedLinks;
+    std::string spareFile; // the copy the last page written back replaced: the next one is written into it
+};
+
 // Accepted new links by URL index key, with the type extension of the page that claimed them,
 // until their items are in the list.
 class TParseLinkClaims final {
@@ -271,7 +276,7 @@ TThreadParse::TThreadParse(IOwnerThread& owner, unsigned threads) : m_owner(owne
 
 unsigned TThreadParse::DefaultThreadCount()
 {
-    return std::clamp(std::thread::hardware_concurrency() + 1, 2u, 4u);
+    return std::clamp(std::thread::hardware_concurrency() + 1, 2u, kMaxThreads);
 }
 
 TThreadParse::~TThreadParse()
@@ -587,7 +592,7 @@ TThreadParse::TStep TThreadParse::ProcessPage(const std::shared_ptr<TPXTask>& he
     std::string error;
     errno = 0;
     // A Zip task's working folder is removed whole at completion: the downloaded copy may wait
-    // there, emptied, until then, and takes the next page's rewritten text instead of a new file.
+    // there until then, and takes the next page's rewritten text instead of a new file.
     const bool written = m_writePage ? m_writePage(localPath, rewrite.text, &error)
                          : zipMode   ? ReplaceFileInWorkFolder(localPath, rewrite.text, &error, &state.spareFile)
                                      : ReplaceFileQuickly(localPath, rewrite.text, &error);

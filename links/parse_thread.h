@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "links/page_rewriter.h" // the link tables, which link repair shares
-#include "links/resolved_link_cache.h"
 
 namespace pellix {
 
@@ -67,6 +66,8 @@ class TThreadParse final {
 public:
     using TClock = std::chrono::steady_clock;
 
+    static constexpr unsigned kMaxThreads = 4;
+
     // threads: how many pages are parsed at a time (at least one).
     explicit TThreadParse(IOwnerThread& owner, unsigned threads = 1);
     // Ends the thread and waits for it. Must not run on the owner thread while a task is set
@@ -113,10 +114,7 @@ private:
 
     void Run();
     // What one parse thread keeps from page to page of a run.
-    struct TThreadState {
-        TResolvedLinkCache resolvedLinks;
-        std::string spareFile; // an emptied file of the working folder, for the next page written back
-    };
+    struct TThreadState;
     TStep ProcessNextPage(const std::shared_ptr<TPXTask>& task, TThreadState& state);
     TStep ProcessPage(const std::shared_ptr<TPXTask>& task, TPXQItem& page, TThreadState& state);
     // A saved page that no other thread holds, now held by this one; null when there is none.

@@ -1,7 +1,6 @@
 #include "links/resolved_link_cache.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace pellix {
 
@@ -27,25 +26,6 @@ void TResolvedLinkCache::MakeKey(std::string& key, std::string_view value, std::
     // Most pages are saved where they were served from: the second folder is then left out.
     if (localBase != base)
         key.append(1, '\1').append(localBase);
-}
-
-TResolvedLink* TResolvedLinkCache::Find(std::string_view value, std::string_view base, std::string_view localBase,
-                                        char context)
-{
-    MakeKey(m_key, value, base, localBase, context);
-    const auto found = m_entries.find(m_key);
-    return found == m_entries.end() ? nullptr : &found->second;
-}
-
-TResolvedLink& TResolvedLinkCache::Keep(std::string_view value, std::string_view base, std::string_view localBase,
-                                        char context, TResolvedLink link)
-{
-    // A crawl moves from folder to folder: what the last few thousand links needed is what the
-    // next pages need.
-    if (m_entries.size() >= kEntries)
-        m_entries.clear();
-    MakeKey(m_key, value, base, localBase, context);
-    return m_entries.insert_or_assign(m_key, std::move(link)).first->second;
 }
 
 } // namespace pellix

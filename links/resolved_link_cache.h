@@ -40,11 +40,21 @@ public:
     void Clear() { m_entries.clear(); }
 
     // The entry for a link written as value, resolved against base and made relative to localBase,
-    // in the context named by context; nothing when it has not been resolved before.
-    TResolvedLink* Find(std::string_view value, std::string_view base, std::string_view localBase, char context);
-    // Keeps link under that key (the cache empties itself when full) and returns the kept entry.
-    TResolvedLink& Keep(std::string_view value, std::string_view base, std::string_view localBase, char context,
-                        TResolvedLink link);
+    // in the context named by context; made with resolve() when there is none (the cache empties
+    // itself first when full). The entry stays valid until the next look-up.
+    template <typename TResolve>
+    TResolvedLink& Lookup(std::string_view value, std::string_view base, std::string_view localBase, char context,
+                          const TResolve& resolve)
+    {
+        MakeKey(m_key, value, base, localBase, context);
+        if (const auto found = m_entries.find(m_key); found != m_entries.end())
+            return found->second;
+        // A crawl moves from folder to folder: what the last few hundred links needed is what the
+        // next pages need.
+        if (m_entries.size() >= kEntries)
+            m_entries.clear();
+        return m_entries.emplace(m_key, resolve()).first->second;
+    }
 
     std::size_t Size() const { return m_entries.size(); }
 

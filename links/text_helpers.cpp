@@ -220,26 +220,13 @@ std::string ElapsedText(TDateTime time)
 
 namespace {
 
-// Where marker first stands in the upper-cased text, without making that copy of a whole page.
+// Where marker first stands in the upper-cased text, without making that copy of a whole page: a
+// marker with a lower-case letter is never there, any other is found ignoring case.
 std::size_t FindInUpperCase(std::string_view text, std::string_view marker)
 {
-    if (marker.empty() || marker.size() > text.size())
+    if (std::any_of(marker.begin(), marker.end(), [](char c) { return c >= 'a' && c <= 'z'; }))
         return std::string::npos;
-    const auto same = [](char a, char b) { return UpperChar(a) == b; };
-    const char first = marker.front();
-    if (UpperChar(first) != first || (first >= 'A' && first <= 'Z')) {
-        // A letter (or a lower-case one, which upper-cased text never holds) is found both ways.
-        const auto found = std::search(text.begin(), text.end(), marker.begin(), marker.end(), same);
-        return found == text.end() ? std::string::npos : static_cast<std::size_t>(found - text.begin());
-    }
-    // Any other byte stands as it is: the quick byte search finds the candidates.
-    for (std::size_t at = text.find(first); at != std::string_view::npos && at + marker.size() <= text.size();
-         at = text.find(first, at + 1)) {
-        const auto from = text.begin() + static_cast<std::ptrdiff_t>(at);
-        if (std::equal(from + 1, from + static_cast<std::ptrdiff_t>(marker.size()), marker.begin() + 1, same))
-            return at;
-    }
-    return std::string::npos;
+    return FindNoCase(text, marker, 0);
 }
 
 } // namespace

@@ -218,7 +218,7 @@ bool ParseArguments(int argc, char** argv, TCliOptions& options, std::string& er
         else if (arg == "--pipeline")
             ok = number(options.pipeline, 1, TSlotList::kMaxPipelineDepth);
         else if (arg == "--parse-threads")
-            ok = number(options.parseThreads, 1, 4);
+            ok = number(options.parseThreads, 1, static_cast<int>(TThreadParse::kMaxThreads));
         else if (arg == "--priority")
             ok = number(options.priority, 0, 10);
         else if (arg == "--depth")
